@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+
+#include "../bar.h"
+#include "../describe.h"
+#include "../error.h"
+#include "exponential_moving_average.h"
+#include "true_range.h"
+
+namespace barworks {
+
+// Exponential smoothing, alpha = 2 / (period + 1), of each bar's true range.
+// The first true range seeds the average; later ones follow the exponential
+// average's update order exactly. A NaN true range (high, low and previous
+// close all NaN, or a NaN high or low on the very first bar) keeps the
+// average NaN until reset. Reset restarts only the smoothing: the previous
+// close survives, so the next bar's true range is still measured against
+// the last close seen and seeds the new average.
+struct AverageTrueRange {
+  TrueRange range;
+  ExponentialMovingAverage average;
+
+  static Expected<AverageTrueRange> create(std::uint32_t period) noexcept;
+  double update(const Bar& bar) noexcept { return average.update(range.update(bar)); }
+  void reset() noexcept { average.reset(); }
+  std::uint32_t length() const noexcept { return average.length(); }
+};
+
+template <>
+struct PythonClass<AverageTrueRange> {
+  using R = AverageTrueRange;
+  static constexpr const char* kName = "AverageTrueRange";
+  static constexpr auto kConstructor = constructor<&R::create>("period");
+  static constexpr auto kMethods =
+      std::tuple{method<&R::length>("period", Access::kExclusive),
+                 method<&R::update>("next", Access::kExclusive, "input"),
+                 method<&R::reset>("reset", Access::kExclusive)};
+};
+
+}  // namespace barworks

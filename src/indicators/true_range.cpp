@@ -1,0 +1,40 @@
+#include "true_range.h"
+
+#include <cmath>
+
+namespace barworks {
+
+namespace {
+
+// The larger of x and y, taking the other operand when one is NaN; on a tie
+// x wins, which decides only the sign of a zero result.
+double max_ignoring_nan(double x, double y) noexcept {
+  if (std::isnan(x)) return y;
+  return y > x ? y : x;
+}
+
+}  // namespace
+
+double TrueRange::update(const Bar& bar) noexcept {
+  const double high = bar.high;
+  const double low = bar.low;
+  double result;
+  if (!has_previous) {
+    result = high - low;
+  } else {
+    const double span = high - low;
+    const double gap_high = std::fabs(high - previous_close);
+    const double widest = max_ignoring_nan(span, gap_high);
+    const double gap_low = std::fabs(low - previous_close);
+    result = max_ignoring_nan(widest, gap_low);
+  }
+  previous_close = bar.close;
+  has_previous = true;
+  return result;
+}
+
+// The stale close stays in place; it is never read while has_previous is
+// clear.
+void TrueRange::reset() noexcept { has_previous = false; }
+
+}  // namespace barworks

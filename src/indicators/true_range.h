@@ -1,0 +1,35 @@
+#pragma once
+
+#include "../bar.h"
+#include "../describe.h"
+
+namespace barworks {
+
+// The range of one bar widened by any gap from the previous close p:
+//   max(max(h - l, |h - p|), |l - p|)
+// where max ignores a NaN operand and keeps its left operand on ties. The
+// first bar, and the first after reset, has no p and gives the plain h - l,
+// negative when high is below low. Every bar's close becomes the next p,
+// NaN or infinite ones included, so a NaN close makes the following bar
+// fall back to its own h - l; the result is NaN only when h - l and both
+// differences to p are NaN.
+struct TrueRange {
+  bool has_previous;
+  double previous_close;
+
+  static TrueRange create() noexcept { return TrueRange{false, 0.0}; }
+  double update(const Bar& bar) noexcept;
+  void reset() noexcept;
+};
+
+template <>
+struct PythonClass<TrueRange> {
+  using R = TrueRange;
+  static constexpr const char* kName = "TrueRange";
+  static constexpr auto kConstructor = constructor<&R::create>();
+  static constexpr auto kMethods =
+      std::tuple{method<&R::update>("next", Access::kExclusive, "input"),
+                 method<&R::reset>("reset", Access::kExclusive)};
+};
+
+}  // namespace barworks
