@@ -1,0 +1,45 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "../describe.h"
+#include "../error.h"
+#include "exponential_moving_average.h"
+
+namespace barworks {
+
+// Three exponential moving averages: of the inputs over the long and the
+// short period, and of the MACD line over the signal period. Each input x
+// gives
+//   macd = short(x) - long(x);  signal = signal_average(macd);
+//   histogram = macd - signal
+// returned as (macd, signal, histogram). The first result after
+// construction or reset is (0.0, 0.0, 0.0) for any finite x; later ones
+// start the signal line from that 0.0. A NaN or infinite input turns all
+// three into NaN until reset. The periods are not related to one another.
+struct MovingAverageConvergenceDivergence {
+  ExponentialMovingAverage long_average;
+  ExponentialMovingAverage short_average;
+  ExponentialMovingAverage signal_average;
+
+  // A zero period fails, the first in the order long, short, signal.
+  static Expected<MovingAverageConvergenceDivergence> create(std::uint32_t long_period,
+                                                             std::uint32_t short_period,
+                                                             std::uint32_t signal_period) noexcept;
+  std::array<double, 3> update(double x) noexcept;
+  void reset() noexcept;
+};
+
+template <>
+struct PythonClass<MovingAverageConvergenceDivergence> {
+  using R = MovingAverageConvergenceDivergence;
+  static constexpr const char* kName = "MovingAverageConvergenceDivergence";
+  static constexpr auto kConstructor =
+      constructor<&R::create>("long_period", "short_period", "signal_period");
+  static constexpr auto kMethods =
+      std::tuple{method<&R::update>("next", Access::kExclusive, "input"),
+                 method<&R::reset>("reset", Access::kExclusive)};
+};
+
+}  // namespace barworks
