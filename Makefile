@@ -1,0 +1,13 @@
+# Every public target runs through tools/sid, which provides CPython 3.14 and
+# the toolchain (a Debian sid root, or the interpreter named by BARWORKS_PYTHON).
+BUILD ?= build/release
+PYTHON ?= python3.14
+SID := tools/sid
+RUN = $(SID) $(MAKE) --no-print-directory -f build.mk BUILD=$(BUILD)
+
+.PHONY: build test demo bench check-leaks check-asan soak clean
+build test demo bench check-leaks check-asan soak:
+	@$(RUN) $@
+
+clean:
+	rm -rf build

@@ -1,0 +1,47 @@
+/* The benchmarks' yardstick: a method with the calling convention of every
+   next() (fast call with keywords, one argument) that does nothing but
+   return a new float. */
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+typedef struct {
+  PyObject_HEAD
+} Baseline;
+
+static PyObject* baseline_next(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                               PyObject* kwnames) {
+  (void)self;
+  (void)args;
+  (void)nargs;
+  (void)kwnames;
+  return PyFloat_FromDouble(1.5);
+}
+
+static PyMethodDef baseline_methods[] = {
+    {"next", (PyCFunction)(void (*)(void))baseline_next, METH_FASTCALL | METH_KEYWORDS, NULL},
+    {NULL, NULL, 0, NULL},
+};
+
+static PyType_Slot baseline_slots[] = {
+    {Py_tp_methods, baseline_methods},
+    {Py_tp_new, PyType_GenericNew},
+    {0, NULL},
+};
+
+static PyType_Spec baseline_spec = {"_baseline.Baseline", sizeof(Baseline), 0, Py_TPFLAGS_DEFAULT,
+                                    baseline_slots};
+
+static struct PyModuleDef baseline_module = {PyModuleDef_HEAD_INIT, "_baseline", NULL, -1, NULL};
+
+PyMODINIT_FUNC PyInit__baseline(void) {
+  PyObject* module = PyModule_Create(&baseline_module);
+  if (module == NULL) return NULL;
+  PyObject* type = PyType_FromSpec(&baseline_spec);
+  if (type == NULL || PyModule_AddObjectRef(module, "Baseline", type) < 0) {
+    Py_XDECREF(type);
+    Py_DECREF(module);
+    return NULL;
+  }
+  Py_DECREF(type);
+  return module;
+}

@@ -1,0 +1,86 @@
+// The vocabulary in which a record states its Python class: names, text
+// signatures, parameters and access modes. The frame turns these
+// descriptions into class objects; records state them without touching the
+// interpreter.
+//
+// A record R is described by a specialisation of PythonClass<R> with
+//   kName         the class name;
+//   kConstructor  constructor<&R::create>("param", ...) or kNoConstructor;
+//   kMethods      a std::tuple of method<&R::fn>("name", access, "param"...);
+// and optionally
+//   kAttributes   a std::array of Attribute<R>: class attributes, each a new
+//                 instance holding the given record;
+//   kRepr         repr<&R::fn>: the text of repr() and str();
+//   kInt          integer_conversion<&R::fn>: the value of int();
+//   kEquality     integer_equality<&R::fn>: == and != against instances of
+//                 the class and against integers, by the integer fn gives.
+//
+// Parameter and result types come from the member function's own type:
+// double, std::uint32_t, const R& of a described record (shared access to
+// an instance), a described record returned by value (a new instance),
+// std::array<double, N> (a tuple of floats) and void (None).
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <tuple>
+
+namespace barworks {
+
+enum class Access : std::uint8_t { kShared, kExclusive };
+
+template <class Record>
+struct PythonClass;
+
+template <class Record>
+concept Described = requires { PythonClass<Record>::kName; };
+
+template <auto Function, std::size_t N>
+struct Method {
+  const char* name;
+  Access access;
+  std::array<const char*, N> parameters;
+};
+
+template <auto Function, class... Names>
+constexpr Method<Function, sizeof...(Names)> method(const char* name, Access access,
+                                                    Names... parameters) {
+  return {name, access, {parameters...}};
+}
+
+template <auto Function, std::size_t N>
+struct Constructor {
+  std::array<const char*, N> parameters;
+};
+
+template <auto Function, class... Names>
+constexpr Constructor<Function, sizeof...(Names)> constructor(Names... parameters) {
+  return {{parameters...}};
+}
+
+struct NoConstructor {};
+inline constexpr NoConstructor kNoConstructor{};
+
+template <class Record>
+struct Attribute {
+  const char* name;
+  Record value;
+};
+
+template <auto Function>
+struct Repr {};
+template <auto Function>
+inline constexpr Repr<Function> repr{};
+
+template <auto Function>
+struct IntConversion {};
+template <auto Function>
+inline constexpr IntConversion<Function> integer_conversion{};
+
+template <auto Function>
+struct IntegerEquality {};
+template <auto Function>
+inline constexpr IntegerEquality<Function> integer_equality{};
+
+}  // namespace barworks

@@ -1,0 +1,343 @@
+#include "frame.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace barworks {
+
+namespace {
+
+constexpr char kPanicDoc[] =
+    "Raised when an internal fault occurs in native code called from Python.\n\n"
+    "It derives from BaseException, not Exception, so that it normally propagates\n"
+    "to the top of the program instead of being caught by broad handlers.";
+
+PyObject* panic_class = nullptr;
+
+// Ends the process when a fault cannot even be reported as an exception.
+[[noreturn]] void abort_uncontained() noexcept {
+  std::fputs("uncaught panic at ffi boundary\n", stderr);
+  std::abort();
+}
+
+bool is_panic(PyObject* exception) noexcept {
+  return panic_class != nullptr && PyErr_GivenExceptionMatches(exception, panic_class);
+}
+
+// A fault raised by Python code that a conversion ran: report it and carry it
+// on as a new fault with the same message.
+void resume_panic(PyObject* exception) noexcept {
+  PyObject* message = PyObject_Str(exception);
+  std::fputs("barworks: resuming an internal fault fetched from Python code\n"
+             "barworks: the fault as it was raised there:\n",
+             stderr);
+  PyErr_SetRaisedException(exception);
+  PyErr_PrintEx(0);
+  if (message == nullptr) {
+    raise_panic("internal fault in native code");
+    return;
+  }
+  PyErr_SetObject(panic_class, message);
+  Py_DECREF(message);
+}
+
+void fill_positional(PyObject* const* args, Py_ssize_t nargs, PyObject** slots,
+                     std::size_t count) noexcept {
+  for (std::size_t i = 0; i < count; ++i) {
+    slots[i] = static_cast<Py_ssize_t>(i) < nargs ? args[i] : nullptr;
+  }
+}
+
+bool refuse_surplus(const CallSignature& signature, Py_ssize_t nargs) noexcept {
+  if (static_cast<std::size_t>(nargs) <= signature.count) return true;
+  PyErr_Format(PyExc_TypeError, "%s.%s() takes %zu positional arguments but %zd %s given",
+               signature.class_name, signature.function_name, signature.count, nargs,
+               nargs == 1 ? "was" : "were");
+  return false;
+}
+
+bool take_keyword(const CallSignature& signature, PyObject** slots, PyObject* name,
+                  PyObject* value) noexcept {
+  if (PyUnicode_Check(name)) {
+    for (std::size_t i = 0; i < signature.count; ++i) {
+      if (!PyUnicode_EqualToUTF8(name, signature.parameters[i])) continue;
+      if (slots[i] != nullptr) {
+        PyErr_Format(PyExc_TypeError, "%s.%s() got multiple values for argument '%s'",
+                     signature.class_name, signature.function_name, signature.parameters[i]);
+        return false;
+      }
+      slots[i] = value;
+      return true;
+    }
+  }
+  PyErr_Format(PyExc_TypeError, "%s.%s() got an unexpected keyword argument '%S'",
+               signature.class_name, signature.function_name, name);
+  return false;
+}
+
+bool refuse_missing(const CallSignature& signature, PyObject* const* slots) noexcept {
+  std::size_t missing = 0;
+  for (std::size_t i = 0; i < signature.count; ++i) missing += slots[i] == nullptr;
+  if (missing == 0) return true;
+  // 'a'; 'a' and 'b'; 'a', 'b', and 'c'. Parameter names are short and few.
+  char names[512];
+  std::size_t at = 0;
+  std::size_t listed = 0;
+  for (std::size_t i = 0; i < signature.count; ++i) {
+    if (slots[i] != nullptr) continue;
+    const char* separator = listed == 0 ? "" : missing == 2 ? " and " : listed + 1 == missing ? ", and " : ", ";
+    int written = std::snprintf(names + at, sizeof names - at, "%s'%s'", separator,
+                                signature.parameters[i]);
+    if (written > 0) at = std::min(sizeof names - 1, at + static_cast<std::size_t>(written));
+    ++listed;
+  }
+  PyErr_Format(PyExc_TypeError, "%s.%s() missing %zu required positional argument%s: %s",
+               signature.class_name, signature.function_name, missing, missing == 1 ? "" : "s",
+               names);
+  return false;
+}
+
+}  // namespace
+
+PyObject* panic_exception() noexcept {
+  if (panic_class == nullptr) {
+    panic_class = PyErr_NewExceptionWithDoc("barworks_runtime.PanicException", kPanicDoc,
+                                            PyExc_BaseException, nullptr);
+  }
+  return panic_class;
+}
+
+void raise_panic(const char* message) noexcept {
+  std::fprintf(stderr, "barworks: internal fault: %s\n", message);
+  PyObject* type = panic_exception();
+  if (type == nullptr) abort_uncontained();
+  PyErr_SetString(type, message);
+}
+
+void raise_error(const Error& error) noexcept {
+  switch (error.kind) {
+    case ErrorKind::kValue:
+      PyErr_SetString(PyExc_ValueError, error.message);
+      return;
+    case ErrorKind::kMemory:
+      PyErr_NoMemory();
+      return;
+    case ErrorKind::kPanic:
+      raise_panic(error.message != nullptr ? error.message : "internal fault in native code");
+      return;
+  }
+  abort_uncontained();
+}
+
+void ensure_error_set() noexcept {
+  if (!PyErr_Occurred()) {
+    PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+  }
+}
+
+void raise_api_failure() noexcept {
+  ensure_error_set();
+  PyErr_Print();
+  raise_panic("Python API call failed");
+}
+
+void raise_access_error(Access access) noexcept {
+  PyErr_SetString(PyExc_RuntimeError,
+                  access == Access::kExclusive ? "Already borrowed" : "Already mutably borrowed");
+}
+
+void raise_cannot_convert(PyObject* object, const char* target) noexcept {
+  PyObject* name = PyType_GetQualName(Py_TYPE(object));
+  if (name == nullptr) {
+    PyErr_Clear();
+    PyErr_Format(PyExc_TypeError,
+                 "'<failed to extract type name>' object cannot be converted to '%s'", target);
+    return;
+  }
+  PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to '%s'", name, target);
+  Py_DECREF(name);
+}
+
+void raise_argument_error(const char* parameter) noexcept {
+  PyObject* exception = PyErr_GetRaisedException();
+  if (exception == nullptr) {
+    ensure_error_set();
+    return;
+  }
+  if (is_panic(exception)) {
+    resume_panic(exception);
+    return;
+  }
+  if (Py_TYPE(exception) != reinterpret_cast<PyTypeObject*>(PyExc_TypeError)) {
+    PyErr_SetRaisedException(exception);
+    return;
+  }
+  PyObject* message = PyUnicode_FromFormat("argument '%s': %S", parameter, exception);
+  PyObject* replacement =
+      message != nullptr ? PyObject_CallOneArg(PyExc_TypeError, message) : nullptr;
+  Py_XDECREF(message);
+  if (replacement == nullptr) {
+    Py_DECREF(exception);
+    raise_api_failure();
+    return;
+  }
+  // The conversion's own exception is not chained; its cause carries over.
+  if (PyObject* cause = PyException_GetCause(exception)) PyException_SetCause(replacement, cause);
+  Py_DECREF(exception);
+  PyErr_SetRaisedException(replacement);
+}
+
+void wrap_error(PyObject* message) noexcept {
+  ensure_error_set();
+  PyObject* cause = PyErr_GetRaisedException();
+  PyObject* wrapped = message != nullptr ? PyObject_CallOneArg(PyExc_RuntimeError, message) : nullptr;
+  Py_XDECREF(message);
+  if (wrapped == nullptr) {
+    Py_DECREF(cause);
+    return;
+  }
+  PyException_SetCause(wrapped, cause);
+  PyErr_SetRaisedException(wrapped);
+}
+
+void wrap_class_error(const char* class_name) noexcept {
+  wrap_error(PyUnicode_FromFormat("An error occurred while initializing class %s", class_name));
+}
+
+bool convert_double_slow(PyObject* object, double& value) noexcept {
+  const double converted = PyFloat_AsDouble(object);
+  if (converted == -1.0 && PyErr_Occurred()) return false;
+  value = converted;
+  return true;
+}
+
+bool convert_uint32(PyObject* object, std::uint32_t& value) noexcept {
+  unsigned long long converted;
+  if (PyLong_Check(object)) [[likely]] {
+    converted = PyLong_AsUnsignedLongLong(object);
+  } else {
+    PyObject* index = PyNumber_Index(object);
+    if (index == nullptr) return false;
+    converted = PyLong_AsUnsignedLongLong(index);
+    Py_DECREF(index);
+  }
+  if (converted == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
+  if (converted > UINT32_MAX) {
+    PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
+    return false;
+  }
+  value = static_cast<std::uint32_t>(converted);
+  return true;
+}
+
+bool bind_vector(const CallSignature& signature, PyObject* const* args, Py_ssize_t nargs,
+                 PyObject* kwnames, PyObject** slots) noexcept {
+  if (!refuse_surplus(signature, nargs)) return false;
+  fill_positional(args, nargs, slots, signature.count);
+  const Py_ssize_t keywords = kwnames != nullptr ? PyTuple_GET_SIZE(kwnames) : 0;
+  for (Py_ssize_t k = 0; k < keywords; ++k) {
+    if (!take_keyword(signature, slots, PyTuple_GET_ITEM(kwnames, k), args[nargs + k])) {
+      return false;
+    }
+  }
+  return refuse_missing(signature, slots);
+}
+
+bool bind_tuple(const CallSignature& signature, PyObject* args, PyObject* kwargs,
+                PyObject** slots) noexcept {
+  const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+  if (!refuse_surplus(signature, nargs)) return false;
+  fill_positional(&PyTuple_GET_ITEM(args, 0), nargs, slots, signature.count);
+  if (kwargs != nullptr) {
+    Py_ssize_t position = 0;
+    PyObject* name;
+    PyObject* value;
+    while (PyDict_Next(kwargs, &position, &name, &value)) {
+      if (!take_keyword(signature, slots, name, value)) return false;
+    }
+  }
+  return refuse_missing(signature, slots);
+}
+
+PyObject* refuse_construction(PyTypeObject* type, PyObject*, PyObject*) noexcept {
+  PyObject* name = PyType_GetName(type);
+  if (name == nullptr) return nullptr;
+  PyErr_Format(PyExc_TypeError, "No constructor defined for %U", name);
+  Py_DECREF(name);
+  return nullptr;
+}
+
+PyTypeObject* create_type(PyType_Spec& spec, PyTypeObject*& cell) noexcept {
+  PyObject* type = PyType_FromSpec(&spec);
+  if (type == nullptr) {
+    ensure_error_set();
+    return nullptr;
+  }
+  // The lock can be released while a class is made: the first stored wins.
+  if (cell == nullptr) {
+    cell = reinterpret_cast<PyTypeObject*>(type);
+  } else {
+    Py_DECREF(type);
+  }
+  return cell;
+}
+
+bool run_attribute_step(AttributeStep& step, PyTypeObject* type, const char* class_name,
+                        std::size_t count, const char* const* names,
+                        PyObject* (*make)(PyTypeObject*, std::size_t)) noexcept {
+  if (step.completed.load(std::memory_order_acquire)) return true;
+  const std::thread::id self = std::this_thread::get_id();
+  std::thread::id* recorded = nullptr;
+  {
+    std::lock_guard lock(step.mutex);
+    for (std::thread::id& running : step.running) {
+      if (running == self) return true;
+    }
+    for (std::thread::id& running : step.running) {
+      if (running == std::thread::id{}) {
+        running = self;
+        recorded = &running;
+        break;
+      }
+    }
+  }
+  auto forget = [&] {
+    std::lock_guard lock(step.mutex);
+    if (recorded != nullptr) *recorded = std::thread::id{};
+  };
+
+  constexpr std::size_t kMaxAttributes = 16;
+  if (count > kMaxAttributes) abort_uncontained();
+  std::array<PyObject*, kMaxAttributes> values{};
+  auto release_values = [&] {
+    for (PyObject*& value : values) Py_CLEAR(value);
+  };
+  for (std::size_t i = 0; i < count; ++i) {
+    values[i] = make(type, i);
+    if (values[i] == nullptr) {
+      wrap_error(PyUnicode_FromFormat("An error occurred while initializing `%s.%s`", class_name,
+                                      names[i]));
+      release_values();
+      forget();
+      return false;
+    }
+  }
+  if (!step.completed.load(std::memory_order_acquire)) {
+    for (std::size_t i = 0; i < count; ++i) {
+      if (PyObject_SetAttrString(reinterpret_cast<PyObject*>(type), names[i], values[i]) < 0) {
+        wrap_error(PyUnicode_FromFormat("An error occurred while initializing `%s.__dict__`",
+                                        class_name));
+        release_values();
+        forget();
+        return false;
+      }
+    }
+  }
+  release_values();
+  std::lock_guard lock(step.mutex);
+  step.completed.store(true, std::memory_order_release);
+  step.running.fill(std::thread::id{});
+  return true;
+}
+
+}  // namespace barworks

@@ -1,0 +1,647 @@
+// The call frame: turns the descriptions of describe.h into class objects and
+// wraps every entry from the interpreter. Each wrapper binds the arguments,
+// takes access to the receiver, converts the arguments, calls the record,
+// builds the result and releases access on every path, in that order; that
+// order is written once, in call_method and construct below.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <new>
+#include <string_view>
+#include <thread>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+
+#include "describe.h"
+#include "error.h"
+
+namespace barworks {
+
+// ---------------------------------------------------------------------------
+// Instance layout: object header, the record, then the access flag.
+
+using AccessFlag = std::atomic<std::uintptr_t>;
+inline constexpr std::uintptr_t kHeldExclusively = ~std::uintptr_t{0};
+
+template <class Record>
+struct Instance {
+  PyObject_HEAD
+  Record payload;
+  AccessFlag access;
+};
+
+template <class Record>
+Instance<Record>& instance_of(PyObject* object) noexcept {
+  return *reinterpret_cast<Instance<Record>*>(object);
+}
+
+// Holds shared or exclusive access to one instance for the life of the guard.
+// A guard that failed to take access holds nothing; the caller raises.
+class Borrow {
+ public:
+  Borrow() noexcept = default;
+  Borrow(AccessFlag& flag, Access access) noexcept {
+    if (access == Access::kExclusive) {
+      std::uintptr_t free = 0;
+      if (flag.compare_exchange_strong(free, kHeldExclusively, std::memory_order_acquire,
+                                       std::memory_order_relaxed)) [[likely]] {
+        flag_ = &flag;
+        access_ = access;
+      }
+      return;
+    }
+    std::uintptr_t holders = flag.load(std::memory_order_relaxed);
+    while (holders != kHeldExclusively) {
+      if (flag.compare_exchange_weak(holders, holders + 1, std::memory_order_acquire,
+                                     std::memory_order_relaxed)) {
+        flag_ = &flag;
+        access_ = access;
+        return;
+      }
+    }
+  }
+  Borrow(Borrow&& other) noexcept
+      : flag_(std::exchange(other.flag_, nullptr)), access_(other.access_) {}
+  Borrow& operator=(Borrow&&) = delete;
+  ~Borrow() {
+    if (flag_ == nullptr) return;
+    if (access_ == Access::kExclusive) {
+      flag_->store(0, std::memory_order_release);
+    } else {
+      flag_->fetch_sub(1, std::memory_order_release);
+    }
+  }
+  explicit operator bool() const noexcept { return flag_ != nullptr; }
+
+ private:
+  AccessFlag* flag_ = nullptr;
+  Access access_ = Access::kShared;
+};
+
+// ---------------------------------------------------------------------------
+// Raising errors. Everything here runs on failure paths only.
+
+// Raises a record's pending error.
+[[gnu::cold]] void raise_error(const Error& error) noexcept;
+// Raises the internal-fault exception with `message`, after a short report
+// on standard error.
+[[gnu::cold]] void raise_panic(const char* message) noexcept;
+// The interpreter failed to make a result object: print its error and fault.
+[[gnu::cold]] void raise_api_failure() noexcept;
+// After a C API call reported failure: make sure some exception is set.
+[[gnu::cold]] void ensure_error_set() noexcept;
+[[gnu::cold]] void raise_access_error(Access access) noexcept;
+// "'<type of object>' object cannot be converted to '<target>'".
+[[gnu::cold]] void raise_cannot_convert(PyObject* object, const char* target) noexcept;
+// Rewraps the pending conversion error of the parameter `parameter`.
+[[gnu::cold]] void raise_argument_error(const char* parameter) noexcept;
+// Replaces the pending exception with RuntimeError(message), caused by it.
+[[gnu::cold]] void wrap_error(PyObject* message) noexcept;
+
+// The internal-fault exception class, created on first need.
+PyObject* panic_exception() noexcept;
+
+// ---------------------------------------------------------------------------
+// Binding arguments to parameters by position and keyword.
+
+struct CallSignature {
+  const char* class_name;
+  const char* function_name;  // "__new__" for constructors
+  const char* const* parameters;
+  std::size_t count;
+};
+
+// Fills slots[0..count) from a vector call; false with TypeError set.
+[[gnu::cold]] bool bind_vector(const CallSignature& signature, PyObject* const* args,
+                               Py_ssize_t nargs, PyObject* kwnames, PyObject** slots) noexcept;
+// Fills slots[0..count) from an argument tuple and keyword dictionary.
+bool bind_tuple(const CallSignature& signature, PyObject* args, PyObject* kwargs,
+                PyObject** slots) noexcept;
+
+// ---------------------------------------------------------------------------
+// Conversions of arguments. Each holds the converted value for the call.
+
+template <class Parameter>
+struct Argument;
+
+[[gnu::cold]] bool convert_double_slow(PyObject* object, double& value) noexcept;
+bool convert_uint32(PyObject* object, std::uint32_t& value) noexcept;
+
+template <>
+struct Argument<double> {
+  double value;
+  bool convert(PyObject* object) noexcept {
+    if (PyFloat_CheckExact(object)) [[likely]] {
+      value = PyFloat_AS_DOUBLE(object);
+      return true;
+    }
+    return convert_double_slow(object, value);
+  }
+  double get() const noexcept { return value; }
+};
+
+template <>
+struct Argument<std::uint32_t> {
+  std::uint32_t value;
+  bool convert(PyObject* object) noexcept { return convert_uint32(object, value); }
+  std::uint32_t get() const noexcept { return value; }
+};
+
+template <class Record>
+PyTypeObject* class_object() noexcept;
+
+// An instance of a described class, read in place under shared access.
+template <Described Record>
+struct Argument<const Record&> {
+  const Record* record = nullptr;
+  Borrow borrow;
+  bool convert(PyObject* object) noexcept {
+    PyTypeObject* type = class_object<Record>();
+    if (type == nullptr) return false;
+    if (Py_TYPE(object) != type && !PyType_IsSubtype(Py_TYPE(object), type)) [[unlikely]] {
+      raise_cannot_convert(object, PythonClass<Record>::kName);
+      return false;
+    }
+    Instance<Record>& instance = instance_of<Record>(object);
+    borrow = Borrow(instance.access, Access::kShared);
+    if (!borrow) [[unlikely]] {
+      raise_access_error(Access::kShared);
+      return false;
+    }
+    record = &instance.payload;
+    return true;
+  }
+  const Record& get() const noexcept { return *record; }
+};
+
+// Converts args[0..N) into the parameters' types, in order; the first failure
+// raises the argument error for its parameter name.
+template <class... Parameters, std::size_t N>
+bool convert_arguments(std::tuple<Argument<Parameters>...>& arguments, PyObject* const* args,
+                       const std::array<const char*, N>& names) noexcept {
+  static_assert(sizeof...(Parameters) == N,
+                "a description must name exactly the parameters its function takes");
+  return [&]<std::size_t... I>(std::index_sequence<I...>) {
+    return ([&] {
+      if (std::get<I>(arguments).convert(args[I])) [[likely]] return true;
+      raise_argument_error(names[I]);
+      return false;
+    }() && ...);
+  }(std::index_sequence_for<Parameters...>{});
+}
+
+// ---------------------------------------------------------------------------
+// Results.
+
+template <Described Record>
+PyObject* new_instance(PyTypeObject* type, Record&& payload) noexcept {
+  allocfunc allocate = type->tp_alloc != nullptr ? type->tp_alloc : PyType_GenericAlloc;
+  PyObject* object = allocate(type, 0);
+  if (object == nullptr) [[unlikely]] {
+    ensure_error_set();
+    return nullptr;
+  }
+  Instance<Record>& instance = instance_of<Record>(object);
+  new (&instance.payload) Record(std::move(payload));
+  new (&instance.access) AccessFlag(0);
+  return object;
+}
+
+inline PyObject* checked_result(PyObject* result) noexcept {
+  if (result == nullptr) [[unlikely]] raise_api_failure();
+  return result;
+}
+
+inline PyObject* to_python(double value) noexcept {
+  return checked_result(PyFloat_FromDouble(value));
+}
+inline PyObject* to_python(std::uint32_t value) noexcept {
+  return checked_result(PyLong_FromUnsignedLongLong(value));
+}
+inline PyObject* to_python(std::string_view text) noexcept {
+  return checked_result(
+      PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+}
+template <std::size_t N>
+PyObject* to_python(const std::array<double, N>& values) noexcept {
+  PyObject* tuple = PyTuple_New(N);
+  if (tuple == nullptr) [[unlikely]] return checked_result(nullptr);
+  for (std::size_t i = 0; i < N; ++i) {
+    PyObject* item = PyFloat_FromDouble(values[i]);
+    if (item == nullptr) [[unlikely]] {
+      Py_DECREF(tuple);
+      return checked_result(nullptr);
+    }
+    PyTuple_SET_ITEM(tuple, i, item);
+  }
+  return tuple;
+}
+template <Described Record>
+PyObject* to_python(Record&& value) noexcept {
+  PyTypeObject* type = class_object<Record>();
+  if (type == nullptr) [[unlikely]] return nullptr;
+  return new_instance(type, std::move(value));
+}
+
+// Calls `function` and turns what it returns (or void) into a new reference.
+template <class Function>
+PyObject* call_to_python(Function&& function) noexcept {
+  if constexpr (std::is_void_v<decltype(function())>) {
+    function();
+    return Py_NewRef(Py_None);
+  } else {
+    return to_python(function());
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Member-function traits: the record, the parameters and the constness.
+
+template <class Function>
+struct MemberTraits {
+  static_assert(sizeof(Function) == 0,
+                "a described method must be a noexcept member function of its record");
+};
+template <class Record, class Result, class... Parameters>
+struct MemberTraits<Result (Record::*)(Parameters...) noexcept> {
+  using Arguments = std::tuple<Argument<Parameters>...>;
+  static constexpr std::size_t kArity = sizeof...(Parameters);
+};
+template <class Record, class Result, class... Parameters>
+struct MemberTraits<Result (Record::*)(Parameters...) const noexcept>
+    : MemberTraits<Result (Record::*)(Parameters...) noexcept> {};
+
+template <class Function>
+struct FactoryTraits {
+  static_assert(sizeof(Function) == 0, "a constructor must be a static noexcept function");
+};
+template <class Result, class... Parameters>
+struct FactoryTraits<Result (*)(Parameters...) noexcept> {
+  using Arguments = std::tuple<Argument<Parameters>...>;
+};
+
+template <class Record, auto Function>
+decltype(auto) invoke(Record& record, auto& arguments) noexcept {
+  return std::apply([&](auto&... argument) { return (record.*Function)(argument.get()...); },
+                    arguments);
+}
+
+// ---------------------------------------------------------------------------
+// Text signatures, built at compile time: "name($self, a, b)\n--\n\n".
+
+template <std::size_t Size>
+struct Text {
+  std::array<char, Size> chars{};
+  constexpr const char* c_str() const noexcept { return chars.data(); }
+};
+
+constexpr std::size_t text_length(const char* text) {
+  std::size_t length = 0;
+  while (text[length] != '\0') ++length;
+  return length;
+}
+
+template <std::size_t N>
+constexpr std::size_t signature_length(const char* prefix, const char* name, bool with_self,
+                                       const std::array<const char*, N>& parameters) {
+  std::size_t length = text_length(prefix) + text_length(name) + 2 + 5;  // "()" "\n--\n\n"
+  std::size_t items = N + (with_self ? 1 : 0);
+  if (with_self) length += 5;
+  for (const char* parameter : parameters) length += text_length(parameter);
+  if (items > 1) length += 2 * (items - 1);
+  return length + 1;
+}
+
+template <std::size_t Size, std::size_t N>
+constexpr Text<Size> signature_text(const char* prefix, const char* name, bool with_self,
+                                    const std::array<const char*, N>& parameters, bool doc) {
+  Text<Size> text;
+  std::size_t at = 0;
+  auto put = [&](const char* piece) {
+    while (*piece != '\0') text.chars[at++] = *piece++;
+  };
+  put(prefix);
+  put(name);
+  if (!doc) return text;
+  put("(");
+  bool first = true;
+  if (with_self) {
+    put("$self");
+    first = false;
+  }
+  for (const char* parameter : parameters) {
+    if (!first) put(", ");
+    put(parameter);
+    first = false;
+  }
+  put(")\n--\n\n");
+  return text;
+}
+
+template <class Record, std::size_t I>
+inline constexpr auto kMethodDoc = [] {
+  constexpr auto& method = std::get<I>(PythonClass<Record>::kMethods);
+  return signature_text<signature_length("", method.name, true, method.parameters)>(
+      "", method.name, true, method.parameters, true);
+}();
+
+template <class Record>
+constexpr bool has_constructor() {
+  return !std::is_same_v<std::remove_cvref_t<decltype(PythonClass<Record>::kConstructor)>,
+                         NoConstructor>;
+}
+
+template <class Record>
+inline constexpr auto kClassDoc = [] {
+  constexpr const char* name = PythonClass<Record>::kName;
+  if constexpr (has_constructor<Record>()) {
+    constexpr auto& parameters = PythonClass<Record>::kConstructor.parameters;
+    return signature_text<signature_length("", name, false, parameters)>("", name, false,
+                                                                         parameters, true);
+  } else {
+    return Text<1>{};
+  }
+}();
+
+template <class Record>
+inline constexpr auto kTypeName = [] {
+  constexpr const char* name = PythonClass<Record>::kName;
+  constexpr std::array<const char*, 0> none{};
+  return signature_text<text_length("builtins.") + text_length(name) + 1>("builtins.", name, false,
+                                                                          none, false);
+}();
+
+// ---------------------------------------------------------------------------
+// Entries from the interpreter.
+
+template <class Record, std::size_t I>
+struct MethodEntry {
+  static constexpr auto& kMethod = std::get<I>(PythonClass<Record>::kMethods);
+  template <auto Function, std::size_t N>
+  static constexpr auto function_of(const Method<Function, N>&) {
+    return Function;
+  }
+  static constexpr auto kFunction = function_of(kMethod);
+  using Traits = MemberTraits<std::remove_const_t<decltype(kFunction)>>;
+  static constexpr std::size_t kArity = Traits::kArity;
+  static_assert(kArity == kMethod.parameters.size(),
+                "a method's description must name each parameter of its function");
+  static constexpr CallSignature kSignature{PythonClass<Record>::kName, kMethod.name,
+                                            kMethod.parameters.data(), kArity};
+
+  // Access, conversion, the record's operation and the result: the order of
+  // every method call. `args` holds the bound arguments.
+  static PyObject* call(PyObject* self, PyObject* const* args) noexcept {
+    Instance<Record>& instance = instance_of<Record>(self);
+    Borrow borrow(instance.access, kMethod.access);
+    if (!borrow) [[unlikely]] {
+      raise_access_error(kMethod.access);
+      return nullptr;
+    }
+    typename Traits::Arguments arguments;
+    if (!convert_arguments(arguments, args, kMethod.parameters)) [[unlikely]] return nullptr;
+    return call_to_python([&] { return invoke<Record, kFunction>(instance.payload, arguments); });
+  }
+
+  static PyObject* without_arguments(PyObject* self, PyObject*) noexcept {
+    return call(self, nullptr);
+  }
+
+  static PyObject* with_arguments(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                  PyObject* kwnames) noexcept {
+    if (nargs == static_cast<Py_ssize_t>(kArity) && kwnames == nullptr) [[likely]] {
+      return call(self, args);
+    }
+    std::array<PyObject*, kArity> slots{};
+    if (!bind_vector(kSignature, args, nargs, kwnames, slots.data())) return nullptr;
+    return call(self, slots.data());
+  }
+
+  static PyMethodDef definition() noexcept {
+    if constexpr (kArity == 0) {
+      return {kMethod.name, reinterpret_cast<PyCFunction>(&without_arguments), METH_NOARGS,
+              kMethodDoc<Record, I>.c_str()};
+    } else {
+      return {kMethod.name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&with_arguments)),
+              METH_FASTCALL | METH_KEYWORDS, kMethodDoc<Record, I>.c_str()};
+    }
+  }
+};
+
+template <class Record>
+struct ConstructorEntry {
+  static constexpr auto& kConstructor = PythonClass<Record>::kConstructor;
+  template <auto Function, std::size_t N>
+  static constexpr auto function_of(const Constructor<Function, N>&) {
+    return Function;
+  }
+  static constexpr auto kFunction = function_of(kConstructor);
+  static constexpr std::size_t kArity = kConstructor.parameters.size();
+  static constexpr CallSignature kSignature{PythonClass<Record>::kName, "__new__",
+                                            kConstructor.parameters.data(), kArity};
+
+  static PyObject* create(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+    std::array<PyObject*, kArity> slots{};
+    if (!bind_tuple(kSignature, args, kwargs, slots.data())) return nullptr;
+    typename FactoryTraits<std::remove_const_t<decltype(kFunction)>>::Arguments arguments;
+    if (!convert_arguments(arguments, slots.data(), kConstructor.parameters)) return nullptr;
+    auto made = std::apply([](auto&... argument) { return kFunction(argument.get()...); },
+                           arguments);
+    if constexpr (std::is_same_v<decltype(made), Record>) {
+      return new_instance(type, std::move(made));
+    } else {
+      if (!made) [[unlikely]] {
+        raise_error(made.error());
+        return nullptr;
+      }
+      return new_instance(type, std::move(*made));
+    }
+  }
+};
+
+[[gnu::cold]] PyObject* refuse_construction(PyTypeObject* type, PyObject*, PyObject*) noexcept;
+
+template <class Record>
+void deallocate(PyObject* self) noexcept {
+  PyTypeObject* type = Py_TYPE(self);
+  instance_of<Record>(self).payload.~Record();
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+template <auto Function>
+constexpr auto text_function(Repr<Function>) { return Function; }
+template <auto Function>
+constexpr auto int_function(IntConversion<Function>) { return Function; }
+template <auto Function>
+constexpr auto equality_function(IntegerEquality<Function>) { return Function; }
+
+// Slots read their receiver under shared access.
+template <class Record, auto Function>
+PyObject* read_slot(PyObject* self) noexcept {
+  Instance<Record>& instance = instance_of<Record>(self);
+  Borrow borrow(instance.access, Access::kShared);
+  if (!borrow) {
+    raise_access_error(Access::kShared);
+    return nullptr;
+  }
+  return to_python((instance.payload.*Function)());
+}
+
+// == and != against instances of the class and against anything that
+// converts to an integer; everything else is left to Python. Never raises.
+template <class Record, auto Function>
+PyObject* compare_slot(PyObject* self, PyObject* other, int op) noexcept {
+  Instance<Record>& instance = instance_of<Record>(self);
+  Borrow borrow(instance.access, Access::kShared);
+  if (!borrow || op < Py_LT || op > Py_GE) Py_RETURN_NOTIMPLEMENTED;
+  const long long mine = (instance.payload.*Function)();
+  long long theirs;
+  PyTypeObject* type = Py_TYPE(self);
+  if (Py_TYPE(other) == type || PyType_IsSubtype(Py_TYPE(other), type)) {
+    Instance<Record>& other_instance = instance_of<Record>(other);
+    Borrow other_borrow(other_instance.access, Access::kShared);
+    if (!other_borrow) Py_RETURN_NOTIMPLEMENTED;
+    theirs = (other_instance.payload.*Function)();
+  } else {
+    theirs = PyLong_AsLongLong(other);
+    if (theirs == -1 && PyErr_Occurred()) {
+      PyErr_Clear();
+      Py_RETURN_NOTIMPLEMENTED;
+    }
+  }
+  if (op == Py_EQ) return PyBool_FromLong(mine == theirs);
+  if (op == Py_NE) return PyBool_FromLong(mine != theirs);
+  Py_RETURN_NOTIMPLEMENTED;
+}
+
+// ---------------------------------------------------------------------------
+// Class objects: created once on first need, then cached for the process.
+
+// The once-only class-attribute step of one class. The threads running it
+// are recorded so that a nested request from one of them (an attribute's
+// value asking for its own class) returns at once instead of recursing.
+struct AttributeStep {
+  std::atomic<bool> completed{false};
+  std::mutex mutex;
+  std::array<std::thread::id, 8> running{};
+};
+[[gnu::cold]] bool run_attribute_step(AttributeStep& step, PyTypeObject* type,
+                                      const char* class_name, std::size_t count,
+                                      const char* const* names,
+                                      PyObject* (*make)(PyTypeObject*, std::size_t)) noexcept;
+[[gnu::cold]] PyTypeObject* create_type(PyType_Spec& spec, PyTypeObject*& cell) noexcept;
+[[gnu::cold]] void wrap_class_error(const char* class_name) noexcept;
+
+template <class Record>
+struct ClassCell {
+  static inline PyTypeObject* type = nullptr;
+  static inline AttributeStep step;
+};
+
+template <class Record>
+constexpr std::size_t attribute_count() {
+  if constexpr (requires { PythonClass<Record>::kAttributes; }) {
+    return PythonClass<Record>::kAttributes.size();
+  } else {
+    return 0;
+  }
+}
+
+template <class Record>
+PyObject* make_attribute(PyTypeObject* type, std::size_t index) noexcept {
+  if constexpr (attribute_count<Record>() > 0) {
+    Record value = PythonClass<Record>::kAttributes[index].value;
+    return new_instance(type, std::move(value));
+  } else {
+    (void)type;
+    (void)index;
+    return nullptr;
+  }
+}
+
+template <class Record>
+PyType_Spec& type_spec() noexcept {
+  using D = PythonClass<Record>;
+  constexpr std::size_t kMethodCount = std::tuple_size_v<std::remove_cvref_t<decltype(D::kMethods)>>;
+  static std::array<PyMethodDef, kMethodCount + 1> methods = [] {
+    return [&]<std::size_t... I>(std::index_sequence<I...>) {
+      return std::array<PyMethodDef, kMethodCount + 1>{MethodEntry<Record, I>::definition()...,
+                                                       PyMethodDef{}};
+    }(std::make_index_sequence<kMethodCount>{});
+  }();
+  static std::array<PyType_Slot, 10> slots = [] {
+    std::array<PyType_Slot, 10> list{};
+    std::size_t at = 0;
+    if constexpr (has_constructor<Record>()) {
+      list[at++] = {Py_tp_doc, const_cast<char*>(kClassDoc<Record>.c_str())};
+      list[at++] = {Py_tp_new, reinterpret_cast<void*>(&ConstructorEntry<Record>::create)};
+    }
+    if constexpr (requires { D::kRepr; }) {
+      list[at++] = {Py_tp_repr, reinterpret_cast<void*>(&read_slot<Record, text_function(D::kRepr)>)};
+    }
+    if constexpr (requires { D::kInt; }) {
+      list[at++] = {Py_nb_int, reinterpret_cast<void*>(&read_slot<Record, int_function(D::kInt)>)};
+    }
+    if constexpr (requires { D::kEquality; }) {
+      list[at++] = {Py_tp_richcompare,
+                    reinterpret_cast<void*>(&compare_slot<Record, equality_function(D::kEquality)>)};
+    }
+    if constexpr (kMethodCount > 0) list[at++] = {Py_tp_methods, methods.data()};
+    list[at++] = {Py_tp_base, &PyBaseObject_Type};
+    if constexpr (!has_constructor<Record>()) {
+      list[at++] = {Py_tp_new, reinterpret_cast<void*>(&refuse_construction)};
+    }
+    list[at++] = {Py_tp_dealloc, reinterpret_cast<void*>(&deallocate<Record>)};
+    list[at] = {0, nullptr};
+    return list;
+  }();
+  static PyType_Spec spec{kTypeName<Record>.c_str(), static_cast<int>(sizeof(Instance<Record>)), 0,
+                          Py_TPFLAGS_DEFAULT, slots.data()};
+  return spec;
+}
+
+template <class Record>
+[[gnu::cold]] PyTypeObject* initialise_class() noexcept {
+  using Cell = ClassCell<Record>;
+  using D = PythonClass<Record>;
+  if (Cell::type == nullptr && create_type(type_spec<Record>(), Cell::type) == nullptr) {
+    wrap_class_error(D::kName);
+    return nullptr;
+  }
+  if constexpr (attribute_count<Record>() > 0) {
+    static constexpr auto kNames = [] {
+      std::array<const char*, attribute_count<Record>()> names{};
+      for (std::size_t i = 0; i < names.size(); ++i) names[i] = D::kAttributes[i].name;
+      return names;
+    }();
+    if (!run_attribute_step(Cell::step, Cell::type, D::kName, kNames.size(), kNames.data(),
+                            &make_attribute<Record>)) {
+      wrap_class_error(D::kName);
+      return nullptr;
+    }
+  }
+  return Cell::type;
+}
+
+// The class object of a record: a borrowed reference, or null with an
+// exception set when the class cannot be made.
+template <class Record>
+PyTypeObject* class_object() noexcept {
+  using Cell = ClassCell<Record>;
+  if (Cell::type != nullptr) [[likely]] {
+    if constexpr (attribute_count<Record>() == 0) return Cell::type;
+    if (Cell::step.completed.load(std::memory_order_acquire)) [[likely]] return Cell::type;
+  }
+  return initialise_class<Record>();
+}
+
+}  // namespace barworks

@@ -1,0 +1,30 @@
+#include "exponential_moving_average.h"
+
+namespace barworks {
+
+Expected<ExponentialMovingAverage> ExponentialMovingAverage::create(std::uint32_t period) noexcept {
+  if (period == 0) return std::unexpected(kPeriodZero);
+  // Widened first so that the largest period does not wrap to 0.
+  const double alpha = 2.0 / (static_cast<double>(period) + 1.0);
+  return ExponentialMovingAverage{period, alpha, 0.0, true};
+}
+
+double ExponentialMovingAverage::update(double x) noexcept {
+  if (first) {
+    first = false;
+    current = x;
+    return current;
+  }
+  const double t1 = x * alpha;
+  const double t2 = 1.0 - alpha;
+  const double t3 = t2 * current;
+  current = t1 + t3;
+  return current;
+}
+
+void ExponentialMovingAverage::reset() noexcept {
+  current = 0.0;
+  first = true;
+}
+
+}  // namespace barworks

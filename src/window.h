@@ -1,0 +1,48 @@
+// The circular window of doubles that windowed indicators own.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "error.h"
+
+namespace barworks {
+
+// An owned array of exactly `size` doubles, allocated once and refilled in
+// place. Moving transfers ownership; the moved-from window is empty.
+class Window {
+ public:
+  // Windows of 268435456 doubles or more exceed the largest buffer the
+  // module allows (2147483644 bytes) and fail as the fault "capacity
+  // overflow"; a smaller window that cannot be had fails with kMemory.
+  static Expected<Window> allocate(std::uint32_t size, double fill) noexcept;
+
+  Window() noexcept = default;
+  Window(Window&& other) noexcept;
+  Window& operator=(Window&& other) noexcept;
+  Window(const Window&) = delete;
+  Window& operator=(const Window&) = delete;
+  ~Window();
+
+  void fill(double value) noexcept;
+
+  double& operator[](std::uint32_t slot) noexcept { return data_[slot]; }
+  double operator[](std::uint32_t slot) const noexcept { return data_[slot]; }
+  const double* begin() const noexcept { return data_; }
+  const double* end() const noexcept { return data_ + size_; }
+  std::uint32_t size() const noexcept { return size_; }
+
+ private:
+  Window(double* data, std::uint32_t size) noexcept : data_(data), size_(size) {}
+
+  double* data_ = nullptr;
+  std::uint32_t size_ = 0;
+};
+
+// Advances a circular slot index.
+inline std::uint32_t next_slot(std::uint32_t slot, std::uint32_t period) noexcept {
+  ++slot;
+  return slot == period ? 0 : slot;
+}
+
+}  // namespace barworks
