@@ -1,0 +1,7 @@
+#include "maximum.h"
+
+namespace barworks {
+
+template struct Extremum<HighestFirst>;
+
+}  // namespace barworks

@@ -1,0 +1,7 @@
+#include "minimum.h"
+
+namespace barworks {
+
+template struct Extremum<LowestFirst>;
+
+}  // namespace barworks

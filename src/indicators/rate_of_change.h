@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+
+#include "../describe.h"
+#include "../error.h"
+#include "../window.h"
+
+namespace barworks {
+
+// Relative change against a reference input: (x - reference) / reference,
+// a plain ratio (10 to 11 gives 0.1). With x1, x2, ... the inputs since
+// construction or reset and xk the current one, the reference is x(k - N)
+// once k exceeds N + 1 and x1 before that, so the first input is compared
+// with itself. Nothing is guarded: a zero reference gives an infinity, or
+// NaN for a zero input; NaN and infinite inputs give what IEEE arithmetic
+// gives, and affect only the results that read them.
+struct RateOfChange {
+  Window values;
+  std::uint32_t period;
+  std::uint32_t index;
+  std::uint32_t count;
+
+  static Expected<RateOfChange> create(std::uint32_t period) noexcept;
+  double update(double x) noexcept;
+  void reset() noexcept;
+  std::uint32_t length() const noexcept { return period; }
+};
+
+template <>
+struct PythonClass<RateOfChange> {
+  using R = RateOfChange;
+  static constexpr const char* kName = "RateOfChange";
+  static constexpr auto kConstructor = constructor<&R::create>("period");
+  static constexpr auto kMethods =
+      std::tuple{method<&R::length>("period", Access::kExclusive),
+                 method<&R::update>("next", Access::kExclusive, "input"),
+                 method<&R::reset>("reset", Access::kExclusive)};
+};
+
+}  // namespace barworks

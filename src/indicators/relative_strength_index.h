@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+
+#include "../describe.h"
+#include "../error.h"
+#include "../window.h"
+
+namespace barworks {
+
+// Relative strength index over the last `period` changes, each change being
+// an input minus the one before it (the first against 0.0). Every update
+// rescans the whole window in slot order, summing the positive changes into
+// gain and subtracting the others (zero, negative, NaN) from loss, then
+//   rs = (gain / n) / (loss / n);  result = 100 - 100 / (rs + 1)
+// with n the count of changes taken, capped at `period`. No running sums:
+// a NaN spoils only the results while its change is in the window. Gains
+// only give 100, losses only 0, an all-zero window 0 / 0, hence NaN.
+struct RelativeStrengthIndex {
+  Window changes;
+  std::uint32_t period;
+  std::uint32_t index;
+  std::uint32_t count;
+  double previous;
+
+  static Expected<RelativeStrengthIndex> create(std::uint32_t period) noexcept;
+  double update(double x) noexcept;
+  void reset() noexcept;
+  std::uint32_t length() const noexcept { return period; }
+};
+
+template <>
+struct PythonClass<RelativeStrengthIndex> {
+  using R = RelativeStrengthIndex;
+  static constexpr const char* kName = "RelativeStrengthIndex";
+  static constexpr auto kConstructor = constructor<&R::create>("period");
+  static constexpr auto kMethods =
+      std::tuple{method<&R::length>("period", Access::kExclusive),
+                 method<&R::update>("next", Access::kExclusive, "input"),
+                 method<&R::reset>("reset", Access::kExclusive)};
+};
+
+}  // namespace barworks

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+
+#include "../describe.h"
+#include "../error.h"
+#include "simple_moving_average.h"
+#include "standard_deviation.h"
+
+namespace barworks {
+
+// Per-period Sharpe ratio of the last `period` inputs: (M - rf) / D, with M
+// the simple moving average and D the population standard deviation of the
+// same window, both fed every input. The first result after construction or
+// reset is 0.0 whatever the input (which still enters both windows); from
+// the second on the ratio covers the inputs so far. No guard on D: a zero
+// deviation gives +inf or -inf, or NaN where M equals rf. A NaN rf makes
+// every later result NaN; a NaN or infinite input does so until reset.
+struct SharpeRatio {
+  SimpleMovingAverage average;
+  StandardDeviation deviation;
+  double rf;
+  std::uint32_t steps;
+
+  static Expected<SharpeRatio> create(std::uint32_t period, double rf) noexcept;
+  double update(double x) noexcept;
+  void reset() noexcept;
+  std::uint32_t length() const noexcept { return average.length(); }
+};
+
+template <>
+struct PythonClass<SharpeRatio> {
+  using R = SharpeRatio;
+  static constexpr const char* kName = "SharpeRatio";
+  static constexpr auto kConstructor = constructor<&R::create>("period", "rf");
+  static constexpr auto kMethods =
+      std::tuple{method<&R::length>("period", Access::kExclusive),
+                 method<&R::update>("next", Access::kExclusive, "input"),
+                 method<&R::reset>("reset", Access::kExclusive)};
+};
+
+}  // namespace barworks
