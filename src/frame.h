@@ -70,8 +70,17 @@ class Borrow {
   }
   Borrow(Borrow&& other) noexcept
       : flag_(std::exchange(other.flag_, nullptr)), access_(other.access_) {}
-  Borrow& operator=(Borrow&&) = delete;
-  ~Borrow() {
+  Borrow& operator=(Borrow&& other) noexcept {
+    release();
+    flag_ = std::exchange(other.flag_, nullptr);
+    access_ = other.access_;
+    return *this;
+  }
+  ~Borrow() { release(); }
+  explicit operator bool() const noexcept { return flag_ != nullptr; }
+
+ private:
+  void release() noexcept {
     if (flag_ == nullptr) return;
     if (access_ == Access::kExclusive) {
       flag_->store(0, std::memory_order_release);
@@ -79,9 +88,7 @@ class Borrow {
       flag_->fetch_sub(1, std::memory_order_release);
     }
   }
-  explicit operator bool() const noexcept { return flag_ != nullptr; }
 
- private:
   AccessFlag* flag_ = nullptr;
   Access access_ = Access::kShared;
 };
