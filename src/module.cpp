@@ -2,9 +2,20 @@
 #include "frame.h"
 
 #include "bar.h"
+#include "indicators/average_true_range.h"
 #include "indicators/exponential_moving_average.h"
+#include "indicators/maximum.h"
+#include "indicators/minimum.h"
+#include "indicators/moving_average_convergence_divergence.h"
+#include "indicators/rate_of_change.h"
+#include "indicators/relative_strength_index.h"
+#include "indicators/sharpe_ratio.h"
 #include "indicators/simple_moving_average.h"
+#include "indicators/standard_deviation.h"
+#include "indicators/true_range.h"
 #include "signal.h"
+#include "strategies/exponential_moving_average_crossover.h"
+#include "strategies/simple_moving_average_crossover.h"
 
 namespace barworks {
 namespace {
@@ -28,7 +39,11 @@ PyObject* module_cache = nullptr;
 template <class... Records>
 struct ClassList {};
 
-using Registered = ClassList<Bar, Signal, ExponentialMovingAverage, SimpleMovingAverage>;
+using Registered =
+    ClassList<Bar, Signal, AverageTrueRange, ExponentialMovingAverage, Maximum, Minimum,
+              MovingAverageConvergenceDivergence, RateOfChange, RelativeStrengthIndex, SharpeRatio,
+              SimpleMovingAverage, StandardDeviation, TrueRange, ExponentialMovingAverageCrossover,
+              SimpleMovingAverageCrossover>;
 
 // Appends `name` to the module's __all__, creating the list when missing.
 bool list_in_all(PyObject* module, const char* name) noexcept {
