@@ -8,8 +8,8 @@ PYTEST = $(PYTHON) -m pytest -q -p no:cacheprovider
 build:
 	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release \
 	  -DPython_EXECUTABLE=$$(command -v $(PYTHON)) $(CMAKE_FLAGS) >/dev/null
-	@cmake --build $(BUILD) | grep -v '^\[' || true
-	@test -n "$$(ls $(BUILD)/_barworks*.so 2>/dev/null)"
+	@cmake --build $(BUILD) >$(BUILD)/build.log 2>&1 || { cat $(BUILD)/build.log; exit 1; }
+	@grep -A3 'warning:' $(BUILD)/build.log || true
 
 test: build
 	PYTHONPATH=$(BUILD) $(PYTEST) tests
