@@ -83,4 +83,16 @@ struct IntegerEquality {};
 template <auto Function>
 inline constexpr IntegerEquality<Function> integer_equality{};
 
+// The shape most indicators share: Class(period) with next(input), period()
+// and reset(), each holding the instance exclusively. A description derives
+// from it and adds its kName.
+template <class Record>
+struct PeriodIndicator {
+  static constexpr auto kConstructor = constructor<&Record::create>("period");
+  static constexpr auto kMethods =
+      std::tuple{method<&Record::length>("period", Access::kExclusive),
+                 method<&Record::update>("next", Access::kExclusive, "input"),
+                 method<&Record::reset>("reset", Access::kExclusive)};
+};
+
 }  // namespace barworks

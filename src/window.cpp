@@ -21,6 +21,13 @@ Expected<Window> Window::allocate(std::uint32_t size, double fill) noexcept {
   return window;
 }
 
+Expected<CircularWindow> CircularWindow::create(std::uint32_t period) noexcept {
+  if (period == 0) return std::unexpected(kPeriodZero);
+  auto window = Window::allocate(period, 0.0);
+  if (!window) return std::unexpected(window.error());
+  return CircularWindow{std::move(*window), period, 0, 0};
+}
+
 Window::Window(Window&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
 

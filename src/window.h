@@ -45,4 +45,33 @@ inline std::uint32_t next_slot(std::uint32_t slot, std::uint32_t period) noexcep
   return slot == period ? 0 : slot;
 }
 
+// The last `period` inputs of a windowed indicator: the window, its length,
+// the slot the next input goes to and the count of inputs taken (capped at
+// `period`). Unwritten slots hold 0.0, so a leaving value is 0.0 until the
+// window has filled.
+struct CircularWindow {
+  Window values;
+  std::uint32_t period;
+  std::uint32_t index;
+  std::uint32_t count;
+
+  // Refuses a zero period, then allocates the zero-filled window.
+  static Expected<CircularWindow> create(std::uint32_t period) noexcept;
+
+  // Stores x in the next slot and returns the value it replaced.
+  double push(double x) noexcept {
+    const double old = values[index];
+    values[index] = x;
+    index = next_slot(index, period);
+    if (count < period) ++count;
+    return old;
+  }
+
+  void clear() noexcept {
+    index = 0;
+    count = 0;
+    values.fill(0.0);
+  }
+};
+
 }  // namespace barworks

@@ -28,14 +28,8 @@ struct AverageTrueRange {
 };
 
 template <>
-struct PythonClass<AverageTrueRange> {
-  using R = AverageTrueRange;
+struct PythonClass<AverageTrueRange> : PeriodIndicator<AverageTrueRange> {
   static constexpr const char* kName = "AverageTrueRange";
-  static constexpr auto kConstructor = constructor<&R::create>("period");
-  static constexpr auto kMethods =
-      std::tuple{method<&R::length>("period", Access::kExclusive),
-                 method<&R::update>("next", Access::kExclusive, "input"),
-                 method<&R::reset>("reset", Access::kExclusive)};
 };
 
 }  // namespace barworks

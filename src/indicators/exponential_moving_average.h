@@ -27,14 +27,8 @@ struct ExponentialMovingAverage {
 };
 
 template <>
-struct PythonClass<ExponentialMovingAverage> {
-  using R = ExponentialMovingAverage;
+struct PythonClass<ExponentialMovingAverage> : PeriodIndicator<ExponentialMovingAverage> {
   static constexpr const char* kName = "ExponentialMovingAverage";
-  static constexpr auto kConstructor = constructor<&R::create>("period");
-  static constexpr auto kMethods =
-      std::tuple{method<&R::length>("period", Access::kExclusive),
-                 method<&R::update>("next", Access::kExclusive, "input"),
-                 method<&R::reset>("reset", Access::kExclusive)};
 };
 
 }  // namespace barworks

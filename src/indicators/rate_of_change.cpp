@@ -3,13 +3,13 @@
 namespace barworks {
 
 Expected<RateOfChange> RateOfChange::create(std::uint32_t period) noexcept {
-  if (period == 0) return std::unexpected(kPeriodZero);
-  auto window = Window::allocate(period, 0.0);
+  auto window = CircularWindow::create(period);
   if (!window) return std::unexpected(window.error());
-  return RateOfChange{std::move(*window), period, 0, 0};
+  return RateOfChange{std::move(*window)};
 }
 
 double RateOfChange::update(double x) noexcept {
+  auto& [values, period, index, count] = window;
   double reference;
   if (count > period) {
     // The window is full: the slot about to be overwritten holds the input
@@ -26,9 +26,7 @@ double RateOfChange::update(double x) noexcept {
 }
 
 void RateOfChange::reset() noexcept {
-  index = 0;
-  count = 0;
-  values.fill(0.0);
+  window.clear();
 }
 
 }  // namespace barworks

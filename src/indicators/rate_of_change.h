@@ -16,26 +16,19 @@ namespace barworks {
 // NaN for a zero input; NaN and infinite inputs give what IEEE arithmetic
 // gives, and affect only the results that read them.
 struct RateOfChange {
-  Window values;
-  std::uint32_t period;
-  std::uint32_t index;
-  std::uint32_t count;
+  // Its count runs to `period` + 1: one input more than the window holds
+  // marks the point from which the reference is the input `period` back.
+  CircularWindow window;
 
   static Expected<RateOfChange> create(std::uint32_t period) noexcept;
   double update(double x) noexcept;
   void reset() noexcept;
-  std::uint32_t length() const noexcept { return period; }
+  std::uint32_t length() const noexcept { return window.period; }
 };
 
 template <>
-struct PythonClass<RateOfChange> {
-  using R = RateOfChange;
+struct PythonClass<RateOfChange> : PeriodIndicator<RateOfChange> {
   static constexpr const char* kName = "RateOfChange";
-  static constexpr auto kConstructor = constructor<&R::create>("period");
-  static constexpr auto kMethods =
-      std::tuple{method<&R::length>("period", Access::kExclusive),
-                 method<&R::update>("next", Access::kExclusive, "input"),
-                 method<&R::reset>("reset", Access::kExclusive)};
 };
 
 }  // namespace barworks

@@ -17,27 +17,18 @@ namespace barworks {
 // a NaN spoils only the results while its change is in the window. Gains
 // only give 100, losses only 0, an all-zero window 0 / 0, hence NaN.
 struct RelativeStrengthIndex {
-  Window changes;
-  std::uint32_t period;
-  std::uint32_t index;
-  std::uint32_t count;
+  CircularWindow changes;
   double previous;
 
   static Expected<RelativeStrengthIndex> create(std::uint32_t period) noexcept;
   double update(double x) noexcept;
   void reset() noexcept;
-  std::uint32_t length() const noexcept { return period; }
+  std::uint32_t length() const noexcept { return changes.period; }
 };
 
 template <>
-struct PythonClass<RelativeStrengthIndex> {
-  using R = RelativeStrengthIndex;
+struct PythonClass<RelativeStrengthIndex> : PeriodIndicator<RelativeStrengthIndex> {
   static constexpr const char* kName = "RelativeStrengthIndex";
-  static constexpr auto kConstructor = constructor<&R::create>("period");
-  static constexpr auto kMethods =
-      std::tuple{method<&R::length>("period", Access::kExclusive),
-                 method<&R::update>("next", Access::kExclusive, "input"),
-                 method<&R::reset>("reset", Access::kExclusive)};
 };
 
 }  // namespace barworks

@@ -5,22 +5,18 @@
 namespace barworks {
 
 Expected<StandardDeviation> StandardDeviation::create(std::uint32_t period) noexcept {
-  if (period == 0) return std::unexpected(kPeriodZero);
-  auto window = Window::allocate(period, 0.0);
+  auto window = CircularWindow::create(period);
   if (!window) return std::unexpected(window.error());
-  return StandardDeviation{std::move(*window), period, 0, 0, 0.0, 0.0};
+  return StandardDeviation{std::move(*window), 0.0, 0.0};
 }
 
 double StandardDeviation::update(double x) noexcept {
-  const double old = values[index];
-  values[index] = x;
-  index = next_slot(index, period);
-  if (count < period) ++count;
+  const double old = window.push(x);
   const double d1 = x - old;
   const double d2 = (x * x) - (old * old);
   sum = sum + d1;
   sum_sq = sum_sq + d2;
-  const double n = static_cast<double>(count);
+  const double n = static_cast<double>(window.count);
   const double mean = sum / n;
   const double mean_sq = sum_sq / n;
   const double variance = mean_sq - (mean * mean);
@@ -33,9 +29,7 @@ double StandardDeviation::update(double x) noexcept {
 void StandardDeviation::reset() noexcept {
   sum = 0.0;
   sum_sq = 0.0;
-  index = 0;
-  count = 0;
-  values.fill(0.0);
+  window.clear();
 }
 
 }  // namespace barworks

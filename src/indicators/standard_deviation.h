@@ -19,28 +19,19 @@ namespace barworks {
 // 0.0 (equal inputs give 0.0, not NaN). A NaN or infinite input makes every
 // result NaN from the time it leaves the window (or at once) until reset.
 struct StandardDeviation {
-  Window values;
-  std::uint32_t period;
-  std::uint32_t index;
-  std::uint32_t count;
+  CircularWindow window;
   double sum;
   double sum_sq;
 
   static Expected<StandardDeviation> create(std::uint32_t period) noexcept;
   double update(double x) noexcept;
   void reset() noexcept;
-  std::uint32_t length() const noexcept { return period; }
+  std::uint32_t length() const noexcept { return window.period; }
 };
 
 template <>
-struct PythonClass<StandardDeviation> {
-  using R = StandardDeviation;
+struct PythonClass<StandardDeviation> : PeriodIndicator<StandardDeviation> {
   static constexpr const char* kName = "StandardDeviation";
-  static constexpr auto kConstructor = constructor<&R::create>("period");
-  static constexpr auto kMethods =
-      std::tuple{method<&R::length>("period", Access::kExclusive),
-                 method<&R::update>("next", Access::kExclusive, "input"),
-                 method<&R::reset>("reset", Access::kExclusive)};
 };
 
 }  // namespace barworks
