@@ -1,7 +1,11 @@
-// What the two crossover strategies share: their rule on the periods and the
-// reading of the gap between their averages as a signal.
+// The record both crossover strategies share: a short and a long average of
+// the same stream, whose gap is read as a signal.
 #pragma once
 
+#include <cstdint>
+#include <utility>
+
+#include "../describe.h"
 #include "../error.h"
 #include "../signal.h"
 
@@ -11,11 +15,51 @@ inline constexpr Error kShortNotBelowLong{ErrorKind::kValue,
                                           "Short period must be less than long period."};
 
 // BUY while the short average is above the long one, SELL while it is below,
-// HOLD when they are equal or the gap is NaN (both strict tests fail).
+// HOLD when they are equal or the gap is NaN (both strict tests fail). The
+// answer is a level, not the moment of crossing.
 inline Signal signal_for_gap(double short_minus_long) noexcept {
   if (short_minus_long > 0.0) return Signal{Signal::Code::kBuy};
   if (short_minus_long < 0.0) return Signal{Signal::Code::kSell};
   return Signal{Signal::Code::kHold};
 }
+
+template <class Average>
+struct Crossover {
+  Average short_average;
+  Average long_average;
+
+  // Fails when short_period >= long_period, then for a zero short period
+  // (before the long average is built), then as the averages' own rules do.
+  static Expected<Crossover> create(std::uint32_t short_period,
+                                    std::uint32_t long_period) noexcept {
+    if (short_period >= long_period) return std::unexpected(kShortNotBelowLong);
+    auto short_average = Average::create(short_period);
+    if (!short_average) return std::unexpected(short_average.error());
+    auto long_average = Average::create(long_period);
+    if (!long_average) return std::unexpected(long_average.error());
+    return Crossover{std::move(*short_average), std::move(*long_average)};
+  }
+
+  Signal update(double x) noexcept {
+    const double short_mean = short_average.update(x);
+    const double long_mean = long_average.update(x);
+    return signal_for_gap(short_mean - long_mean);
+  }
+
+  void reset() noexcept {
+    short_average.reset();
+    long_average.reset();
+  }
+};
+
+// Both strategies' Python shape: Class(short_period, long_period) with
+// next(input) and reset(), each holding the instance exclusively.
+template <class Record>
+struct CrossoverStrategy {
+  static constexpr auto kConstructor = constructor<&Record::create>("short_period", "long_period");
+  static constexpr auto kMethods =
+      std::tuple{method<&Record::update>("next", Access::kExclusive, "input"),
+                 method<&Record::reset>("reset", Access::kExclusive)};
+};
 
 }  // namespace barworks
