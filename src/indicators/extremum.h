@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "../describe.h"
 #include "../error.h"
 #include "../window.h"
 
@@ -12,7 +13,8 @@ namespace barworks {
 
 // The most extreme of the last `period` inputs in the sense of `Order`
 // (Order::kFill, the value no number can lose to, and Order::beats(a, b),
-// true when a is strictly more extreme than b). Unfilled slots hold kFill,
+// true when a is strictly more extreme than b; Order also names the class
+// and its index method). Unfilled slots hold kFill,
 // so during warm-up the result is the extreme of the inputs so far.
 //
 // The slot of the current extreme is remembered: an input that beats it
@@ -82,5 +84,19 @@ std::uint32_t Extremum<Order>::scan() const noexcept {
   }
   return found;
 }
+
+// next, period and reset hold the instance exclusively; the index method
+// only reads the window and shares it.
+template <class Order>
+struct PythonClass<Extremum<Order>> {
+  using R = Extremum<Order>;
+  static constexpr const char* kName = Order::kClassName;
+  static constexpr auto kConstructor = constructor<&R::create>("period");
+  static constexpr auto kMethods =
+      std::tuple{method<&R::length>("period", Access::kExclusive),
+                 method<&R::update>("next", Access::kExclusive, "input"),
+                 method<&R::reset>("reset", Access::kExclusive),
+                 method<&R::find_index>(Order::kIndexMethod, Access::kShared)};
+};
 
 }  // namespace barworks
