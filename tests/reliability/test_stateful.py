@@ -1,0 +1,335 @@
+"""Random call sequences on every class, compared bit for bit with its model.
+
+One state machine per table row keeps a few live instances, each beside its
+model, and applies random constructions, `next` calls with hostile
+arguments, re-entrant conversions, bad bindings, resets, accessors and
+deallocations. A refused call leaves the model where it was, so any change a
+refused call made to an instance shows up in a later result.
+"""
+
+import functools
+import warnings
+
+import pytest
+from hypothesis import strategies as st
+from hypothesis.stateful import RuleBasedStateMachine, precondition, rule, run_state_machine_as_test
+
+import _barworks
+from profiles import SETTINGS
+from hostile import F64, Refusal, Value, arguments, convert, convert_bar, plain_floats
+from table import EXCLUSIVE, ROWS, STREAMS, model_input, same_accessor, same_result
+
+LIVE_LIMIT = 4
+
+
+class Live:
+    def __init__(self, row, native, model, converted):
+        self.row, self.native, self.model, self.converted = row, native, model, converted
+
+
+def expect(call, outcome):
+    """Runs `call` and checks it gives `outcome` (a Refusal); returns None.
+    For any other outcome, returns what the call gave."""
+    if isinstance(outcome, Refusal):
+        with pytest.raises(BaseException) as caught:
+            call()
+        outcome.check(caught.value)
+        return None
+    return call()
+
+
+def strict_warnings():
+    """Deprecation warnings raised as errors, in the module and the model alike."""
+    manager = warnings.catch_warnings()
+    manager.__enter__()
+    warnings.simplefilter("error", DeprecationWarning)
+    return manager
+
+
+def construction_outcome(row, given):
+    """The first conversion refusal, else the class's own check, else the
+    converted arguments."""
+    converted = []
+    for (name, kind), value in zip(row.parameters, given):
+        outcome = convert(kind, name, value)
+        if isinstance(outcome, Refusal):
+            return outcome
+        converted.append(outcome.value)
+    return row.refusal(*converted) or Value(tuple(converted))
+
+
+@functools.cache
+def bar_inputs():
+    def make(fields):
+        return _barworks.Bar(*fields, 0)
+    return st.tuples(plain_floats(), plain_floats(), plain_floats(), plain_floats()).map(make)
+
+
+@functools.cache
+def inputs(row):
+    if row.input == "bar":
+        return st.one_of(bar_inputs(), bar_inputs(), arguments(F64))
+    return arguments(F64)
+
+
+def input_outcome(row, value):
+    return convert_bar("input", value) if row.input == "bar" else convert(F64, "input", value)
+
+
+class Reentrant:
+    """A number whose conversion first runs `action`, remembering what it
+    gave or raised, then returns `result`; `swallow` keeps the action's
+    exception from leaving the conversion."""
+
+    def __init__(self, action, result, swallow):
+        self.action, self.result, self.swallow = action, result, swallow
+        self.raised = None
+
+    def _run(self):
+        try:
+            self.action()
+        except Exception as error:
+            self.raised = error
+            if not self.swallow:
+                raise
+        return self.result
+
+
+class ReentrantFloat(Reentrant):
+    def __float__(self):
+        return self._run()
+
+
+class ReentrantIndex(Reentrant):
+    def __index__(self):
+        return self._run()
+
+
+BUSY = {EXCLUSIVE: "Already borrowed"}
+BUSY_SHARED = "Already mutably borrowed"
+
+
+@functools.cache  # hypothesis keeps per-class caches: one class per row
+def machine_for(row):
+    parameters = row.parameters
+
+    class Machine(RuleBasedStateMachine):
+        def __init__(self):
+            super().__init__()
+            self.live = []
+
+        # -------------------------------------------------------- helpers
+
+        def keep(self, live):
+            self.live.append(live)
+            if len(self.live) > LIVE_LIMIT:
+                del self.live[0]  # deallocated here
+
+        def pick(self, data):
+            return self.live[data.draw(st.integers(0, len(self.live) - 1))]
+
+        def feed(self, live, value, keyword=False):
+            """Calls next with `value`, which must convert without side effects."""
+            manager = strict_warnings()
+            try:
+                outcome = input_outcome(live.row, value)
+                if keyword:
+                    got = expect(lambda: live.native.next(input=value), outcome)
+                else:
+                    got = expect(lambda: live.native.next(value), outcome)
+            finally:
+                manager.__exit__(None, None, None)
+            if isinstance(outcome, Value):
+                want = live.model.next(*model_input(live.row, outcome.value))
+                assert same_result(live.row, got, want), (value, got, want)
+
+        def check_accessors(self, live):
+            for method, _, expected in live.row.accessors:
+                got = getattr(live.native, method)()
+                assert same_accessor(got, expected(live.model, live.converted)), method
+
+        # -------------------------------------------------------- rules
+
+        @rule(given=row.arguments, by_keyword=st.booleans())
+        def construct(self, given, by_keyword):
+            if by_keyword:
+                native = row.cls(**{name: value for (name, _), value in zip(parameters, given)})
+            else:
+                native = row.cls(*given)
+            self.keep(Live(row, native, row.new_model(given), given))
+
+        @rule(data=st.data())
+        def construct_hostile(self, data):
+            given = [data.draw(arguments(kind), label=name) for name, kind in parameters]
+            manager = strict_warnings()
+            try:
+                outcome = construction_outcome(row, given)
+                native = expect(lambda: row.cls(*given), outcome)
+            finally:
+                manager.__exit__(None, None, None)
+            if isinstance(outcome, Value):
+                self.keep(Live(row, native, row.new_model(outcome.value), outcome.value))
+
+        @precondition(lambda self: parameters and any(live.row.input for live in self.live))
+        @rule(data=st.data(), given=row.arguments)
+        def construct_while_feeding_another(self, data, given):
+            # The first argument's conversion feeds a live instance: nothing
+            # is held while constructor arguments convert, so it succeeds.
+            streams = [live for live in self.live if live.row.input]
+            other = streams[data.draw(st.integers(0, len(streams) - 1))]
+            del streams
+            value = data.draw(plain_floats() if other.row.input == "float" else bar_inputs())
+            seen = []
+            first = ReentrantIndex(lambda: seen.append(other.native.next(value)), given[0], False)
+            if parameters[0][1] == F64:
+                first = ReentrantFloat(first.action, given[0], False)
+            native = row.cls(first, *given[1:])
+            want = other.model.next(*model_input(other.row, input_outcome(other.row, value).value))
+            assert len(seen) == 1 and same_result(other.row, seen[0], want)
+            self.keep(Live(row, native, row.new_model(given), given))
+
+        if row.input is not None:
+
+            @precondition(lambda self: self.live)
+            @rule(data=st.data(), value=inputs(row), keyword=st.booleans())
+            def feed_next(self, data, value, keyword):
+                self.feed(self.pick(data), value, keyword)
+
+            @precondition(lambda self: self.live)
+            @rule(data=st.data(), binding=st.sampled_from(["none", "two", "unknown", "twice"]))
+            def next_with_bad_binding(self, data, binding):
+                native = self.pick(data).native
+                full = f"{row.name}.next()"
+                calls = {
+                    "none": (lambda: native.next(),
+                             f"{full} missing 1 required positional argument: 'input'"),
+                    "two": (lambda: native.next(1.0, 2.0),
+                            f"{full} takes 1 positional arguments but 2 were given"),
+                    "unknown": (lambda: native.next(value=1.0),
+                                f"{full} got an unexpected keyword argument 'value'"),
+                    "twice": (lambda: native.next(1.0, input=1.0),
+                              f"{full} got multiple values for argument 'input'"),
+                }
+                call, message = calls[binding]
+                expect(call, Refusal(TypeError, message))
+
+            @precondition(lambda self: self.live)
+            @rule(data=st.data())
+            def reset(self, data):
+                live = self.pick(data)
+                assert live.native.reset() is None
+                live.model.reset()
+
+        if row.input == "float":
+
+            @precondition(lambda self: self.live)
+            @rule(data=st.data(),
+                  action=st.sampled_from(["next", "reset", "accessor", "sibling", "other class",
+                                          "drop sibling", "construct"]),
+                  through=st.sampled_from([ReentrantFloat, ReentrantIndex]),
+                  swallow=st.booleans())
+            def next_reentrant(self, data, action, through, swallow):
+                live = self.pick(data)
+                others = [k for k, other in enumerate(self.live) if other is not live]
+                if action in ("sibling", "drop sibling") and not others:
+                    action = "construct"
+                if action == "accessor" and not row.accessors:
+                    action = "next"
+                busy = None  # the message the nested call must raise
+                check_after = []  # checks of what the nested call did
+
+                if action == "next":
+                    nested, busy = (lambda: live.native.next(1.0)), BUSY[EXCLUSIVE]
+                elif action == "reset":
+                    nested, busy = live.native.reset, BUSY[EXCLUSIVE]
+                elif action == "accessor":
+                    method, access, _ = data.draw(st.sampled_from(row.accessors))
+                    nested = getattr(live.native, method)
+                    busy = BUSY.get(access, BUSY_SHARED)
+                elif action == "sibling":
+                    sibling = self.live[others[data.draw(st.integers(0, len(others) - 1))]]
+                    value = data.draw(plain_floats())
+                    seen = []
+                    nested = lambda: seen.append(sibling.native.next(value))  # noqa: E731
+
+                    def check_sibling():
+                        want = sibling.model.next(value)
+                        assert len(seen) == 1 and same_result(row, seen[0], want)
+
+                    check_after.append(check_sibling)
+                elif action == "drop sibling":
+                    # Only the list holds the sibling: it is deallocated
+                    # while the target's conversion runs.
+                    doomed = others[data.draw(st.integers(0, len(others) - 1))]
+                    nested = lambda: self.live.pop(doomed)  # noqa: E731
+                elif action == "other class":
+                    other_row = STREAMS[data.draw(st.integers(0, len(STREAMS) - 1))]
+                    given = data.draw(other_row.arguments)
+                    value = data.draw(bar_inputs() if other_row.input == "bar" else plain_floats())
+                    seen = []
+                    nested = lambda: seen.append(other_row.cls(*given).next(value))  # noqa: E731
+
+                    def check_other():
+                        model = other_row.new_model(given)
+                        converted = input_outcome(other_row, value).value
+                        want = model.next(*model_input(other_row, converted))
+                        assert len(seen) == 1 and same_result(other_row, seen[0], want)
+
+                    check_after.append(check_other)
+                else:  # construct
+                    given = data.draw(row.arguments)
+                    def nested():
+                        self.keep(Live(row, row.cls(*given), row.new_model(given), given))
+
+                if through is ReentrantFloat:
+                    result = data.draw(plain_floats())
+                    converted = result
+                else:
+                    result = data.draw(st.integers(-(2**60), 2**60))
+                    converted = float(result)
+                argument = through(nested, result, swallow)
+
+                if busy is not None and not swallow:
+                    expect(lambda: live.native.next(argument), Refusal(RuntimeError, busy))
+                else:
+                    got = live.native.next(argument)
+                    want = live.model.next(converted)
+                    assert same_result(row, got, want), (got, want)
+                if busy is not None:
+                    assert type(argument.raised) is RuntimeError and str(argument.raised) == busy
+                else:
+                    assert argument.raised is None
+                for check in check_after:
+                    check()
+
+        @precondition(lambda self: self.live)
+        @rule(data=st.data())
+        def accessors(self, data):
+            self.check_accessors(self.pick(data))
+
+        @precondition(lambda self: self.live)
+        @rule(data=st.data())
+        def drop(self, data):
+            self.live.remove(self.pick(data))
+
+        def teardown(self):
+            # A last ordinary step on every instance shows any state that a
+            # refused call disturbed and no later step looked at.
+            for live in self.live:
+                self.check_accessors(live)
+                if live.row.input == "float":
+                    self.feed(live, 2.5)
+                elif live.row.input == "bar":
+                    self.feed(live, _barworks.Bar(1.0, 3.0, 0.5, 2.0, 1))
+
+    Machine.__name__ = f"{row.name}Machine"
+    return Machine
+
+
+@pytest.mark.parametrize("row", ROWS, ids=[row.name for row in ROWS])
+def test_random_call_sequences_match_the_model(row):
+    run_state_machine_as_test(machine_for(row), settings=SETTINGS)
+
+
+def test_every_class_has_a_row():
+    assert sorted(row.name for row in ROWS) == sorted(set(_barworks.__all__) - {"Signal"})
