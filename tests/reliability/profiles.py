@@ -21,7 +21,7 @@ _common = dict(
 )
 settings.register_profile("suite", max_examples=60, stateful_step_count=30, **_common)
 settings.register_profile("leaks", max_examples=15, stateful_step_count=20, **_common)
-settings.register_profile("thorough", max_examples=2000, stateful_step_count=40, **_common)
+settings.register_profile("thorough", max_examples=2000, stateful_step_count=12, **_common)
 
 PROFILE = os.environ.get("BARWORKS_HYPOTHESIS_PROFILE", "suite")
 SETTINGS = settings.get_profile(PROFILE)
