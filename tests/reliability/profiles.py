@@ -19,7 +19,7 @@ _common = dict(
     suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large,
                            HealthCheck.filter_too_much],
 )
-settings.register_profile("suite", max_examples=60, stateful_step_count=30, **_common)
+settings.register_profile("suite", max_examples=60, stateful_step_count=20, **_common)
 settings.register_profile("leaks", max_examples=15, stateful_step_count=20, **_common)
 settings.register_profile("thorough", max_examples=2000, stateful_step_count=12, **_common)
 

@@ -7,6 +7,7 @@ deallocations. A refused call leaves the model where it was, so any change a
 refused call made to an instance shows up in a later result.
 """
 
+import contextlib
 import functools
 import warnings
 
@@ -38,12 +39,12 @@ def expect(call, outcome):
     return call()
 
 
+@contextlib.contextmanager
 def strict_warnings():
     """Deprecation warnings raised as errors, in the module and the model alike."""
-    manager = warnings.catch_warnings()
-    manager.__enter__()
-    warnings.simplefilter("error", DeprecationWarning)
-    return manager
+    with warnings.catch_warnings():
+        warnings.simplefilter("error", DeprecationWarning)
+        yield
 
 
 def construction_outcome(row, given):
@@ -105,8 +106,9 @@ class ReentrantIndex(Reentrant):
         return self._run()
 
 
-BUSY = {EXCLUSIVE: "Already borrowed"}
-BUSY_SHARED = "Already mutably borrowed"
+def busy(access):
+    """What a nested call taking `access` raises while `next` holds the instance."""
+    return "Already borrowed" if access == EXCLUSIVE else "Already mutably borrowed"
 
 
 @functools.cache  # hypothesis keeps per-class caches: one class per row
@@ -130,15 +132,12 @@ def machine_for(row):
 
         def feed(self, live, value, keyword=False):
             """Calls next with `value`, which must convert without side effects."""
-            manager = strict_warnings()
-            try:
+            with strict_warnings():
                 outcome = input_outcome(live.row, value)
                 if keyword:
                     got = expect(lambda: live.native.next(input=value), outcome)
                 else:
                     got = expect(lambda: live.native.next(value), outcome)
-            finally:
-                manager.__exit__(None, None, None)
             if isinstance(outcome, Value):
                 want = live.model.next(*model_input(live.row, outcome.value))
                 assert same_result(live.row, got, want), (value, got, want)
@@ -161,12 +160,9 @@ def machine_for(row):
         @rule(data=st.data())
         def construct_hostile(self, data):
             given = [data.draw(arguments(kind), label=name) for name, kind in parameters]
-            manager = strict_warnings()
-            try:
+            with strict_warnings():
                 outcome = construction_outcome(row, given)
                 native = expect(lambda: row.cls(*given), outcome)
-            finally:
-                manager.__exit__(None, None, None)
             if isinstance(outcome, Value):
                 self.keep(Live(row, native, row.new_model(outcome.value), outcome.value))
 
@@ -177,7 +173,6 @@ def machine_for(row):
             # is held while constructor arguments convert, so it succeeds.
             streams = [live for live in self.live if live.row.input]
             other = streams[data.draw(st.integers(0, len(streams) - 1))]
-            del streams
             value = data.draw(plain_floats() if other.row.input == "float" else bar_inputs())
             seen = []
             first = ReentrantIndex(lambda: seen.append(other.native.next(value)), given[0], False)
@@ -235,17 +230,17 @@ def machine_for(row):
                     action = "construct"
                 if action == "accessor" and not row.accessors:
                     action = "next"
-                busy = None  # the message the nested call must raise
+                refusal = None  # the message the nested call must raise
                 check_after = []  # checks of what the nested call did
 
                 if action == "next":
-                    nested, busy = (lambda: live.native.next(1.0)), BUSY[EXCLUSIVE]
+                    nested, refusal = (lambda: live.native.next(1.0)), busy(EXCLUSIVE)
                 elif action == "reset":
-                    nested, busy = live.native.reset, BUSY[EXCLUSIVE]
+                    nested, refusal = live.native.reset, busy(EXCLUSIVE)
                 elif action == "accessor":
                     method, access, _ = data.draw(st.sampled_from(row.accessors))
                     nested = getattr(live.native, method)
-                    busy = BUSY.get(access, BUSY_SHARED)
+                    refusal = busy(access)
                 elif action == "sibling":
                     sibling = self.live[others[data.draw(st.integers(0, len(others) - 1))]]
                     value = data.draw(plain_floats())
@@ -289,14 +284,14 @@ def machine_for(row):
                     converted = float(result)
                 argument = through(nested, result, swallow)
 
-                if busy is not None and not swallow:
-                    expect(lambda: live.native.next(argument), Refusal(RuntimeError, busy))
+                if refusal is not None and not swallow:
+                    expect(lambda: live.native.next(argument), Refusal(RuntimeError, refusal))
                 else:
                     got = live.native.next(argument)
                     want = live.model.next(converted)
                     assert same_result(row, got, want), (got, want)
-                if busy is not None:
-                    assert type(argument.raised) is RuntimeError and str(argument.raised) == busy
+                if refusal is not None:
+                    assert type(argument.raised) is RuntimeError and str(argument.raised) == refusal
                 else:
                     assert argument.raised is None
                 for check in check_after:
