@@ -12,6 +12,7 @@ import struct
 
 import pytest
 
+from average_models import SimpleAverageModel
 from _barworks import (
     Maximum,
     Minimum,
@@ -71,19 +72,9 @@ class DeviationModel:
         return math.sqrt(0.0 if variance < 0.0 else variance)
 
 
-class AverageModel(DeviationModel):
-    def next(self, x):
-        old = self.values[self.index]
-        self.values[self.index] = x
-        self.index = (self.index + 1) % self.period
-        self.count = min(self.count + 1, self.period)
-        self.sum = (x - old) + self.sum
-        return self.sum / self.count
-
-
 class SharpeModel:
     def __init__(self, period, rf):
-        self.average, self.deviation, self.rf = AverageModel(period), DeviationModel(period), rf
+        self.average, self.deviation, self.rf = SimpleAverageModel(period), DeviationModel(period), rf
         self.steps = 0
 
     def reset(self):
