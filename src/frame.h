@@ -69,8 +69,6 @@ class Borrow {
     flag_ = &flag;
     access_ = access;
   }
-  Borrow(Borrow&& other) noexcept
-      : flag_(std::exchange(other.flag_, nullptr)), access_(other.access_) {}
   Borrow& operator=(Borrow&& other) noexcept {
     release();
     flag_ = std::exchange(other.flag_, nullptr);
@@ -364,16 +362,13 @@ constexpr bool has_constructor() {
                          NoConstructor>;
 }
 
+// Only classes with a constructor carry documentation.
 template <class Record>
 inline constexpr auto kClassDoc = [] {
   constexpr const char* name = PythonClass<Record>::kName;
-  if constexpr (has_constructor<Record>()) {
-    constexpr auto& parameters = PythonClass<Record>::kConstructor.parameters;
-    return signature_text<signature_length("", name, false, parameters)>("", name, false,
-                                                                         parameters, true);
-  } else {
-    return Text<1>{};
-  }
+  constexpr auto& parameters = PythonClass<Record>::kConstructor.parameters;
+  return signature_text<signature_length("", name, false, parameters)>("", name, false, parameters,
+                                                                       true);
 }();
 
 template <class Record>
