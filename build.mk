@@ -69,3 +69,12 @@ check-asan:
 # resident memory (not part of CI).
 soak: build
 	PYTHONPATH=$(BUILD) $(PYTHON) benchmarks/soak.py
+
+# The peer libraries (TA-Lib's Python wrapper, talipp), for comparisons in
+# benchmarks and agreement tests only: they live in a virtual environment of
+# their own beside the build and are never a dependency of the package.
+PEERS_VENV ?= $(BUILD)-peers
+PEERS_PYTHON = $(PEERS_VENV)/bin/python
+$(PEERS_PYTHON):
+	@$(PYTHON) -m venv --system-site-packages $(PEERS_VENV)
+	@$(PEERS_PYTHON) -m pip install -q --disable-pip-version-check ta-lib talipp
