@@ -2,7 +2,7 @@
 PYTHON ?= python3.14
 BUILD ?= build/release
 CMAKE_FLAGS ?=
-PYTEST = $(PYTHON) -m pytest -q -p no:cacheprovider
+PYTEST = $(PYTHON) -P -m pytest -q -p no:cacheprovider
 
 .PHONY: build test demo bench
 build:
@@ -15,7 +15,7 @@ test: build
 	PYTHONPATH=$(BUILD) $(PYTEST) tests
 
 demo: build
-	@PYTHONPATH=$(BUILD) $(PYTHON) examples/demo.py
+	@PYTHONPATH=$(BUILD) $(PYTHON) -P examples/demo.py
 
 bench: build
 	PYTHONPATH=$(BUILD) $(PYTHON) benchmarks/bench.py
@@ -39,10 +39,10 @@ check-leaks:
 	  CMAKE_FLAGS="$(CHECK_CMAKE_FLAGS)"
 	@PYTHONPATH=$(LEAKS_BUILD) $(DEBUG_PYTHON) -c 'import _barworks; assert "314d" in _barworks.__file__, _barworks.__file__'
 	PYTHONPATH=$(LEAKS_BUILD):$(RELIABILITY) BARWORKS_HYPOTHESIS_PROFILE=leaks \
-	  $(DEBUG_PYTHON) -m pytest -q -p no:cacheprovider -p refleak tests \
+	  $(DEBUG_PYTHON) -P -m pytest -q -p no:cacheprovider -p refleak tests \
 	  --ignore=$(RELIABILITY)/test_mixed_calls.py
 	PYTHONPATH=$(LEAKS_BUILD) BARWORKS_MIXED_CALLS=$(MIXED_CALLS) \
-	  $(DEBUG_PYTHON) -m pytest -q -s -p no:cacheprovider $(RELIABILITY)/test_mixed_calls.py
+	  $(DEBUG_PYTHON) -P -m pytest -q -s -p no:cacheprovider $(RELIABILITY)/test_mixed_calls.py
 
 # The module and the whole suite under AddressSanitizer and
 # UndefinedBehaviorSanitizer. The sanitizer runtime must load before the

@@ -1,0 +1,3 @@
+"""Streaming technical analysis around the `_barworks` classes."""
+
+__version__ = "0.1.0"
