@@ -1,13 +1,22 @@
 # Every public target runs through tools/sid, which provides CPython 3.14 and
 # the toolchain (a Debian sid root, or the interpreter named by BARWORKS_PYTHON).
+# The root starts from an empty environment, so the variables given on make's
+# command line (make check-leaks MIXED_CALLS=7) are handed on explicitly;
+# tools/sid hands on the BARWORKS_* environment variables. A dry run
+# (make -n) enters the root and stays dry there.
 BUILD ?= build/release
-PYTHON ?= python3.14
 SID := tools/sid
-RUN = $(SID) $(MAKE) --no-print-directory -f build.mk BUILD=$(BUILD)
+DRY_RUN = $(if $(findstring n,$(firstword -$(MAKEFLAGS))),-n)
+RUN = $(SID) $(MAKE) $(DRY_RUN) --no-print-directory -f build.mk BUILD=$(BUILD) $(MAKEOVERRIDES)
 
-.PHONY: build test demo bench check-leaks check-asan soak clean
+.PHONY: build test demo bench check-leaks check-asan soak check-toolchain clean
 build test demo bench check-leaks check-asan soak:
-	@$(RUN) $@
+	+@$(RUN) $@
+
+# Tries tools/sid as a user would: what reaches the root, and the one-line
+# reports of a missing root privilege and an unreachable mirror.
+check-toolchain:
+	@tools/check-toolchain
 
 clean:
 	rm -rf build
