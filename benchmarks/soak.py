@@ -22,7 +22,7 @@ from pathlib import Path
 import _barworks
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests"))
-from classes import CLASSES, STREAMED  # noqa: E402
+from classes import BY_NAME, STREAMS  # noqa: E402
 
 CHUNKS = 100
 TOLERANCE = 256 * 1024  # bytes
@@ -50,9 +50,9 @@ def stream(kind, length=10_000, seed=7):
 
 
 def soak(name, calls):
-    instance = getattr(_barworks, name)(*CLASSES[name][1])
-    kind = "bar" if isinstance(CLASSES[name][3], _barworks.Bar) else "float"
-    items = stream(kind)
+    row = BY_NAME[name]
+    instance = row.make()
+    items = stream(row.input)
     per_chunk = calls // CHUNKS
     repeats, rest = divmod(per_chunk, len(items))
     feed, sink = instance.next, collections.deque(maxlen=0)
@@ -76,7 +76,7 @@ def main():
     arguments = parser.parse_args()
     failed = []
     print(f"{'class':36} {'calls':>10} {'ns/call':>8} {'RSS at 10%':>11} {'growth':>8}")
-    for name in STREAMED:
+    for name in (row.name for row in STREAMS):
         elapsed, warm, growth = soak(name, arguments.calls)
         print(f"{name:36} {arguments.calls:>10} {elapsed / arguments.calls * 1e9:>8.1f} "
               f"{warm / 2**20:>9.1f}MB {growth / 1024:>6.0f}kB", flush=True)
@@ -85,7 +85,7 @@ def main():
     if failed:
         print(f"resident memory grew after the first 10 % for: {', '.join(failed)}")
         return 1
-    print(f"resident memory flat after the first 10 % for all {len(STREAMED)} classes")
+    print(f"resident memory flat after the first 10 % for all {len(STREAMS)} classes")
     return 0
 
 

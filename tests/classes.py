@@ -1,41 +1,191 @@
-"""The shape of every class: constructor parameters, sample arguments and
-methods, in registration order. Tests that hold for all classes are driven
-from this table."""
+"""Every class in one table, in registration order: the one place a class is
+listed for the tests.
+
+A row names the class, its constructor parameters with their kinds (None
+when it has no constructor), valid sample arguments and a strategy of small
+valid ones, the class's own checks on converted arguments with a few
+arguments they refuse, its methods with the access each takes, what `next`
+takes and gives, and its model. Tests over all classes (shape, binding,
+refusals, models, the stateful, thread, leak and soak checks) are driven by
+these rows; a new class needs a row here and a model in models.py.
+"""
+
+from dataclasses import dataclass, field
+from typing import Callable
+
+from hypothesis import strategies as st
 
 import _barworks
+import models
+from helpers import same_float
+from hostile import F64, PANIC, U32, U32_MAX, Refusal, plain_floats, small_periods
+
+EXCLUSIVE, SHARED = "exclusive", "shared"
+# A window of this many doubles or more is refused as an internal fault.
+WINDOW_LIMIT = 268435456
+
+PERIOD_ZERO = Refusal(ValueError, "Period cannot be 0.")
+CAPACITY = Refusal(PANIC, "capacity overflow")
+SHORT_NOT_BELOW_LONG = Refusal(ValueError, "Short period must be less than long period.")
 
 SAMPLE_BAR = _barworks.Bar(10.0, 11.0, 9.0, 10.5, 100)
 
-# name: (constructor parameters or None, sample arguments, methods, next input)
-CLASSES = {
-    "Bar": (("open", "high", "low", "close", "volume"), (1.0, 2.0, 0.5, 1.5, 10),
-            ("open", "high", "low", "close", "volume"), None),
-    "Signal": (None, None, (), None),
-    "AverageTrueRange": (("period",), (3,), ("period", "next", "reset"), SAMPLE_BAR),
-    "ExponentialMovingAverage": (("period",), (3,), ("period", "next", "reset"), 1.0),
-    "Maximum": (("period",), (3,), ("period", "next", "reset", "find_max_index"), 1.0),
-    "Minimum": (("period",), (3,), ("period", "next", "reset", "find_min_index"), 1.0),
-    "MovingAverageConvergenceDivergence": (("long_period", "short_period", "signal_period"),
-                                           (26, 12, 9), ("next", "reset"), 1.0),
-    "RateOfChange": (("period",), (3,), ("period", "next", "reset"), 1.0),
-    "RelativeStrengthIndex": (("period",), (3,), ("period", "next", "reset"), 1.0),
-    "SharpeRatio": (("period", "rf"), (3, 0.01), ("period", "next", "reset"), 1.0),
-    "SimpleMovingAverage": (("period",), (3,), ("period", "next", "reset"), 1.0),
-    "StandardDeviation": (("period",), (3,), ("period", "next", "reset"), 1.0),
-    "TrueRange": ((), (), ("next", "reset"), SAMPLE_BAR),
-    "ExponentialMovingAverageCrossover": (("short_period", "long_period"), (2, 5),
-                                          ("next", "reset"), 1.0),
-    "SimpleMovingAverageCrossover": (("short_period", "long_period"), (2, 5),
-                                     ("next", "reset"), 1.0),
-}
 
-CONSTRUCTED = [name for name, (parameters, *_) in CLASSES.items() if parameters is not None]
-STREAMED = [name for name, (*_, sample_input) in CLASSES.items() if sample_input is not None]
+def windows(*periods):
+    """The checks of records that allocate one window per period, in order."""
+    for period in periods:
+        if period == 0:
+            return PERIOD_ZERO
+        if period >= WINDOW_LIMIT:
+            return CAPACITY
+    return None
 
 
-def make(name):
-    return getattr(_barworks, name)(*CLASSES[name][1])
+def nonzero(*periods):
+    """The checks of records without windows."""
+    return PERIOD_ZERO if 0 in periods else None
 
 
-def sample_input(name):
-    return CLASSES[name][3]
+def crossover(checks):
+    def refusal(short_period, long_period):
+        if short_period >= long_period:
+            return SHORT_NOT_BELOW_LONG
+        return checks(short_period, long_period)
+
+    return refusal
+
+
+def accepts_all(*arguments):
+    return None
+
+
+def period_of(model, arguments):
+    return arguments[0]
+
+
+def scanned_slot(model, arguments):
+    return model.scan()
+
+
+def ordered_pair():
+    return st.tuples(small_periods(), st.integers(1, 40)).map(lambda p: (p[0], p[0] + p[1]))
+
+
+@dataclass(frozen=True)
+class Row:
+    name: str
+    parameters: tuple | None  # ((name, kind), ...); None: no constructor
+    sample: tuple = ()  # valid constructor arguments
+    arguments: st.SearchStrategy = None  # small valid constructor arguments
+    refusal: Callable = accepts_all  # the class's own checks: converted arguments -> Refusal or None
+    refused: tuple = ()  # constructor arguments the class's own checks refuse
+    methods: tuple = ()  # own methods in definition order, with the access each takes
+    input: str | None = "float"  # what next takes: "float", "bar", or None (no next)
+    result: str = "float"  # what next gives: "float", "triple" or "signal"
+    accessors: tuple = ()  # (method, access, expected(model, arguments))
+    model: Callable = field(default=None)  # converted constructor arguments -> model
+
+    @property
+    def cls(self):
+        return getattr(_barworks, self.name)
+
+    @property
+    def parameter_names(self):
+        return tuple(name for name, _ in self.parameters)
+
+    @property
+    def sample_input(self):
+        return {"float": 1.0, "bar": SAMPLE_BAR, None: None}[self.input]
+
+    def make(self):
+        return self.cls(*self.sample)
+
+    def new_model(self, arguments):
+        return self.model(*arguments)
+
+    def __repr__(self):
+        return self.name
+
+
+PERIOD = (("period", U32),)
+PERIOD_ACCESSOR = (("period", EXCLUSIVE, period_of),)
+STREAM_METHODS = (("next", EXCLUSIVE), ("reset", EXCLUSIVE))
+PERIOD_METHODS = (("period", EXCLUSIVE),) + STREAM_METHODS
+WINDOW_REFUSED = ((0,), (WINDOW_LIMIT,), (U32_MAX,))
+CROSSOVER_REFUSED = ((0, 0), (5, 5), (3, 2), (U32_MAX, 1), (0, 3), (0, U32_MAX))
+BAR_FIELDS = ("open", "high", "low", "close", "volume")
+
+
+def windowed(name, accessor=None, **extra):
+    """A class of one period that keeps a window of that many values."""
+    methods = PERIOD_METHODS + ((accessor, SHARED),) if accessor else PERIOD_METHODS
+    accessors = PERIOD_ACCESSOR + ((accessor, SHARED, scanned_slot),) if accessor else PERIOD_ACCESSOR
+    return Row(name, PERIOD, (3,), st.tuples(small_periods()), windows, WINDOW_REFUSED,
+               methods, accessors=accessors, **extra)
+
+
+CLASSES = [
+    Row("Bar", tuple((name, F64) for name in BAR_FIELDS[:4]) + (("volume", U32),),
+        (1.0, 2.0, 0.5, 1.5, 10),
+        st.tuples(plain_floats(), plain_floats(), plain_floats(), plain_floats(),
+                  st.integers(0, 2**32 - 1)),
+        methods=tuple((name, SHARED) for name in BAR_FIELDS), input=None,
+        accessors=tuple((name, SHARED, lambda model, arguments, i=i: arguments[i])
+                        for i, name in enumerate(BAR_FIELDS)),
+        model=lambda *values: None),
+    Row("Signal", None, input=None),
+    Row("AverageTrueRange", PERIOD, (3,), st.tuples(small_periods()), nonzero, ((0,),),
+        PERIOD_METHODS, input="bar", accessors=PERIOD_ACCESSOR,
+        model=models.AverageTrueRangeModel),
+    Row("ExponentialMovingAverage", PERIOD, (3,), st.tuples(small_periods()), nonzero, ((0,),),
+        PERIOD_METHODS, accessors=PERIOD_ACCESSOR, model=models.ExponentialAverageModel),
+    windowed("Maximum", "find_max_index", model=models.highest_model),
+    windowed("Minimum", "find_min_index", model=models.lowest_model),
+    Row("MovingAverageConvergenceDivergence",
+        (("long_period", U32), ("short_period", U32), ("signal_period", U32)), (26, 12, 9),
+        st.tuples(small_periods(), small_periods(), small_periods()), nonzero,
+        ((0, 12, 9), (26, 0, 9), (26, 12, 0), (0, 0, 0)), STREAM_METHODS, result="triple",
+        model=models.MacdModel),
+    windowed("RateOfChange", model=models.RateModel),
+    windowed("RelativeStrengthIndex", model=models.StrengthModel),
+    Row("SharpeRatio", (("period", U32), ("rf", F64)), (3, 0.01),
+        st.tuples(small_periods(), plain_floats()), lambda period, rf: windows(period),
+        ((0, 0.0), (WINDOW_LIMIT, 0.0), (0, float("nan"))), PERIOD_METHODS,
+        accessors=PERIOD_ACCESSOR, model=models.SharpeModel),
+    windowed("SimpleMovingAverage", model=models.SimpleAverageModel),
+    windowed("StandardDeviation", model=models.DeviationModel),
+    Row("TrueRange", (), (), st.just(()), methods=STREAM_METHODS, input="bar",
+        model=models.TrueRangeModel),
+    Row("ExponentialMovingAverageCrossover", (("short_period", U32), ("long_period", U32)),
+        (2, 5), ordered_pair(), crossover(nonzero), CROSSOVER_REFUSED, STREAM_METHODS,
+        result="signal", model=models.exponential_crossover_model),
+    Row("SimpleMovingAverageCrossover", (("short_period", U32), ("long_period", U32)),
+        (2, 5), ordered_pair(), crossover(windows),
+        CROSSOVER_REFUSED + ((1, WINDOW_LIMIT), (0, WINDOW_LIMIT), (WINDOW_LIMIT, WINDOW_LIMIT + 1)),
+        STREAM_METHODS, result="signal", model=models.simple_crossover_model),
+]
+BY_NAME = {row.name: row for row in CLASSES}
+CONSTRUCTED = [row for row in CLASSES if row.parameters is not None]
+STREAMS = [row for row in CLASSES if row.input is not None]
+FLOAT_STREAMS = [row for row in STREAMS if row.input == "float"]
+
+
+def same_result(row, got, want):
+    """Whether `got`, from the module, is the model's `want`, bit for bit."""
+    if row.result == "float":
+        return type(got) is float and same_float(got, want)
+    if row.result == "triple":
+        return (type(got) is tuple and len(got) == 3 and all(type(x) is float for x in got)
+                and all(map(same_float, got, want)))
+    return type(got) is _barworks.Signal and int(got) == want
+
+
+def same_accessor(got, want):
+    if isinstance(want, float):
+        return type(got) is float and same_float(got, want)
+    return type(got) is int and got == want
+
+
+def model_input(row, value):
+    """The arguments the model's next takes for a converted input."""
+    return value if row.input == "bar" else (value,)

@@ -1,31 +1,272 @@
-"""Pure-Python models of every streaming class, by class name.
+"""Pure-Python models of every streaming class.
 
 Python floats are IEEE doubles, so a model that performs the documented
-operations in the documented order gives the module's results bit for bit.
-Each model is written once, beside the tests of its class; this module only
-gathers them (and adds what those tests do not need, such as resetting a
-true range) so that tests over all classes find them in one place.
-
-Every model has `next(value)` (a Bar-fed model takes the bar's high, low and
-close instead) and `reset()`.
+operations in the documented order gives the module's results bit for bit;
+the tests feed both the same streams and compare. Every model has
+`next(value)` (a Bar-fed model takes the bar's high, low and close instead)
+and `reset()`, and is built from the converted constructor arguments.
 """
 
-from average_models import CrossoverModel, ExponentialAverageModel, MacdModel, SimpleAverageModel
-from test_true_range import AverageTrueRangeModel
-from test_true_range import TrueRangeModel as _TrueRangeModel
-from test_windowed import (
-    DeviationModel,
-    RateModel,
-    SharpeModel,
-    StrengthModel,
-    highest_model,
-    lowest_model,
-)
+import math
+
+BUY, SELL, HOLD = 0, 1, 2
+nan, inf = math.nan, math.inf
 
 
-class TrueRangeModel(_TrueRangeModel):
+def divide(a, b):
+    """IEEE division, which Python refuses for a zero divisor."""
+    if b != 0.0 or math.isnan(b):
+        return a / b
+    if a == 0.0 or math.isnan(a):
+        return nan
+    return math.copysign(inf, a) * math.copysign(1.0, b)
+
+
+# ---------------------------------------------------------------- moving averages
+
+
+class SimpleAverageModel:
+    def __init__(self, period):
+        self.period = period
+        self.reset()
+
+    def reset(self):
+        self.values = [0.0] * self.period
+        self.index = 0
+        self.count = 0
+        self.sum = 0.0
+
+    def next(self, x):
+        x = float(x)
+        old = self.values[self.index]
+        self.values[self.index] = x
+        self.index = (self.index + 1) % self.period
+        self.count = min(self.count + 1, self.period)
+        self.sum = (x - old) + self.sum
+        return self.sum / self.count
+
+
+class ExponentialAverageModel:
+    def __init__(self, period):
+        self.alpha = 2.0 / (period + 1)
+        self.reset()
+
+    def reset(self):
+        self.current = 0.0
+        self.first = True
+
+    def next(self, x):
+        x = float(x)
+        if self.first:
+            self.first = False
+            self.current = x
+            return x
+        t1 = x * self.alpha
+        t2 = 1.0 - self.alpha
+        t3 = t2 * self.current
+        self.current = t1 + t3
+        return self.current
+
+
+class CrossoverModel:
+    """Answers with the code of BUY, SELL or HOLD, as int() of a Signal."""
+
+    def __init__(self, average, short_period, long_period):
+        self.short = average(short_period)
+        self.long = average(long_period)
+
+    def reset(self):
+        self.short.reset()
+        self.long.reset()
+
+    def next(self, x):
+        gap = self.short.next(x) - self.long.next(x)
+        return BUY if gap > 0 else SELL if gap < 0 else HOLD
+
+
+class MacdModel:
+    def __init__(self, long_period, short_period, signal_period):
+        self.long = ExponentialAverageModel(long_period)
+        self.short = ExponentialAverageModel(short_period)
+        self.signal = ExponentialAverageModel(signal_period)
+
+    def reset(self):
+        self.long.reset()
+        self.short.reset()
+        self.signal.reset()
+
+    def next(self, x):
+        long_mean = self.long.next(x)
+        macd = self.short.next(x) - long_mean
+        signal = self.signal.next(macd)
+        return (macd, signal, macd - signal)
+
+
+# ---------------------------------------------------------------- windowed
+
+
+class DeviationModel:
+    def __init__(self, period):
+        self.period = period
+        self.reset()
+
+    def reset(self):
+        self.values = [0.0] * self.period
+        self.index = self.count = 0
+        self.sum = self.sum_sq = 0.0
+
+    def next(self, x):
+        x = float(x)
+        old = self.values[self.index]
+        self.values[self.index] = x
+        self.index = (self.index + 1) % self.period
+        self.count = min(self.count + 1, self.period)
+        self.sum = self.sum + (x - old)
+        self.sum_sq = self.sum_sq + ((x * x) - (old * old))
+        mean = self.sum / self.count
+        variance = self.sum_sq / self.count - mean * mean
+        return math.sqrt(0.0 if variance < 0.0 else variance)
+
+
+class SharpeModel:
+    def __init__(self, period, rf):
+        self.average, self.deviation, self.rf = SimpleAverageModel(period), DeviationModel(period), rf
+        self.steps = 0
+
+    def reset(self):
+        self.average.reset()
+        self.deviation.reset()
+        self.steps = 0
+
+    def next(self, x):
+        mean, spread = self.average.next(x), self.deviation.next(x)
+        self.steps += 1
+        return 0.0 if self.steps < 2 else divide(mean - self.rf, spread)
+
+
+class StrengthModel:
+    """Written with the branch the native scan avoids."""
+
+    def __init__(self, period):
+        self.period = period
+        self.reset()
+
+    def reset(self):
+        self.changes = [0.0] * self.period
+        self.index = self.count = 0
+        self.previous = 0.0
+
+    def next(self, x):
+        x = float(x)
+        self.changes[self.index] = x - self.previous
+        self.previous = x
+        self.index = (self.index + 1) % self.period
+        self.count = min(self.count + 1, self.period)
+        gain = loss = 0.0
+        for c in self.changes:
+            if c > 0.0:
+                gain = gain + c
+            else:
+                loss = loss - c
+        rs = divide(gain / self.count, loss / self.count)
+        return 100.0 - divide(100.0, rs + 1.0)
+
+
+class RateModel:
+    def __init__(self, period):
+        self.period = period
+        self.reset()
+
+    def reset(self):
+        self.taken = []
+
+    def next(self, x):
+        x = float(x)
+        self.taken.append(x)
+        k = len(self.taken)
+        reference = self.taken[k - 1 - self.period] if k > self.period + 1 else self.taken[0]
+        return divide(x - reference, reference)
+
+
+class ExtremeModel:
+    def __init__(self, period, fill, beats):
+        self.period, self.fill, self.beats = period, fill, beats
+        self.values = [fill] * period
+        self.extreme = self.index = 0
+
+    def reset(self):
+        self.values = [self.fill] * self.period
+
+    def scan(self):
+        candidate, found = self.fill, 0
+        for slot, value in enumerate(self.values):
+            if self.beats(value, candidate):
+                candidate, found = value, slot
+        return found
+
+    def next(self, x):
+        x = float(x)
+        p = self.index
+        self.values[p] = x
+        if self.beats(x, self.values[self.extreme]):
+            self.extreme = p
+        elif self.extreme == p:
+            self.extreme = self.scan()
+        self.index = (p + 1) % self.period
+        return self.values[self.extreme]
+
+
+def lowest_model(period):
+    return ExtremeModel(period, inf, lambda a, b: a < b)
+
+
+def highest_model(period):
+    return ExtremeModel(period, -inf, lambda a, b: a > b)
+
+
+# ---------------------------------------------------------------- ranges
+
+
+# A direct transcription of the documented arithmetic, used as the reference.
+def max_ignoring_nan(x, y):
+    if math.isnan(x):
+        return y
+    return y if y > x else x
+
+
+class TrueRangeModel:
+    def __init__(self):
+        self.previous = None
+
     def reset(self):
         self.previous = None
+
+    def next(self, high, low, close):
+        if self.previous is None:
+            result = high - low
+        else:
+            p = self.previous
+            result = max_ignoring_nan(max_ignoring_nan(high - low, abs(high - p)), abs(low - p))
+        self.previous = close
+        return result
+
+
+class AverageTrueRangeModel:
+    def __init__(self, period):
+        self.range = TrueRangeModel()
+        self.alpha = 2.0 / (period + 1)
+        self.current = None
+
+    def next(self, high, low, close):
+        x = self.range.next(high, low, close)
+        if self.current is None:
+            self.current = x
+        else:
+            self.current = x * self.alpha + (1.0 - self.alpha) * self.current
+        return self.current
+
+    def reset(self):
+        self.current = None
 
 
 def simple_crossover_model(short_period, long_period):
@@ -34,22 +275,3 @@ def simple_crossover_model(short_period, long_period):
 
 def exponential_crossover_model(short_period, long_period):
     return CrossoverModel(ExponentialAverageModel, short_period, long_period)
-
-
-# Class name: a function of the converted constructor arguments that
-# returns a fresh model.
-MODELS = {
-    "AverageTrueRange": AverageTrueRangeModel,
-    "ExponentialMovingAverage": ExponentialAverageModel,
-    "Maximum": highest_model,
-    "Minimum": lowest_model,
-    "MovingAverageConvergenceDivergence": MacdModel,
-    "RateOfChange": RateModel,
-    "RelativeStrengthIndex": StrengthModel,
-    "SharpeRatio": SharpeModel,
-    "SimpleMovingAverage": SimpleAverageModel,
-    "StandardDeviation": DeviationModel,
-    "TrueRange": TrueRangeModel,
-    "ExponentialMovingAverageCrossover": exponential_crossover_model,
-    "SimpleMovingAverageCrossover": simple_crossover_model,
-}

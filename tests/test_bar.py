@@ -4,6 +4,7 @@ import struct
 import pytest
 
 from _barworks import Bar
+from helpers import Index
 
 FIELDS = ("open", "high", "low", "close", "volume")
 
@@ -14,14 +15,6 @@ def fields(bar):
 
 def bits(x):
     return struct.pack("<d", x)
-
-
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
 
 
 def test_accessors_return_float_prices_and_int_volume():

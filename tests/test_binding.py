@@ -7,7 +7,8 @@ import pytest
 
 import _barworks
 from _barworks import Bar, Minimum, MovingAverageConvergenceDivergence, SimpleMovingAverage
-from classes import CLASSES, CONSTRUCTED, STREAMED, make, sample_input
+from classes import CONSTRUCTED, FLOAT_STREAMS, STREAMS
+from helpers import CallsBack, Index, Real, RaisingFloat
 
 
 def error_of(call, *args, **kwargs):
@@ -40,11 +41,10 @@ def missing(full_name, names):
 
 def callables():
     """(full name, callable, parameters, valid arguments) of every binding callable."""
-    for name in CONSTRUCTED:
-        parameters, arguments, *_ = CLASSES[name]
-        yield f"{name}.__new__()", getattr(_barworks, name), parameters, arguments
-    for name in STREAMED:
-        yield f"{name}.next()", make(name).next, ("input",), (sample_input(name),)
+    for row in CONSTRUCTED:
+        yield f"{row.name}.__new__()", row.cls, row.parameter_names, row.sample
+    for row in STREAMS:
+        yield f"{row.name}.next()", row.make().next, ("input",), (row.sample_input,)
 
 
 CALLABLES = list(callables())
@@ -96,22 +96,6 @@ def interpreter_message(convert, value):
     return str(caught.value)
 
 
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
-
-
-class Real:
-    def __init__(self, value):
-        self.value = value
-
-    def __float__(self):
-        return self.value
-
-
 @pytest.mark.parametrize("value, expected", [
     (2, 2.0), (True, 1.0), (False, 0.0), (Index(3), 3.0), (Real(2.5), 2.5), (-1.0, -1.0),
     (Real(-1.0), -1.0), (math.inf, math.inf), (2**53 + 1, float(2**53 + 1)),
@@ -161,25 +145,30 @@ def test_period_zero_is_checked_after_conversion():
     assert message_of(SimpleMovingAverage, 0) == (ValueError, "Period cannot be 0.")
 
 
+REFUSED = [(row, arguments) for row in CONSTRUCTED for arguments in row.refused]
+
+
+@pytest.mark.parametrize("row, arguments", REFUSED,
+                         ids=[f"{row.name}{arguments}" for row, arguments in REFUSED])
+def test_each_class_refuses_its_own_hostile_arguments(row, arguments):
+    # The table's account of a class's own checks, which the model-driven
+    # reliability tests rely on, agrees with the class itself.
+    refusal = row.refusal(*arguments)
+    assert refusal is not None, "a refused row that the class's checks accept"
+    refusal.check(error_of(row.cls, *arguments))
+
+
 def test_instance_conversion_names_the_type():
     for value, type_name in [(1.0, "float"), (SimpleMovingAverage(2), "SimpleMovingAverage"), (None, "NoneType")]:
         assert message_of(_barworks.TrueRange().next, value) == (
             TypeError, f"argument 'input': '{type_name}' object cannot be converted to 'Bar'")
 
 
-class Raising:
-    def __init__(self, error):
-        self.error = error
-
-    def __float__(self):
-        raise self.error
-
-
 def test_argument_error_takes_over_the_cause_and_drops_the_original():
     cause = ValueError("root")
     original = TypeError("bad float")
     original.__cause__ = cause
-    error = error_of(SimpleMovingAverage(2).next, Raising(original))
+    error = error_of(SimpleMovingAverage(2).next, RaisingFloat(original))
     assert type(error) is TypeError and str(error) == "argument 'input': bad float"
     assert error is not original and error.__cause__ is cause
 
@@ -190,13 +179,13 @@ def test_argument_error_takes_over_the_cause_and_drops_the_original():
 ])
 def test_other_conversion_errors_pass_unchanged(error):
     error.__traceback__ = None  # one instance serves every run of the test
-    assert error_of(SimpleMovingAverage(2).next, Raising(error)) is error
+    assert error_of(SimpleMovingAverage(2).next, RaisingFloat(error)) is error
 
 
 def test_panic_raised_by_python_code_is_resumed(capfd):
     panic = panic_class()
     capfd.readouterr()
-    error = error_of(SimpleMovingAverage(2).next, Raising(panic("from python")))
+    error = error_of(SimpleMovingAverage(2).next, RaisingFloat(panic("from python")))
     assert type(error) is panic and error.args == ("from python",)
     assert "from python" in capfd.readouterr().err
 
@@ -214,20 +203,9 @@ def test_panic_exception_shape():
     assert caught.value.args == ("capacity overflow",)
 
 
-class CallsBack:
-    """A number whose conversion calls `action` first."""
-
-    def __init__(self, action, value=1.0):
-        self.action, self.value = action, value
-
-    def __float__(self):
-        self.action()
-        return self.value
-
-
-@pytest.mark.parametrize("name", [name for name in STREAMED if isinstance(sample_input(name), float)])
-def test_reentrant_call_is_refused_and_leaves_state_untouched(name):
-    target, twin = make(name), make(name)
+@pytest.mark.parametrize("row", FLOAT_STREAMS, ids=repr)
+def test_reentrant_call_is_refused_and_leaves_state_untouched(row):
+    target, twin = row.make(), row.make()
     for value in (1.0, 4.0):
         target.next(value), twin.next(value)
     error = error_of(target.next, CallsBack(target.reset, 100.0))

@@ -3,7 +3,8 @@ import math
 import pytest
 
 from _barworks import ExponentialMovingAverage
-from average_models import ExponentialAverageModel, feed, random_stream, same_float
+from helpers import feed, random_stream, same_float
+from models import ExponentialAverageModel
 
 
 @pytest.mark.parametrize(

@@ -4,7 +4,8 @@ import re
 import pytest
 
 from _barworks import MovingAverageConvergenceDivergence as Macd
-from average_models import RESET, MacdModel, feed, random_stream, same_float
+from helpers import RESET, feed, random_stream, same_float
+from models import MacdModel
 
 
 def assert_same_results(actual, expected):

@@ -7,41 +7,44 @@ import weakref
 import pytest
 
 import _barworks
-from classes import CLASSES, CONSTRUCTED, make
+from classes import BY_NAME, CLASSES, CONSTRUCTED
+
+NAMES = [row.name for row in CLASSES]
 
 
 def test_all_lists_every_class_in_registration_order():
-    assert _barworks.__all__ == list(CLASSES)
-    assert {name for name in vars(_barworks) if not name.startswith("__")} == set(CLASSES)
+    assert _barworks.__all__ == NAMES
+    assert {name for name in vars(_barworks) if not name.startswith("__")} == set(NAMES)
 
 
-@pytest.mark.parametrize("name", list(CLASSES))
+@pytest.mark.parametrize("name", NAMES)
 def test_class_shape(name):
-    parameters, _, methods, _ = CLASSES[name]
-    cls = getattr(_barworks, name)
+    row = BY_NAME[name]
+    methods = [method for method, _ in row.methods]
+    cls = row.cls
     assert (cls.__module__, cls.__name__, cls.__qualname__) == ("builtins", name, name)
-    if parameters is None:
+    if row.parameters is None:
         assert cls.__doc__ is None and cls.__text_signature__ is None
     else:
         assert cls.__doc__ == ""
-        assert cls.__text_signature__ == "(" + ", ".join(parameters) + ")"
+        assert cls.__text_signature__ == "(" + ", ".join(row.parameter_names) + ")"
     own = [key for key, value in vars(cls).items() if callable(value) and not key.startswith("__")]
-    assert own == list(methods)
+    assert own == methods
     for method in methods:
         function = getattr(cls, method)
         assert function.__doc__ is None
         assert function.__text_signature__ == ("($self, input)" if method == "next" else "($self)")
 
 
-@pytest.mark.parametrize("name", list(CLASSES))
+@pytest.mark.parametrize("name", NAMES)
 def test_classes_cannot_be_subclassed(name):
     with pytest.raises(TypeError):
         type("Derived", (getattr(_barworks, name),), {})
 
 
-@pytest.mark.parametrize("name", CONSTRUCTED)
+@pytest.mark.parametrize("name", [row.name for row in CONSTRUCTED])
 def test_instances_have_no_dict_and_no_weak_references(name):
-    instance = make(name)
+    instance = BY_NAME[name].make()
     with pytest.raises(AttributeError):
         instance.extra = 1
     with pytest.raises(TypeError):
@@ -58,13 +61,13 @@ def test_class_attributes_can_still_be_set_on_the_class():
 
 
 def test_reinitialisation_returns_the_same_module_and_classes():
-    classes = [getattr(_barworks, name) for name in CLASSES]
+    classes = [row.cls for row in CLASSES]
     del sys.modules["_barworks"]
     try:
         again = importlib.import_module("_barworks")
     finally:
         sys.modules["_barworks"] = _barworks
     assert again is _barworks
-    assert [getattr(again, name) for name in CLASSES] == classes
-    assert again.__all__ == list(CLASSES)
+    assert [getattr(again, name) for name in NAMES] == classes
+    assert again.__all__ == NAMES
     assert again.SimpleMovingAverage(3).next(1.0) == 1.0

@@ -3,20 +3,9 @@ import operator
 import pytest
 
 from _barworks import Signal
+from helpers import Index
 
 SIGNALS = [(Signal.BUY, 0, "Signal.BUY"), (Signal.SELL, 1, "Signal.SELL"), (Signal.HOLD, 2, "Signal.HOLD")]
-
-
-class Index:
-    def __init__(self, value):
-        self.value = value
-        self.calls = 0
-
-    def __index__(self):
-        self.calls += 1
-        if isinstance(self.value, BaseException):
-            raise self.value
-        return self.value
 
 
 @pytest.mark.parametrize("signal, code, text", SIGNALS)

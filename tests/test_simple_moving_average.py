@@ -8,7 +8,8 @@ import sys
 import pytest
 
 from _barworks import SimpleMovingAverage
-from average_models import RESET, SimpleAverageModel, feed, random_stream, same_float
+from helpers import RESET, feed, random_stream, same_float
+from models import SimpleAverageModel
 
 nan, inf = math.nan, math.inf
 

@@ -3,20 +3,10 @@ import math
 import pytest
 
 from _barworks import ExponentialMovingAverageCrossover, Signal, SimpleMovingAverageCrossover
-from average_models import (
-    RESET,
-    CrossoverModel,
-    ExponentialAverageModel,
-    SimpleAverageModel,
-    feed,
-    random_stream,
-)
+from classes import BY_NAME
+from helpers import RESET, feed, random_stream
 
 CROSSOVERS = [SimpleMovingAverageCrossover, ExponentialMovingAverageCrossover]
-AVERAGE_MODEL = {
-    SimpleMovingAverageCrossover: SimpleAverageModel,
-    ExponentialMovingAverageCrossover: ExponentialAverageModel,
-}
 SHORT_NOT_BELOW_LONG = "Short period must be less than long period."
 
 
@@ -158,6 +148,6 @@ def test_exponential_crossover_takes_the_largest_periods():
 @pytest.mark.parametrize("seed", range(3))
 def test_matches_model(cls, periods, seed):
     items = random_stream(seed * 31 + periods[1])
-    model = CrossoverModel(AVERAGE_MODEL[cls], *periods)
+    model = BY_NAME[cls.__name__].new_model(periods)
     answers = feed(cls(*periods), items)
     assert [int(answer) for answer in answers] == feed(model, items)

@@ -1,59 +1,17 @@
 import math
 import random
-import struct
 
 import pytest
 
 from _barworks import AverageTrueRange, Bar, ExponentialMovingAverage, TrueRange
+from helpers import same_float
+from models import AverageTrueRangeModel, TrueRangeModel
 
 nan, inf = math.nan, math.inf
 
 
 def bar(high, low, close):
     return Bar(0.0, high, low, close, 0)
-
-
-def same(a, b):
-    return (math.isnan(a) and math.isnan(b)) or struct.pack("<d", a) == struct.pack("<d", b)
-
-
-# A direct transcription of the documented arithmetic, used as the reference.
-def max_ignoring_nan(x, y):
-    if math.isnan(x):
-        return y
-    return y if y > x else x
-
-
-class TrueRangeModel:
-    def __init__(self):
-        self.previous = None
-
-    def next(self, high, low, close):
-        if self.previous is None:
-            result = high - low
-        else:
-            p = self.previous
-            result = max_ignoring_nan(max_ignoring_nan(high - low, abs(high - p)), abs(low - p))
-        self.previous = close
-        return result
-
-
-class AverageTrueRangeModel:
-    def __init__(self, period):
-        self.range = TrueRangeModel()
-        self.alpha = 2.0 / (period + 1)
-        self.current = None
-
-    def next(self, high, low, close):
-        x = self.range.next(high, low, close)
-        if self.current is None:
-            self.current = x
-        else:
-            self.current = x * self.alpha + (1.0 - self.alpha) * self.current
-        return self.current
-
-    def reset(self):
-        self.current = None
 
 
 WORKED = [(10, 8, 9), (12, 9.5, 11), (11.5, 10, 10.5)]
@@ -95,7 +53,7 @@ def test_true_range_cases(previous, current, expected):
     tr = TrueRange()
     if previous is not None:
         tr.next(bar(*previous))
-    assert same(tr.next(bar(*current)), expected)
+    assert same_float(tr.next(bar(*current)), expected)
 
 
 def test_true_range_reset_forgets_previous_close():
@@ -127,7 +85,7 @@ def test_average_true_range_equals_its_parts():
     for _ in range(200):
         low = rng.uniform(50, 150)
         b = Bar(0, low + rng.uniform(0, 5), low, low + rng.uniform(0, 5), 0)
-        assert same(atr.next(b), ema.next(tr.next(b)))
+        assert same_float(atr.next(b), ema.next(tr.next(b)))
 
 
 @pytest.mark.parametrize(
@@ -194,13 +152,13 @@ def test_matches_reference_model(seed, period):
         roll = rng.random()
         if roll < 0.03:
             tr.reset()
-            tr_model.previous = None
+            tr_model.reset()
         elif roll < 0.06:
             atr.reset()
             atr_model.reset()
         h, l, c = random_price(rng), random_price(rng), random_price(rng)
         b = bar(h, l, c)
         got, want = tr.next(b), tr_model.next(h, l, c)
-        assert same(got, want), (step, h, l, c, got, want)
+        assert same_float(got, want), (step, h, l, c, got, want)
         got, want = atr.next(b), atr_model.next(h, l, c)
-        assert same(got, want), (step, h, l, c, got, want)
+        assert same_float(got, want), (step, h, l, c, got, want)

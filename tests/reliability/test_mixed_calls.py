@@ -24,9 +24,9 @@ import sys
 import pytest
 
 import _barworks
-from classes import CLASSES
-from hostile import F64, Index, RaisingFloat, RaisingIndex, Real
-from table import ROWS, STREAMS, WINDOW_LIMIT
+from classes import CLASSES, CONSTRUCTED, STREAMS, WINDOW_LIMIT
+from helpers import CallsBack, Index, Real
+from hostile import F64, raising
 
 CALLS = int(os.environ.get("BARWORKS_MIXED_CALLS", "20000"))
 LIMIT = 10  # references and blocks
@@ -50,20 +50,11 @@ def huge_error(row):
     return refusal.type if refusal else None
 
 
-class CallsBack:
-    def __init__(self, action, value):
-        self.action, self.value = action, value
-
-    def __float__(self):
-        self.action()
-        return self.value
-
-
 def operations():
     """(call, exception it must raise or None): one module call each."""
     ops = []
-    for row in ROWS:
-        cls, sample = row.cls, CLASSES[row.name][1]
+    for row in CONSTRUCTED:
+        cls, sample = row.cls, row.sample
         ops += [
             (lambda cls=cls, sample=sample: cls(*sample), None),
             (lambda cls=cls, args=large_arguments(row): cls(*args), None),
@@ -73,7 +64,7 @@ def operations():
         ]
         for name, kind in row.parameters:
             refused = (("x", TypeError), (10**400, OverflowError)) if kind == F64 else (
-                ("x", TypeError), (RaisingIndex("ValueError", "__index__"), ValueError))
+                ("x", TypeError), (raising("ValueError", "__index__"), ValueError))
             for bad, error in refused:
                 arguments = dict(zip((n for n, _ in row.parameters), sample))
                 arguments[name] = bad
@@ -109,9 +100,9 @@ def operations():
         if row.input == "float":
             ops += [
                 (lambda f=target.next: f(10**400), OverflowError),
-                (lambda f=target.next, bad=RaisingFloat("TypeError-with-cause", "__float__"):
+                (lambda f=target.next, bad=raising("TypeError-with-cause", "__float__"):
                  f(bad), TypeError),
-                (lambda f=target.next: f(RaisingFloat("ValueError", "__float__")), ValueError),
+                (lambda f=target.next: f(raising("ValueError", "__float__")), ValueError),
                 (lambda f=target.next: f(Index(3.5)), TypeError),
                 (lambda f=target.next, g=target.reset: f(CallsBack(g, 1.0)), RuntimeError),
                 (lambda f=target.next, g=sibling.next: f(CallsBack(lambda: g(2.0), 1.0)), None),
@@ -192,4 +183,4 @@ def test_mixed_calls_keep_nothing():
     print(f"\nmixed calls: {CALLS} over {len(ops)} kinds of call; growth: "
           f"{references} references, {blocks} blocks, {heap} bytes of C heap")
     assert references <= LIMIT and blocks <= LIMIT and heap <= HEAP_LIMIT
-    assert {row.name for row in STREAMS} <= set(CLASSES)
+    assert {row.name for row in STREAMS} <= {row.name for row in CLASSES}

@@ -13,8 +13,7 @@ import sys
 import threading
 
 import _barworks
-from classes import CLASSES
-from table import STREAMS, model_input, same_result
+from classes import STREAMS, model_input, same_result
 
 THREADS = 8
 ROUNDS = 150
@@ -82,7 +81,7 @@ def worker(thread, shared, separate, log, start):
 
 
 def test_threads_share_instances_safely():
-    make = {row.name: (lambda row=row: row.cls(*CLASSES[row.name][1])) for row in STREAMS}
+    make = {row.name: row.make for row in STREAMS}
     shared = {name: new() for name, new in make.items()}
     logs = [{"separate": {row.name: [] for row in STREAMS},
              "shared": {row.name: [] for row in STREAMS},
@@ -105,7 +104,7 @@ def test_threads_share_instances_safely():
 
     assert [entry for log in logs for entry in log["unexpected"]] == []
     for row in STREAMS:
-        sample = CLASSES[row.name][1]
+        sample = row.sample
         for t, log in enumerate(logs):
             model = row.new_model(sample)
             for step, got in enumerate(log["separate"][row.name]):

@@ -23,6 +23,7 @@ from dataclasses import dataclass
 from hypothesis import strategies as st
 
 import _barworks
+from helpers import Index, RaisingFloat, RaisingIndex, Real
 
 U32, F64 = "uint32", "double"
 U32_MAX = 2**32 - 1
@@ -154,28 +155,6 @@ class IntSubclassWithIndex(int):
         return 99
 
 
-class Real:
-    def __init__(self, result):
-        self.result = result
-
-    def __float__(self):
-        return self.result
-
-    def __repr__(self):
-        return f"Real({self.result!r})"
-
-
-class Index:
-    def __init__(self, result):
-        self.result = result
-
-    def __index__(self):
-        return self.result
-
-    def __repr__(self):
-        return f"Index({self.result!r})"
-
-
 class RealIndex:
     """Both protocols: doubles take __float__, periods take __index__."""
 
@@ -220,31 +199,9 @@ ERRORS = {
 }
 
 
-class Raising:
-    """Raises a fresh exception from `__float__` or `__index__`."""
-
-    def __init__(self, error, through):
-        self.error, self.through = error, through
-
-    def _raise(self):
-        raise ERRORS[self.error]()
-
-    def __repr__(self):
-        return f"Raising({self.error!r}, {self.through!r})"
-
-
-class RaisingFloat(Raising):
-    def __float__(self):
-        self._raise()
-
-
-class RaisingIndex(Raising):
-    def __index__(self):
-        self._raise()
-
-
 def raising(error, through):
-    return (RaisingFloat if through == "__float__" else RaisingIndex)(error, through)
+    """A number whose `__float__` or `__index__` raises a fresh ERRORS[error]."""
+    return (RaisingFloat if through == "__float__" else RaisingIndex)(ERRORS[error], label=error)
 
 
 # ---------------------------------------------------------------- strategies
