@@ -2,8 +2,8 @@
 RelativeStrengthIndex, RateOfChange, Minimum and Maximum.
 
 Besides tables of exact results, each class is checked against its small
-pure-Python model in models.py: Python floats are IEEE doubles, so doing the documented
-operations in the same order gives the same bits.
+pure-Python model in models.py: Python floats are IEEE doubles, so doing the
+documented operations in the same order gives the same bits.
 """
 
 import math
