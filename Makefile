@@ -5,9 +5,9 @@ PYTHON ?= python3.14
 SID := tools/sid
 RUN = $(SID) $(MAKE) --no-print-directory -f build.mk BUILD=$(BUILD)
 
-.PHONY: build test demo bench check-leaks check-asan soak clean
-build test demo bench check-leaks check-asan soak:
+.PHONY: build test demo bench check-leaks check-asan soak wheel clean
+build test demo bench check-leaks check-asan soak wheel:
 	@$(RUN) $@
 
 clean:
-	rm -rf build
+	rm -rf build dist

@@ -2,6 +2,8 @@
 
 import math
 import random
+from collections.abc import Iterator
+from typing import Any
 
 from _barworks import (
     AverageTrueRange, Bar, ExponentialMovingAverage, ExponentialMovingAverageCrossover, Maximum,
@@ -10,7 +12,7 @@ from _barworks import (
 )
 
 
-def price_bars(count, seed=2026):
+def price_bars(count: int, seed: int = 2026) -> Iterator[Bar]:
     """A seeded random walk of daily bars: open, high, low, close, volume."""
     rng = random.Random(seed)
     close = 100.0
@@ -22,7 +24,7 @@ def price_bars(count, seed=2026):
         yield Bar(open_, high, low, close, rng.randrange(10_000, 50_000))
 
 
-def main():
+def main() -> None:
     bars = list(price_bars(60))
     closes = [bar.close() for bar in bars]
 
@@ -32,7 +34,7 @@ def main():
         print(f"  day {day:2}  close {close:7.2f}  average {average.next(close):9.4f}")
 
     print("\nEvery indicator after the last of", len(bars), "bars:")
-    indicators = {
+    indicators: dict[str, Any] = {
         "ExponentialMovingAverage(10)": ExponentialMovingAverage(10),
         "StandardDeviation(10)": StandardDeviation(10),
         "RelativeStrengthIndex(14)": RelativeStrengthIndex(14),
