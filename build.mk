@@ -15,7 +15,7 @@ test: build
 	PYTHONPATH=$(BUILD) $(PYTEST) tests
 
 demo: build
-	@PYTHONPATH=$(BUILD) $(PYTHON) -P examples/demo.py
+	@PYTHONPATH=$(BUILD) $(PYTHON) -P examples/demo.py --out $(BUILD)/demo.png $(DEMO_ARGS)
 
 bench: build
 	PYTHONPATH=$(BUILD) $(PYTHON) benchmarks/bench.py
