@@ -78,3 +78,9 @@ PEERS_PYTHON = $(PEERS_VENV)/bin/python
 $(PEERS_PYTHON):
 	@$(PYTHON) -m venv --system-site-packages $(PEERS_VENV)
 	@$(PEERS_PYTHON) -m pip install -q --disable-pip-version-check ta-lib talipp
+
+# Every class against its nearest equivalent in the peer libraries and the
+# baseline method, in one run (not part of CI).
+.PHONY: bench-peers
+bench-peers: build $(PEERS_PYTHON)
+	PYTHONPATH=$(BUILD) $(PEERS_PYTHON) -P benchmarks/peers.py $(BENCH_ARGS)

@@ -301,7 +301,8 @@ def print_table(series, out, rows):
                  100.0 * out.change[t], out.lowest[t], out.highest[t], macd, trigger, out.sharpe[t],
                  out.true_range[t], out.average_range[t])
         text = [f"{series.dates[t]:%Y-%m-%d}"]
-        text += [f"{value:>{width}.{3 if i in (8, 9, 10) else 2}f}" for i, (value, width) in enumerate(zip(cells, WIDTHS))]
+        text += [f"{value:>{width}.{3 if i in (8, 9, 10) else 2}f}" if not math.isnan(value) else f"{'-':>{width}}"
+                 for i, (value, width) in enumerate(zip(cells, WIDTHS))]
         text += [f"{SIGNAL_NAMES[out.sma_signal[t]]:>5}", f"{SIGNAL_NAMES[out.ema_signal[t]]:>5}"]
         print(" ".join(text))
     print()
