@@ -292,6 +292,14 @@ LEGEND = [
 WIDTHS = (9, 8, 8, 6, 6, 7, 8, 8, 7, 7, 8, 6, 6, 5, 5)
 
 
+def number(value, width, decimals):
+    """Fixed decimals while they fit the column; significant digits beyond."""
+    if math.isnan(value):
+        return f"{'-':>{width}}"
+    text = f"{value:>{width}.{decimals}f}"
+    return text if len(text) <= width else f"{value:>{width}.3g}"
+
+
 def print_table(series, out, rows):
     headers = ["date"] + [name for name, _ in LEGEND]
     print(" ".join(f"{h:>{w}}" if i else f"{h:<10}" for i, (h, w) in enumerate(zip(headers, (10,) + WIDTHS))))
@@ -301,8 +309,7 @@ def print_table(series, out, rows):
                  100.0 * out.change[t], out.lowest[t], out.highest[t], macd, trigger, out.sharpe[t],
                  out.true_range[t], out.average_range[t])
         text = [f"{series.dates[t]:%Y-%m-%d}"]
-        text += [f"{value:>{width}.{3 if i in (8, 9, 10) else 2}f}" if not math.isnan(value) else f"{'-':>{width}}"
-                 for i, (value, width) in enumerate(zip(cells, WIDTHS))]
+        text += [number(value, width, 3 if i in (8, 9, 10) else 2) for i, (value, width) in enumerate(zip(cells, WIDTHS))]
         text += [f"{SIGNAL_NAMES[out.sma_signal[t]]:>5}", f"{SIGNAL_NAMES[out.ema_signal[t]]:>5}"]
         print(" ".join(text))
     print()
