@@ -206,7 +206,7 @@ def days_since(slot, rows, period):
     return (rows - 1 - slot) % period
 
 
-def stream(series, progress=print):
+def stream(series, progress=print, progress_above=PROGRESS_ABOVE):
     """Feed every row to every class, one call per row and class, as a live feed would."""
     average, smoothed = SimpleMovingAverage(AVERAGE_DAYS), ExponentialMovingAverage(SMOOTHING_DAYS)
     deviation, strength = StandardDeviation(DEVIATION_DAYS), RelativeStrengthIndex(RSI_DAYS)
@@ -219,7 +219,7 @@ def stream(series, progress=print):
 
     out = Results()
     rows = len(series)
-    report_every = max(rows // 10, 1) if rows > PROGRESS_ABOVE else 0
+    report_every = max(rows // 10, 1) if rows > progress_above else 0
     previous_close = None
     start = time.perf_counter()
     for row, (open_, high, low, close, volume) in enumerate(
@@ -410,6 +410,7 @@ def main(argv=None):
     parser.add_argument("--csv", type=pathlib.Path, help="Date,Open,High,Low,Close,Volume file, oldest row first")
     parser.add_argument("--out", type=pathlib.Path, default=pathlib.Path("build/demo.png"),
                         help="where to write the chart (PNG; default %(default)s)")
+    parser.add_argument("--no-chart", action="store_true", help="print the table and back-test only")
     parser.add_argument("--days", type=int, default=1000, help="length of the synthetic series (default %(default)s)")
     parser.add_argument("--seed", type=int, default=2026, help="seed of the synthetic series (default %(default)s)")
     parser.add_argument("--rows", type=int, default=8, help="rows in the printed table (default %(default)s)")
@@ -433,10 +434,12 @@ def main(argv=None):
     out = stream(series)
     print_table(series, out, args.rows)
     print_backtest(series, out)
-    write_chart(series, out, args.out)
+    if not args.no_chart:
+        write_chart(series, out, args.out)
     print(f"\nStreamed {len(series):,} rows through all fifteen classes in {out.seconds * 1e3:.1f} ms: "
           f"{out.seconds / len(series) * 1e6:.2f} µs per row (one Bar and thirteen next() calls).")
-    print(f"Chart written to {args.out}")
+    if not args.no_chart:
+        print(f"Chart written to {args.out}")
     return 0
 
 

@@ -2,6 +2,7 @@
 bad files refused with one line that names the line and the column."""
 
 import importlib.util
+import os
 import struct
 import subprocess
 import sys
@@ -22,7 +23,10 @@ GOOD = [
 ]
 
 
-def load_demo():
+@pytest.fixture(scope="module")
+def demo():
+    """The demo script as a module, for its parts and for failing runs that
+    stop before anything is drawn."""
     spec = importlib.util.spec_from_file_location("demo", DEMO)
     module = importlib.util.module_from_spec(spec)
     spec.loader.exec_module(module)
@@ -55,14 +59,21 @@ def test_csv_gives_table_backtest_and_chart(tmp_path):
     source = tmp_path / "prices.csv"
     source.write_text("\ufeff" + HEADER + "\n".join(GOOD) + "\n\n", encoding="utf-8")
     chart = tmp_path / "charts" / "demo.png"
-    result = run("--csv", source, "--out", chart)
+    # Under the preloaded AddressSanitizer runtime (make check-asan) the C++
+    # exceptions inside matplotlib's font code abort the interpreter, so the
+    # run there covers the streaming and the back-test only.
+    drawing = "libasan" not in os.environ.get("LD_PRELOAD", "")
+    result = run("--csv", source, "--out", chart, *([] if drawing else ["--no-chart"]))
     assert result.returncode == 0, result.stderr
     assert "5 daily bars" in result.stdout
     assert "2024-01-08    100.40" in result.stdout
     assert "buy and hold" in result.stdout and "-0.6%" in result.stdout
-    assert f"Chart written to {chart}" in result.stdout
     assert "µs per row" in result.stdout
-    assert png_size(chart) == (1430, 1100)
+    if drawing:
+        assert f"Chart written to {chart}" in result.stdout
+        assert png_size(chart) == (1430, 1100)
+    else:
+        assert not chart.exists()
 
 
 LINE = "2024-01-09,100.0,101.0,99.0,100.5,100.0,{volume}"
@@ -83,14 +94,14 @@ BAD = [
 
 
 @pytest.mark.parametrize("line, message", BAD, ids=[message.split("column ")[1] for _, message in BAD])
-def test_bad_row_is_named_by_line_and_column(tmp_path, line, message):
+def test_bad_row_is_named_by_line_and_column(demo, capsys, tmp_path, line, message):
     source = tmp_path / "bad.csv"
     source.write_text(HEADER + "\n".join(GOOD) + "\n" + line + "\n")
     chart = tmp_path / "demo.png"
-    result = run("--csv", source, "--out", chart)
-    assert result.returncode == 2
-    assert result.stdout == ""
-    assert result.stderr.count("\n") == 1 and message in result.stderr
+    assert demo.main(["--csv", str(source), "--out", str(chart)]) == 2
+    printed = capsys.readouterr()
+    assert printed.out == ""
+    assert printed.err.count("\n") == 1 and message in printed.err
     assert not chart.exists()
 
 
@@ -99,18 +110,18 @@ def test_bad_row_is_named_by_line_and_column(tmp_path, line, message):
     ("", "line 1, column Date: the file is empty"),
     (HEADER + GOOD[0] + "\n", "at least two data rows"),
 ])
-def test_bad_file_shape(tmp_path, text, message):
+def test_bad_file_shape(demo, capsys, tmp_path, text, message):
     source = tmp_path / "bad.csv"
     source.write_text(text)
-    result = run("--csv", source, "--out", tmp_path / "demo.png")
-    assert (result.returncode, result.stderr.count("\n")) == (2, 1)
-    assert message in result.stderr
+    assert demo.main(["--csv", str(source), "--out", str(tmp_path / "demo.png")]) == 2
+    printed = capsys.readouterr().err
+    assert printed.count("\n") == 1 and message in printed
 
 
-def test_missing_file_is_one_line(tmp_path):
-    result = run("--csv", tmp_path / "absent.csv", "--out", tmp_path / "demo.png")
-    assert (result.returncode, result.stderr.count("\n")) == (2, 1)
-    assert "cannot read the file" in result.stderr
+def test_missing_file_is_one_line(demo, capsys, tmp_path):
+    assert demo.main(["--csv", str(tmp_path / "absent.csv"), "--out", str(tmp_path / "demo.png")]) == 2
+    printed = capsys.readouterr().err
+    assert printed.count("\n") == 1 and "cannot read the file" in printed
 
 
 @pytest.mark.parametrize("closes, signals, expected", [
@@ -122,12 +133,11 @@ def test_missing_file_is_one_line(tmp_path):
     # The last answer has no next close to trade into.
     ([100, 110, 121], [2, 2, 0], 0.0),
 ])
-def test_long_on_buy_return_uses_no_future_close(closes, signals, expected):
-    assert load_demo().long_on_buy_return(closes, signals) == pytest.approx(expected)
+def test_long_on_buy_return_uses_no_future_close(demo, closes, signals, expected):
+    assert demo.long_on_buy_return(closes, signals) == pytest.approx(expected)
 
 
-def test_stream_answers_every_row_and_locates_the_extremes():
-    demo = load_demo()
+def test_stream_answers_every_row_and_locates_the_extremes(demo):
     series = demo.synthetic_series(137, seed=5)
     lines = []
     out = demo.stream(series, progress=lambda *args, **kwargs: lines.append(args))
@@ -140,9 +150,8 @@ def test_stream_answers_every_row_and_locates_the_extremes():
     assert demo.signal_changes([2, 2, 0, 0, 1, 0]) == 3
 
 
-def test_progress_is_reported_for_long_inputs(monkeypatch):
-    demo = load_demo()
-    monkeypatch.setattr(demo, "PROGRESS_ABOVE", 50)
+def test_progress_is_reported_for_long_inputs(demo):
     lines = []
-    demo.stream(demo.synthetic_series(200, seed=1), progress=lambda text, **kwargs: lines.append(text))
+    demo.stream(demo.synthetic_series(200, seed=1), progress=lambda text, **kwargs: lines.append(text),
+                progress_above=199)
     assert len(lines) == 10 and lines[-1] == "  streamed 200 of 200 rows"
