@@ -17,7 +17,7 @@ test: build
 	@$(MAKE) --no-print-directory -f build.mk check-installed
 
 demo: build
-	@PYTHONPATH=$(BUILD) $(PYTHON) -P examples/demo.py
+	@PYTHONPATH=$(BUILD) $(PYTHON) -P examples/demo.py --out $(BUILD)/demo.png $(DEMO_ARGS)
 
 bench: build
 	PYTHONPATH=$(BUILD) $(PYTHON) benchmarks/bench.py
@@ -131,3 +131,8 @@ check-installed: wheel
 	  $(INSTALLED_PYTHON) -m mypy.stubtest --allowlist $(abspath tests/packaging/stubtest_allowlist.txt) \
 	    $(STUBTEST_MODULES) && \
 	  $(INSTALLED_PYTHON) -m mypy $(MYPY_CACHE) --strict $(TYPED_SCRIPTS)
+# Every class against its nearest equivalent in the peer libraries and the
+# baseline method, in one run (not part of CI).
+.PHONY: bench-peers
+bench-peers: build $(PEERS_PYTHON)
+	PYTHONPATH=$(BUILD) $(PEERS_PYTHON) -P benchmarks/peers.py $(BENCH_ARGS)
