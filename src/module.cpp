@@ -1,5 +1,5 @@
 // The module's entry point and the list of its classes, in registration order.
-#include "frame.h"
+#include "registration.h"
 
 #include "bar.h"
 #include "indicators/average_true_range.h"
@@ -32,12 +32,7 @@ PyModuleDef module_definition = {
     nullptr,
 };
 
-// The interpreter that first initialised the module; -1 until then.
-std::atomic<std::int64_t> interpreter_identity{-1};
-PyObject* module_cache = nullptr;
-
-template <class... Records>
-struct ClassList {};
+ModuleCell module_cell;
 
 using Registered =
     ClassList<Bar, Signal, AverageTrueRange, ExponentialMovingAverage, Maximum, Minimum,
@@ -45,83 +40,12 @@ using Registered =
               SimpleMovingAverage, StandardDeviation, TrueRange, ExponentialMovingAverageCrossover,
               SimpleMovingAverageCrossover>;
 
-// Appends `name` to the module's __all__, creating the list when missing.
-bool list_in_all(PyObject* module, const char* name) noexcept {
-  static PyObject* all_name = PyUnicode_InternFromString("__all__");
-  if (all_name == nullptr) return false;
-  PyObject* all = PyObject_GetAttr(module, all_name);
-  if (all == nullptr) {
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
-    PyErr_Clear();
-    all = PyList_New(0);
-    if (all == nullptr || PyObject_SetAttr(module, all_name, all) < 0) {
-      Py_XDECREF(all);
-      return false;
-    }
-  } else if (!PyList_Check(all)) {
-    raise_cannot_convert(all, "PyList");
-    Py_DECREF(all);
-    return false;
-  }
-  PyObject* text = PyUnicode_FromString(name);
-  const bool appended = text != nullptr && PyList_Append(all, text) == 0;
-  Py_XDECREF(text);
-  Py_DECREF(all);
-  if (!appended) {
-    PyErr_Clear();
-    raise_panic("could not append __name__ to __all__");
-  }
-  return appended;
-}
-
-template <class Record>
-bool register_class(PyObject* module) noexcept {
-  PyTypeObject* type = class_object<Record>();
-  if (type == nullptr) return false;
-  const char* name = PythonClass<Record>::kName;
-  if (!list_in_all(module, name)) return false;
-  return PyObject_SetAttrString(module, name, reinterpret_cast<PyObject*>(type)) == 0;
-}
-
-template <class... Records>
-bool register_classes(PyObject* module, ClassList<Records...>) noexcept {
-  return (register_class<Records>(module) && ...);
-}
-
-PyObject* initialise_module() noexcept {
-  PyInterpreterState* interpreter = PyInterpreterState_Get();
-  const std::int64_t identity = PyInterpreterState_GetID(interpreter);
-  if (identity == -1) {
-    ensure_error_set();
-    return nullptr;
-  }
-  std::int64_t bound = -1;
-  if (!interpreter_identity.compare_exchange_strong(bound, identity) && bound != identity) {
-    PyErr_SetString(PyExc_ImportError,
-                    "_barworks does not support sub-interpreters: it is already loaded in "
-                    "another interpreter of this process");
-    return nullptr;
-  }
-  if (module_cache != nullptr) return Py_NewRef(module_cache);
-
-  PyObject* module = PyModule_Create2(&module_definition, 1013);
-  if (module == nullptr) {
-    ensure_error_set();
-    return nullptr;
-  }
-  if (!register_classes(module, Registered{})) {
-    Py_DECREF(module);
-    return nullptr;
-  }
-  if (module_cache == nullptr) {
-    module_cache = module;
-  } else {
-    Py_DECREF(module);
-  }
-  return Py_NewRef(module_cache);
-}
+bool register_all(PyObject* module) noexcept { return register_classes(module, Registered{}); }
 
 }  // namespace
 }  // namespace barworks
 
-PyMODINIT_FUNC PyInit__barworks() { return barworks::initialise_module(); }
+PyMODINIT_FUNC PyInit__barworks() {
+  return barworks::initialise_module(barworks::module_definition, barworks::module_cell,
+                                      &barworks::register_all);
+}
