@@ -42,10 +42,15 @@ using Registered =
 
 bool register_all(PyObject* module) noexcept { return register_classes(module, Registered{}); }
 
+void forget_interpreter() noexcept {
+  forget_classes(Registered{});
+  forget_module(module_cell);
+}
+
 }  // namespace
 }  // namespace barworks
 
 PyMODINIT_FUNC PyInit__barworks() {
   return barworks::initialise_module(barworks::module_definition, barworks::module_cell,
-                                      &barworks::register_all);
+                                     &barworks::register_all, &barworks::forget_interpreter);
 }

@@ -2,8 +2,12 @@
 
 namespace barworks {
 
+namespace {
+PyObject* all_name = nullptr;
+}  // namespace
+
 bool list_in_all(PyObject* module, const char* name) noexcept {
-  static PyObject* all_name = PyUnicode_InternFromString("__all__");
+  if (all_name == nullptr) all_name = PyUnicode_InternFromString("__all__");
   if (all_name == nullptr) return false;
   PyObject* all = PyObject_GetAttr(module, all_name);
   if (all == nullptr) {
@@ -36,7 +40,7 @@ bool add_class(PyObject* module, const char* name, PyTypeObject* type) noexcept 
 }
 
 PyObject* initialise_module(PyModuleDef& definition, ModuleCell& cell,
-                            bool (*body)(PyObject* module)) noexcept {
+                            bool (*body)(PyObject* module), void (*forget)()) noexcept {
   PyInterpreterState* interpreter = PyInterpreterState_Get();
   const std::int64_t identity = PyInterpreterState_GetID(interpreter);
   if (identity == -1) {
@@ -44,7 +48,12 @@ PyObject* initialise_module(PyModuleDef& definition, ModuleCell& cell,
     return nullptr;
   }
   std::int64_t bound = -1;
-  if (!cell.interpreter.compare_exchange_strong(bound, identity) && bound != identity) {
+  if (cell.interpreter.compare_exchange_strong(bound, identity)) {
+    use_interpreter_allocator();
+    // The callback table holds 32 entries for the whole process; should it
+    // be full, only a later re-initialisation of the interpreter is at risk.
+    (void)Py_AtExit(forget);
+  } else if (bound != identity) {
     PyErr_Format(PyExc_ImportError,
                  "%s does not support sub-interpreters: it is already loaded in another "
                  "interpreter of this process",
@@ -68,6 +77,13 @@ PyObject* initialise_module(PyModuleDef& definition, ModuleCell& cell,
     Py_DECREF(module);
   }
   return Py_NewRef(cell.module);
+}
+
+void forget_module(ModuleCell& cell) noexcept {
+  cell.module = nullptr;
+  all_name = nullptr;
+  forget_interpreter_objects();
+  cell.interpreter.store(-1);
 }
 
 PyObject* import_class(const char* module_name, const char* class_name,

@@ -11,11 +11,17 @@ template <class... Records>
 struct ClassList {};
 
 // The once-only state of one module: the interpreter that first initialised
-// it (-1 until then) and the module object once built.
+// it (-1 until then, and again once that interpreter has been finalised) and
+// the module object once built.
 struct ModuleCell {
   std::atomic<std::int64_t> interpreter{-1};
   PyObject* module = nullptr;
 };
+
+template <class... Records>
+void forget_classes(ClassList<Records...>) noexcept {
+  (forget_class<Records>(), ...);
+}
 
 // Appends `name` to the module's __all__, creating the list when missing.
 bool list_in_all(PyObject* module, const char* name) noexcept;
@@ -36,9 +42,16 @@ bool register_classes(PyObject* module, ClassList<Records...>) noexcept {
 
 // Binds the module to the first interpreter, creates it once, runs `body`
 // on it and caches it; later calls hand out the cached module. A failed
-// body leaves nothing cached.
+// body leaves nothing cached. `forget` runs at the end of that interpreter's
+// finalisation (no C API there): it must forget the module's classes and
+// call forget_module, so that an interpreter started later in the same
+// process builds its own module and classes instead of being handed freed
+// ones.
 PyObject* initialise_module(PyModuleDef& definition, ModuleCell& cell,
-                            bool (*body)(PyObject* module)) noexcept;
+                            bool (*body)(PyObject* module), void (*forget)()) noexcept;
+
+// Forgets what initialise_module and registration keep for one interpreter.
+void forget_module(ModuleCell& cell) noexcept;
 
 // The class `class_name` of module `module_name`, a new reference, checked
 // to be a type whose instances are `instance_size` bytes; null with an

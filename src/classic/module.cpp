@@ -37,10 +37,16 @@ bool register_all(PyObject* module) noexcept {
   return adopt_class<Bar>("_barworks") && register_classes(module, Registered{});
 }
 
+void forget_interpreter() noexcept {
+  forget_classes(Registered{});
+  forget_class<Bar>();
+  forget_module(module_cell);
+}
+
 }  // namespace
 }  // namespace barworks
 
 PyMODINIT_FUNC PyInit__classic() {
   return barworks::initialise_module(barworks::module_definition, barworks::module_cell,
-                                     &barworks::register_all);
+                                     &barworks::register_all, &barworks::forget_interpreter);
 }
