@@ -7,10 +7,11 @@
 BUILD ?= build/release
 SID := tools/sid
 DRY_RUN = $(if $(findstring n,$(firstword -$(MAKEFLAGS))),-n)
-RUN = $(SID) $(MAKE) $(DRY_RUN) --no-print-directory -f build.mk BUILD=$(BUILD) $(MAKEOVERRIDES)
+RUN = $(SID) $(MAKE) $(DRY_RUN) --no-print-directory -f build.mk BUILD=$(BUILD) \
+  DEMO_ARGS="$(DEMO_ARGS)" BENCH_ARGS="$(BENCH_ARGS)" $(MAKEOVERRIDES)
 
-.PHONY: build test demo bench check-leaks check-asan soak check-toolchain clean
-build test demo bench check-leaks check-asan soak:
+.PHONY: build test demo bench bench-peers check-leaks check-asan soak wheel check-toolchain clean
+build test demo bench bench-peers check-leaks check-asan soak wheel:
 	+@$(RUN) $@
 
 # Tries tools/sid as a user would: what reaches the root, and the one-line
@@ -19,4 +20,4 @@ check-toolchain:
 	@tools/check-toolchain
 
 clean:
-	rm -rf build
+	rm -rf build dist

@@ -2,12 +2,14 @@
 were never built, a re-initialised interpreter, strings the frame cannot make,
 a process ended from inside a call, and signed zeros."""
 
+import functools
 import math
 import os
 import shutil
 import subprocess
 import sys
 import sysconfig
+import tempfile
 import textwrap
 from pathlib import Path
 
@@ -108,11 +110,10 @@ int main(int argc, char **argv) {
 """
 
 
-@pytest.fixture(scope="session")
-def embedding_program(tmp_path_factory):
-    """Builds the embedding program against the running interpreter, once:
-    the refleak pass repeats the test, and a build per run would be counted."""
-    directory = tmp_path_factory.mktemp("embed")
+@functools.cache
+def embedding_program():
+    """Builds the embedding program against the running interpreter, once."""
+    directory = tempfile.mkdtemp(prefix="barworks-embed-")
     config = shutil.which(f"python{sysconfig.get_python_version()}{sys.abiflags}-config")
     compiler = shutil.which("cc") or shutil.which("gcc")
     if config is None or compiler is None:
@@ -127,8 +128,9 @@ def embedding_program(tmp_path_factory):
     return program
 
 
-def test_interpreter_finalised_and_started_again(embedding_program):
-    result = subprocess.run([str(embedding_program), MODULE_DIR], capture_output=True, text=True,
+def test_interpreter_finalised_and_started_again():
+    program = embedding_program()
+    result = subprocess.run([str(program), MODULE_DIR], capture_output=True, text=True,
                             timeout=120)
     assert result.returncode == 0, (result.returncode, result.stderr)
 
