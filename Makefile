@@ -5,9 +5,14 @@ PYTHON ?= python3.14
 SID := tools/sid
 RUN = $(SID) $(MAKE) --no-print-directory -f build.mk BUILD=$(BUILD)
 
-.PHONY: build test demo bench check-leaks check-asan soak clean
+.PHONY: build test demo bench check-leaks check-asan soak fuzz clean
 build test demo bench check-leaks check-asan soak:
 	@$(RUN) $@
+
+FUZZ_SECONDS ?= 600
+FUZZ_FLAGS ?=
+fuzz:
+	@$(RUN) $@ FUZZ_SECONDS=$(FUZZ_SECONDS) FUZZ_FLAGS="$(FUZZ_FLAGS)"
 
 clean:
 	rm -rf build

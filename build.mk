@@ -78,3 +78,27 @@ PEERS_PYTHON = $(PEERS_VENV)/bin/python
 $(PEERS_PYTHON):
 	@$(PYTHON) -m venv --system-site-packages $(PEERS_VENV)
 	@$(PEERS_PYTHON) -m pip install -q --disable-pip-version-check ta-lib talipp
+
+# Coverage-guided fuzzing: the module built by clang with libFuzzer's
+# coverage and the sanitizers, driven for FUZZ_SECONDS by an embedded
+# interpreter (fuzz/harness.cpp, fuzz/driver.py) from the seed corpus in
+# fuzz/corpus. Inputs that reach new code are kept in a scratch corpus in the
+# build folder; a failing input is saved there under findings/ and fails
+# the run. Allocations over FUZZ_MALLOC_MB are faults: no valid call needs
+# one, and a window at the limit must be refused before it is allocated.
+FUZZ_BUILD ?= $(BUILD)-fuzz
+FUZZ_SECONDS ?= 600
+FUZZ_MALLOC_MB ?= 256
+FUZZ_FLAGS ?=
+FUZZ_CMAKE_FLAGS = -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBARWORKS_FUZZ=ON -DBARWORKS_BENCHMARK=OFF \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+
+.PHONY: fuzz
+fuzz:
+	@$(MAKE) --no-print-directory -f build.mk build BUILD=$(FUZZ_BUILD) CMAKE_FLAGS="$(FUZZ_CMAKE_FLAGS)"
+	@mkdir -p $(FUZZ_BUILD)/corpus $(FUZZ_BUILD)/findings
+	PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=0 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  $(FUZZ_BUILD)/barworks_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=1024 \
+	  -malloc_limit_mb=$(FUZZ_MALLOC_MB) -close_fd_mask=2 -print_final_stats=1 \
+	  -artifact_prefix=$(FUZZ_BUILD)/findings/ $(FUZZ_FLAGS) $(FUZZ_BUILD)/corpus fuzz/corpus
