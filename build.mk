@@ -57,7 +57,7 @@ check-asan:
 	@status=0; \
 	LD_PRELOAD=$$($(CXX) -print-file-name=libasan.so) PYTHONMALLOC=malloc \
 	  ASAN_OPTIONS=detect_leaks=0:log_path=$(ASAN_REPORTS)/asan \
-	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:log_path=$(ASAN_REPORTS)/ubsan \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:external_symbolizer_path=/usr/bin/addr2line:log_path=$(ASAN_REPORTS)/ubsan \
 	  BARWORKS_HYPOTHESIS_PROFILE=thorough PYTHONPATH=$(ASAN_BUILD) \
 	  $(PYTEST) tests || status=$$?; \
 	if [ -n "$$(ls -A $(ASAN_REPORTS))" ]; then \
@@ -97,8 +97,8 @@ FUZZ_CMAKE_FLAGS = -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBARWORKS_FUZZ=ON -DBARWOR
 fuzz:
 	@$(MAKE) --no-print-directory -f build.mk build BUILD=$(FUZZ_BUILD) CMAKE_FLAGS="$(FUZZ_CMAKE_FLAGS)"
 	@mkdir -p $(FUZZ_BUILD)/corpus $(FUZZ_BUILD)/findings
-	PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=0 \
-	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0:external_symbolizer_path=/usr/bin/addr2line \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:external_symbolizer_path=/usr/bin/addr2line \
 	  $(FUZZ_BUILD)/barworks_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=1024 \
 	  -malloc_limit_mb=$(FUZZ_MALLOC_MB) -close_fd_mask=2 -print_final_stats=1 \
 	  -artifact_prefix=$(FUZZ_BUILD)/findings/ $(FUZZ_FLAGS) $(FUZZ_BUILD)/corpus fuzz/corpus
