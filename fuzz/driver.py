@@ -14,6 +14,7 @@ Run on its own, `python3.14 fuzz/driver.py FILE...` replays inputs against
 whichever build of the module is importable.
 """
 
+import ctypes
 import os
 import struct
 import sys
@@ -87,6 +88,50 @@ class Name(str):
     """A keyword name that is a str subclass; the frame compares its text."""
 
 
+class FailingName(str):
+    """A keyword name with no text for an error message."""
+
+    def __str__(self):
+        raise ValueError("no text for this name")
+
+
+class Unprintable:
+    def __init__(self, raised):
+        self.raised = raised
+
+    def __str__(self):
+        raise self.raised()
+
+
+class UnprintableError:
+    """Its conversion raises a TypeError whose text asks to end the process
+    or interrupts it: the frame cannot word the argument error."""
+
+    def __init__(self, raised):
+        self.raised = raised
+
+    def _raise(self):
+        raise TypeError(Unprintable(self.raised))
+
+    def __float__(self):
+        self._raise()
+
+    def __index__(self):
+        self._raise()
+
+
+API_FAILURE = Refusal(PANIC, "Python API call failed")
+
+# An instance as the interpreter allocates it, before any constructor runs,
+# as an overridden __new__ would hand it out.
+_allocate = ctypes.pythonapi.PyType_GenericAlloc
+_allocate.restype, _allocate.argtypes = ctypes.py_object, (ctypes.py_object, ctypes.c_ssize_t)
+
+
+def never_built(cls):
+    return _allocate(cls, 0)
+
+
 class Reentrant:
     """A number whose conversion first runs `action` (a checked call that
     re-raises what the module raised), remembering what escaped it, then
@@ -136,6 +181,8 @@ def binding(full, names, positional, keywords):
                                   f"{'was' if count == 1 else 'were'} given")
     slots = dict(zip(names, positional))
     for name, value in keywords:
+        if type(name) is FailingName and str.__str__(name) not in names:
+            return API_FAILURE
         if str.__str__(name) not in names:
             return Refusal(TypeError, f"{full} got an unexpected keyword argument '{name}'")
         if name in slots:
@@ -246,6 +293,8 @@ class Run:
         if choice == 18:
             return raising(source.pick(sorted(ERRORS)), source.pick(("__float__", "__index__")))
         if choice == 19:
+            if source.flag():
+                return UnprintableError(source.pick((SystemExit, KeyboardInterrupt, ValueError)))
             return source.pick(OTHER_OBJECTS)
         if depth_allowed and self.depth < 2:
             return self.reentrant(kind)
@@ -278,6 +327,8 @@ class Run:
     def outcome(self, kind, name, value):
         if isinstance(value, Reentrant):
             return value.outcome(kind, name)
+        if isinstance(value, UnprintableError):
+            return API_FAILURE
         return convert(kind, name, value)
 
     def shape(self, names, values):
@@ -299,8 +350,8 @@ class Run:
         elif shape == 4 and names:
             keywords = [(source.pick(names), self.argument(F64, False))]
         elif shape == 5:
-            keywords = [(source.pick(("value", "x", "periods", "Period", "input_", "rf ", "")),
-                         self.argument(F64, False))]
+            name = source.pick(("value", "x", "periods", "Period", "input_", "rf ", ""))
+            keywords = [(FailingName(name) if source.flag() else name, self.argument(F64, False))]
         elif shape == 6 and names:
             positional = positional[:source.below(len(names))]
         return positional, keywords
@@ -357,7 +408,8 @@ class Run:
         catches an attempt."""
         plain = []
         for (name, kind), value in zip(row.parameters, bound):
-            outcome = convert(kind, name, value.result if isinstance(value, Reentrant) else value)
+            outcome = self.outcome(kind, name,
+                                   value.result if isinstance(value, Reentrant) else value)
             if isinstance(outcome, Refusal):
                 return False
             plain.append(outcome.value)
@@ -482,6 +534,24 @@ class Run:
         if self.live:
             del self.live[self.source.below(len(self.live))]
 
+    def hollow(self):
+        """Every call on an instance whose record was never built is refused,
+        and so is reading a never-built Bar; freeing them is safe."""
+        row = self.source.pick(ROWS)
+        hollow = never_built(row.cls)
+        refusal = Refusal(TypeError, f"{row.name} object was not initialized by its constructor")
+        for method, _, _ in row.accessors:
+            self.refused(getattr(hollow, method), refusal, method)
+        if row.input is not None:
+            self.refused(hollow.reset, refusal, "reset")
+            value = 1.0 if row.input == "float" else _barworks.Bar(1.0, 2.0, 0.5, 1.5, 1)
+            self.refused(lambda: hollow.next(value), refusal, "next")
+        if row.name == "Bar":
+            live = self.pick_live(streaming=True)
+            if live is not None and live.row.input == "bar" and id(live.native) not in self.held:
+                self.refused(lambda: live.native.next(hollow),
+                             Refusal(TypeError, f"argument 'input': {refusal.message}"), "next")
+
     def signals(self):
         """Answers of a strategy compare with codes as whole integers."""
         signal = self.source.pick((_barworks.Signal.BUY, _barworks.Signal.SELL,
@@ -496,7 +566,7 @@ class Run:
         if repr(signal) != f"Signal.{('BUY', 'SELL', 'HOLD')[code]}":
             raise Mismatch(repr(signal))
 
-    STEPS = (construct, feed, feed, feed, reset, accessors, misuse, drop, signals)
+    STEPS = (construct, feed, feed, feed, reset, accessors, misuse, drop, signals, hollow)
 
     def go(self):
         try:
