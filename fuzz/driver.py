@@ -35,9 +35,6 @@ from table import (  # noqa: E402
     CAPACITY, EXCLUSIVE, ROWS, WINDOW_LIMIT, model_input, same_accessor, same_result,
 )
 
-# The module and the account of its conversions see the same warning filter.
-warnings.simplefilter("error", DeprecationWarning)
-
 LIVE_LIMIT = 6
 # Valid periods above this are skipped where they would allocate windows:
 # the model would be as large, and the run as slow.
@@ -569,6 +566,12 @@ class Run:
     STEPS = (construct, feed, feed, feed, reset, accessors, misuse, drop, signals, hollow)
 
     def go(self):
+        # The module and the account of its conversions see the same filter.
+        with warnings.catch_warnings():
+            warnings.simplefilter("error", DeprecationWarning)
+            self.steps()
+
+    def steps(self):
         try:
             while True:
                 self.STEPS[self.source.below(len(self.STEPS))](self)
