@@ -200,12 +200,15 @@ def busy(access):
 
 
 def grows_windows(row, converted):
-    """Whether valid arguments would allocate windows above LARGEST_WINDOW:
-    the same arguments with every large period lifted past the window
-    limit, in the same order, are refused for capacity."""
-    lifted = [WINDOW_LIMIT + value if kind == U32 and LARGEST_WINDOW < value < WINDOW_LIMIT
-              else value for (_, kind), value in zip(row.parameters, converted)]
-    return lifted != list(converted) and row.refusal(*lifted) is CAPACITY
+    """Whether valid arguments could allocate a window above LARGEST_WINDOW
+    (before another argument is refused, too): the class allocates windows
+    (its periods all past the limit are refused for capacity) and one of
+    the periods lies between LARGEST_WINDOW and the limit."""
+    kinds = [kind for _, kind in row.parameters]
+    past_limit = [WINDOW_LIMIT + i if kind == U32 else 0.0 for i, kind in enumerate(kinds)]
+    return row.refusal(*past_limit) is CAPACITY and any(
+        kind == U32 and LARGEST_WINDOW < value < WINDOW_LIMIT
+        for kind, value in zip(kinds, converted))
 
 
 class Run:
@@ -407,9 +410,7 @@ class Run:
         for (name, kind), value in zip(row.parameters, bound):
             outcome = self.outcome(kind, name,
                                    value.result if isinstance(value, Reentrant) else value)
-            if isinstance(outcome, Refusal):
-                return False
-            plain.append(outcome.value)
+            plain.append(outcome.value if isinstance(outcome, Value) else 0)
         return grows_windows(row, plain)
 
     def attempt(self, call):
