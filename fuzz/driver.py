@@ -39,8 +39,6 @@ LIVE_LIMIT = 6
 # Valid periods above this are skipped where they would allocate windows:
 # the model would be as large, and the run as slow.
 LARGEST_WINDOW = 4096
-STREAMS = [row for row in ROWS if row.input is not None]
-BAR = next(row for row in ROWS if row.name == "Bar")
 
 
 class Mismatch(BaseException):
