@@ -32,6 +32,12 @@ bool import_numpy() noexcept {
 
 }  // namespace
 
+void forget_numpy() noexcept {
+  numpy_empty = nullptr;
+  float64_type = nullptr;
+  int8_type = nullptr;
+}
+
 Answers::~Answers() {
   if (viewed_) PyBuffer_Release(&view_);
   Py_XDECREF(array_);

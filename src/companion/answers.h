@@ -68,6 +68,10 @@ class Answers {
   bool viewed_ = false;
 };
 
+// Forgets the cached numpy objects after the interpreter was finalised (no
+// C API: called from a Py_AtExit callback).
+void forget_numpy() noexcept;
+
 // Fills the first `rows` rows of a float64 array with NaN.
 inline void blank_rows(double* cells, Py_ssize_t rows, Py_ssize_t columns) noexcept {
   for (Py_ssize_t i = 0; i < rows * columns; ++i) cells[i] = std::numeric_limits<double>::quiet_NaN();

@@ -64,13 +64,14 @@ PyObject* dispatch(PyObject* object, Visitor&& visit) noexcept {
   return dispatch(object, visit, Streamed{});
 }
 
-// Exclusive access to an instance, as next takes it; false with the
-// frame's access error raised.
+// Access to an instance as the frame's methods take it; false with the
+// frame's access error raised ("Already borrowed", or a TypeError for an
+// instance whose record was never built).
 template <class Record>
 bool hold(Instance<Record>& instance, Borrow& borrow, Access access) noexcept {
   borrow = Borrow(instance.access, access);
   if (borrow) [[likely]] return true;
-  raise_access_error(access);
+  raise_access_error(reinterpret_cast<PyObject*>(&instance), instance.access, access);
   return false;
 }
 

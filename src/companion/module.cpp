@@ -2,6 +2,7 @@
 // adoption of _barworks's classes.
 #include "classes.h"
 
+#include "answers.h"
 #include "batch.h"
 #include "lookback.h"
 #include "peek.h"
@@ -80,10 +81,26 @@ PyModuleDef module_definition = {
     nullptr,
 };
 
+template <class... Records>
+void forget_all(RecordList<Records...>) noexcept {
+  (forget_class<Records>(), ...);
+}
+
+// What this module keeps belongs to one interpreter's lifetime; an embedding
+// program that finalises it and starts another must have this module adopt
+// the new classes. Runs at the end of finalisation, without the C API.
+void forget_interpreter() noexcept {
+  forget_all(RecordList<Bar, Signal>{});
+  forget_all(Streamed{});
+  forget_numpy();
+  forget_interpreter_objects();
+}
+
 PyObject* initialise_module() noexcept {
   // _barworks binds itself to the first interpreter that imports it and
   // refuses the others; importing it first makes this module do the same.
   PyObject* classes = PyImport_ImportModule("_barworks");
+  const bool fresh = ClassCell<Bar>::type == nullptr;
   if (classes == nullptr) return nullptr;
   const bool adopted = adopt_all(classes, RecordList<Bar, Signal>{}) && adopt_all(classes, Streamed{});
   Py_DECREF(classes);
@@ -91,6 +108,10 @@ PyObject* initialise_module() noexcept {
   // Signal's class attributes were made by _barworks; results made here are
   // new instances through the same class.
   ClassCell<Signal>::step.completed.store(true, std::memory_order_release);
+  // Windows this module might make or free come from the same allocator as
+  // _barworks's.
+  use_interpreter_allocator();
+  if (fresh) (void)Py_AtExit(forget_interpreter);
   return PyModule_Create2(&module_definition, PYTHON_API_VERSION);
 }
 
