@@ -3,6 +3,9 @@ PYTHON ?= python3.14
 BUILD ?= build/release
 CMAKE_FLAGS ?=
 PYTEST = $(PYTHON) -P -m pytest -q -p no:cacheprovider
+# The peer libraries' virtual environment (its rule is below).
+PEERS_VENV ?= $(BUILD)-peers
+PEERS_PYTHON = $(PEERS_VENV)/bin/python
 
 .PHONY: build test demo bench
 build:
@@ -17,8 +20,9 @@ test: build
 demo: build
 	@PYTHONPATH=$(BUILD) $(PYTHON) -P examples/demo.py
 
-bench: build
+bench: build $(PEERS_PYTHON)
 	PYTHONPATH=$(BUILD) $(PYTHON) benchmarks/bench.py
+	PYTHONPATH=$(BUILD) $(PEERS_PYTHON) -P benchmarks/feed.py --callgrind
 
 # Reliability checks. Each builds into a directory of its own beside $(BUILD).
 DEBUG_PYTHON ?= python3.14d
@@ -73,8 +77,6 @@ soak: build
 # The peer libraries (TA-Lib's Python wrapper, talipp), for comparisons in
 # benchmarks and agreement tests only: they live in a virtual environment of
 # their own beside the build and are never a dependency of the package.
-PEERS_VENV ?= $(BUILD)-peers
-PEERS_PYTHON = $(PEERS_VENV)/bin/python
 $(PEERS_PYTHON):
 	@$(PYTHON) -m venv --system-site-packages $(PEERS_VENV)
 	@$(PEERS_PYTHON) -m pip install -q --disable-pip-version-check ta-lib talipp

@@ -1,6 +1,7 @@
 #include "batch.h"
 
 #include <array>
+#include <new>
 #include <utility>
 
 #include "answers.h"
@@ -60,7 +61,14 @@ PyObject* run_batch(Instance<Record>& instance, Py_ssize_t size, Read read,
     // The access flag, held exclusively, keeps every other caller out while
     // the lock is away; it is taken and given back under the lock.
     PyThreadState* saved = size >= kReleaseLockFrom ? PyEval_SaveThread() : nullptr;
-    run(instance.payload, size, read, rows);
+    // The run works on a local record, moved out and back: the answers'
+    // stores and the window's cannot alias a local that nothing else sees,
+    // so the running state stays in registers instead of being stored and
+    // reloaded on every step. The instance is held exclusively meanwhile.
+    Record local(std::move(instance.payload));
+    run(local, size, read, rows);
+    instance.payload.~Record();
+    new (&instance.payload) Record(std::move(local));
     if (saved != nullptr) PyEval_RestoreThread(saved);
     if constexpr (!kGivesCodes<Record>) {
       const auto blanked = static_cast<Py_ssize_t>(std::min<std::uint64_t>(left, size));
