@@ -44,7 +44,7 @@ def feed(indicator, values, *, warmup="value"):
     return _native.feed(indicator, values, warmup)
 
 
-def feed_bars(indicator, *columns, warmup="value"):
+def feed_bars(indicator, /, *columns, warmup="value"):
     """Every bar through `indicator.next`: `feed_bars(indicator, bars)` with a
     sequence of `Bar`, or `feed_bars(indicator, high, low, close)`.
     """
