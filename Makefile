@@ -3,11 +3,11 @@
 BUILD ?= build/release
 PYTHON ?= python3.14
 SID := tools/sid
-RUN = $(SID) $(MAKE) --no-print-directory -f build.mk BUILD=$(BUILD)
+RUN = $(SID) $(MAKE) --no-print-directory -f build.mk BUILD=$(BUILD) DEMO_ARGS="$(DEMO_ARGS)" BENCH_ARGS="$(BENCH_ARGS)"
 
-.PHONY: build test demo bench check-leaks check-asan soak clean
-build test demo bench check-leaks check-asan soak:
+.PHONY: build test demo bench bench-peers check-leaks check-asan soak wheel clean
+build test demo bench bench-peers check-leaks check-asan soak wheel:
 	@$(RUN) $@
 
 clean:
-	rm -rf build
+	rm -rf build dist

@@ -14,11 +14,13 @@ build:
 	@cmake --build $(BUILD) >$(BUILD)/build.log 2>&1 || { cat $(BUILD)/build.log; exit 1; }
 	@grep -A3 'warning:' $(BUILD)/build.log || true
 
+# The suite on the build folder, then the wheel as a user installs it.
 test: build
 	PYTHONPATH=$(BUILD) $(PYTEST) tests
+	@$(MAKE) --no-print-directory -f build.mk check-installed
 
 demo: build
-	@PYTHONPATH=$(BUILD) $(PYTHON) -P examples/demo.py
+	@PYTHONPATH=$(BUILD) $(PYTHON) -P examples/demo.py --out $(BUILD)/demo.png $(DEMO_ARGS)
 
 bench: build $(PEERS_PYTHON)
 	PYTHONPATH=$(BUILD) $(PYTHON) benchmarks/bench.py
@@ -80,3 +82,59 @@ soak: build
 $(PEERS_PYTHON):
 	@$(PYTHON) -m venv --system-site-packages $(PEERS_VENV)
 	@$(PEERS_PYTHON) -m pip install -q --disable-pip-version-check ta-lib talipp
+
+# Packaging. The sdist and a manylinux wheel land in $(DIST); the tools that
+# build and check them live in a virtual environment beside the build, and
+# the wheel's CMake tree is kept between runs so that a rebuild is quick.
+DIST ?= dist
+TOOLS_VENV ?= $(BUILD)-tools
+TOOLS_PYTHON = $(TOOLS_VENV)/bin/python
+WHEEL_BUILD ?= $(BUILD)-wheel
+# The oldest glibc the wheel may need: a newer symbol fails the repair.
+MANYLINUX ?= manylinux_2_28_$(shell uname -m)
+PIP = -m pip --disable-pip-version-check -q
+
+$(TOOLS_PYTHON):
+	@$(PYTHON) -m venv $(TOOLS_VENV)
+	@$(TOOLS_PYTHON) $(PIP) install build scikit-build-core auditwheel twine
+
+.PHONY: wheel
+wheel: $(TOOLS_PYTHON)
+	@rm -rf $(DIST) $(WHEEL_BUILD)/raw
+	@$(TOOLS_PYTHON) -m build -q --sdist --no-isolation --outdir $(DIST) . >$(WHEEL_BUILD).log 2>&1 \
+	  || { cat $(WHEEL_BUILD).log; exit 1; }
+	@$(TOOLS_PYTHON) $(PIP) wheel --no-deps --no-build-isolation \
+	  -C build-dir=$(abspath $(WHEEL_BUILD))/tree -w $(WHEEL_BUILD)/raw . >>$(WHEEL_BUILD).log 2>&1 \
+	  || { cat $(WHEEL_BUILD).log; exit 1; }
+	@$(TOOLS_PYTHON) -m auditwheel repair --plat $(MANYLINUX) -w $(DIST) $(WHEEL_BUILD)/raw/*.whl \
+	  >>$(WHEEL_BUILD).log 2>&1 || { cat $(WHEEL_BUILD).log; exit 1; }
+	@$(TOOLS_PYTHON) -m twine check --strict $(DIST)/*
+	@$(TOOLS_PYTHON) -m auditwheel show $(DIST)/*.whl | tr '\n' ' ' | sed 's/  */ /g; s/ This constrains.*//'; echo
+
+# The wheel as a user gets it: installed into a fresh environment and checked
+# from a directory outside the tree, then its stubs against the installed
+# modules with stubtest, and typed scripts with mypy --strict. The planted
+# mistakes each carry the ignore comment of the error mypy must report, so a
+# mistake that goes unnoticed fails the run as an unused ignore.
+INSTALLED_VENV ?= $(BUILD)-installed
+INSTALLED_PYTHON = $(abspath $(INSTALLED_VENV))/bin/python
+STUBTEST_MODULES = _barworks
+TYPED_SCRIPTS = $(abspath $(wildcard examples/*.py) tests/packaging/typed_user.py \
+  tests/packaging/planted_errors.py)
+MYPY_CACHE = --cache-dir=$(abspath $(BUILD))-mypy-cache
+
+.PHONY: check-installed
+check-installed: wheel
+	@rm -rf $(INSTALLED_VENV)
+	@$(PYTHON) -m venv --without-pip --system-site-packages $(INSTALLED_VENV)
+	@$(TOOLS_PYTHON) $(PIP) --python $(INSTALLED_PYTHON) install --no-deps --no-index $(DIST)/*.whl
+	@outside=$$(mktemp -d) && trap 'rm -rf "$$outside"' EXIT && cd "$$outside" && \
+	  $(INSTALLED_PYTHON) -I $(abspath tests/packaging/smoke.py) && \
+	  $(INSTALLED_PYTHON) -m mypy.stubtest --allowlist $(abspath tests/packaging/stubtest_allowlist.txt) \
+	    $(STUBTEST_MODULES) && \
+	  $(INSTALLED_PYTHON) -m mypy $(MYPY_CACHE) --strict $(TYPED_SCRIPTS)
+# Every class against its nearest equivalent in the peer libraries and the
+# baseline method, in one run (not part of CI).
+.PHONY: bench-peers
+bench-peers: build $(PEERS_PYTHON)
+	PYTHONPATH=$(BUILD) $(PEERS_PYTHON) -P benchmarks/peers.py $(BENCH_ARGS)

@@ -14,6 +14,7 @@
 //   kInt          integer_conversion<&R::fn>: the value of int();
 //   kEquality     integer_equality<&R::fn>: == and != against instances of
 //                 the class and against integers, by the integer fn gives.
+//   kFreeList     how many freed instances to keep for reuse.
 //
 // Parameter and result types come from the member function's own type:
 // double, std::uint32_t, const R& of a described record (shared access to
