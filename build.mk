@@ -118,8 +118,8 @@ wheel: $(TOOLS_PYTHON)
 # mistake that goes unnoticed fails the run as an unused ignore.
 INSTALLED_VENV ?= $(BUILD)-installed
 INSTALLED_PYTHON = $(abspath $(INSTALLED_VENV))/bin/python
-STUBTEST_MODULES = _barworks
-TYPED_SCRIPTS = $(abspath $(wildcard examples/*.py) tests/packaging/typed_user.py \
+STUBTEST_MODULES = _barworks barworks
+TYPED_SCRIPTS = $(abspath $(wildcard examples/*.py) tests/packaging/typed_user.py tests/packaging/typed_batch.py \
   tests/packaging/planted_errors.py)
 MYPY_CACHE = --cache-dir=$(abspath $(BUILD))-mypy-cache
 
