@@ -14,10 +14,14 @@ import argparse
 import csv
 import datetime
 import math
+import os
+import pathlib
 import random
 import sys
 import time
+from collections.abc import Iterator, Sequence
 from dataclasses import dataclass, field
+from typing import Protocol
 
 from _barworks import (
     AverageTrueRange, Bar, ExponentialMovingAverage, ExponentialMovingAverageCrossover, Maximum,
@@ -41,27 +45,27 @@ EMA_CROSS = (12, 26)
 class InputError(Exception):
     """A CSV problem, located by line number and column name."""
 
-    def __init__(self, line, column, problem):
+    def __init__(self, line: int, column: str | int, problem: str) -> None:
         super().__init__(f"line {line}, column {column}: {problem}")
 
 
 @dataclass
 class Series:
-    dates: list = field(default_factory=list)
-    opens: list = field(default_factory=list)
-    highs: list = field(default_factory=list)
-    lows: list = field(default_factory=list)
-    closes: list = field(default_factory=list)
-    volumes: list = field(default_factory=list)
+    dates: list[datetime.datetime] = field(default_factory=list)
+    opens: list[float] = field(default_factory=list)
+    highs: list[float] = field(default_factory=list)
+    lows: list[float] = field(default_factory=list)
+    closes: list[float] = field(default_factory=list)
+    volumes: list[int] = field(default_factory=list)
     source: str = ""
 
-    def __len__(self):
+    def __len__(self) -> int:
         return len(self.closes)
 
 
 # ---------------------------------------------------------------- input
 
-def parse_price(text, line, column):
+def parse_price(text: str, line: int, column: str) -> float:
     try:
         value = float(text)
     except ValueError:
@@ -71,7 +75,7 @@ def parse_price(text, line, column):
     return value
 
 
-def parse_volume(text, line, column):
+def parse_volume(text: str, line: int, column: str) -> int:
     """A whole, non-negative count; `1200.0` is accepted as 1200, `1200.5` is not."""
     try:
         value = int(text)
@@ -90,7 +94,7 @@ def parse_volume(text, line, column):
     return value
 
 
-def parse_date(text, line, column, previous):
+def parse_date(text: str, line: int, column: str, previous: datetime.datetime | None) -> datetime.datetime:
     try:
         moment = datetime.datetime.fromisoformat(text)
     except ValueError:
@@ -102,7 +106,7 @@ def parse_date(text, line, column, previous):
     return moment
 
 
-def read_csv(path):
+def read_csv(path: str | os.PathLike[str]) -> Series:
     """The rows of a Date,Open,High,Low,Close,Volume file, in file order.
 
     Header names match in any letter case; other columns are ignored.
@@ -115,12 +119,12 @@ def read_csv(path):
             if header is None:
                 raise InputError(1, "Date", "the file is empty; the first line must name the columns")
             names = [name.strip().lower() for name in header]
-            positions = {}
+            positions: dict[str, int] = {}
             for column in COLUMNS:
                 if column.lower() not in names:
                     raise InputError(reader.line_num, column, "missing from the header")
                 positions[column] = names.index(column.lower())
-            previous = None
+            previous: datetime.datetime | None = None
             for row in reader:
                 line = reader.line_num
                 if not row or all(not cell.strip() for cell in row):
@@ -128,7 +132,7 @@ def read_csv(path):
                 if len(row) > len(header):
                     raise InputError(line, len(header) + 1,
                                      f"the line has {len(row)} fields but the header names {len(header)}")
-                cells = {}
+                cells: dict[str, str] = {}
                 for column in COLUMNS:
                     position = positions[column]
                     if position >= len(row) or not row[position].strip():
@@ -147,7 +151,7 @@ def read_csv(path):
     return series
 
 
-def business_days(start, count):
+def business_days(start: datetime.datetime, count: int) -> Iterator[datetime.datetime]:
     day = start
     while count:
         if day.weekday() < 5:
@@ -156,7 +160,7 @@ def business_days(start, count):
         day += datetime.timedelta(days=1)
 
 
-def synthetic_series(days, seed):
+def synthetic_series(days: int, seed: int) -> Series:
     """Geometric Brownian motion (8 % drift, 25 % volatility a year) with an
     overnight gap, an intraday range and a log-normal volume per day."""
     rng = random.Random(seed)
@@ -183,30 +187,36 @@ def synthetic_series(days, seed):
 
 @dataclass
 class Results:
-    average: list = field(default_factory=list)
-    smoothed: list = field(default_factory=list)
-    deviation: list = field(default_factory=list)
-    strength: list = field(default_factory=list)
-    change: list = field(default_factory=list)
-    lowest: list = field(default_factory=list)
-    highest: list = field(default_factory=list)
+    average: list[float] = field(default_factory=list)
+    smoothed: list[float] = field(default_factory=list)
+    deviation: list[float] = field(default_factory=list)
+    strength: list[float] = field(default_factory=list)
+    change: list[float] = field(default_factory=list)
+    lowest: list[float] = field(default_factory=list)
+    highest: list[float] = field(default_factory=list)
     days_since_low: int = 0
     days_since_high: int = 0
-    macd: list = field(default_factory=list)
-    sharpe: list = field(default_factory=list)
-    true_range: list = field(default_factory=list)
-    average_range: list = field(default_factory=list)
-    sma_signal: list = field(default_factory=list)
-    ema_signal: list = field(default_factory=list)
+    macd: list[tuple[float, float, float]] = field(default_factory=list)
+    sharpe: list[float] = field(default_factory=list)
+    true_range: list[float] = field(default_factory=list)
+    average_range: list[float] = field(default_factory=list)
+    sma_signal: list[int] = field(default_factory=list)
+    ema_signal: list[int] = field(default_factory=list)
     seconds: float = 0.0
 
 
-def days_since(slot, rows, period):
+class Progress(Protocol):
+    """Where `stream` reports how far it got: `print` or anything called like it."""
+
+    def __call__(self, text: str, /, *, flush: bool) -> object: ...
+
+
+def days_since(slot: int, rows: int, period: int) -> int:
     """Age in rows of a window slot: the k-th input (from 0) sits in slot k mod period."""
     return (rows - 1 - slot) % period
 
 
-def stream(series, progress=print, progress_above=PROGRESS_ABOVE):
+def stream(series: Series, progress: Progress = print, progress_above: int = PROGRESS_ABOVE) -> Results:
     """Feed every row to every class, one call per row and class, as a live feed would."""
     average, smoothed = SimpleMovingAverage(AVERAGE_DAYS), ExponentialMovingAverage(SMOOTHING_DAYS)
     deviation, strength = StandardDeviation(DEVIATION_DAYS), RelativeStrengthIndex(RSI_DAYS)
@@ -220,7 +230,7 @@ def stream(series, progress=print, progress_above=PROGRESS_ABOVE):
     out = Results()
     rows = len(series)
     report_every = max(rows // 10, 1) if rows > progress_above else 0
-    previous_close = None
+    previous_close: float | None = None
     start = time.perf_counter()
     for row, (open_, high, low, close, volume) in enumerate(
             zip(series.opens, series.highs, series.lows, series.closes, series.volumes)):
@@ -250,11 +260,11 @@ def stream(series, progress=print, progress_above=PROGRESS_ABOVE):
 
 # ---------------------------------------------------------------- back-test
 
-def signal_changes(signals):
+def signal_changes(signals: Sequence[int]) -> int:
     return sum(1 for before, after in zip(signals, signals[1:]) if before != after)
 
 
-def long_on_buy_return(closes, signals):
+def long_on_buy_return(closes: Sequence[float], signals: Sequence[int]) -> float:
     """Total return of holding the series from close t to close t+1 exactly
     when the answer at close t was BUY, and cash otherwise."""
     growth = 1.0
@@ -264,7 +274,7 @@ def long_on_buy_return(closes, signals):
     return growth - 1.0
 
 
-def buy_and_hold_return(closes):
+def buy_and_hold_return(closes: Sequence[float]) -> float:
     return closes[-1] / closes[0] - 1.0
 
 
@@ -292,7 +302,7 @@ LEGEND = [
 WIDTHS = (9, 8, 8, 6, 6, 7, 8, 8, 7, 7, 8, 6, 6, 5, 5)
 
 
-def number(value, width, decimals):
+def number(value: float, width: int, decimals: int) -> str:
     """Fixed decimals while they fit the column; significant digits beyond."""
     if math.isnan(value):
         return f"{'-':>{width}}"
@@ -300,7 +310,7 @@ def number(value, width, decimals):
     return text if len(text) <= width else f"{value:>{width}.3g}"
 
 
-def print_table(series, out, rows):
+def print_table(series: Series, out: Results, rows: int) -> None:
     headers = ["date"] + [name for name, _ in LEGEND]
     print(" ".join(f"{h:>{w}}" if i else f"{h:<10}" for i, (h, w) in enumerate(zip(headers, (10,) + WIDTHS))))
     for t in range(max(len(series) - rows, 0), len(series)):
@@ -319,7 +329,7 @@ def print_table(series, out, rows):
           f"the highest {out.days_since_high}.")
 
 
-def print_backtest(series, out):
+def print_backtest(series: Series, out: Results) -> None:
     print(f"\nLong on BUY, flat otherwise (the answer at one close holds until the next),"
           f" over {len(series):,} days:")
     print(f"  {'rule':42} {'changes':>7} {'days long':>9} {'return':>9}")
@@ -338,7 +348,7 @@ PANEL_LEGEND = dict(loc="lower left", bbox_to_anchor=(0.0, 1.0), ncol=3, fontsiz
                     borderaxespad=0.1)
 
 
-def write_chart(series, out, path):
+def write_chart(series: Series, out: Results, path: pathlib.Path) -> None:
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
@@ -403,9 +413,7 @@ def write_chart(series, out, path):
 
 # ---------------------------------------------------------------- main
 
-def main(argv=None):
-    import pathlib
-
+def main(argv: Sequence[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--csv", type=pathlib.Path, help="Date,Open,High,Low,Close,Volume file, oldest row first")
     parser.add_argument("--out", type=pathlib.Path, default=pathlib.Path("build/demo.png"),

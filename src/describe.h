@@ -8,6 +8,8 @@
 //   kConstructor  constructor<&R::create>("param", ...) or kNoConstructor;
 //   kMethods      a std::tuple of method<&R::fn>("name", access, "param"...);
 // and optionally
+//   kModule       the module the class reports as its __module__ (the type
+//                 name's prefix); "builtins" when absent;
 //   kAttributes   a std::array of Attribute<R>: class attributes, each a new
 //                 instance holding the given record;
 //   kRepr         repr<&R::fn>: the text of repr() and str();

@@ -394,11 +394,26 @@ inline constexpr auto kClassDoc = [] {
 }();
 
 template <class Record>
+constexpr const char* module_name() {
+  if constexpr (requires { PythonClass<Record>::kModule; }) {
+    return PythonClass<Record>::kModule;
+  } else {
+    return "builtins";
+  }
+}
+
+// "<module>.<name>": the interpreter reports the part before the last dot
+// as the class's __module__.
+template <class Record>
 inline constexpr auto kTypeName = [] {
   constexpr const char* name = PythonClass<Record>::kName;
-  constexpr std::array<const char*, 0> none{};
-  return signature_text<text_length("builtins.") + text_length(name) + 1>("builtins.", name, false,
-                                                                          none, false);
+  constexpr const char* module = module_name<Record>();
+  Text<text_length(module) + 1 + text_length(name) + 1> text;
+  std::size_t at = 0;
+  for (const char* piece : {module, ".", name}) {
+    while (*piece != '\0') text.chars[at++] = *piece++;
+  }
+  return text;
 }();
 
 // ---------------------------------------------------------------------------
