@@ -137,6 +137,7 @@ check-installed: wheel
 	@outside=$$(mktemp -d) && trap 'rm -rf "$$outside"' EXIT && cd "$$outside" && \
 	  $(INSTALLED_PYTHON) -I $(abspath tests/packaging/smoke.py) && \
 	  $(INSTALLED_PYTHON) -m mypy.stubtest --allowlist $(abspath tests/packaging/stubtest_allowlist.txt) \
+	    --mypy-config-file $(abspath tests/packaging/stubtest_mypy.ini) \
 	    $(STUBTEST_MODULES) && \
 	  $(INSTALLED_PYTHON) -m mypy $(MYPY_CACHE) --strict $(TYPED_SCRIPTS)
 # Every class against its nearest equivalent in the peer libraries and the
