@@ -76,7 +76,7 @@ check-asan:
 	@status=0; \
 	LD_PRELOAD=$$($(CXX) -print-file-name=libasan.so) PYTHONMALLOC=malloc \
 	  ASAN_OPTIONS=detect_leaks=0:log_path=$(ASAN_REPORTS)/asan \
-	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:log_path=$(ASAN_REPORTS)/ubsan \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:external_symbolizer_path=/usr/bin/addr2line:log_path=$(ASAN_REPORTS)/ubsan \
 	  BARWORKS_HYPOTHESIS_PROFILE=thorough PYTHONPATH=$(ASAN_BUILD) \
 	  $(PYTEST) tests || status=$$?; \
 	if [ -n "$$(ls -A $(ASAN_REPORTS))" ]; then \
@@ -145,3 +145,27 @@ check-installed: wheel
 .PHONY: bench-peers
 bench-peers: build $(PEERS_PYTHON)
 	PYTHONPATH=$(BUILD) $(PEERS_PYTHON) -P benchmarks/peers.py $(BENCH_ARGS)
+
+# Coverage-guided fuzzing: the module built by clang with libFuzzer's
+# coverage and the sanitizers, driven for FUZZ_SECONDS by an embedded
+# interpreter (fuzz/harness.cpp, fuzz/driver.py) from the seed corpus in
+# fuzz/corpus. Inputs that reach new code are kept in a scratch corpus in the
+# build folder; a failing input is saved there under findings/ and fails
+# the run. Allocations over FUZZ_MALLOC_MB are faults: no valid call needs
+# one, and a window at the limit must be refused before it is allocated.
+FUZZ_BUILD ?= $(BUILD)-fuzz
+FUZZ_SECONDS ?= 600
+FUZZ_MALLOC_MB ?= 256
+FUZZ_FLAGS ?=
+FUZZ_CMAKE_FLAGS = -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBARWORKS_FUZZ=ON -DBARWORKS_BENCHMARK=OFF \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+
+.PHONY: fuzz
+fuzz:
+	@$(MAKE) --no-print-directory -f build.mk build BUILD=$(FUZZ_BUILD) CMAKE_FLAGS="$(FUZZ_CMAKE_FLAGS)"
+	@mkdir -p $(FUZZ_BUILD)/corpus $(FUZZ_BUILD)/findings
+	PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0:external_symbolizer_path=/usr/bin/addr2line \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:external_symbolizer_path=/usr/bin/addr2line \
+	  $(FUZZ_BUILD)/barworks_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=1024 \
+	  -malloc_limit_mb=$(FUZZ_MALLOC_MB) -close_fd_mask=2 -print_final_stats=1 \
+	  -artifact_prefix=$(FUZZ_BUILD)/findings/ $(FUZZ_FLAGS) $(FUZZ_BUILD)/corpus fuzz/corpus
