@@ -35,8 +35,9 @@ test: build $(PEERS_PYTHON)
 demo: build
 	@PYTHONPATH=$(BUILD) $(PYTHON) -P examples/demo.py --out $(BUILD)/demo.png $(DEMO_ARGS)
 
-bench: build
+bench: build $(PEERS_PYTHON)
 	PYTHONPATH=$(BUILD) $(PYTHON) benchmarks/bench.py
+	PYTHONPATH=$(BUILD) $(PEERS_PYTHON) -P benchmarks/feed.py --callgrind
 
 # Reliability checks. Each builds into a directory of its own beside $(BUILD).
 DEBUG_PYTHON ?= python3.14d
@@ -123,8 +124,8 @@ wheel: $(TOOLS_PYTHON)
 # mistake that goes unnoticed fails the run as an unused ignore.
 INSTALLED_VENV ?= $(BUILD)-installed
 INSTALLED_PYTHON = $(abspath $(INSTALLED_VENV))/bin/python
-STUBTEST_MODULES = _barworks
-TYPED_SCRIPTS = $(abspath $(wildcard examples/*.py) tests/packaging/typed_user.py \
+STUBTEST_MODULES = _barworks barworks
+TYPED_SCRIPTS = $(abspath $(wildcard examples/*.py) tests/packaging/typed_user.py tests/packaging/typed_batch.py \
   tests/packaging/planted_errors.py)
 MYPY_CACHE = --cache-dir=$(abspath $(BUILD))-mypy-cache
 
@@ -136,6 +137,7 @@ check-installed: wheel
 	@outside=$$(mktemp -d) && trap 'rm -rf "$$outside"' EXIT && cd "$$outside" && \
 	  $(INSTALLED_PYTHON) -I $(abspath tests/packaging/smoke.py) && \
 	  $(INSTALLED_PYTHON) -m mypy.stubtest --allowlist $(abspath tests/packaging/stubtest_allowlist.txt) \
+	    --mypy-config-file $(abspath tests/packaging/stubtest_mypy.ini) \
 	    $(STUBTEST_MODULES) && \
 	  $(INSTALLED_PYTHON) -m mypy $(MYPY_CACHE) --strict $(TYPED_SCRIPTS)
 # Every class against its nearest equivalent in the peer libraries and the
