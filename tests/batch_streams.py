@@ -7,14 +7,14 @@ import random
 import struct
 
 import _barworks as bw
-from classes import CLASSES, STREAMED
+from classes import STREAMS
 
-BAR_FED = {"TrueRange", "AverageTrueRange"}
-STRATEGIES = {"SimpleMovingAverageCrossover", "ExponentialMovingAverageCrossover"}
+BAR_FED = {row.name for row in STREAMS if row.input == "bar"}
+STRATEGIES = {row.name for row in STREAMS if row.result == "signal"}
 
 # Every streamed class with the table's arguments, plus the shortest and
 # some longer windows, where warm-up and wrap-around differ.
-CONFIGS = [(name, CLASSES[name][1]) for name in STREAMED] + [
+CONFIGS = [(row.name, row.sample) for row in STREAMS] + [
     ("SimpleMovingAverage", (1,)),
     ("StandardDeviation", (8,)),
     ("Minimum", (1,)),
