@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "checkpoint.h"
 #include "describe.h"
 
 namespace barworks {
@@ -36,6 +37,11 @@ struct PythonClass<Signal> {
   static constexpr auto kRepr = repr<&R::text>;
   static constexpr auto kInt = integer_conversion<&R::number>;
   static constexpr auto kEquality = integer_equality<&R::number>;
+};
+
+template <>
+struct Checkpoint<Signal> {
+  static constexpr auto kFields = std::tuple{choice<&Signal::code>("code", 2)};
 };
 
 }  // namespace barworks

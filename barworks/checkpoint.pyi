@@ -1,0 +1,6 @@
+from collections.abc import Buffer
+
+__all__ = ["restore", "state"]
+
+def state(obj: object, /) -> bytes: ...
+def restore(data: Buffer, /) -> object: ...
