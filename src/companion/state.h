@@ -211,8 +211,13 @@ class Loader {
       const int wrote = std::snprintf(path + at, sizeof path - at, "%s%s", i == 0 ? "" : ".", path_[i]);
       if (wrote > 0) at = std::min(sizeof path - 1, at + static_cast<std::size_t>(wrote));
     }
+    // "<class> checkpoint: <path> <what is wrong>", where a rule's text
+    // follows the path after a colon, or stands alone at the top.
+    const bool top = depth_ == 0;
+    const bool after_colon = format[0] == ':';
+    if (after_colon) format += top ? 2 : 0;
     int wrote = std::snprintf(fault.text, sizeof fault.text, "%s checkpoint: %s%s", class_name_,
-                              path, depth_ == 0 ? "" : " ");
+                              path, top || after_colon ? "" : " ");
     if (wrote < 0) wrote = 0;
     const std::size_t used = std::min(sizeof fault.text - 1, static_cast<std::size_t>(wrote));
 #pragma GCC diagnostic push
@@ -340,7 +345,7 @@ bool read_field(Loader&, R& r, const Derived<M, F>&) noexcept {
 template <class R>
 bool read_field(Loader& l, R& r, const Rule<R>& rule) noexcept {
   if (rule.holds(r)) return true;
-  return l.refuse("%s", rule.meaning);
+  return l.refuse(": %s", rule.meaning);
 }
 
 template <Checkpointed Record>
