@@ -1,5 +1,7 @@
 #include "frame.h"
 
+#include "window.h"
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -20,6 +22,19 @@ PyObject* panic_class = nullptr;
   std::abort();
 }
 
+// Prints `exception` (a new reference, consumed) to standard error without
+// acting on it: unlike PyErr_Print, a SystemExit does not end the process and
+// a KeyboardInterrupt does not mark the interpreter's exit status. Whatever
+// fails while printing is dropped too.
+void print_exception(PyObject* exception) noexcept {
+  PyErr_DisplayException(exception);
+  Py_DECREF(exception);
+  PyErr_Clear();
+}
+
+// Prints the pending exception, which must be set, and clears it.
+void print_pending_error() noexcept { print_exception(PyErr_GetRaisedException()); }
+
 bool is_panic(PyObject* exception) noexcept {
   return panic_class != nullptr && PyErr_GivenExceptionMatches(exception, panic_class);
 }
@@ -28,11 +43,11 @@ bool is_panic(PyObject* exception) noexcept {
 // on as a new fault with the same message.
 void resume_panic(PyObject* exception) noexcept {
   PyObject* message = PyObject_Str(exception);
+  if (message == nullptr) PyErr_Clear();
   std::fputs("barworks: resuming an internal fault fetched from Python code\n"
              "barworks: the fault as it was raised there:\n",
              stderr);
-  PyErr_SetRaisedException(exception);
-  PyErr_PrintEx(0);
+  print_exception(exception);
   if (message == nullptr) {
     raise_panic("internal fault in native code");
     return;
@@ -70,8 +85,16 @@ bool take_keyword(const CallSignature& signature, PyObject** slots, PyObject* na
       return true;
     }
   }
-  PyErr_Format(PyExc_TypeError, "%s.%s() got an unexpected keyword argument '%S'",
-               signature.class_name, signature.function_name, name);
+  // str() of a keyword name runs the code of a str subclass, which may fail.
+  PyObject* message =
+      PyUnicode_FromFormat("%s.%s() got an unexpected keyword argument '%S'",
+                           signature.class_name, signature.function_name, name);
+  if (message == nullptr) {
+    raise_api_failure();
+    return false;
+  }
+  PyErr_SetObject(PyExc_TypeError, message);
+  Py_DECREF(message);
   return false;
 }
 
@@ -107,6 +130,17 @@ PyObject* panic_exception() noexcept {
   return panic_class;
 }
 
+namespace {
+void* raw_calloc(std::size_t count, std::size_t size) noexcept {
+  return PyMem_RawCalloc(count, size);
+}
+void raw_free(void* data) noexcept { PyMem_RawFree(data); }
+}  // namespace
+
+void use_interpreter_allocator() noexcept { use_window_allocator({raw_calloc, raw_free}); }
+
+void forget_interpreter_objects() noexcept { panic_class = nullptr; }
+
 void raise_panic(const char* message) noexcept {
   std::fprintf(stderr, "barworks: internal fault: %s\n", message);
   PyObject* type = panic_exception();
@@ -137,11 +171,21 @@ void ensure_error_set() noexcept {
 
 void raise_api_failure() noexcept {
   ensure_error_set();
-  PyErr_Print();
+  print_pending_error();
   raise_panic("Python API call failed");
 }
 
-void raise_access_error(Access access) noexcept {
+void raise_access_error(PyObject* object, const AccessFlag& flag, Access access) noexcept {
+  if (flag.load(std::memory_order_relaxed) == kNeverBuilt) {
+    PyObject* name = PyType_GetName(Py_TYPE(object));
+    if (name == nullptr) {
+      raise_api_failure();
+      return;
+    }
+    PyErr_Format(PyExc_TypeError, "%U object was not initialized by its constructor", name);
+    Py_DECREF(name);
+    return;
+  }
   PyErr_SetString(PyExc_RuntimeError,
                   access == Access::kExclusive ? "Already borrowed" : "Already mutably borrowed");
 }
@@ -194,6 +238,7 @@ void wrap_error(PyObject* message) noexcept {
   Py_XDECREF(message);
   if (wrapped == nullptr) {
     Py_DECREF(cause);
+    raise_api_failure();
     return;
   }
   PyException_SetCause(wrapped, cause);

@@ -2,7 +2,8 @@
 // wraps every entry from the interpreter. Each wrapper binds the arguments,
 // takes access to the receiver, converts the arguments, calls the record,
 // builds the result and releases access on every path, in that order; that
-// order is written once, in call_method and construct below.
+// order is written once, in MethodEntry::call and ConstructorEntry::create
+// below.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -12,6 +13,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <mutex>
 #include <new>
 #include <string_view>
@@ -32,7 +34,13 @@ namespace barworks {
 // ---------------------------------------------------------------------------
 // Instance layout: object header, the record, then the access flag.
 
+// The access flag counts holders above kFree. An instance made by its
+// constructor starts at kFree; one whose memory was allocated some other way
+// (an overridden __new__ calling object.__new__) is zero-filled and stays at
+// kNeverBuilt, which no borrow accepts, so its record is never read.
 using AccessFlag = std::atomic<std::uintptr_t>;
+inline constexpr std::uintptr_t kNeverBuilt = 0;
+inline constexpr std::uintptr_t kFree = 1;
 inline constexpr std::uintptr_t kHeldExclusively = ~std::uintptr_t{0};
 
 template <class Record>
@@ -60,10 +68,12 @@ class Borrow {
   Borrow(AccessFlag& flag, Access access) noexcept {
     const std::uintptr_t holders = flag.load(std::memory_order_relaxed);
     if (access == Access::kExclusive) {
-      if (holders != 0) [[unlikely]] return;
+      if (holders != kFree) [[unlikely]] return;
       flag.store(kHeldExclusively, std::memory_order_relaxed);
     } else {
-      if (holders == kHeldExclusively) [[unlikely]] return;
+      // One unsigned comparison refuses both kNeverBuilt (which wraps to the
+      // largest value) and kHeldExclusively.
+      if (holders - 1 >= kHeldExclusively - 1) [[unlikely]] return;
       flag.store(holders + 1, std::memory_order_relaxed);
     }
     flag_ = &flag;
@@ -82,7 +92,7 @@ class Borrow {
   void release() noexcept {
     if (flag_ == nullptr) return;
     const std::uintptr_t holders = flag_->load(std::memory_order_relaxed);
-    flag_->store(access_ == Access::kExclusive ? 0 : holders - 1, std::memory_order_relaxed);
+    flag_->store(access_ == Access::kExclusive ? kFree : holders - 1, std::memory_order_relaxed);
   }
 
   AccessFlag* flag_ = nullptr;
@@ -101,7 +111,10 @@ class Borrow {
 [[gnu::cold]] void raise_api_failure() noexcept;
 // After a C API call reported failure: make sure some exception is set.
 [[gnu::cold]] void ensure_error_set() noexcept;
-[[gnu::cold]] void raise_access_error(Access access) noexcept;
+// A borrow of `object` was refused: "Already borrowed" or "Already mutably
+// borrowed", or a TypeError when the object's record was never built.
+[[gnu::cold]] void raise_access_error(PyObject* object, const AccessFlag& flag,
+                                      Access access) noexcept;
 // "'<type of object>' object cannot be converted to '<target>'".
 [[gnu::cold]] void raise_cannot_convert(PyObject* object, const char* target) noexcept;
 // Rewraps the pending conversion error of the parameter `parameter`.
@@ -111,6 +124,14 @@ class Borrow {
 
 // The internal-fault exception class, created on first need.
 PyObject* panic_exception() noexcept;
+
+// Window buffers come from the interpreter's raw allocator, which memory
+// tracing sees and which needs no interpreter lock. Installed at import.
+void use_interpreter_allocator() noexcept;
+
+// Forgets the objects the frame keeps for the life of an interpreter. Called
+// after the interpreter is finalised (from a Py_AtExit callback: no C API).
+void forget_interpreter_objects() noexcept;
 
 // ---------------------------------------------------------------------------
 // Binding arguments to parameters by position and keyword.
@@ -176,7 +197,7 @@ struct Argument<const Record&> {
     Instance<Record>& instance = instance_of<Record>(object);
     borrow = Borrow(instance.access, Access::kShared);
     if (!borrow) [[unlikely]] {
-      raise_access_error(Access::kShared);
+      raise_access_error(object, instance.access, Access::kShared);
       return false;
     }
     record = &instance.payload;
@@ -214,7 +235,7 @@ PyObject* new_instance(PyTypeObject* type, Record&& payload) noexcept {
   }
   Instance<Record>& instance = instance_of<Record>(object);
   new (&instance.payload) Record(std::move(payload));
-  new (&instance.access) AccessFlag(0);
+  new (&instance.access) AccessFlag(kFree);
   return object;
 }
 
@@ -403,7 +424,7 @@ struct MethodEntry {
     Instance<Record>& instance = instance_of<Record>(self);
     Borrow borrow(instance.access, kMethod.access);
     if (!borrow) [[unlikely]] {
-      raise_access_error(kMethod.access);
+      raise_access_error(self, instance.access, kMethod.access);
       return nullptr;
     }
     typename Traits::Arguments arguments;
@@ -472,7 +493,9 @@ struct ConstructorEntry {
 template <class Record>
 void deallocate(PyObject* self) noexcept {
   PyTypeObject* type = Py_TYPE(self);
-  instance_of<Record>(self).payload.~Record();
+  Instance<Record>& instance = instance_of<Record>(self);
+  // A never-built record holds nothing to release.
+  if (instance.access.load(std::memory_order_relaxed) != kNeverBuilt) instance.payload.~Record();
   type->tp_free(self);
   Py_DECREF(type);
 }
@@ -490,7 +513,7 @@ PyObject* read_slot(PyObject* self) noexcept {
   Instance<Record>& instance = instance_of<Record>(self);
   Borrow borrow(instance.access, Access::kShared);
   if (!borrow) {
-    raise_access_error(Access::kShared);
+    raise_access_error(self, instance.access, Access::kShared);
     return nullptr;
   }
   return to_python((instance.payload.*Function)());
@@ -547,6 +570,17 @@ struct ClassCell {
   static inline AttributeStep step;
 };
 
+// Forgets the class object of Record and its attribute step, after the
+// interpreter that owned them was finalised: a new interpreter makes them
+// anew. Runs without the C API.
+template <class Record>
+void forget_class() noexcept {
+  using Cell = ClassCell<Record>;
+  Cell::type = nullptr;
+  Cell::step.completed.store(false, std::memory_order_release);
+  Cell::step.running.fill(std::thread::id{});
+}
+
 template <class Record>
 constexpr std::size_t attribute_count() {
   if constexpr (requires { PythonClass<Record>::kAttributes; }) {
@@ -578,30 +612,44 @@ PyType_Spec& type_spec() noexcept {
                                                        PyMethodDef{}};
     }(std::make_index_sequence<kMethodCount>{});
   }();
-  static std::array<PyType_Slot, 10> slots = [] {
-    std::array<PyType_Slot, 10> list{};
+  // Documentation and constructor (or the refusing constructor), the optional
+  // special slots, methods, base, deallocation and the terminator.
+  constexpr std::size_t kSlotCount =
+      (has_constructor<Record>() ? 2 : 1) + (requires { D::kRepr; } ? 1 : 0) +
+      (requires { D::kInt; } ? 1 : 0) + (requires { D::kEquality; } ? 1 : 0) +
+      (kMethodCount > 0 ? 1 : 0) + 3;
+  static std::array<PyType_Slot, kSlotCount> slots = [] {
+    std::array<PyType_Slot, kSlotCount> list{};
     std::size_t at = 0;
+    // Every class is made during import, so a count that disagrees with the
+    // list below stops the first test run, before any slot is written out of
+    // bounds.
+    auto put = [&](int slot, void* function) {
+      if (at == kSlotCount) std::abort();
+      list[at++] = {slot, function};
+    };
     if constexpr (has_constructor<Record>()) {
-      list[at++] = {Py_tp_doc, const_cast<char*>(kClassDoc<Record>.c_str())};
-      list[at++] = {Py_tp_new, reinterpret_cast<void*>(&ConstructorEntry<Record>::create)};
+      put(Py_tp_doc, const_cast<char*>(kClassDoc<Record>.c_str()));
+      put(Py_tp_new, reinterpret_cast<void*>(&ConstructorEntry<Record>::create));
     }
     if constexpr (requires { D::kRepr; }) {
-      list[at++] = {Py_tp_repr, reinterpret_cast<void*>(&read_slot<Record, text_function(D::kRepr)>)};
+      put(Py_tp_repr, reinterpret_cast<void*>(&read_slot<Record, text_function(D::kRepr)>));
     }
     if constexpr (requires { D::kInt; }) {
-      list[at++] = {Py_nb_int, reinterpret_cast<void*>(&read_slot<Record, int_function(D::kInt)>)};
+      put(Py_nb_int, reinterpret_cast<void*>(&read_slot<Record, int_function(D::kInt)>));
     }
     if constexpr (requires { D::kEquality; }) {
-      list[at++] = {Py_tp_richcompare,
-                    reinterpret_cast<void*>(&compare_slot<Record, equality_function(D::kEquality)>)};
+      put(Py_tp_richcompare,
+          reinterpret_cast<void*>(&compare_slot<Record, equality_function(D::kEquality)>));
     }
-    if constexpr (kMethodCount > 0) list[at++] = {Py_tp_methods, methods.data()};
-    list[at++] = {Py_tp_base, &PyBaseObject_Type};
+    if constexpr (kMethodCount > 0) put(Py_tp_methods, methods.data());
+    put(Py_tp_base, &PyBaseObject_Type);
     if constexpr (!has_constructor<Record>()) {
-      list[at++] = {Py_tp_new, reinterpret_cast<void*>(&refuse_construction)};
+      put(Py_tp_new, reinterpret_cast<void*>(&refuse_construction));
     }
-    list[at++] = {Py_tp_dealloc, reinterpret_cast<void*>(&deallocate<Record>)};
-    list[at] = {0, nullptr};
+    put(Py_tp_dealloc, reinterpret_cast<void*>(&deallocate<Record>));
+    put(0, nullptr);
+    if (at != kSlotCount) std::abort();
     return list;
   }();
   static PyType_Spec spec{kTypeName<Record>.c_str(), static_cast<int>(sizeof(Instance<Record>)), 0,

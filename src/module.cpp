@@ -32,9 +32,11 @@ PyModuleDef module_definition = {
     nullptr,
 };
 
-// The interpreter that first initialised the module; -1 until then.
+// The interpreter that first initialised the module; -1 until then, and
+// again once that interpreter has been finalised.
 std::atomic<std::int64_t> interpreter_identity{-1};
 PyObject* module_cache = nullptr;
+PyObject* all_name = nullptr;
 
 template <class... Records>
 struct ClassList {};
@@ -47,7 +49,7 @@ using Registered =
 
 // Appends `name` to the module's __all__, creating the list when missing.
 bool list_in_all(PyObject* module, const char* name) noexcept {
-  static PyObject* all_name = PyUnicode_InternFromString("__all__");
+  if (all_name == nullptr) all_name = PyUnicode_InternFromString("__all__");
   if (all_name == nullptr) return false;
   PyObject* all = PyObject_GetAttr(module, all_name);
   if (all == nullptr) {
@@ -74,6 +76,24 @@ bool list_in_all(PyObject* module, const char* name) noexcept {
   return appended;
 }
 
+template <class... Records>
+void forget_classes(ClassList<Records...>) noexcept {
+  (forget_class<Records>(), ...);
+}
+
+// Everything above belongs to one interpreter's lifetime. An embedding
+// program may finalise the interpreter and start another in the same
+// process; the new one must build its own module and classes instead of
+// being handed the freed ones. Runs at the end of finalisation, where the C
+// API may no longer be called.
+void forget_interpreter() noexcept {
+  module_cache = nullptr;
+  all_name = nullptr;
+  forget_classes(Registered{});
+  forget_interpreter_objects();
+  interpreter_identity.store(-1);
+}
+
 template <class Record>
 bool register_class(PyObject* module) noexcept {
   PyTypeObject* type = class_object<Record>();
@@ -96,7 +116,12 @@ PyObject* initialise_module() noexcept {
     return nullptr;
   }
   std::int64_t bound = -1;
-  if (!interpreter_identity.compare_exchange_strong(bound, identity) && bound != identity) {
+  if (interpreter_identity.compare_exchange_strong(bound, identity)) {
+    use_interpreter_allocator();
+    // The callback table holds 32 entries for the whole process; should it
+    // be full, only a later re-initialisation of the interpreter is at risk.
+    (void)Py_AtExit(forget_interpreter);
+  } else if (bound != identity) {
     PyErr_SetString(PyExc_ImportError,
                     "_barworks does not support sub-interpreters: it is already loaded in "
                     "another interpreter of this process");

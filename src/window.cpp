@@ -1,6 +1,7 @@
 #include "window.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <utility>
 
@@ -8,16 +9,24 @@ namespace barworks {
 
 namespace {
 constexpr std::size_t kLargestBuffer = 2147483644;
-}
+
+void* c_calloc(std::size_t count, std::size_t size) noexcept { return std::calloc(count, size); }
+void c_free(void* data) noexcept { std::free(data); }
+
+WindowAllocator window_allocator{c_calloc, c_free};
+}  // namespace
+
+void use_window_allocator(WindowAllocator allocator) noexcept { window_allocator = allocator; }
 
 Expected<Window> Window::allocate(std::uint32_t size, double fill) noexcept {
   if (std::size_t{size} * sizeof(double) > kLargestBuffer) {
     return std::unexpected(Error{ErrorKind::kPanic, "capacity overflow"});
   }
-  auto* data = static_cast<double*>(std::malloc(std::size_t{size} * sizeof(double)));
+  auto* data = static_cast<double*>(window_allocator.allocate_zeroed(size, sizeof(double)));
   if (data == nullptr) return std::unexpected(Error{ErrorKind::kMemory, nullptr});
   Window window(data, size);
-  window.fill(fill);
+  // The buffer arrives zeroed; only another fill value needs a pass.
+  if (std::bit_cast<std::uint64_t>(fill) != 0) window.fill(fill);
   return window;
 }
 
@@ -31,16 +40,9 @@ Expected<CircularWindow> CircularWindow::create(std::uint32_t period) noexcept {
 Window::Window(Window&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
 
-Window& Window::operator=(Window&& other) noexcept {
-  if (this != &other) {
-    std::free(data_);
-    data_ = std::exchange(other.data_, nullptr);
-    size_ = std::exchange(other.size_, 0);
-  }
-  return *this;
+Window::~Window() {
+  if (data_ != nullptr) window_allocator.release(data_);
 }
-
-Window::~Window() { std::free(data_); }
 
 void Window::fill(double value) noexcept { std::fill(data_, data_ + size_, value); }
 

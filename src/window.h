@@ -9,6 +9,16 @@
 
 namespace barworks {
 
+// Where window buffers come from. The records never see the interpreter, so
+// an extension installs its raw allocator here at import, which lets the
+// interpreter's memory tracing count the windows; until then the C heap is
+// used. Every extension that builds or frees windows installs the same pair.
+struct WindowAllocator {
+  void* (*allocate_zeroed)(std::size_t count, std::size_t size) noexcept;
+  void (*release)(void* data) noexcept;
+};
+void use_window_allocator(WindowAllocator allocator) noexcept;
+
 // The first window length Window::allocate refuses: its buffer would pass
 // the largest the module allows (2147483644 bytes).
 inline constexpr std::uint32_t kWindowLimit = 268435456;
@@ -24,7 +34,7 @@ class Window {
 
   Window() noexcept = default;
   Window(Window&& other) noexcept;
-  Window& operator=(Window&& other) noexcept;
+  Window& operator=(Window&& other) = delete;
   Window(const Window&) = delete;
   Window& operator=(const Window&) = delete;
   ~Window();

@@ -8,6 +8,7 @@ import copy
 import pickle
 import random
 import struct
+from pathlib import Path
 
 import pytest
 
@@ -15,6 +16,9 @@ import _barworks
 import barworks
 from average_models import RESET, random_stream
 from classes import CLASSES, STREAMED, make
+from test_hardening import run_python
+
+TESTS = str(Path(__file__).resolve().parent)
 
 BAR_FED = {"TrueRange", "AverageTrueRange"}
 PROTOCOLS = range(pickle.HIGHEST_PROTOCOL + 1)
@@ -176,6 +180,29 @@ def test_state_of_a_bar_being_read_is_allowed():
     # A bar is read under shared access, which a dump shares.
     bar = _barworks.Bar(1.0, 2.0, 0.5, 1.5, 3)
     assert barworks.restore(barworks.state(bar)).close() == 1.5
+
+
+@pytest.mark.parametrize("name", ["SimpleMovingAverage", "Bar", "TrueRange"])
+def test_never_built_instance_is_refused(name):
+    # An instance made by object.__new__ holds no record to store.
+    result = run_python(f"""
+        import pickle, sys
+        sys.path.insert(0, {TESTS!r})
+        import _barworks, barworks
+        from classes import CLASSES
+        cls = _barworks.{name}
+        cls.__new__ = staticmethod(lambda cls, *a, **k: object.__new__(cls))
+        hollow = cls(*CLASSES[{name!r}][1])
+        for dump in (barworks.state, pickle.dumps):
+            try:
+                dump(hollow)
+            except TypeError as error:
+                assert str(error) == "{name} object was not initialized by its constructor", error
+            else:
+                raise AssertionError("a never-built instance was stored")
+        print("ok")
+        """)
+    assert result.returncode == 0 and result.stdout == "ok\n", result.stderr
 
 
 @pytest.mark.parametrize("obj", [1.0, "SimpleMovingAverage", None, _barworks.SimpleMovingAverage,

@@ -69,7 +69,7 @@ class DeviationModel:
         self.sum_sq = self.sum_sq + ((x * x) - (old * old))
         mean = self.sum / self.count
         variance = self.sum_sq / self.count - mean * mean
-        return math.sqrt(0.0 if variance < 0.0 else variance)
+        return math.sqrt(0.0 if variance <= 0.0 else variance)
 
 
 class SharpeModel:

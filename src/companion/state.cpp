@@ -38,7 +38,7 @@ PyObject* dump(PyObject* object) noexcept {
   Instance<Record>& instance = instance_of<Record>(object);
   Borrow borrow(instance.access, Access::kShared);
   if (!borrow) [[unlikely]] {
-    raise_access_error(Access::kShared);
+    raise_access_error(object, instance.access, Access::kShared);
     return nullptr;
   }
   const std::string_view name = PythonClass<Record>::kName;
@@ -132,6 +132,9 @@ PyModuleDef module_definition = {
 };
 
 PyObject* initialise_module() noexcept {
+  // Windows built here are freed by `_barworks`, and the other way round:
+  // both take them from the interpreter's raw allocator.
+  use_interpreter_allocator();
   PyObject* classes = PyImport_ImportModule("_barworks");
   if (classes == nullptr) return nullptr;
   const bool found = look_up_classes(classes, checkpoint::Stored{});

@@ -29,6 +29,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <tuple>
 #include <type_traits>
@@ -329,8 +330,12 @@ bool read_field(Loader& l, R& r, const Values<M, Length>& field) noexcept {
     (window.error().kind == ErrorKind::kMemory ? l.out_of_memory : l.too_large) = true;
     return false;
   }
-  r.*M = std::move(*window);
-  return l.numbers(count, &(r.*M));
+  // The member still holds the empty window of the value-initialised
+  // record (windows are moved into place, never assigned).
+  Window& member = r.*M;
+  std::destroy_at(&member);
+  std::construct_at(&member, std::move(*window));
+  return l.numbers(count, &member);
 }
 template <auto M, class R>
 bool read_field(Loader& l, R& r, const Part<M>& field) noexcept {

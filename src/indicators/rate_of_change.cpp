@@ -9,7 +9,10 @@ Expected<RateOfChange> RateOfChange::create(std::uint32_t period) noexcept {
 }
 
 double RateOfChange::update(double x) noexcept {
-  auto& [values, period, index, count] = window;
+  Window& values = window.values;
+  const std::uint32_t period = window.period;
+  std::uint32_t& index = window.index;
+  std::uint32_t& count = window.count;
   double reference;
   if (count > period) {
     // The window is full: the slot about to be overwritten holds the input

@@ -21,9 +21,10 @@ double StandardDeviation::update(double x) noexcept {
   const double mean_sq = sum_sq / n;
   const double variance = mean_sq - (mean * mean);
   // Cancellation in the running sums can leave a variance just below zero
-  // for a window of equal values; the deviation is then zero. The comparison
-  // is false for NaN, which keeps propagating.
-  return std::sqrt(variance < 0.0 ? 0.0 : variance);
+  // for a window of equal values, or a negative zero when tiny products
+  // underflow; the deviation is then +0.0 (sqrt(-0.0) would be -0.0). The
+  // comparison is false for NaN, which keeps propagating.
+  return std::sqrt(variance <= 0.0 ? 0.0 : variance);
 }
 
 void StandardDeviation::reset() noexcept {

@@ -15,8 +15,8 @@ namespace barworks {
 // where old is the value the input evicts (0.0 while the window fills) and n
 // is the count of inputs taken, capped at `period`. During warm-up this is
 // the deviation of the inputs so far. The sums are never recomputed, so
-// rounding can leave the variance a hair below zero; it is then taken as
-// 0.0 (equal inputs give 0.0, not NaN). A NaN or infinite input makes every
+// rounding can leave the variance a hair below zero, or at -0.0; it is then
+// taken as +0.0 (equal inputs give 0.0, not NaN, and never -0.0). A NaN or infinite input makes every
 // result NaN from the time it leaves the window (or at once) until reset.
 struct StandardDeviation {
   CircularWindow window;
