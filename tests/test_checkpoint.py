@@ -8,6 +8,9 @@ import copy
 import pickle
 import random
 import struct
+import subprocess
+import sys
+import textwrap
 from pathlib import Path
 
 import pytest
@@ -16,9 +19,15 @@ import _barworks
 import barworks
 from average_models import RESET, random_stream
 from classes import CLASSES, STREAMED, make
-from test_hardening import run_python
 
 TESTS = str(Path(__file__).resolve().parent)
+
+
+def run_python(code):
+    """Runs `code` in a fresh interpreter like this one (-P: the source tree
+    is never imported in place of the build)."""
+    return subprocess.run([sys.executable, "-P", "-c", textwrap.dedent(code)],
+                          capture_output=True, text=True, timeout=120)
 
 BAR_FED = {"TrueRange", "AverageTrueRange"}
 PROTOCOLS = range(pickle.HIGHEST_PROTOCOL + 1)
