@@ -1,6 +1,3 @@
-from collections.abc import Buffer
+from ._state import restore as restore, state as state
 
 __all__ = ["restore", "state"]
-
-def state(obj: object, /) -> bytes: ...
-def restore(data: Buffer, /) -> object: ...
