@@ -3,11 +3,16 @@
 BUILD ?= build/release
 PYTHON ?= python3.14
 SID := tools/sid
-RUN = $(SID) $(MAKE) --no-print-directory -f build.mk BUILD=$(BUILD)
+RUN = $(SID) $(MAKE) --no-print-directory -f build.mk BUILD=$(BUILD) DEMO_ARGS="$(DEMO_ARGS)" BENCH_ARGS="$(BENCH_ARGS)"
 
-.PHONY: build test demo bench check-leaks check-asan soak clean
-build test demo bench check-leaks check-asan soak:
+.PHONY: build test demo bench bench-peers check-leaks check-asan soak wheel fuzz clean
+build test demo bench bench-peers check-leaks check-asan soak wheel:
 	@$(RUN) $@
 
+FUZZ_SECONDS ?= 600
+FUZZ_FLAGS ?=
+fuzz:
+	@$(RUN) $@ FUZZ_SECONDS=$(FUZZ_SECONDS) FUZZ_FLAGS="$(FUZZ_FLAGS)"
+
 clean:
-	rm -rf build
+	rm -rf build dist

@@ -3,6 +3,16 @@ PYTHON ?= python3.14
 BUILD ?= build/release
 CMAKE_FLAGS ?=
 PYTEST = $(PYTHON) -P -m pytest -q -p no:cacheprovider
+.DEFAULT_GOAL := build
+
+# The peer libraries (TA-Lib's Python wrapper, talipp), for comparisons in
+# benchmarks and agreement tests only: they live in a virtual environment of
+# their own beside the build and are never a dependency of the package.
+PEERS_VENV ?= $(BUILD)-peers
+PEERS_PYTHON = $(PEERS_VENV)/bin/python
+$(PEERS_PYTHON):
+	@$(PYTHON) -m venv --system-site-packages $(PEERS_VENV)
+	@$(PEERS_PYTHON) -m pip install -q --disable-pip-version-check ta-lib talipp
 
 .PHONY: build test demo bench
 build:
@@ -11,14 +21,23 @@ build:
 	@cmake --build $(BUILD) >$(BUILD)/build.log 2>&1 || { cat $(BUILD)/build.log; exit 1; }
 	@grep -A3 'warning:' $(BUILD)/build.log || true
 
-test: build
-	PYTHONPATH=$(BUILD) $(PYTEST) tests
+# The suite on the build folder, then the wheel as a user installs it.
+# The classic indicators' agreement tests need TA-Lib, which lives only in
+# the peers' environment: that file runs there, where a missing TA-Lib fails
+# the run instead of skipping.
+CLASSIC_TESTS = tests/test_classic.py
+test: build $(PEERS_PYTHON)
+	PYTHONPATH=$(BUILD) $(PYTEST) tests --ignore=$(CLASSIC_TESTS)
+	PYTHONPATH=$(BUILD) BARWORKS_PEERS=required \
+	  $(PEERS_PYTHON) -P -m pytest -q -p no:cacheprovider $(CLASSIC_TESTS)
+	@$(MAKE) --no-print-directory -f build.mk check-installed
 
 demo: build
-	@PYTHONPATH=$(BUILD) $(PYTHON) -P examples/demo.py
+	@PYTHONPATH=$(BUILD) $(PYTHON) -P examples/demo.py --out $(BUILD)/demo.png $(DEMO_ARGS)
 
-bench: build
+bench: build $(PEERS_PYTHON)
 	PYTHONPATH=$(BUILD) $(PYTHON) benchmarks/bench.py
+	PYTHONPATH=$(BUILD) $(PEERS_PYTHON) -P benchmarks/feed.py --callgrind
 
 # Reliability checks. Each builds into a directory of its own beside $(BUILD).
 DEBUG_PYTHON ?= python3.14d
@@ -57,7 +76,7 @@ check-asan:
 	@status=0; \
 	LD_PRELOAD=$$($(CXX) -print-file-name=libasan.so) PYTHONMALLOC=malloc \
 	  ASAN_OPTIONS=detect_leaks=0:log_path=$(ASAN_REPORTS)/asan \
-	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:log_path=$(ASAN_REPORTS)/ubsan \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:external_symbolizer_path=/usr/bin/addr2line:log_path=$(ASAN_REPORTS)/ubsan \
 	  BARWORKS_HYPOTHESIS_PROFILE=thorough PYTHONPATH=$(ASAN_BUILD) \
 	  $(PYTEST) tests || status=$$?; \
 	if [ -n "$$(ls -A $(ASAN_REPORTS))" ]; then \
@@ -70,11 +89,83 @@ check-asan:
 soak: build
 	PYTHONPATH=$(BUILD) $(PYTHON) benchmarks/soak.py
 
-# The peer libraries (TA-Lib's Python wrapper, talipp), for comparisons in
-# benchmarks and agreement tests only: they live in a virtual environment of
-# their own beside the build and are never a dependency of the package.
-PEERS_VENV ?= $(BUILD)-peers
-PEERS_PYTHON = $(PEERS_VENV)/bin/python
-$(PEERS_PYTHON):
-	@$(PYTHON) -m venv --system-site-packages $(PEERS_VENV)
-	@$(PEERS_PYTHON) -m pip install -q --disable-pip-version-check ta-lib talipp
+# Packaging. The sdist and a manylinux wheel land in $(DIST); the tools that
+# build and check them live in a virtual environment beside the build, and
+# the wheel's CMake tree is kept between runs so that a rebuild is quick.
+DIST ?= dist
+TOOLS_VENV ?= $(BUILD)-tools
+TOOLS_PYTHON = $(TOOLS_VENV)/bin/python
+WHEEL_BUILD ?= $(BUILD)-wheel
+# The oldest glibc the wheel may need: a newer symbol fails the repair.
+MANYLINUX ?= manylinux_2_28_$(shell uname -m)
+PIP = -m pip --disable-pip-version-check -q
+
+$(TOOLS_PYTHON):
+	@$(PYTHON) -m venv $(TOOLS_VENV)
+	@$(TOOLS_PYTHON) $(PIP) install build scikit-build-core auditwheel twine
+
+.PHONY: wheel
+wheel: $(TOOLS_PYTHON)
+	@rm -rf $(DIST) $(WHEEL_BUILD)/raw
+	@$(TOOLS_PYTHON) -m build -q --sdist --no-isolation --outdir $(DIST) . >$(WHEEL_BUILD).log 2>&1 \
+	  || { cat $(WHEEL_BUILD).log; exit 1; }
+	@$(TOOLS_PYTHON) $(PIP) wheel --no-deps --no-build-isolation \
+	  -C build-dir=$(abspath $(WHEEL_BUILD))/tree -w $(WHEEL_BUILD)/raw . >>$(WHEEL_BUILD).log 2>&1 \
+	  || { cat $(WHEEL_BUILD).log; exit 1; }
+	@$(TOOLS_PYTHON) -m auditwheel repair --plat $(MANYLINUX) -w $(DIST) $(WHEEL_BUILD)/raw/*.whl \
+	  >>$(WHEEL_BUILD).log 2>&1 || { cat $(WHEEL_BUILD).log; exit 1; }
+	@$(TOOLS_PYTHON) -m twine check --strict $(DIST)/*
+	@$(TOOLS_PYTHON) -m auditwheel show $(DIST)/*.whl | tr '\n' ' ' | sed 's/  */ /g; s/ This constrains.*//'; echo
+
+# The wheel as a user gets it: installed into a fresh environment and checked
+# from a directory outside the tree, then its stubs against the installed
+# modules with stubtest, and typed scripts with mypy --strict. The planted
+# mistakes each carry the ignore comment of the error mypy must report, so a
+# mistake that goes unnoticed fails the run as an unused ignore.
+INSTALLED_VENV ?= $(BUILD)-installed
+INSTALLED_PYTHON = $(abspath $(INSTALLED_VENV))/bin/python
+STUBTEST_MODULES = _barworks barworks
+TYPED_SCRIPTS = $(abspath $(wildcard examples/*.py) tests/packaging/typed_user.py tests/packaging/typed_batch.py \
+  tests/packaging/planted_errors.py)
+MYPY_CACHE = --cache-dir=$(abspath $(BUILD))-mypy-cache
+
+.PHONY: check-installed
+check-installed: wheel
+	@rm -rf $(INSTALLED_VENV)
+	@$(PYTHON) -m venv --without-pip --system-site-packages $(INSTALLED_VENV)
+	@$(TOOLS_PYTHON) $(PIP) --python $(INSTALLED_PYTHON) install --no-deps --no-index $(DIST)/*.whl
+	@outside=$$(mktemp -d) && trap 'rm -rf "$$outside"' EXIT && cd "$$outside" && \
+	  $(INSTALLED_PYTHON) -I $(abspath tests/packaging/smoke.py) && \
+	  $(INSTALLED_PYTHON) -m mypy.stubtest --allowlist $(abspath tests/packaging/stubtest_allowlist.txt) \
+	    --mypy-config-file $(abspath tests/packaging/stubtest_mypy.ini) \
+	    $(STUBTEST_MODULES) && \
+	  $(INSTALLED_PYTHON) -m mypy $(MYPY_CACHE) --strict $(TYPED_SCRIPTS)
+# Every class against its nearest equivalent in the peer libraries and the
+# baseline method, in one run (not part of CI).
+.PHONY: bench-peers
+bench-peers: build $(PEERS_PYTHON)
+	PYTHONPATH=$(BUILD) $(PEERS_PYTHON) -P benchmarks/peers.py $(BENCH_ARGS)
+
+# Coverage-guided fuzzing: the module built by clang with libFuzzer's
+# coverage and the sanitizers, driven for FUZZ_SECONDS by an embedded
+# interpreter (fuzz/harness.cpp, fuzz/driver.py) from the seed corpus in
+# fuzz/corpus. Inputs that reach new code are kept in a scratch corpus in the
+# build folder; a failing input is saved there under findings/ and fails
+# the run. Allocations over FUZZ_MALLOC_MB are faults: no valid call needs
+# one, and a window at the limit must be refused before it is allocated.
+FUZZ_BUILD ?= $(BUILD)-fuzz
+FUZZ_SECONDS ?= 600
+FUZZ_MALLOC_MB ?= 256
+FUZZ_FLAGS ?=
+FUZZ_CMAKE_FLAGS = -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBARWORKS_FUZZ=ON -DBARWORKS_BENCHMARK=OFF \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+
+.PHONY: fuzz
+fuzz:
+	@$(MAKE) --no-print-directory -f build.mk build BUILD=$(FUZZ_BUILD) CMAKE_FLAGS="$(FUZZ_CMAKE_FLAGS)"
+	@mkdir -p $(FUZZ_BUILD)/corpus $(FUZZ_BUILD)/findings
+	PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0:external_symbolizer_path=/usr/bin/addr2line \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:external_symbolizer_path=/usr/bin/addr2line \
+	  $(FUZZ_BUILD)/barworks_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=1024 \
+	  -malloc_limit_mb=$(FUZZ_MALLOC_MB) -close_fd_mask=2 -print_final_stats=1 \
+	  -artifact_prefix=$(FUZZ_BUILD)/findings/ $(FUZZ_FLAGS) $(FUZZ_BUILD)/corpus fuzz/corpus

@@ -1,7 +1,63 @@
-"""Streaming technical analysis around the `_barworks` classes."""
+"""Streaming technical analysis around the `_barworks` classes.
+
+`feed` and `feed_bars` run whole arrays through an existing indicator or
+strategy, exactly as a loop of its `next` would, with the interpreter lock
+released while the native records compute; `peek` and `peek_bar` give the
+answer `next` would give without changing the object; `lookback` is the
+count of warm-up answers `warmup="nan"` blanks.
+"""
+
+import sys
+
+from ._native import lookback, peek, peek_bar
+from .checkpoint import restore, state
+from . import _native
 
 __version__ = "0.1.0"
 
-from .checkpoint import restore, state
+__all__ = ["feed", "feed_bars", "lookback", "peek", "peek_bar", "restore", "state"]
 
-__all__ = ["restore", "state"]
+# MACD answers three numbers per input; as a pandas object they are columns.
+_MACD_COLUMNS = ("macd", "signal", "histogram")
+
+
+def _series_type():
+    # pandas is not a dependency: a Series can only be given if it is loaded.
+    pandas = sys.modules.get("pandas")
+    return None if pandas is None else pandas.Series
+
+
+def _as_pandas(answers, index):
+    pandas = sys.modules["pandas"]
+    if answers.ndim == 2:
+        return pandas.DataFrame(answers, index=index, columns=list(_MACD_COLUMNS))
+    return pandas.Series(answers, index=index)
+
+
+def feed(indicator, values, *, warmup="value"):
+    """Every value through `indicator.next`, answers as a new numpy array.
+
+    See the package's stub for the shapes, dtypes and warm-up rules.
+    """
+    series = _series_type()
+    if series is not None and isinstance(values, series):
+        return _as_pandas(_native.feed(indicator, values.to_numpy(), warmup), values.index)
+    return _native.feed(indicator, values, warmup)
+
+
+def feed_bars(indicator, /, *columns, warmup="value"):
+    """Every bar through `indicator.next`: `feed_bars(indicator, bars)` with a
+    sequence of `Bar`, or `feed_bars(indicator, high, low, close)`.
+    """
+    if len(columns) == 1:
+        return _native.feed_bar_records(indicator, columns[0], warmup)
+    if len(columns) != 3:
+        raise TypeError(
+            "feed_bars() takes the indicator and either a sequence of Bar or the three "
+            f"arrays high, low and close ({len(columns)} given after the indicator)")
+    high, low, close = columns
+    series = _series_type()
+    if series is not None and isinstance(high, series):
+        arrays = [c.to_numpy() if isinstance(c, series) else c for c in columns]
+        return _as_pandas(_native.feed_bars(indicator, *arrays, warmup), high.index)
+    return _native.feed_bars(indicator, high, low, close, warmup)

@@ -1,6 +1,6 @@
-/* The benchmarks' yardstick: a method with the calling convention of every
-   next() (fast call with keywords, one argument) that does nothing but
-   return a new float. */
+/* The benchmarks' yardstick: methods with the calling convention of every
+   next() (fast call with keywords, one argument) that do nothing but return
+   a new float, or a new tuple of three new floats as MACD's next does. */
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
@@ -17,8 +17,29 @@ static PyObject* baseline_next(PyObject* self, PyObject* const* args, Py_ssize_t
   return PyFloat_FromDouble(1.5);
 }
 
+static PyObject* baseline_next_tuple(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                     PyObject* kwnames) {
+  (void)self;
+  (void)args;
+  (void)nargs;
+  (void)kwnames;
+  PyObject* tuple = PyTuple_New(3);
+  if (tuple == NULL) return NULL;
+  for (Py_ssize_t i = 0; i < 3; ++i) {
+    PyObject* item = PyFloat_FromDouble(1.5 + (double)i);
+    if (item == NULL) {
+      Py_DECREF(tuple);
+      return NULL;
+    }
+    PyTuple_SET_ITEM(tuple, i, item);
+  }
+  return tuple;
+}
+
 static PyMethodDef baseline_methods[] = {
     {"next", (PyCFunction)(void (*)(void))baseline_next, METH_FASTCALL | METH_KEYWORDS, NULL},
+    {"next_tuple", (PyCFunction)(void (*)(void))baseline_next_tuple,
+     METH_FASTCALL | METH_KEYWORDS, NULL},
     {NULL, NULL, 0, NULL},
 };
 

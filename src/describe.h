@@ -8,12 +8,15 @@
 //   kConstructor  constructor<&R::create>("param", ...) or kNoConstructor;
 //   kMethods      a std::tuple of method<&R::fn>("name", access, "param"...);
 // and optionally
+//   kModule       the module the class reports as its __module__ (the type
+//                 name's prefix); "builtins" when absent;
 //   kAttributes   a std::array of Attribute<R>: class attributes, each a new
 //                 instance holding the given record;
 //   kRepr         repr<&R::fn>: the text of repr() and str();
 //   kInt          integer_conversion<&R::fn>: the value of int();
 //   kEquality     integer_equality<&R::fn>: == and != against instances of
 //                 the class and against integers, by the integer fn gives.
+//   kFreeList     how many freed instances to keep for reuse.
 //
 // Parameter and result types come from the member function's own type:
 // double, std::uint32_t, const R& of a described record (shared access to

@@ -36,7 +36,11 @@ void print_exception(PyObject* exception) noexcept {
 void print_pending_error() noexcept { print_exception(PyErr_GetRaisedException()); }
 
 bool is_panic(PyObject* exception) noexcept {
-  return panic_class != nullptr && PyErr_GivenExceptionMatches(exception, panic_class);
+  // The fault may come from another module on this frame before this one
+  // has needed the class itself.
+  PyObject* type = panic_exception();
+  if (type == nullptr) PyErr_Clear();
+  return type != nullptr && PyErr_GivenExceptionMatches(exception, type);
 }
 
 // A fault raised by Python code that a conversion ran: report it and carry it
@@ -122,10 +126,24 @@ bool refuse_missing(const CallSignature& signature, PyObject* const* slots) noex
 
 }  // namespace
 
+// Every extension module built on this frame has its own copy of it, yet
+// all of them must raise one and the same fault class, or a handler written
+// for one module's faults would miss another's. The first module to need the
+// class creates it and leaves it in the interpreter's dictionary for
+// extensions; the others find it there.
 PyObject* panic_exception() noexcept {
-  if (panic_class == nullptr) {
-    panic_class = PyErr_NewExceptionWithDoc("barworks_runtime.PanicException", kPanicDoc,
-                                            PyExc_BaseException, nullptr);
+  if (panic_class != nullptr) return panic_class;
+  constexpr const char* kSharedKey = "barworks_runtime.PanicException";
+  PyObject* shared = PyInterpreterState_GetDict(PyInterpreterState_Get());
+  if (shared != nullptr) {
+    PyObject* found = nullptr;
+    if (PyDict_GetItemStringRef(shared, kSharedKey, &found) < 0) return nullptr;
+    if (found != nullptr) return panic_class = found;
+  }
+  panic_class = PyErr_NewExceptionWithDoc(kSharedKey, kPanicDoc, PyExc_BaseException, nullptr);
+  if (panic_class != nullptr && shared != nullptr &&
+      PyDict_SetItemString(shared, kSharedKey, panic_class) < 0) {
+    PyErr_Clear();
   }
   return panic_class;
 }

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <string_view>
@@ -393,11 +394,26 @@ inline constexpr auto kClassDoc = [] {
 }();
 
 template <class Record>
+constexpr const char* module_name() {
+  if constexpr (requires { PythonClass<Record>::kModule; }) {
+    return PythonClass<Record>::kModule;
+  } else {
+    return "builtins";
+  }
+}
+
+// "<module>.<name>": the interpreter reports the part before the last dot
+// as the class's __module__.
+template <class Record>
 inline constexpr auto kTypeName = [] {
   constexpr const char* name = PythonClass<Record>::kName;
-  constexpr std::array<const char*, 0> none{};
-  return signature_text<text_length("builtins.") + text_length(name) + 1>("builtins.", name, false,
-                                                                          none, false);
+  constexpr const char* module = module_name<Record>();
+  Text<text_length(module) + 1 + text_length(name) + 1> text;
+  std::size_t at = 0;
+  for (const char* piece : {module, ".", name}) {
+    while (*piece != '\0') text.chars[at++] = *piece++;
+  }
+  return text;
 }();
 
 // ---------------------------------------------------------------------------
@@ -500,6 +516,38 @@ void deallocate(PyObject* self) noexcept {
   Py_DECREF(type);
 }
 
+// Instances of a class with a free list (kFreeList in its description) keep
+// their memory after deallocation, up to kFreeList objects, for the next
+// allocation: a class whose instances are made and dropped on every call
+// (a strategy's Signal) then skips the object allocator, as the
+// interpreter's own floats and tuples do. The list holds raw memory from the
+// object allocator; it is dropped, not freed, when the interpreter ends.
+template <class Record>
+struct FreeList {
+  static constexpr std::size_t kCapacity = PythonClass<Record>::kFreeList;
+  static inline std::array<void*, kCapacity> memory{};
+  static inline std::size_t count = 0;
+
+  static PyObject* allocate(PyTypeObject* type, Py_ssize_t items) noexcept {
+    if (count == 0 || items != 0) return PyType_GenericAlloc(type, items);
+    void* object = memory[--count];
+    // Zero-filled as a fresh allocation is: an instance made without its
+    // constructor must read as never built.
+    std::memset(object, 0, sizeof(Instance<Record>));
+    return PyObject_Init(static_cast<PyObject*>(object), type);
+  }
+  static void release(void* object) noexcept {
+    if (count == kCapacity) return PyObject_Free(object);
+    memory[count++] = object;
+  }
+  static void forget() noexcept { count = 0; }
+};
+
+template <class Record>
+constexpr bool has_free_list() {
+  return requires { PythonClass<Record>::kFreeList; };
+}
+
 template <auto Function>
 constexpr auto text_function(Repr<Function>) { return Function; }
 template <auto Function>
@@ -579,6 +627,7 @@ void forget_class() noexcept {
   Cell::type = nullptr;
   Cell::step.completed.store(false, std::memory_order_release);
   Cell::step.running.fill(std::thread::id{});
+  if constexpr (has_free_list<Record>()) FreeList<Record>::forget();
 }
 
 template <class Record>
@@ -617,7 +666,7 @@ PyType_Spec& type_spec() noexcept {
   constexpr std::size_t kSlotCount =
       (has_constructor<Record>() ? 2 : 1) + (requires { D::kRepr; } ? 1 : 0) +
       (requires { D::kInt; } ? 1 : 0) + (requires { D::kEquality; } ? 1 : 0) +
-      (kMethodCount > 0 ? 1 : 0) + 3;
+      (kMethodCount > 0 ? 1 : 0) + (has_free_list<Record>() ? 2 : 0) + 3;
   static std::array<PyType_Slot, kSlotCount> slots = [] {
     std::array<PyType_Slot, kSlotCount> list{};
     std::size_t at = 0;
@@ -648,6 +697,10 @@ PyType_Spec& type_spec() noexcept {
       put(Py_tp_new, reinterpret_cast<void*>(&refuse_construction));
     }
     put(Py_tp_dealloc, reinterpret_cast<void*>(&deallocate<Record>));
+    if constexpr (has_free_list<Record>()) {
+      put(Py_tp_alloc, reinterpret_cast<void*>(&FreeList<Record>::allocate));
+      put(Py_tp_free, reinterpret_cast<void*>(&FreeList<Record>::release));
+    }
     put(0, nullptr);
     if (at != kSlotCount) std::abort();
     return list;

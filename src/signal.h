@@ -37,6 +37,8 @@ struct PythonClass<Signal> {
   static constexpr auto kRepr = repr<&R::text>;
   static constexpr auto kInt = integer_conversion<&R::number>;
   static constexpr auto kEquality = integer_equality<&R::number>;
+  // Every strategy step makes one and the caller usually drops it at once.
+  static constexpr std::size_t kFreeList = 16;
 };
 
 template <>

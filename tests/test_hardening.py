@@ -9,6 +9,7 @@ import shutil
 import subprocess
 import sys
 import sysconfig
+import tempfile
 import textwrap
 from pathlib import Path
 
@@ -110,8 +111,9 @@ int main(int argc, char **argv) {
 
 
 @functools.cache
-def embedding_program(directory):
-    """Builds the embedding program against the running interpreter."""
+def embedding_program():
+    """Builds the embedding program against the running interpreter, once."""
+    directory = tempfile.mkdtemp(prefix="barworks-embed-")
     config = shutil.which(f"python{sysconfig.get_python_version()}{sys.abiflags}-config")
     compiler = shutil.which("cc") or shutil.which("gcc")
     if config is None or compiler is None:
@@ -126,8 +128,8 @@ def embedding_program(directory):
     return program
 
 
-def test_interpreter_finalised_and_started_again(tmp_path_factory):
-    program = embedding_program(str(tmp_path_factory.mktemp("embed")))
+def test_interpreter_finalised_and_started_again():
+    program = embedding_program()
     result = subprocess.run([str(program), MODULE_DIR], capture_output=True, text=True,
                             timeout=120)
     assert result.returncode == 0, (result.returncode, result.stderr)

@@ -34,7 +34,7 @@ CHECK = """
         blobs, answers = example.run_on_cluster(client, symbols, steps, chunks, partitions=4,
                                                 keep_answers=True, rotate=True)
 
-    expected = example.run_in_one_process(symbols, steps, chunks)
+    expected = example.run_in_one_process(symbols, steps)
     assert sorted(answers) == symbols
     for symbol in symbols:
         assert len(answers[symbol]) == chunks

@@ -22,8 +22,13 @@ bool look_up_classes(PyObject* module, checkpoint::Classes<Records...>) noexcept
   return ([&] {
     PyObject* found = PyObject_GetAttrString(module, PythonClass<Records>::kName);
     if (found == nullptr) return false;
-    if (!PyType_Check(found)) {
-      PyErr_Format(PyExc_ImportError, "_barworks.%s is not a class", PythonClass<Records>::kName);
+    // Instances are read and built in place, so the layout must be the one
+    // compiled here: a _barworks from another build is refused, not misread.
+    if (!PyType_Check(found) || reinterpret_cast<PyTypeObject*>(found)->tp_basicsize !=
+                                    static_cast<Py_ssize_t>(sizeof(Instance<Records>))) {
+      PyErr_Format(PyExc_ImportError,
+                   "barworks._state: _barworks.%s does not have the instance layout of this build",
+                   PythonClass<Records>::kName);
       Py_DECREF(found);
       return false;
     }

@@ -1,0 +1,145 @@
+"""Streaming technical analysis around the `_barworks` classes: whole arrays
+through an indicator's own `next`, and a look at the answer for a value that
+is not final yet."""
+
+from collections.abc import Buffer, Sequence
+from typing import Any, Literal, Protocol, SupportsFloat, SupportsIndex, TypeAlias, overload
+
+import numpy as np
+import numpy.typing as npt
+from _barworks import (
+    AverageTrueRange,
+    Bar,
+    ExponentialMovingAverage,
+    ExponentialMovingAverageCrossover,
+    Maximum,
+    Minimum,
+    MovingAverageConvergenceDivergence,
+    RateOfChange,
+    RelativeStrengthIndex,
+    SharpeRatio,
+    Signal,
+    SimpleMovingAverage,
+    SimpleMovingAverageCrossover,
+    StandardDeviation,
+    TrueRange,
+)
+
+from .checkpoint import restore as restore, state as state
+
+__version__: str
+__all__ = ["feed", "feed_bars", "lookback", "peek", "peek_bar", "restore", "state"]
+
+_Number: TypeAlias = SupportsFloat | SupportsIndex
+# A one-dimensional float64 buffer (numpy array, array('d'), memoryview,
+# strided views included) or a sequence of numbers, converted as next
+# converts its argument.
+_Values: TypeAlias = Buffer | Sequence[_Number]
+_ValueIndicator: TypeAlias = (
+    ExponentialMovingAverage
+    | Maximum
+    | Minimum
+    | RateOfChange
+    | RelativeStrengthIndex
+    | SharpeRatio
+    | SimpleMovingAverage
+    | StandardDeviation
+)
+_Strategy: TypeAlias = ExponentialMovingAverageCrossover | SimpleMovingAverageCrossover
+_BarIndicator: TypeAlias = AverageTrueRange | TrueRange
+_Warmup: TypeAlias = Literal["value", "nan"]
+
+class _SeriesLike(Protocol):
+    """A pandas Series: answered with a Series (a DataFrame with the columns
+    macd, signal and histogram for MACD) on the same index."""
+
+    @property
+    def index(self) -> Any: ...
+    def to_numpy(self) -> Any: ...
+
+@overload
+def feed(
+    indicator: _ValueIndicator | MovingAverageConvergenceDivergence | _Strategy,
+    values: _SeriesLike,
+    *,
+    warmup: _Warmup = "value",
+) -> Any:
+    """Every value through `indicator.next`, in order, as one call.
+
+    Answers a new array with one row per value: float64 of shape (n,); of
+    shape (n, 3) (macd, signal, histogram) for
+    MovingAverageConvergenceDivergence; int8 codes 0 BUY, 1 SELL, 2 HOLD for
+    the strategies. The answers and the object's state afterwards are those
+    of a loop of `next` bit for bit (a NaN's sign bit aside), so streaming
+    can go on with the same object.
+
+    `values` is a one-dimensional buffer of float64 (strided views accepted),
+    kept exported (so not resizable) for the run, or a sequence of numbers
+    converted one by one as `next` converts its argument. A pandas Series
+    gives a Series on the same index.
+
+    warmup="nan" replaces the answers given before the object has seen
+    `lookback(indicator)` inputs with NaN. Inputs fed earlier count: exactly
+    where the object counts them (the windowed classes; Minimum and Maximum
+    by their slots no longer holding the fill value), and as a full warm-up
+    for an object that has started where it keeps no count (the exponential
+    averages, MACD, the true ranges). The strategies refuse warmup="nan":
+    int8 codes have no NaN.
+
+    The object is held exclusively for the run (a concurrent `next` raises
+    RuntimeError "Already borrowed"); the interpreter lock is released while
+    a long run computes. Raises TypeError for an object that is not a
+    `_barworks` indicator or strategy, one whose record was never built, a
+    bar-fed class, a buffer that is not float64, or an item that does not
+    convert; ValueError for a buffer that is not one-dimensional or an
+    unknown warmup. A refused call leaves the object untouched.
+    """
+@overload
+def feed(
+    indicator: MovingAverageConvergenceDivergence, values: _Values, *, warmup: _Warmup = "value"
+) -> npt.NDArray[np.float64]: ...
+@overload
+def feed(indicator: _Strategy, values: _Values, *, warmup: Literal["value"] = "value") -> npt.NDArray[np.int8]: ...
+@overload
+def feed(indicator: _ValueIndicator, values: _Values, *, warmup: _Warmup = "value") -> npt.NDArray[np.float64]: ...
+
+@overload
+def feed_bars(indicator: _BarIndicator, bars: Sequence[Bar], /, *, warmup: _Warmup = "value") -> npt.NDArray[np.float64]:
+    """`feed` for TrueRange and AverageTrueRange: a sequence of Bar, or the
+    high, low and close columns (equal lengths, else ValueError). Only those
+    three prices of a bar enter the true range."""
+@overload
+def feed_bars(
+    indicator: _BarIndicator, high: _Values, low: _Values, close: _Values, /, *, warmup: _Warmup = "value"
+) -> npt.NDArray[np.float64]: ...
+@overload
+def feed_bars(
+    indicator: _BarIndicator, high: _SeriesLike, low: _Values, close: _Values, /, *, warmup: _Warmup = "value"
+) -> Any: ...
+
+@overload
+def peek(indicator: MovingAverageConvergenceDivergence, value: _Number) -> tuple[float, float, float]:
+    """The answer `indicator.next(value)` would give, leaving the indicator
+    exactly as it was: for a bar that is still forming. Takes the object
+    exclusively, as `next` does; costs one step."""
+@overload
+def peek(indicator: _Strategy, value: _Number) -> Signal: ...
+@overload
+def peek(indicator: _ValueIndicator, value: _Number) -> float: ...
+
+def peek_bar(indicator: _BarIndicator, bar: Bar) -> float:
+    """`peek` for TrueRange and AverageTrueRange."""
+
+def lookback(indicator: _ValueIndicator | MovingAverageConvergenceDivergence | _Strategy | _BarIndicator, /) -> int:
+    """The count of leading answers that rest on less than a full window,
+    counted as batch libraries (TA-Lib) count them for the same lengths;
+    what warmup="nan" blanks on a fresh object.
+
+    SimpleMovingAverage, ExponentialMovingAverage, StandardDeviation,
+    Minimum, Maximum (n): n - 1. RelativeStrengthIndex (n): n, its first
+    change being against 0.0. RateOfChange (n): n. SharpeRatio (n, rf):
+    n - 1, at least 1 (its first answer is 0.0 by rule).
+    MovingAverageConvergenceDivergence (long, short, signal):
+    max(long, short) - 1 + signal - 1, 33 for (26, 12, 9). TrueRange: 1.
+    AverageTrueRange (n): n. The crossovers (short, long): long - 1.
+    """

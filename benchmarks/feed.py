@@ -1,0 +1,204 @@
+"""Nanoseconds per value of barworks.feed for every class, against TA-Lib's
+batch functions and a Python loop of next() in the same run; two threads on
+two objects against one thread doing both; and, with --callgrind,
+instructions per value counted by valgrind, which do not drift with the
+machine's load.
+
+Each time is the best of several rounds. TA-Lib is only used here (from the
+benchmark's virtual environment); where its definition differs from the
+class's (RSI and ATR with Wilder's smoothing, ROC as ROCP), the cost is
+compared anyway.
+"""
+
+import argparse
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+import numpy as np
+
+import _barworks as bw
+import barworks
+
+try:
+    import talib
+except ImportError:  # the figures against TA-Lib are left out
+    talib = None
+
+# class, constructor arguments, input kind, TA-Lib call (or None), target:
+# ("talib", ratio) for at most ratio times TA-Lib, ("ns", n) for at most n ns.
+CASES = [
+    ("SimpleMovingAverage", (20,), "float", lambda x: talib.SMA(x, 20), ("talib", 1.5)),
+    ("ExponentialMovingAverage", (20,), "float", lambda x: talib.EMA(x, 20), ("talib", 1.5)),
+    ("StandardDeviation", (20,), "float", lambda x: talib.STDDEV(x, 20, 1.0), ("talib", 1.5)),
+    ("RateOfChange", (20,), "float", lambda x: talib.ROCP(x, 20), ("talib", 1.5)),
+    ("Minimum", (20,), "float", lambda x: talib.MIN(x, 20), ("talib", 1.5)),
+    ("Maximum", (20,), "float", lambda x: talib.MAX(x, 20), ("talib", 1.5)),
+    ("TrueRange", (), "bar", lambda h, l, c: talib.TRANGE(h, l, c), ("talib", 1.5)),
+    ("AverageTrueRange", (14,), "bar", lambda h, l, c: talib.ATR(h, l, c, 14), ("talib", 1.5)),
+    ("MovingAverageConvergenceDivergence", (26, 12, 9), "float",
+     lambda x: talib.MACD(x, 12, 26, 9), ("talib", 1.0)),
+    ("RelativeStrengthIndex", (14,), "float", lambda x: talib.RSI(x, 14), ("ns", 30.0)),
+    ("SharpeRatio", (20, 0.0001), "float", None, ("ns", 10.0)),
+    ("SimpleMovingAverageCrossover", (5, 20), "float", None, ("ns", 10.0)),
+    ("ExponentialMovingAverageCrossover", (5, 20), "float", None, ("ns", 10.0)),
+]
+LOOP_SPEEDUP = 10.0
+THREAD_RATIO = 0.6
+
+
+def prices(count, seed=1):
+    rng = np.random.default_rng(seed)
+    close = 100.0 + np.cumsum(rng.normal(0.0, 1.0, count))
+    spread = rng.random(count)
+    return close, close + spread, close - spread
+
+
+def best_ns(run, count, rounds):
+    best = float("inf")
+    for _ in range(rounds):
+        start = time.perf_counter_ns()
+        run()
+        best = min(best, time.perf_counter_ns() - start)
+    return best / count
+
+
+def feed_call(name, arguments, kind, columns):
+    obj = getattr(bw, name)(*arguments)
+    if kind == "bar":
+        close, high, low = columns
+        return lambda: barworks.feed_bars(obj, high, low, close)
+    return lambda: barworks.feed(obj, columns[0])
+
+
+def loop_call(name, arguments, kind, count):
+    close, high, low = prices(count)
+    step = getattr(bw, name)(*arguments).next
+    if kind == "bar":
+        inputs = [bw.Bar(c, h, l, c, 1) for c, h, l in zip(close.tolist(), high.tolist(), low.tolist())]
+    else:
+        inputs = close.tolist()
+
+    def run():
+        for x in inputs:
+            step(x)
+
+    return run
+
+
+def threads_ratio(count, rounds):
+    """Two threads each feeding its own object, against one thread feeding both."""
+    values = prices(count)[0]
+    first, second = bw.StandardDeviation(20), bw.StandardDeviation(20)
+
+    def one_thread():
+        barworks.feed(first, values)
+        barworks.feed(second, values)
+
+    def two_threads():
+        workers = [threading.Thread(target=barworks.feed, args=(obj, values)) for obj in (first, second)]
+        for worker in workers:
+            worker.start()
+        for worker in workers:
+            worker.join()
+
+    alone = best_ns(one_thread, 1, rounds)
+    # Processor time over wall time while both threads run: near 2 when they
+    # compute in parallel, whatever else keeps the cores busy.
+    cpu_start, wall_start = time.process_time(), time.perf_counter()
+    together = best_ns(two_threads, 1, rounds)
+    overlap = (time.process_time() - cpu_start) / (time.perf_counter() - wall_start)
+    return alone / 1e6, together / 1e6, together / alone, overlap
+
+
+CALLGRIND_SCRIPT = """
+import sys, numpy as np, _barworks as bw, barworks
+name, kind, count = sys.argv[1], sys.argv[2], int(sys.argv[3])
+arguments = {arguments}[name]
+close = 100.0 + np.cumsum(np.random.default_rng(1).normal(0.0, 1.0, count))
+high, low = close + 0.5, close - 0.5
+obj = getattr(bw, name)(*arguments)
+for size in sorted({{0, count}}):
+    if kind == "bar":
+        barworks.feed_bars(obj, high[:size], low[:size], close[:size])
+    else:
+        barworks.feed(obj, close[:size])
+"""
+
+
+def callgrind_instructions(name, kind, count):
+    """Instructions inside the native entry (callgrind collects only there)
+    over an empty feed followed, when count > 0, by a feed of count values."""
+    entry = "barworks::companion::feed_bars(*" if kind == "bar" else "barworks::companion::feed(*"
+    script = CALLGRIND_SCRIPT.format(arguments={n: a for n, a, *_ in CASES})
+    with tempfile.TemporaryDirectory() as folder:
+        out = os.path.join(folder, "callgrind.out")
+        subprocess.run(["valgrind", "--tool=callgrind", "--collect-atstart=no",
+                        f"--toggle-collect={entry}", f"--callgrind-out-file={out}",
+                        sys.executable, "-P", "-c", script, name, kind, str(count)],
+                       check=True, capture_output=True, env=os.environ)
+        with open(out) as profile:
+            return int(re.search(r"^summary: (\d+)", profile.read(), re.M).group(1))
+
+
+def callgrind_per_value(name, kind, count):
+    """Instructions per value of feed on `count` values, less an empty feed's."""
+    empty = callgrind_instructions(name, kind, 0)
+    both = callgrind_instructions(name, kind, count)
+    return (both - 2 * empty) / count
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--count", type=int, default=1_000_000)
+    parser.add_argument("--loop-count", type=int, default=200_000)
+    parser.add_argument("--rounds", type=int, default=7)
+    parser.add_argument("--callgrind", action="store_true",
+                        help="also count instructions per value with valgrind (slow)")
+    args = parser.parse_args()
+
+    columns = prices(args.count)
+    print(f"Python {sys.version.split()[0]}, numpy {np.__version__}, "
+          f"TA-Lib {getattr(talib, '__version__', 'absent')}; {args.count} values, best of {args.rounds}")
+    print(f"{'class':36} {'feed ns':>8} {'talib ns':>9} {'/talib':>7} {'loop ns':>8} {'speedup':>8} "
+          f"{'Ir/value':>9}  target")
+    misses = 0
+    for name, arguments, kind, peer, (target_kind, target) in CASES:
+        feed_ns = best_ns(feed_call(name, arguments, kind, columns), args.count, args.rounds)
+        talib_ns = ratio = float("nan")
+        if peer is not None and talib is not None:
+            close, high, low = columns
+            call = (lambda: peer(high, low, close)) if kind == "bar" else (lambda: peer(close))
+            talib_ns = best_ns(call, args.count, args.rounds)
+            ratio = feed_ns / talib_ns
+        loop_ns = best_ns(loop_call(name, arguments, kind, args.loop_count), args.loop_count,
+                          max(2, args.rounds // 2))
+        speedup = loop_ns / feed_ns
+        instructions = callgrind_per_value(name, kind, 100_000) if args.callgrind else float("nan")
+        if target_kind == "talib":
+            met = not ratio > target
+            wanted = f"<= {target} x TA-Lib"
+        else:
+            met = feed_ns <= target
+            wanted = f"<= {target:g} ns"
+        met = met and speedup >= LOOP_SPEEDUP
+        misses += not met
+        print(f"{name:36} {feed_ns:8.2f} {talib_ns:9.2f} {ratio:7.2f} {loop_ns:8.1f} {speedup:8.1f} "
+              f"{instructions:9.1f}  {wanted}, >= {LOOP_SPEEDUP:g} x loop{'' if met else '  MISSED'}")
+
+    alone, together, ratio, overlap = threads_ratio(10 * args.count, max(3, args.rounds // 2))
+    met = ratio <= THREAD_RATIO
+    misses += not met
+    print(f"two threads on two objects: {together:.1f} ms, one thread doing both: {alone:.1f} ms, "
+          f"ratio {ratio:.2f} (target <= {THREAD_RATIO}){'' if met else '  MISSED'} "
+          f"on {os.cpu_count()} cores; processor time / wall time with two threads {overlap:.2f}, "
+          f"load average {os.getloadavg()[0]:.1f}")
+    return 1 if misses else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,27 @@
+#include "average_true_range.h"
+
+#include <cmath>
+
+namespace barworks::classic {
+
+Expected<AverageTrueRange> AverageTrueRange::create(std::uint32_t period) noexcept {
+  if (period == 0) return std::unexpected(kPeriodZero);
+  return AverageTrueRange{TrueRange::create(), WilderAverage::create(period)};
+}
+
+double AverageTrueRange::update(const Bar& bar) noexcept {
+  if (!range.has_previous) [[unlikely]] {
+    if (std::isnan(bar.high) || std::isnan(bar.low) || std::isnan(bar.close)) return kNotYet;
+    // Only the close is kept; this bar's own range is no true range.
+    (void)range.update(bar);
+    return kNotYet;
+  }
+  return average.update(range.update(bar));
+}
+
+void AverageTrueRange::reset() noexcept {
+  range.reset();
+  average.reset();
+}
+
+}  // namespace barworks::classic

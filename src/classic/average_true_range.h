@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+
+#include "../bar.h"
+#include "../error.h"
+#include "../indicators/true_range.h"
+#include "family.h"
+#include "wilder_average.h"
+
+namespace barworks::classic {
+
+// Wilder's average true range. A bar's true range is the module's true
+// range against the previous close; the first bar has no previous close and
+// so no true range: it only supplies that close. The average is seeded with
+// the mean of the first `period` true ranges and then smoothed with 1/period:
+//   average = (average * (period - 1) + range) / period
+// Lookback `period` bars. Bars before the first whose high, low and close are
+// all numbers are skipped without counting. After that the true range keeps
+// its own rule (a NaN operand is passed over, NaN only when all of high - low
+// and both gaps are NaN); a NaN true range stays in the average until reset,
+// and an infinite one makes the answers infinite, then NaN.
+struct AverageTrueRange {
+  TrueRange range;
+  WilderAverage average;
+
+  static Expected<AverageTrueRange> create(std::uint32_t period) noexcept;
+  double update(const Bar& bar) noexcept;
+  void reset() noexcept;
+  std::uint32_t length() const noexcept { return average.period; }
+};
+
+}  // namespace barworks::classic
+
+namespace barworks {
+
+template <>
+struct PythonClass<classic::AverageTrueRange> : ClassicPeriodIndicator<classic::AverageTrueRange> {
+  static constexpr const char* kName = "AverageTrueRange";
+};
+
+}  // namespace barworks

@@ -1,0 +1,31 @@
+#include "exponential_moving_average.h"
+
+#include <cmath>
+
+namespace barworks::classic {
+
+Expected<ExponentialMovingAverage> ExponentialMovingAverage::create(std::uint32_t period) noexcept {
+  if (period == 0) return std::unexpected(kPeriodZero);
+  // Widened first so that the largest period does not wrap to 0.
+  const double alpha = 2.0 / (static_cast<double>(period) + 1.0);
+  return ExponentialMovingAverage{period, alpha, 0.0, 0};
+}
+
+double ExponentialMovingAverage::update(double x) noexcept {
+  if (count == period) [[likely]] {
+    current = (x - current) * alpha + current;
+    return current;
+  }
+  if (count == 0 && std::isnan(x)) return kNotYet;
+  current += x;
+  if (++count < period) return kNotYet;
+  current /= static_cast<double>(period);
+  return current;
+}
+
+void ExponentialMovingAverage::reset() noexcept {
+  current = 0.0;
+  count = 0;
+}
+
+}  // namespace barworks::classic

@@ -1,0 +1,27 @@
+// What the classic indicators share: the module their classes report and the
+// answer they give before their warm-up is complete.
+#pragma once
+
+#include <limits>
+
+#include "../describe.h"
+
+namespace barworks::classic {
+
+inline constexpr const char* kModuleName = "barworks.classic";
+
+// The answer while an indicator has fewer inputs than its lookback.
+inline constexpr double kNotYet = std::numeric_limits<double>::quiet_NaN();
+
+}  // namespace barworks::classic
+
+namespace barworks {
+
+// Class(period) with next(input), period() and reset(), reported as a
+// class of barworks.classic.
+template <class Record>
+struct ClassicPeriodIndicator : PeriodIndicator<Record> {
+  static constexpr const char* kModule = classic::kModuleName;
+};
+
+}  // namespace barworks

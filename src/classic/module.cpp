@@ -1,0 +1,52 @@
+// barworks._classic: the classic indicator classes, registered through the
+// same call frame as _barworks's. Their average true range reads _barworks's
+// Bar instances, so that module's Bar class is adopted, not made anew.
+#include "../registration.h"
+
+#include "../bar.h"
+#include "average_true_range.h"
+#include "exponential_moving_average.h"
+#include "moving_average_convergence_divergence.h"
+#include "rate_of_change.h"
+#include "relative_strength_index.h"
+#include "standard_deviation.h"
+
+namespace barworks {
+namespace {
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT,
+    "barworks._classic",
+    "Streaming indicators with the definitions that batch libraries and charting tools use.",
+    0,
+    nullptr,  // no module-level functions
+    nullptr,  // single-phase initialisation: no slots
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+ModuleCell module_cell;
+
+using Registered =
+    ClassList<classic::AverageTrueRange, classic::ExponentialMovingAverage,
+              classic::MovingAverageConvergenceDivergence, classic::RateOfChange,
+              classic::RelativeStrengthIndex, classic::StandardDeviation>;
+
+bool register_all(PyObject* module) noexcept {
+  return adopt_class<Bar>("_barworks") && register_classes(module, Registered{});
+}
+
+void forget_interpreter() noexcept {
+  forget_classes(Registered{});
+  forget_class<Bar>();
+  forget_module(module_cell);
+}
+
+}  // namespace
+}  // namespace barworks
+
+PyMODINIT_FUNC PyInit__classic() {
+  return barworks::initialise_module(barworks::module_definition, barworks::module_cell,
+                                     &barworks::register_all, &barworks::forget_interpreter);
+}

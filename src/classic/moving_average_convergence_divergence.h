@@ -1,0 +1,54 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "../error.h"
+#include "exponential_moving_average.h"
+#include "family.h"
+
+namespace barworks::classic {
+
+// MACD from three seeded exponential moving averages:
+//   macd = fast(x) - slow(x);  signal = signal_average(macd)
+//   histogram = macd - signal
+// answered as (macd, signal, histogram). The fast average starts late, with
+// the input slow_period - fast_period, so that both averages take their
+// seeds from windows ending at the same input; the signal average takes the
+// MACD line from then on. Lookback slow_period - 1 + signal_period - 1: all
+// three are NaN until then. NaN inputs before the first number are skipped
+// without counting; a later NaN or infinity makes the answers NaN until reset.
+struct MovingAverageConvergenceDivergence {
+  ExponentialMovingAverage fast_average;
+  ExponentialMovingAverage slow_average;
+  ExponentialMovingAverage signal_average;
+
+  // A zero period fails first, in the order fast, slow, signal; then a fast
+  // period not below the slow one.
+  static Expected<MovingAverageConvergenceDivergence> create(std::uint32_t fast_period,
+                                                             std::uint32_t slow_period,
+                                                             std::uint32_t signal_period) noexcept;
+  std::array<double, 3> update(double x) noexcept;
+  void reset() noexcept;
+};
+
+inline constexpr Error kFastNotBelowSlow{ErrorKind::kValue,
+                                         "Fast period must be less than slow period."};
+
+}  // namespace barworks::classic
+
+namespace barworks {
+
+template <>
+struct PythonClass<classic::MovingAverageConvergenceDivergence> {
+  using R = classic::MovingAverageConvergenceDivergence;
+  static constexpr const char* kName = "MovingAverageConvergenceDivergence";
+  static constexpr const char* kModule = classic::kModuleName;
+  static constexpr auto kConstructor =
+      constructor<&R::create>("fast_period", "slow_period", "signal_period");
+  static constexpr auto kMethods =
+      std::tuple{method<&R::update>("next", Access::kExclusive, "input"),
+                 method<&R::reset>("reset", Access::kExclusive)};
+};
+
+}  // namespace barworks

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+
+#include "../error.h"
+#include "../window.h"
+#include "family.h"
+
+namespace barworks::classic {
+
+// Rate of change in percent against the input `period` steps back:
+//   result = (x / reference - 1) * 100
+// (10 to 11 gives 10.0). Lookback `period`: NaN until `period` + 1 inputs
+// have been seen. NaN inputs before the first number are skipped without
+// counting; later NaN and infinite inputs give what IEEE arithmetic gives
+// and affect only the answers that read them. A zero reference gives an
+// infinity, or NaN for a zero input: the change from nothing has no finite
+// percentage (the batch libraries answer 0 there).
+struct RateOfChange {
+  CircularWindow window;
+
+  static Expected<RateOfChange> create(std::uint32_t period) noexcept;
+  double update(double x) noexcept;
+  void reset() noexcept { window.clear(); }
+  std::uint32_t length() const noexcept { return window.period; }
+};
+
+}  // namespace barworks::classic
+
+namespace barworks {
+
+template <>
+struct PythonClass<classic::RateOfChange> : ClassicPeriodIndicator<classic::RateOfChange> {
+  static constexpr const char* kName = "RateOfChange";
+};
+
+}  // namespace barworks

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+
+#include "../error.h"
+#include "family.h"
+#include "wilder_average.h"
+
+namespace barworks::classic {
+
+// Wilder's relative strength index. Each input after the first gives a
+// change c = x - previous, split into gain max(c, 0) and loss max(-c, 0).
+// The averages are seeded with the plain mean of the first `period` gains
+// and losses, then smoothed with 1 / period:
+//   average = (average * (period - 1) + value) / period
+//   result = 100 * gain / (gain + loss), or 0 when both averages are 0
+// Lookback `period`: the answer is NaN until `period` changes have been
+// seen. NaN inputs before the first number are skipped without counting; a
+// later NaN makes its change NaN, and that NaN stays in both averages until
+// reset. An infinite input gives infinite averages and NaN answers.
+struct RelativeStrengthIndex {
+  WilderAverage gains;
+  WilderAverage losses;
+  double previous;
+  bool has_previous;
+
+  static Expected<RelativeStrengthIndex> create(std::uint32_t period) noexcept;
+  double update(double x) noexcept;
+  void reset() noexcept;
+  std::uint32_t length() const noexcept { return gains.period; }
+};
+
+}  // namespace barworks::classic
+
+namespace barworks {
+
+template <>
+struct PythonClass<classic::RelativeStrengthIndex>
+    : ClassicPeriodIndicator<classic::RelativeStrengthIndex> {
+  static constexpr const char* kName = "RelativeStrengthIndex";
+};
+
+}  // namespace barworks

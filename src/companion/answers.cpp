@@ -1,0 +1,67 @@
+#include "answers.h"
+
+namespace barworks::companion {
+
+namespace {
+
+// numpy.empty and the two dtypes, imported on the first batch and kept for
+// the life of the process, as the classes are.
+PyObject* numpy_empty = nullptr;
+PyObject* float64_type = nullptr;
+PyObject* int8_type = nullptr;
+
+bool import_numpy() noexcept {
+  if (numpy_empty != nullptr) [[likely]] return true;
+  PyObject* numpy = PyImport_ImportModule("numpy");
+  if (numpy == nullptr) return false;
+  PyObject* empty = PyObject_GetAttrString(numpy, "empty");
+  PyObject* float64 = PyObject_GetAttrString(numpy, "float64");
+  PyObject* int8 = PyObject_GetAttrString(numpy, "int8");
+  Py_DECREF(numpy);
+  if (empty == nullptr || float64 == nullptr || int8 == nullptr) {
+    Py_XDECREF(empty);
+    Py_XDECREF(float64);
+    Py_XDECREF(int8);
+    return false;
+  }
+  float64_type = float64;
+  int8_type = int8;
+  numpy_empty = empty;
+  return true;
+}
+
+}  // namespace
+
+void forget_numpy() noexcept {
+  numpy_empty = nullptr;
+  float64_type = nullptr;
+  int8_type = nullptr;
+}
+
+Answers::~Answers() {
+  if (viewed_) PyBuffer_Release(&view_);
+  Py_XDECREF(array_);
+}
+
+bool Answers::create(Py_ssize_t rows, Py_ssize_t columns, bool codes) noexcept {
+  if (!import_numpy()) return false;
+  PyObject* shape = columns == 1 ? PyLong_FromSsize_t(rows) : Py_BuildValue("(nn)", rows, columns);
+  if (shape == nullptr) return false;
+  array_ = PyObject_CallFunctionObjArgs(numpy_empty, shape, codes ? int8_type : float64_type,
+                                        nullptr);
+  Py_DECREF(shape);
+  if (array_ == nullptr) return false;
+  if (PyObject_GetBuffer(array_, &view_, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) < 0) return false;
+  viewed_ = true;
+  return true;
+}
+
+PyObject* Answers::release() noexcept {
+  if (viewed_) PyBuffer_Release(&view_);
+  viewed_ = false;
+  PyObject* array = array_;
+  array_ = nullptr;
+  return array;
+}
+
+}  // namespace barworks::companion

@@ -1,0 +1,80 @@
+// The arrays a batch writes its answers into, and how each kind of answer is
+// stored in a row: a float64 per value, three float64 for MACD, an int8 code
+// per Signal.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <array>
+#include <cstdint>
+#include <limits>
+
+#include "../signal.h"
+
+namespace barworks::companion {
+
+template <class Result>
+struct Row;
+
+template <>
+struct Row<double> {
+  using Cell = double;
+  static constexpr Py_ssize_t kColumns = 1;
+  static void store(Cell* row, double answer) noexcept { row[0] = answer; }
+};
+
+template <>
+struct Row<std::array<double, 3>> {
+  using Cell = double;
+  static constexpr Py_ssize_t kColumns = 3;
+  static void store(Cell* row, const std::array<double, 3>& answer) noexcept {
+    row[0] = answer[0];
+    row[1] = answer[1];
+    row[2] = answer[2];
+  }
+};
+
+template <>
+struct Row<Signal> {
+  using Cell = std::int8_t;
+  static constexpr Py_ssize_t kColumns = 1;
+  static void store(Cell* row, Signal answer) noexcept {
+    row[0] = static_cast<Cell>(answer.code);
+  }
+};
+
+// A new numpy array of `rows` rows (and `columns` columns when more than
+// one), float64 or int8, with its memory held writable until destruction.
+class Answers {
+ public:
+  Answers() noexcept = default;
+  Answers(const Answers&) = delete;
+  Answers& operator=(const Answers&) = delete;
+  ~Answers();
+
+  // False with an exception set.
+  bool create(Py_ssize_t rows, Py_ssize_t columns, bool codes) noexcept;
+  template <class Cell>
+  Cell* cells() noexcept {
+    return static_cast<Cell*>(view_.buf);
+  }
+  // The array, handed over to the caller.
+  PyObject* release() noexcept;
+
+ private:
+  PyObject* array_ = nullptr;
+  Py_buffer view_{};
+  bool viewed_ = false;
+};
+
+// Forgets the cached numpy objects after the interpreter was finalised (no
+// C API: called from a Py_AtExit callback).
+void forget_numpy() noexcept;
+
+// Fills the first `rows` rows of a float64 array with NaN.
+inline void blank_rows(double* cells, Py_ssize_t rows, Py_ssize_t columns) noexcept {
+  for (Py_ssize_t i = 0; i < rows * columns; ++i) cells[i] = std::numeric_limits<double>::quiet_NaN();
+}
+
+}  // namespace barworks::companion

@@ -1,0 +1,186 @@
+#include "batch.h"
+
+#include <array>
+#include <new>
+#include <utility>
+
+#include "answers.h"
+#include "classes.h"
+#include "input.h"
+#include "lookback.h"
+
+namespace barworks::companion {
+
+namespace {
+
+// Below this many inputs the run is shorter than handing the interpreter
+// lock to a waiting thread and waiting for it back, so it is kept.
+constexpr Py_ssize_t kReleaseLockFrom = 8192;
+
+template <class Record>
+using Input = std::conditional_t<TakesBars<Record>, const Bar&, double>;
+template <class Record>
+using Result = decltype(std::declval<Record&>().update(std::declval<Input<Record>>()));
+template <class Record>
+using RowOf = Row<Result<Record>>;
+template <class Record>
+inline constexpr bool kGivesCodes = std::is_same_v<Result<Record>, Signal>;
+
+// The one loop: each input through the record's own update, each answer
+// stored in its row. `read` builds the input of step i.
+template <class Record, class Read>
+void run(Record& record, Py_ssize_t size, Read read, typename RowOf<Record>::Cell* rows) noexcept {
+  constexpr Py_ssize_t kColumns = RowOf<Record>::kColumns;
+  for (Py_ssize_t i = 0; i < size; ++i) RowOf<Record>::store(rows + i * kColumns, record.update(read(i)));
+}
+
+// warmup="value" (false) or "nan" (true); -1 with ValueError set.
+int parse_warmup(PyObject* warmup) noexcept {
+  if (PyUnicode_Check(warmup)) {
+    if (PyUnicode_EqualToUTF8(warmup, "value")) return 0;
+    if (PyUnicode_EqualToUTF8(warmup, "nan")) return 1;
+  }
+  PyErr_Format(PyExc_ValueError, "argument 'warmup': expected 'value' or 'nan', not %R", warmup);
+  return -1;
+}
+
+// After the record's class, the inputs have been pinned or converted: make
+// the answers, take the object, run with the interpreter lock released when
+// the run is long, and blank the warm-up answers when asked.
+template <class Record, class Read>
+PyObject* run_batch(Instance<Record>& instance, Py_ssize_t size, Read read,
+                    bool blank_warmup) noexcept {
+  using Rows = RowOf<Record>;
+  Answers answers;
+  if (!answers.create(size, Rows::kColumns, kGivesCodes<Record>)) return nullptr;
+  {
+    Borrow borrow;
+    if (!hold(instance, borrow, Access::kExclusive)) return nullptr;
+    const std::uint64_t left = blank_warmup ? warmup_left(instance.payload) : 0;
+    auto* rows = answers.cells<typename Rows::Cell>();
+    // The access flag, held exclusively, keeps every other caller out while
+    // the lock is away; it is taken and given back under the lock.
+    PyThreadState* saved = size >= kReleaseLockFrom ? PyEval_SaveThread() : nullptr;
+    // The run works on a local record, moved out and back: the answers'
+    // stores and the window's cannot alias a local that nothing else sees,
+    // so the running state stays in registers instead of being stored and
+    // reloaded on every step. The instance is held exclusively meanwhile.
+    Record local(std::move(instance.payload));
+    run(local, size, read, rows);
+    instance.payload.~Record();
+    new (&instance.payload) Record(std::move(local));
+    if (saved != nullptr) PyEval_RestoreThread(saved);
+    if constexpr (!kGivesCodes<Record>) {
+      const auto blanked = static_cast<Py_ssize_t>(std::min<std::uint64_t>(left, size));
+      blank_rows(rows, blanked, Rows::kColumns);
+    }
+  }
+  return answers.release();
+}
+
+template <class Record>
+bool refuse_codes_warmup(bool blank_warmup) noexcept {
+  if (!kGivesCodes<Record> || !blank_warmup) return false;
+  PyErr_Format(PyExc_ValueError,
+               "argument 'warmup': %s answers int8 signal codes, which have no NaN; use "
+               "warmup='value'",
+               PythonClass<Record>::kName);
+  return true;
+}
+
+constexpr std::array<const char*, 3> kFeedParameters{"indicator", "values", "warmup"};
+constexpr std::array<const char*, 5> kFeedBarsParameters{"indicator", "high", "low", "close",
+                                                          "warmup"};
+constexpr std::array<const char*, 3> kFeedBarRecordsParameters{"indicator", "bars", "warmup"};
+
+}  // namespace
+
+void refuse_input_kind(const char* class_name, bool takes_bars, const char* other_entry) noexcept {
+  PyErr_Format(PyExc_TypeError, "argument 'indicator': %s takes %s; use %s", class_name,
+               takes_bars ? "Bar inputs" : "float inputs", other_entry);
+}
+
+PyObject* feed(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+  std::array<PyObject*, 3> slots{};
+  PyObject* const* bound = bind("feed", kFeedParameters, args, nargs, kwnames, slots);
+  if (bound == nullptr) return nullptr;
+  const int blank_warmup = parse_warmup(bound[2]);
+  if (blank_warmup < 0) return nullptr;
+  return dispatch(bound[0], [&]<class Record>(Instance<Record>& instance) -> PyObject* {
+    if constexpr (TakesBars<Record>) {
+      refuse_input_kind(PythonClass<Record>::kName, true, "barworks.feed_bars()");
+      return nullptr;
+    } else {
+      if (refuse_codes_warmup<Record>(blank_warmup)) return nullptr;
+      Values values;
+      if (!values.take(bound[1], "values")) return nullptr;
+      const Column column = values.column();
+      return run_batch(instance, values.size(), [column](Py_ssize_t i) { return column[i]; },
+                       blank_warmup);
+    }
+  });
+}
+
+namespace {
+
+// The bar-fed run over three columns. The records read only high, low and
+// close, so each step builds a bar of those.
+template <class Record>
+PyObject* run_bars(Instance<Record>& instance, const Values& high, const Values& low,
+                   const Values& close, bool blank_warmup) noexcept {
+  if (high.size() != low.size() || high.size() != close.size()) [[unlikely]] {
+    PyErr_Format(PyExc_ValueError,
+                 "arguments 'high', 'low' and 'close' must have the same length, got %zd, %zd "
+                 "and %zd",
+                 high.size(), low.size(), close.size());
+    return nullptr;
+  }
+  const Column highs = high.column(), lows = low.column(), closes = close.column();
+  return run_batch(
+      instance, high.size(),
+      [=](Py_ssize_t i) { return Bar{0.0, highs[i], lows[i], closes[i], 0}; }, blank_warmup);
+}
+
+template <class Take>
+PyObject* feed_bar_kind(PyObject* indicator, int blank_warmup, Take take) noexcept {
+  return dispatch(indicator, [&]<class Record>(Instance<Record>& instance) -> PyObject* {
+    if constexpr (!TakesBars<Record>) {
+      refuse_input_kind(PythonClass<Record>::kName, false, "barworks.feed()");
+      return nullptr;
+    } else {
+      Values high, low, close;
+      if (!take(high, low, close)) return nullptr;
+      return run_bars(instance, high, low, close, blank_warmup);
+    }
+  });
+}
+
+}  // namespace
+
+PyObject* feed_bars(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames) noexcept {
+  std::array<PyObject*, 5> slots{};
+  PyObject* const* bound = bind("feed_bars", kFeedBarsParameters, args, nargs, kwnames, slots);
+  if (bound == nullptr) return nullptr;
+  const int blank_warmup = parse_warmup(bound[4]);
+  if (blank_warmup < 0) return nullptr;
+  return feed_bar_kind(bound[0], blank_warmup, [&](Values& high, Values& low, Values& close) {
+    return high.take(bound[1], "high") && low.take(bound[2], "low") &&
+           close.take(bound[3], "close");
+  });
+}
+
+PyObject* feed_bar_records(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames) noexcept {
+  std::array<PyObject*, 3> slots{};
+  PyObject* const* bound =
+      bind("feed_bars", kFeedBarRecordsParameters, args, nargs, kwnames, slots);
+  if (bound == nullptr) return nullptr;
+  const int blank_warmup = parse_warmup(bound[2]);
+  if (blank_warmup < 0) return nullptr;
+  return feed_bar_kind(bound[0], blank_warmup, [&](Values& high, Values& low, Values& close) {
+    return take_bars(bound[1], high, low, close);
+  });
+}
+
+}  // namespace barworks::companion

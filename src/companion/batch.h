@@ -1,0 +1,20 @@
+// Whole runs of inputs through one object: the entries behind barworks.feed
+// and barworks.feed_bars.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+namespace barworks::companion {
+
+// feed(indicator, values, warmup)
+PyObject* feed(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+               PyObject* kwnames) noexcept;
+// feed_bars(indicator, high, low, close, warmup)
+PyObject* feed_bars(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames) noexcept;
+// feed_bar_records(indicator, bars, warmup)
+PyObject* feed_bar_records(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames) noexcept;
+
+}  // namespace barworks::companion

@@ -1,0 +1,64 @@
+// Inputs of a batch: a float64 buffer pinned for the whole run, or the items
+// of a sequence converted one by one as next converts its argument.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstring>
+
+namespace barworks::companion {
+
+// A run of doubles, possibly strided, possibly unaligned (a memoryview cast
+// from bytes at an odd offset): read through memcpy, which compiles to a
+// plain load.
+struct Column {
+  const char* data = nullptr;
+  Py_ssize_t stride = sizeof(double);
+
+  double operator[](Py_ssize_t i) const noexcept {
+    double value;
+    std::memcpy(&value, data + i * stride, sizeof value);
+    return value;
+  }
+};
+
+// Owns what a Column reads: either an exported buffer, held (and so kept
+// from being resized or freed) until destruction, or a converted copy.
+class Values {
+ public:
+  Values() noexcept = default;
+  Values(const Values&) = delete;
+  Values& operator=(const Values&) = delete;
+  ~Values();
+
+  // Pins a one-dimensional float64 buffer of `object`, or converts the
+  // items of a sequence. False with TypeError or ValueError naming
+  // `parameter` (and the index of a bad item) set.
+  bool take(PyObject* object, const char* parameter) noexcept;
+  // Room for `size` converted doubles; false with MemoryError set.
+  bool allocate(Py_ssize_t size) noexcept;
+  double* owned() noexcept { return owned_; }
+
+  Py_ssize_t size() const noexcept { return size_; }
+  Column column() const noexcept { return column_; }
+
+ private:
+  bool pin(PyObject* object, const char* parameter) noexcept;
+  bool convert(PyObject* object, const char* parameter) noexcept;
+
+  Py_buffer view_{};
+  bool pinned_ = false;
+  double* owned_ = nullptr;
+  Py_ssize_t size_ = 0;
+  Column column_;
+};
+
+// Converts a sequence of Bar into three columns; false with an exception set.
+bool take_bars(PyObject* bars, Values& high, Values& low, Values& close) noexcept;
+
+// Raises the pending conversion error of item `index` of `parameter` as the
+// frame raises an argument's: "argument '<parameter>[<index>]': ...".
+[[gnu::cold]] void raise_item_error(const char* parameter, Py_ssize_t index) noexcept;
+
+}  // namespace barworks::companion

@@ -1,0 +1,126 @@
+// barworks._native: the module's entry point, its function table and the
+// adoption of _barworks's classes.
+#include "classes.h"
+
+#include "answers.h"
+#include "batch.h"
+#include "lookback.h"
+#include "peek.h"
+
+namespace barworks::companion {
+
+namespace {
+
+template <class Record>
+bool adopt(PyObject* module) noexcept {
+  const char* name = PythonClass<Record>::kName;
+  PyObject* type = PyObject_GetAttrString(module, name);
+  if (type == nullptr) return false;
+  // Instances are read in place, so the layout must be the one compiled
+  // here: a _barworks from another build is refused, not misread.
+  if (!PyType_Check(type) ||
+      reinterpret_cast<PyTypeObject*>(type)->tp_basicsize !=
+          static_cast<Py_ssize_t>(sizeof(Instance<Record>))) {
+    PyErr_Format(PyExc_ImportError,
+                 "barworks._native: _barworks.%s does not have the instance layout of this build",
+                 name);
+    Py_DECREF(type);
+    return false;
+  }
+  // Kept for the life of the process, as _barworks keeps its classes.
+  if (ClassCell<Record>::type == nullptr) {
+    ClassCell<Record>::type = reinterpret_cast<PyTypeObject*>(type);
+  } else {
+    Py_DECREF(type);
+  }
+  return true;
+}
+
+template <class... Records>
+bool adopt_all(PyObject* module, RecordList<Records...>) noexcept {
+  return (adopt<Records>(module) && ...);
+}
+
+PyMethodDef functions[] = {
+    {"feed", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&feed)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "feed($module, indicator, values, warmup)\n--\n\n"
+     "Every value through indicator.next, answers as a numpy array."},
+    {"feed_bars", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&feed_bars)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "feed_bars($module, indicator, high, low, close, warmup)\n--\n\n"
+     "Every bar given by three columns through indicator.next."},
+    {"feed_bar_records",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&feed_bar_records)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "feed_bar_records($module, indicator, bars, warmup)\n--\n\n"
+     "Every Bar of a sequence through indicator.next."},
+    {"peek", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&peek)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "peek($module, indicator, value)\n--\n\n"
+     "The answer indicator.next(value) would give, leaving the indicator unchanged."},
+    {"peek_bar", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&peek_bar)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "peek_bar($module, indicator, bar)\n--\n\n"
+     "The answer indicator.next(bar) would give, leaving the indicator unchanged."},
+    {"lookback", &lookback_of, METH_O,
+     "lookback($module, indicator, /)\n--\n\n"
+     "How many leading answers feed(..., warmup='nan') blanks on a fresh indicator."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT,
+    "barworks._native",
+    "Whole arrays and peeks through the records of _barworks objects.",
+    0,
+    functions,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+template <class... Records>
+void forget_all(RecordList<Records...>) noexcept {
+  (forget_class<Records>(), ...);
+}
+
+// What this module keeps belongs to one interpreter's lifetime; an embedding
+// program that finalises it and starts another must have this module adopt
+// the new classes. Runs at the end of finalisation, without the C API.
+void forget_interpreter() noexcept {
+  forget_all(RecordList<Bar, Signal>{});
+  forget_all(Streamed{});
+  forget_numpy();
+  forget_interpreter_objects();
+}
+
+PyObject* initialise_module() noexcept {
+  // _barworks binds itself to the first interpreter that imports it and
+  // refuses the others; importing it first makes this module do the same.
+  PyObject* classes = PyImport_ImportModule("_barworks");
+  const bool fresh = ClassCell<Bar>::type == nullptr;
+  if (classes == nullptr) return nullptr;
+  const bool adopted = adopt_all(classes, RecordList<Bar, Signal>{}) && adopt_all(classes, Streamed{});
+  Py_DECREF(classes);
+  if (!adopted) return nullptr;
+  // Signal's class attributes were made by _barworks; results made here are
+  // new instances through the same class.
+  ClassCell<Signal>::step.completed.store(true, std::memory_order_release);
+  // Windows this module might make or free come from the same allocator as
+  // _barworks's.
+  use_interpreter_allocator();
+  if (fresh) (void)Py_AtExit(forget_interpreter);
+  return PyModule_Create2(&module_definition, PYTHON_API_VERSION);
+}
+
+}  // namespace
+
+void refuse_object(PyObject* object, const char* parameter, const char* wanted) noexcept {
+  PyErr_Format(PyExc_TypeError, "argument '%s': expected %s, not '%T'", parameter, wanted, object);
+}
+
+}  // namespace barworks::companion
+
+PyMODINIT_FUNC PyInit__native() { return barworks::companion::initialise_module(); }

@@ -1,0 +1,62 @@
+#include "peek.h"
+
+#include <array>
+
+namespace barworks::companion {
+
+namespace {
+
+// As next: exclusive access, then the argument's conversion (which may run
+// Python code that finds the object busy), then one step of the record's
+// own update between saving and restoring what that step writes.
+template <class Record, class Parameter>
+PyObject* peek_step(Instance<Record>& instance, PyObject* input, const char* parameter) noexcept {
+  Borrow borrow;
+  if (!hold(instance, borrow, Access::kExclusive)) return nullptr;
+  Argument<Parameter> argument;
+  if (!argument.convert(input)) [[unlikely]] {
+    raise_argument_error(parameter);
+    return nullptr;
+  }
+  Record& record = instance.payload;
+  const Snapshot<Record> snapshot(record);
+  auto answer = record.update(argument.get());
+  snapshot.restore(record);
+  return to_python(std::move(answer));
+}
+
+constexpr std::array<const char*, 2> kPeekParameters{"indicator", "value"};
+constexpr std::array<const char*, 2> kPeekBarParameters{"indicator", "bar"};
+
+}  // namespace
+
+PyObject* peek(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+  std::array<PyObject*, 2> slots{};
+  PyObject* const* bound = bind("peek", kPeekParameters, args, nargs, kwnames, slots);
+  if (bound == nullptr) return nullptr;
+  return dispatch(bound[0], [&]<class Record>(Instance<Record>& instance) -> PyObject* {
+    if constexpr (TakesBars<Record>) {
+      refuse_input_kind(PythonClass<Record>::kName, true, "barworks.peek_bar()");
+      return nullptr;
+    } else {
+      return peek_step<Record, double>(instance, bound[1], "value");
+    }
+  });
+}
+
+PyObject* peek_bar(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                   PyObject* kwnames) noexcept {
+  std::array<PyObject*, 2> slots{};
+  PyObject* const* bound = bind("peek_bar", kPeekBarParameters, args, nargs, kwnames, slots);
+  if (bound == nullptr) return nullptr;
+  return dispatch(bound[0], [&]<class Record>(Instance<Record>& instance) -> PyObject* {
+    if constexpr (!TakesBars<Record>) {
+      refuse_input_kind(PythonClass<Record>::kName, false, "barworks.peek()");
+      return nullptr;
+    } else {
+      return peek_step<Record, const Bar&>(instance, bound[1], "bar");
+    }
+  });
+}
+
+}  // namespace barworks::companion

@@ -1,0 +1,106 @@
+#include "registration.h"
+
+namespace barworks {
+
+namespace {
+PyObject* all_name = nullptr;
+}  // namespace
+
+bool list_in_all(PyObject* module, const char* name) noexcept {
+  if (all_name == nullptr) all_name = PyUnicode_InternFromString("__all__");
+  if (all_name == nullptr) return false;
+  PyObject* all = PyObject_GetAttr(module, all_name);
+  if (all == nullptr) {
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
+    PyErr_Clear();
+    all = PyList_New(0);
+    if (all == nullptr || PyObject_SetAttr(module, all_name, all) < 0) {
+      Py_XDECREF(all);
+      return false;
+    }
+  } else if (!PyList_Check(all)) {
+    raise_cannot_convert(all, "PyList");
+    Py_DECREF(all);
+    return false;
+  }
+  PyObject* text = PyUnicode_FromString(name);
+  const bool appended = text != nullptr && PyList_Append(all, text) == 0;
+  Py_XDECREF(text);
+  Py_DECREF(all);
+  if (!appended) {
+    PyErr_Clear();
+    raise_panic("could not append __name__ to __all__");
+  }
+  return appended;
+}
+
+bool add_class(PyObject* module, const char* name, PyTypeObject* type) noexcept {
+  if (!list_in_all(module, name)) return false;
+  return PyObject_SetAttrString(module, name, reinterpret_cast<PyObject*>(type)) == 0;
+}
+
+PyObject* initialise_module(PyModuleDef& definition, ModuleCell& cell,
+                            bool (*body)(PyObject* module), void (*forget)()) noexcept {
+  PyInterpreterState* interpreter = PyInterpreterState_Get();
+  const std::int64_t identity = PyInterpreterState_GetID(interpreter);
+  if (identity == -1) {
+    ensure_error_set();
+    return nullptr;
+  }
+  std::int64_t bound = -1;
+  if (cell.interpreter.compare_exchange_strong(bound, identity)) {
+    use_interpreter_allocator();
+    // The callback table holds 32 entries for the whole process; should it
+    // be full, only a later re-initialisation of the interpreter is at risk.
+    (void)Py_AtExit(forget);
+  } else if (bound != identity) {
+    PyErr_Format(PyExc_ImportError,
+                 "%s does not support sub-interpreters: it is already loaded in another "
+                 "interpreter of this process",
+                 definition.m_name);
+    return nullptr;
+  }
+  if (cell.module != nullptr) return Py_NewRef(cell.module);
+
+  PyObject* module = PyModule_Create2(&definition, 1013);
+  if (module == nullptr) {
+    ensure_error_set();
+    return nullptr;
+  }
+  if (!body(module)) {
+    Py_DECREF(module);
+    return nullptr;
+  }
+  if (cell.module == nullptr) {
+    cell.module = module;
+  } else {
+    Py_DECREF(module);
+  }
+  return Py_NewRef(cell.module);
+}
+
+void forget_module(ModuleCell& cell) noexcept {
+  cell.module = nullptr;
+  all_name = nullptr;
+  forget_interpreter_objects();
+  cell.interpreter.store(-1);
+}
+
+PyObject* import_class(const char* module_name, const char* class_name,
+                       Py_ssize_t instance_size) noexcept {
+  PyObject* module = PyImport_ImportModule(module_name);
+  if (module == nullptr) return nullptr;
+  PyObject* type = PyObject_GetAttrString(module, class_name);
+  Py_DECREF(module);
+  if (type == nullptr) return nullptr;
+  if (!PyType_Check(type) ||
+      reinterpret_cast<PyTypeObject*>(type)->tp_basicsize != instance_size) {
+    PyErr_Format(PyExc_ImportError, "%s.%s is not the class this module was built against",
+                 module_name, class_name);
+    Py_DECREF(type);
+    return nullptr;
+  }
+  return type;
+}
+
+}  // namespace barworks

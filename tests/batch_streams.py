@@ -1,0 +1,98 @@
+"""Random streams and bit-for-bit comparisons shared by the batch and peek
+tests: every class driven through the companion must give what a loop of
+its own `next` gives, and be left in the same state."""
+
+import math
+import random
+import struct
+
+import _barworks as bw
+from classes import CLASSES, STREAMED
+
+BAR_FED = {"TrueRange", "AverageTrueRange"}
+STRATEGIES = {"SimpleMovingAverageCrossover", "ExponentialMovingAverageCrossover"}
+
+# Every streamed class with the table's arguments, plus the shortest and
+# some longer windows, where warm-up and wrap-around differ.
+CONFIGS = [(name, CLASSES[name][1]) for name in STREAMED] + [
+    ("SimpleMovingAverage", (1,)),
+    ("StandardDeviation", (8,)),
+    ("Minimum", (1,)),
+    ("Maximum", (7,)),
+    ("RateOfChange", (1,)),
+    ("RelativeStrengthIndex", (14,)),
+    ("SharpeRatio", (1, 0.0)),
+    ("MovingAverageConvergenceDivergence", (3, 5, 2)),
+    ("AverageTrueRange", (1,)),
+    ("SimpleMovingAverageCrossover", (3, 20)),
+]
+CONFIG_IDS = [f"{name}{arguments}" for name, arguments in CONFIGS]
+
+SPECIALS = [float("nan"), float("inf"), float("-inf"), -0.0, 0.0]
+
+
+def make(name, arguments):
+    return getattr(bw, name)(*arguments)
+
+
+def values(rng, count, specials=0.08):
+    """Prices on a random walk with NaN, infinities, signed zeros and repeats."""
+    price, out = 100.0, []
+    for _ in range(count):
+        roll = rng.random()
+        if roll < specials:
+            out.append(rng.choice(SPECIALS))
+        elif roll < specials + 0.05 and out:
+            out.append(out[-1])  # ties for the extremes
+        else:
+            price += rng.gauss(0.0, 1.0)
+            out.append(price)
+    return out
+
+
+def bars(rng, count):
+    """Bars whose high, low and close come from such streams."""
+    mids, spreads, closes = values(rng, count), values(rng, count, 0.02), values(rng, count)
+    return [bw.Bar(m, m + abs(s) % 3, m - abs(s) % 2, c, 1) for m, s, c in zip(mids, spreads, closes)]
+
+
+def inputs_for(name, rng, count):
+    return bars(rng, count) if name in BAR_FED else values(rng, count)
+
+
+def bits(answer):
+    """A next() answer as exact bits: floats by their encoding (every NaN
+    alike: IEEE arithmetic leaves open which NaN an operation on two NaNs
+    returns, and where an update is inlined the compiler may swap the
+    operands of a commutative operation), MACD by its three floats, a
+    Signal by its code."""
+    if isinstance(answer, tuple):
+        return tuple(bits(part) for part in answer)
+    if isinstance(answer, float):
+        return "nan" if math.isnan(answer) else struct.pack("<d", answer)
+    return int(answer)
+
+
+def row_bits(array, i):
+    row = array[i]
+    if getattr(row, "ndim", 0) == 1:
+        return tuple(bits(float(part)) for part in row)
+    return bits(float(row)) if array.dtype.kind == "f" else int(row)
+
+
+def array_bits(array):
+    return [row_bits(array, i) for i in range(len(array))]
+
+
+def loop(obj, inputs):
+    return [bits(obj.next(x)) for x in inputs]
+
+
+def assert_same_state(obj, twin, name, seed=7):
+    """Equal state, seen from outside: the accessors agree, and both give the
+    same answers to the same further inputs (long enough to cross any window)."""
+    for accessor in ("period", "find_min_index", "find_max_index"):
+        if hasattr(obj, accessor):
+            assert getattr(obj, accessor)() == getattr(twin, accessor)(), accessor
+    further = inputs_for(name, random.Random(seed), 40)
+    assert loop(obj, further) == loop(twin, further)

@@ -1,0 +1,21 @@
+"""A typed caller of the companion package, checked with mypy --strict."""
+
+import numpy as np
+import numpy.typing as npt
+
+import _barworks as bw
+import barworks
+
+prices: npt.NDArray[np.float64] = np.linspace(100.0, 110.0, 50)
+
+averages: npt.NDArray[np.float64] = barworks.feed(bw.SimpleMovingAverage(5), prices, warmup="nan")
+lines: npt.NDArray[np.float64] = barworks.feed(bw.MovingAverageConvergenceDivergence(26, 12, 9), prices)
+codes: npt.NDArray[np.int8] = barworks.feed(bw.SimpleMovingAverageCrossover(5, 20), [1.0, 2, 3.5])
+ranges: npt.NDArray[np.float64] = barworks.feed_bars(bw.TrueRange(), prices, prices - 1.0, prices)
+from_bars: npt.NDArray[np.float64] = barworks.feed_bars(bw.AverageTrueRange(3), [bw.Bar(1.0, 2.0, 0.5, 1.5, 10)])
+
+forming: float = barworks.peek(bw.ExponentialMovingAverage(3), 101.5)
+forming_lines: tuple[float, float, float] = barworks.peek(bw.MovingAverageConvergenceDivergence(26, 12, 9), 1)
+forming_signal: bw.Signal = barworks.peek(bw.ExponentialMovingAverageCrossover(2, 5), 1.0)
+forming_range: float = barworks.peek_bar(bw.TrueRange(), bw.Bar(1.0, 2.0, 0.5, 1.5, 10))
+warmup: int = barworks.lookback(bw.RelativeStrengthIndex(14))

@@ -1,0 +1,375 @@
+"""barworks.classic: agreement with TA-Lib's batch functions, warm-up,
+NaN handling, binding errors and access, without restating formulas."""
+
+import math
+import os
+import random
+import statistics
+
+import pytest
+
+import _barworks
+from _barworks import Bar
+from barworks import classic
+
+NAN = math.nan
+
+# name: (constructor parameters, sample arguments, lookback of the sample, takes bars)
+CLASSIC = {
+    "AverageTrueRange": (("period",), (14,), 14, True),
+    "ExponentialMovingAverage": (("period",), (20,), 19, False),
+    "MovingAverageConvergenceDivergence": (("fast_period", "slow_period", "signal_period"),
+                                           (12, 26, 9), 33, False),
+    "RateOfChange": (("period",), (10,), 10, False),
+    "RelativeStrengthIndex": (("period",), (14,), 14, False),
+    "StandardDeviation": (("period",), (20,), 19, False),
+}
+NAMES = list(CLASSIC)
+
+
+def make(name):
+    return getattr(classic, name)(*CLASSIC[name][1])
+
+
+def walk(seed, count, gaps=False, start=100.0):
+    """Closes of a seeded random walk; with gaps, one step in 50 jumps ±20 %."""
+    rng = random.Random(seed)
+    closes, price = [], start
+    for _ in range(count):
+        if gaps and rng.random() < 0.02:
+            price *= 1.2 if rng.random() < 0.5 else 0.8
+        price *= math.exp(rng.gauss(0.0, 0.01))
+        closes.append(price)
+    return closes
+
+
+def bars_from(closes, seed=7):
+    """Bars whose open is the previous close, so gaps show in the true range."""
+    rng = random.Random(seed)
+    bars, previous = [], closes[0]
+    for close in closes:
+        high = max(previous, close) * (1.0 + 0.01 * rng.random())
+        low = min(previous, close) * (1.0 - 0.01 * rng.random())
+        bars.append(Bar(previous, high, low, close, 1000))
+        previous = close
+    return bars
+
+
+def stream(indicator, inputs):
+    return [indicator.next(value) for value in inputs]
+
+
+def inputs_for(name, closes):
+    return bars_from(closes) if CLASSIC[name][3] else closes
+
+
+# --------------------------------------------------------------------------
+# Agreement with TA-Lib, which lives in the peers' environment only.
+
+@pytest.fixture(scope="module")
+def talib():
+    if os.environ.get("BARWORKS_PEERS") == "required":
+        import talib
+        return talib
+    return pytest.importorskip("talib")
+
+
+def columns(name, values):
+    return list(zip(*values)) if name == "MovingAverageConvergenceDivergence" else [values]
+
+
+def peer_columns(talib, name, arguments, closes):
+    import numpy as np
+    x = np.array(closes)
+    if name == "AverageTrueRange":
+        bars = bars_from(closes)
+        high = np.array([bar.high() for bar in bars])
+        low = np.array([bar.low() for bar in bars])
+        return [talib.ATR(high, low, x, arguments[0])]
+    if name == "MovingAverageConvergenceDivergence":
+        return list(talib.MACD(x, *arguments))
+    if name == "StandardDeviation":
+        return [talib.STDDEV(x, arguments[0], 1.0)]
+    function = {"ExponentialMovingAverage": talib.EMA, "RateOfChange": talib.ROC,
+                "RelativeStrengthIndex": talib.RSI}[name]
+    return [function(x, arguments[0])]
+
+
+def worst_relative_difference(ours, theirs):
+    """Largest |a - b| / |b| after checking that NaN positions are equal.
+
+    A rate of change or a MACD column crosses zero, where its rounding is
+    that of the terms it subtracts: values below the column's root mean
+    square are measured against that instead of themselves, and a column of
+    zeros (the histogram with a signal period of 1) absolutely."""
+    ours = [float(v) for v in ours]
+    theirs = [float(v) for v in theirs]
+    assert [math.isnan(v) for v in ours] == [math.isnan(v) for v in theirs]
+    numbers = [v for v in theirs if not math.isnan(v)]
+    assert numbers, "no answer to compare"
+    floor = math.sqrt(math.fsum(v * v for v in numbers) / len(numbers))
+    return max(abs(a - b) / (max(abs(b), floor) or 1.0)
+               for a, b in zip(ours, theirs) if not math.isnan(b))
+
+
+AGREEMENT = [
+    ("AverageTrueRange", (1,)), ("AverageTrueRange", (14,)), ("AverageTrueRange", (30,)),
+    ("ExponentialMovingAverage", (1,)), ("ExponentialMovingAverage", (2,)),
+    ("ExponentialMovingAverage", (20,)), ("ExponentialMovingAverage", (200,)),
+    ("MovingAverageConvergenceDivergence", (12, 26, 9)),
+    ("MovingAverageConvergenceDivergence", (2, 3, 1)),
+    ("MovingAverageConvergenceDivergence", (5, 35, 5)),
+    ("RateOfChange", (1,)), ("RateOfChange", (10,)),
+    ("RelativeStrengthIndex", (2,)), ("RelativeStrengthIndex", (14,)),
+    ("RelativeStrengthIndex", (30,)),
+    ("StandardDeviation", (2,)), ("StandardDeviation", (20,)), ("StandardDeviation", (100,)),
+]
+SERIES = {
+    "walk": lambda: walk(1, 3000),
+    "walk-low": lambda: walk(2, 3000, start=0.5),
+    "gaps": lambda: walk(3, 3000, gaps=True),
+    "gaps-long": lambda: walk(4, 20000, gaps=True),
+}
+
+
+@pytest.mark.parametrize("series", list(SERIES))
+@pytest.mark.parametrize("name, arguments", AGREEMENT,
+                         ids=[f"{name}{arguments}" for name, arguments in AGREEMENT])
+def test_agrees_with_talib(talib, name, arguments, series):
+    closes = SERIES[series]()
+    ours = stream(getattr(classic, name)(*arguments), inputs_for(name, closes))
+    peers = peer_columns(talib, name, arguments, closes)
+    if name == "StandardDeviation":
+        # TA-Lib's deviation keeps running sums of values and squares, whose
+        # cancellation costs it up to 1e-8 here; ours must be exact to 1e-12
+        # and differ from TA-Lib by no more than TA-Lib's own error.
+        period = arguments[0]
+        exact = [NAN] * (period - 1) + [exact_deviation(closes[i - period + 1:i + 1])
+                                         for i in range(period - 1, len(closes))]
+        assert worst_relative_difference(ours, exact) <= 1e-12
+        peer_error = worst_relative_difference(peers[0], exact)
+        assert worst_relative_difference(ours, peers[0]) <= peer_error + 1e-12
+        return
+    for mine, theirs in zip(columns(name, ours), peers):
+        assert worst_relative_difference(mine, theirs) <= 1e-12
+
+
+@pytest.mark.parametrize("name", ["ExponentialMovingAverage", "MovingAverageConvergenceDivergence",
+                                  "RateOfChange", "RelativeStrengthIndex", "StandardDeviation"])
+def test_leading_nans_are_skipped_as_talib_skips_them(talib, name):
+    closes = [NAN] * 5 + walk(5, 300)
+    arguments = CLASSIC[name][1]
+    ours = stream(make(name), closes)
+    for mine, theirs in zip(columns(name, ours), peer_columns(talib, name, arguments, closes)):
+        assert worst_relative_difference(mine, theirs) <= 1e-12
+
+
+# --------------------------------------------------------------------------
+# Behaviour that needs no peer.
+
+@pytest.mark.parametrize("name", NAMES)
+def test_nan_until_lookback_then_numbers(name):
+    lookback = CLASSIC[name][2]
+    answers = columns(name, stream(make(name), inputs_for(name, walk(6, lookback + 50))))
+    for column in answers:
+        assert all(math.isnan(v) for v in column[:lookback])
+        assert not any(math.isnan(v) for v in column[lookback:])
+
+
+@pytest.mark.parametrize("name", NAMES)
+def test_reset_equals_fresh(name):
+    inputs = inputs_for(name, walk(8, 200, gaps=True))
+    used = make(name)
+    stream(used, inputs[50:])
+    assert used.reset() is None
+    assert repr(stream(used, inputs)) == repr(stream(make(name), inputs))
+
+
+def exact_deviation(values):
+    mean = math.fsum(values) / len(values)
+    return math.sqrt(math.fsum((v - mean) ** 2 for v in values) / len(values))
+
+
+def test_deviation_does_not_drift_and_equal_values_give_zero():
+    period = 20
+    values = walk(9, 200_000, gaps=True)
+    deviation = classic.StandardDeviation(period)
+    worst = 0.0
+    for step, value in enumerate(values):
+        answer = deviation.next(value)
+        if step >= 199_000:
+            expected = exact_deviation(values[step - period + 1:step + 1])
+            worst = max(worst, abs(answer - expected) / expected)
+    assert worst <= 1e-13
+    for _ in range(period - 1):
+        assert deviation.next(123.456) > 0.0
+    assert deviation.next(123.456) == 0.0
+    assert deviation.next(123.456) == 0.0
+    assert deviation.next(124.0) == pytest.approx(exact_deviation([123.456] * 19 + [124.0]), rel=1e-13)
+
+
+@pytest.mark.parametrize("poison", [NAN, math.inf, -math.inf])
+def test_deviation_recovers_exactly_once_a_non_finite_input_leaves(poison):
+    period = 5
+    values = walk(10, 40)
+    values[20] = poison
+    answers = stream(classic.StandardDeviation(period), values)
+    assert all(math.isnan(v) for v in answers[20:25])
+    for step in range(25, 40):
+        assert answers[step] == pytest.approx(exact_deviation(values[step - 4:step + 1]), rel=1e-14)
+
+
+@pytest.mark.parametrize("name", ["ExponentialMovingAverage", "MovingAverageConvergenceDivergence",
+                                  "RelativeStrengthIndex"])
+def test_nan_after_warm_up_stays_until_reset(name):
+    indicator = make(name)
+    closes = walk(11, 100)
+    stream(indicator, closes)
+    stream(indicator, [NAN])
+    assert all(math.isnan(v) for column in columns(name, stream(indicator, closes))
+               for v in column)
+    indicator.reset()
+    assert repr(stream(indicator, closes)) == repr(stream(make(name), closes))
+
+
+def test_rate_of_change_reads_nan_and_zero_references_only_where_they_are_read():
+    rate = classic.RateOfChange(2)
+    answers = stream(rate, [10.0, 0.0, 11.0, 5.0, NAN, 0.0, 6.0, 3.0])
+    expected = [NAN, NAN, (11.0 / 10.0 - 1.0) * 100.0, math.inf, NAN, -100.0, NAN, math.inf]
+    assert repr(answers) == repr(expected)
+
+
+def test_relative_strength_index_of_no_movement_and_of_gains_only():
+    assert stream(classic.RelativeStrengthIndex(3), [5.0] * 6)[3:] == [0.0, 0.0, 0.0]
+    assert stream(classic.RelativeStrengthIndex(3), [1.0, 2.0, 3.0, 4.0, 5.0])[3:] == [100.0, 100.0]
+    assert stream(classic.RelativeStrengthIndex(3), [5.0, 4.0, 3.0, 2.0])[3:] == [0.0]
+
+
+def test_average_true_range_measures_gaps_from_the_previous_close():
+    # The first bar only supplies a close; the gap up to 20 counts in full.
+    bars = [Bar(10, 11, 9, 10, 1), Bar(10, 12, 10, 11, 1), Bar(20, 21, 19, 20, 1),
+            Bar(20, 21, 19, 20, 1)]
+    assert repr(stream(classic.AverageTrueRange(2), bars)) == repr([NAN, NAN, 6.0, 4.0])
+
+
+def test_macd_feeds_its_fast_average_from_the_slow_average_seed_window():
+    closes = walk(12, 40)
+    macd = stream(classic.MovingAverageConvergenceDivergence(3, 6, 2), closes)
+    fast = stream(classic.ExponentialMovingAverage(3), closes[3:])
+    slow = stream(classic.ExponentialMovingAverage(6), closes)
+    line = [f - s for f, s in zip(fast, slow[3:])]
+    signal = stream(classic.ExponentialMovingAverage(2), line[2:])
+    assert [m for m, _, _ in macd[6:]] == line[3:]
+    assert [s for _, s, _ in macd[6:]] == signal[1:]
+    assert [h for _, _, h in macd[6:]] == [m - s for m, s in zip(line[3:], signal[1:])]
+
+
+# --------------------------------------------------------------------------
+# The frame's rules, as for the module's classes.
+
+def message_of(call, *args, **kwargs):
+    with pytest.raises(BaseException) as caught:
+        call(*args, **kwargs)
+    assert len(caught.value.args) == 1
+    return type(caught.value), str(caught.value)
+
+
+@pytest.mark.parametrize("name", NAMES)
+def test_class_shape(name):
+    parameters = CLASSIC[name][0]
+    cls = getattr(classic, name)
+    assert (cls.__module__, cls.__name__, cls.__qualname__) == ("barworks.classic", name, name)
+    assert cls.__doc__ == "" and cls.__text_signature__ == "(" + ", ".join(parameters) + ")"
+    methods = ("next", "reset") if name == "MovingAverageConvergenceDivergence" else (
+        "period", "next", "reset")
+    assert [key for key in vars(cls) if not key.startswith("__")] == list(methods)
+    assert cls.next.__text_signature__ == "($self, input)"
+    with pytest.raises(TypeError):
+        type("Derived", (cls,), {})
+    with pytest.raises(AttributeError):
+        make(name).extra = 1
+
+
+@pytest.mark.parametrize("name", NAMES)
+def test_binding_errors(name):
+    parameters, arguments, _, takes_bars = CLASSIC[name]
+    cls = getattr(classic, name)
+    new = f"{name}.__new__()"
+    count = len(parameters)
+    quoted = [f"'{p}'" for p in parameters]
+    listed = quoted[0] if count == 1 else ", ".join(quoted[:-1]) + ", and " + quoted[-1]
+    assert message_of(cls) == (
+        TypeError, f"{new} missing {count} required positional argument{'s' * (count > 1)}: {listed}")
+    assert message_of(cls, *arguments, 1) == (
+        TypeError, f"{new} takes {count} positional arguments but {count + 1} were given")
+    assert message_of(cls, size=3) == (TypeError, f"{new} got an unexpected keyword argument 'size'")
+    assert message_of(cls, *arguments, **{parameters[0]: 3}) == (
+        TypeError, f"{new} got multiple values for argument '{parameters[0]}'")
+    assert message_of(cls, *arguments[:-1], 0) == (ValueError, "Period cannot be 0.")
+    assert message_of(cls, *arguments[:-1], 2.0)[1].startswith(f"argument '{parameters[-1]}': ")
+    assert message_of(cls, *arguments[:-1], 2**32) == (
+        OverflowError, "out of range integral type conversion attempted")
+    indicator = cls(**dict(zip(parameters, arguments)))
+    run = f"{name}.next()"
+    assert message_of(indicator.next) == (
+        TypeError, f"{run} missing 1 required positional argument: 'input'")
+    assert message_of(indicator.next, 1.0, 2.0) == (
+        TypeError, f"{run} takes 1 positional arguments but 2 were given")
+    assert message_of(indicator.next, x=1.0) == (
+        TypeError, f"{run} got an unexpected keyword argument 'x'")
+    if takes_bars:
+        assert message_of(indicator.next, 1.0) == (
+            TypeError, "argument 'input': 'float' object cannot be converted to 'Bar'")
+    else:
+        assert message_of(indicator.next, "1")[1].startswith("argument 'input': ")
+
+
+@pytest.mark.parametrize("arguments, message", [
+    ((12, 12, 9), "Fast period must be less than slow period."),
+    ((26, 12, 9), "Fast period must be less than slow period."),
+    ((0, 12, 9), "Period cannot be 0."),
+    ((26, 12, 0), "Period cannot be 0."),  # zero periods are refused before the order
+])
+def test_macd_refuses_bad_periods(arguments, message):
+    assert message_of(classic.MovingAverageConvergenceDivergence, *arguments) == (ValueError, message)
+
+
+class Reentrant:
+    """A number whose conversion calls back into the indicator taking it."""
+
+    def __init__(self, indicator):
+        self.indicator = indicator
+
+    def __float__(self):
+        self.indicator.reset()
+        return 1.0
+
+
+@pytest.mark.parametrize("name", [n for n in NAMES if not CLASSIC[n][3]])
+def test_reentrant_call_is_refused_and_leaves_state_unchanged(name):
+    closes = walk(13, 60)
+    indicator = make(name)
+    stream(indicator, closes[:40])
+    assert message_of(indicator.next, Reentrant(indicator)) == (RuntimeError, "Already borrowed")
+    fresh = make(name)
+    stream(fresh, closes[:40])
+    assert repr(stream(indicator, closes[40:])) == repr(stream(fresh, closes[40:]))
+
+
+def test_average_true_range_reads_a_bar_held_by_nobody_else():
+    indicator = classic.AverageTrueRange(1)
+    bar = Bar(1.0, 2.0, 0.5, 1.5, 10)
+    assert math.isnan(indicator.next(bar))
+    assert indicator.next(input=bar) == 1.5
+
+
+def test_faults_share_one_class_with_the_module():
+    def fault_of(cls):
+        with pytest.raises(BaseException) as caught:
+            cls(268435456)
+        return caught.value
+
+    fault = fault_of(classic.StandardDeviation)
+    assert str(fault) == "capacity overflow"
+    assert type(fault) is type(fault_of(_barworks.StandardDeviation))
+    assert not isinstance(fault, Exception)

@@ -1,0 +1,335 @@
+"""barworks.feed and feed_bars: the answers and the state afterwards equal a
+loop of next() bit for bit, whatever form the input takes; refused inputs
+leave the object untouched; the object is held for the whole run while the
+interpreter lock is released."""
+
+import array
+import math
+import random
+import subprocess
+import sys
+import threading
+import time
+
+import numpy as np
+import pytest
+
+import _barworks as bw
+import barworks
+from batch_streams import (
+    BAR_FED,
+    CONFIG_IDS,
+    CONFIGS,
+    STRATEGIES,
+    array_bits,
+    assert_same_state,
+    bits,
+    inputs_for,
+    loop,
+    make,
+    values,
+)
+
+
+def feed(obj, name, inputs, **options):
+    if name in BAR_FED:
+        return barworks.feed_bars(obj, inputs, **options)
+    return barworks.feed(obj, np.array(inputs, dtype=np.float64), **options)
+
+
+@pytest.mark.parametrize("name, arguments", CONFIGS, ids=CONFIG_IDS)
+def test_chunks_with_resets_equal_the_loop(name, arguments):
+    rng = random.Random(CONFIGS.index((name, arguments)))
+    obj, twin = make(name, arguments), make(name, arguments)
+    for _ in range(12):
+        chunk = inputs_for(name, rng, rng.choice([0, 1, 2, 5, 17, 60]))
+        answers = feed(obj, name, chunk)
+        assert answers.dtype == (np.int8 if name in STRATEGIES else np.float64)
+        assert answers.shape[0] == len(chunk)
+        assert array_bits(answers) == loop(twin, chunk)
+        if rng.random() < 0.3:
+            obj.reset()
+            twin.reset()
+    assert_same_state(obj, twin, name)
+
+
+def test_bar_columns_equal_bar_records():
+    rng = random.Random(5)
+    chunk = inputs_for("AverageTrueRange", rng, 300)
+    columns = [np.array([getattr(bar, side)() for bar in chunk]) for side in ("high", "low", "close")]
+    for name in BAR_FED:
+        obj, twin = make(name, (4,) if name == "AverageTrueRange" else ()), None
+        twin = make(name, (4,) if name == "AverageTrueRange" else ())
+        assert array_bits(barworks.feed_bars(obj, *columns)) == loop(twin, chunk)
+        assert_same_state(obj, twin, name)
+
+
+SOURCE = values(random.Random(11), 64)
+INTEGERS = [random.Random(12).randrange(-50, 50) for _ in range(64)]
+
+
+class Real:
+    def __init__(self, value):
+        self.value = value
+
+    def __float__(self):
+        return self.value
+
+
+# Each form of the same stream: (label, build from a list of floats).
+FORMS = [
+    ("ndarray", lambda xs: np.array(xs)),
+    ("strided view", lambda xs: np.repeat(np.array(xs), 3)[::3]),
+    ("reversed view", lambda xs: np.array(xs[::-1])[::-1]),
+    ("array('d')", lambda xs: array.array("d", xs)),
+    ("memoryview", lambda xs: memoryview(array.array("d", xs))),
+    ("unaligned memoryview", lambda xs: memoryview(b"\0" + array.array("d", xs).tobytes())[1:].cast("d")),
+    ("explicit little-endian dtype", lambda xs: np.array(xs, dtype="<f8")),
+    ("list", list),
+    ("tuple", tuple),
+    ("objects with __float__", lambda xs: [Real(x) for x in xs]),
+    ("object ndarray", lambda xs: np.array(xs, dtype=object)),
+]
+
+
+@pytest.mark.parametrize("label, form", FORMS, ids=[label for label, _ in FORMS])
+def test_every_input_form_gives_the_loop(label, form):
+    obj, twin = bw.StandardDeviation(5), bw.StandardDeviation(5)
+    assert array_bits(barworks.feed(obj, form(SOURCE))) == loop(twin, SOURCE)
+    assert_same_state(obj, twin, "StandardDeviation")
+
+
+def test_integers_convert_as_next_converts_them():
+    obj, twin = bw.SimpleMovingAverage(3), bw.SimpleMovingAverage(3)
+    assert array_bits(barworks.feed(obj, INTEGERS + [True, 2**60])) == loop(twin, INTEGERS + [True, 2**60])
+
+
+def test_pandas_series_in_series_out():
+    pandas = pytest.importorskip("pandas")
+    index = pandas.date_range("2024-01-01", periods=len(SOURCE), freq="min")
+    series = pandas.Series(SOURCE, index=index)
+    answers = barworks.feed(bw.SimpleMovingAverage(4), series, warmup="nan")
+    assert isinstance(answers, pandas.Series) and answers.index.equals(index)
+    assert array_bits(answers.to_numpy()) == array_bits(barworks.feed(bw.SimpleMovingAverage(4), SOURCE, warmup="nan"))
+    macd = barworks.feed(bw.MovingAverageConvergenceDivergence(5, 3, 2), series)
+    assert list(macd.columns) == ["macd", "signal", "histogram"] and macd.index.equals(index)
+    high = pandas.Series([2.0, 3.0], index=["a", "b"])
+    ranges = barworks.feed_bars(bw.TrueRange(), high, high - 1.0, high)
+    assert list(ranges.index) == ["a", "b"] and list(ranges) == [1.0, 1.0]
+
+
+@pytest.mark.parametrize("name, arguments", CONFIGS, ids=CONFIG_IDS)
+def test_empty_input_gives_an_empty_answer(name, arguments):
+    obj, twin = make(name, arguments), make(name, arguments)
+    answers = barworks.feed_bars(obj, []) if name in BAR_FED else barworks.feed(obj, [])
+    assert answers.shape == ((0, 3) if name == "MovingAverageConvergenceDivergence" else (0,))
+    assert_same_state(obj, twin, name)
+
+
+# ---------------------------------------------------------------------------
+# Warm-up.
+
+LOOKBACKS = [
+    ("SimpleMovingAverage", (5,), 4), ("ExponentialMovingAverage", (5,), 4),
+    ("StandardDeviation", (5,), 4), ("RelativeStrengthIndex", (14,), 14),
+    ("RateOfChange", (10,), 10), ("Minimum", (5,), 4), ("Maximum", (1,), 0),
+    ("MovingAverageConvergenceDivergence", (26, 12, 9), 33),
+    ("MovingAverageConvergenceDivergence", (12, 26, 9), 33),
+    ("SharpeRatio", (5, 0.0), 4), ("SharpeRatio", (1, 0.0), 1),
+    ("TrueRange", (), 1), ("AverageTrueRange", (14,), 14),
+    ("SimpleMovingAverageCrossover", (5, 20), 19), ("ExponentialMovingAverageCrossover", (5, 20), 19),
+]
+
+
+@pytest.mark.parametrize("name, arguments, expected", LOOKBACKS)
+def test_lookback_per_class(name, arguments, expected):
+    assert barworks.lookback(make(name, arguments)) == expected
+
+
+@pytest.mark.parametrize("name, arguments", [c for c in CONFIGS if c[0] not in STRATEGIES],
+                         ids=[i for c, i in zip(CONFIGS, CONFIG_IDS) if c[0] not in STRATEGIES])
+def test_warmup_nan_blanks_the_lookback_only(name, arguments):
+    chunk = inputs_for(name, random.Random(3), 50)
+    plain = feed(make(name, arguments), name, chunk)
+    blanked = feed(make(name, arguments), name, chunk, warmup="nan")
+    cut = min(barworks.lookback(make(name, arguments)), len(chunk))
+    assert np.isnan(blanked[:cut]).all()
+    assert array_bits(blanked[cut:]) == array_bits(plain[cut:])
+
+
+# Classes that count their inputs blank across chunk boundaries exactly as
+# one feed would; the others count an object that has started as warm.
+@pytest.mark.parametrize("name, arguments", [
+    ("SimpleMovingAverage", (6,)), ("StandardDeviation", (6,)), ("RelativeStrengthIndex", (6,)),
+    ("RateOfChange", (6,)), ("SharpeRatio", (6, 0.0)), ("Minimum", (6,)), ("Maximum", (6,)),
+])
+def test_warmup_nan_counts_across_chunks(name, arguments):
+    chunk = [float(x) for x in range(1, 21)]
+    whole = feed(make(name, arguments), name, chunk, warmup="nan")
+    obj = make(name, arguments)
+    pieces = [feed(obj, name, chunk[a:b], warmup="nan") for a, b in ((0, 2), (2, 3), (3, 20))]
+    assert array_bits(np.concatenate(pieces)) == array_bits(whole)
+    obj.reset()
+    assert array_bits(feed(obj, name, chunk, warmup="nan")) == array_bits(whole)
+
+
+def test_warmup_nan_treats_a_started_average_as_warm():
+    ema = bw.ExponentialMovingAverage(5)
+    assert math.isnan(barworks.feed(ema, [1.0], warmup="nan")[0])
+    assert not np.isnan(barworks.feed(ema, [1.0, 2.0], warmup="nan")).any()
+
+
+# ---------------------------------------------------------------------------
+# Refusals: the message, and the object untouched.
+
+REFUSALS = [
+    (lambda o: barworks.feed(o, np.zeros(3, dtype=np.float32)), TypeError,
+     "argument 'values': expected a buffer of float64 (format 'd'), got format 'f'"),
+    (lambda o: barworks.feed(o, np.arange(3)), TypeError, "argument 'values': expected a buffer of float64"),
+    (lambda o: barworks.feed(o, b"abc"), TypeError, "got format 'B' from 'bytes'"),
+    (lambda o: barworks.feed(o, np.zeros(3, dtype=">f8")), TypeError, "got format '>d'"),
+    (lambda o: barworks.feed(o, np.zeros((2, 2))), ValueError,
+     "argument 'values': expected a one-dimensional buffer, got 2 dimensions"),
+    (lambda o: barworks.feed(o, np.float64(1.0).reshape(())), ValueError, "got 0 dimensions"),
+    (lambda o: barworks.feed(o, {1.0, 2.0}), TypeError,
+     "argument 'values': expected a float64 buffer or a sequence of numbers, not 'set'"),
+    (lambda o: barworks.feed(o, [1.0, 2.0, "3"]), TypeError, "argument 'values[2]': must be real number, not str"),
+    (lambda o: barworks.feed(o, [1.0, None]), TypeError, "argument 'values[1]': must be real number, not NoneType"),
+    (lambda o: barworks.feed(o, [1.0, 10**400]), OverflowError, "int too large to convert to float"),
+    (lambda o: barworks.feed(o, [bw.Bar(1.0, 2.0, 0.5, 1.5, 1)]), TypeError, "argument 'values[0]': must be real number, not builtins.Bar"),
+    (lambda o: barworks.feed(o, [1.0], warmup="none"), ValueError, "argument 'warmup': expected 'value' or 'nan', not 'none'"),
+    (lambda o: barworks.feed(o, [1.0], warmup=None), ValueError, "argument 'warmup': expected 'value' or 'nan', not None"),
+    (lambda o: barworks.feed(o), TypeError, "missing 1 required positional argument: 'values'"),
+    (lambda o: barworks.feed_bars(o, [bw.Bar(1.0, 2.0, 0.5, 1.5, 1)]), TypeError,
+     "argument 'indicator': SimpleMovingAverage takes float inputs; use barworks.feed()"),
+    (lambda o: barworks.peek_bar(o, bw.Bar(1.0, 2.0, 0.5, 1.5, 1)), TypeError,
+     "argument 'indicator': SimpleMovingAverage takes float inputs; use barworks.peek()"),
+]
+
+BAR_REFUSALS = [
+    (lambda o: barworks.feed_bars(o, [1.0, 2.0], [1.0], [1.0, 2.0]), ValueError,
+     "arguments 'high', 'low' and 'close' must have the same length, got 2, 1 and 2"),
+    (lambda o: barworks.feed_bars(o, [bw.Bar(1.0, 2.0, 0.5, 1.5, 1), 2.0]), TypeError,
+     "argument 'bars[1]': 'float' object cannot be converted to 'Bar'"),
+    (lambda o: barworks.feed_bars(o, [1.0], [1.0]), TypeError, "feed_bars() takes the indicator and either"),
+    (lambda o: barworks.feed_bars(o, [1.0], np.zeros(1, dtype=np.int32), [1.0]), TypeError, "argument 'low': expected a buffer of float64"),
+    (lambda o: barworks.feed(o, [1.0]), TypeError, "argument 'indicator': AverageTrueRange takes Bar inputs; use barworks.feed_bars()"),
+    (lambda o: barworks.peek(o, 1.0), TypeError, "argument 'indicator': AverageTrueRange takes Bar inputs; use barworks.peek_bar()"),
+]
+
+
+@pytest.mark.parametrize("call, error, message",
+                         [(c, e, m) for c, e, m in REFUSALS] + [(c, e, m) for c, e, m in BAR_REFUSALS],
+                         ids=[m[:50] for _, _, m in REFUSALS + BAR_REFUSALS])
+def test_refused_inputs_leave_the_object_untouched(call, error, message):
+    name, arguments = ("AverageTrueRange", (3,)) if (call, error, message) in BAR_REFUSALS else ("SimpleMovingAverage", (3,))
+    obj, twin = make(name, arguments), make(name, arguments)
+    warm = inputs_for(name, random.Random(1), 4)
+    loop(obj, warm), loop(twin, warm)
+    with pytest.raises(error) as caught:
+        call(obj)
+    assert message in str(caught.value)
+    assert_same_state(obj, twin, name)
+
+
+@pytest.mark.parametrize("function", ["feed", "feed_bars", "peek", "peek_bar", "lookback"])
+@pytest.mark.parametrize("not_an_indicator", [None, 3.0, bw.Bar(1.0, 2.0, 0.5, 1.5, 1), bw.Signal.BUY, np.zeros(3)])
+def test_only_barworks_indicators_are_taken(function, not_an_indicator):
+    arguments = {"feed": ([1.0],), "feed_bars": ([],), "peek": (1.0,), "peek_bar": (bw.Bar(1, 2, 0, 1, 1),), "lookback": ()}
+    with pytest.raises(TypeError, match="argument 'indicator': expected a _barworks indicator or strategy, not '"):
+        getattr(barworks, function)(not_an_indicator, *arguments[function])
+
+
+@pytest.mark.parametrize("name", sorted(STRATEGIES))
+def test_strategies_refuse_nan_warmup(name):
+    obj, twin = make(name, (2, 5)), make(name, (2, 5))
+    with pytest.raises(ValueError, match=f"argument 'warmup': {name} answers int8 signal codes"):
+        barworks.feed(obj, [1.0, 2.0], warmup="nan")
+    assert_same_state(obj, twin, name)
+
+
+NEVER_BUILT = """
+import _barworks, barworks
+cls = _barworks.{name}
+cls.__new__ = staticmethod(lambda cls, *a: object.__new__(cls))
+obj = cls()
+for call in (lambda: barworks.feed(obj, [1.0, 2.0]), lambda: barworks.peek(obj, 1.0),
+             lambda: barworks.lookback(obj)):
+    try:
+        call()
+    except TypeError as error:
+        print("TypeError", error)
+    else:
+        print("accepted")
+"""
+
+
+@pytest.mark.parametrize("name", ["SimpleMovingAverage", "Minimum", "ExponentialMovingAverage"])
+def test_a_never_built_instance_is_refused(name):
+    # In a child: the class's __new__ is replaced for good there.
+    done = subprocess.run([sys.executable, "-P", "-c", NEVER_BUILT.format(name=name)],
+                          capture_output=True, text=True, timeout=60)
+    assert done.returncode == 0, done.stderr
+    lines = done.stdout.splitlines()
+    assert len(lines) == 3 and all(line.startswith("TypeError") for line in lines), done.stdout
+
+
+# ---------------------------------------------------------------------------
+# Access and threads.
+
+LONG = np.random.default_rng(0).normal(100.0, 1.0, 8_000_000)
+
+
+def busy(obj):
+    """True while another caller holds the object."""
+    try:
+        obj.period()
+    except RuntimeError as error:
+        assert str(error) == "Already borrowed"
+        return True
+    return False
+
+
+def wait_until(condition, seconds=30.0):
+    deadline = time.monotonic() + seconds
+    while not condition():
+        assert time.monotonic() < deadline, "timed out"
+
+
+def test_next_is_refused_while_feed_runs_and_the_run_is_whole():
+    obj, twin = bw.SimpleMovingAverage(20), bw.SimpleMovingAverage(20)
+    results = {}
+    worker = threading.Thread(target=lambda: results.setdefault("answers", barworks.feed(obj, LONG)))
+    worker.start()
+    wait_until(lambda: busy(obj) or "answers" in results)
+    refused = False
+    try:
+        obj.next(1.0)
+    except RuntimeError as error:
+        refused = str(error) == "Already borrowed"
+    worker.join()
+    assert refused, "feed ended before next was tried"
+    expected = barworks.feed(twin, LONG)
+    assert array_bits(results["answers"][-50:]) == array_bits(expected[-50:])
+    assert_same_state(obj, twin, "SimpleMovingAverage")
+
+
+def test_two_threads_run_at_the_same_time():
+    first, second = bw.StandardDeviation(20), bw.StandardDeviation(20)
+    both_busy = []
+    threads = [threading.Thread(target=barworks.feed, args=(obj, LONG)) for obj in (first, second)]
+    for thread in threads:
+        thread.start()
+
+    # Both runs inside their loops at one moment: neither holds the lock.
+    def both_inside_or_done():
+        if busy(first) and busy(second):
+            both_busy.append(True)
+            return True
+        return not any(thread.is_alive() for thread in threads)
+
+    wait_until(both_inside_or_done)
+    for thread in threads:
+        thread.join()
+    assert both_busy
+    assert bits(first.next(1.0)) == bits(second.next(1.0))
