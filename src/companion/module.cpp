@@ -12,7 +12,7 @@ namespace barworks::companion {
 namespace {
 
 template <class Record>
-bool adopt(PyObject* module) noexcept {
+bool adopt(PyObject* module, const char* module_name) noexcept {
   const char* name = PythonClass<Record>::kName;
   PyObject* type = PyObject_GetAttrString(module, name);
   if (type == nullptr) return false;
@@ -22,8 +22,8 @@ bool adopt(PyObject* module) noexcept {
       reinterpret_cast<PyTypeObject*>(type)->tp_basicsize !=
           static_cast<Py_ssize_t>(sizeof(Instance<Record>))) {
     PyErr_Format(PyExc_ImportError,
-                 "barworks._native: _barworks.%s does not have the instance layout of this build",
-                 name);
+                 "barworks._native: %s.%s does not have the instance layout of this build",
+                 module_name, name);
     Py_DECREF(type);
     return false;
   }
@@ -37,8 +37,18 @@ bool adopt(PyObject* module) noexcept {
 }
 
 template <class... Records>
-bool adopt_all(PyObject* module, RecordList<Records...>) noexcept {
-  return (adopt<Records>(module) && ...);
+bool adopt_all(PyObject* module, const char* module_name, RecordList<Records...>) noexcept {
+  return (adopt<Records>(module, module_name) && ...);
+}
+
+// Imports `module_name` and adopts the classes of `list` from it.
+template <class List>
+bool adopt_from(const char* module_name, List list) noexcept {
+  PyObject* module = PyImport_ImportModule(module_name);
+  if (module == nullptr) return false;
+  const bool adopted = adopt_all(module, module_name, list);
+  Py_DECREF(module);
+  return adopted;
 }
 
 PyMethodDef functions[] = {
@@ -91,7 +101,7 @@ void forget_all(RecordList<Records...>) noexcept {
 // the new classes. Runs at the end of finalisation, without the C API.
 void forget_interpreter() noexcept {
   forget_all(RecordList<Bar, Signal>{});
-  forget_all(Streamed{});
+  forget_all(Dispatched{});
   forget_numpy();
   forget_interpreter_objects();
 }
@@ -99,11 +109,11 @@ void forget_interpreter() noexcept {
 PyObject* initialise_module() noexcept {
   // _barworks binds itself to the first interpreter that imports it and
   // refuses the others; importing it first makes this module do the same.
-  PyObject* classes = PyImport_ImportModule("_barworks");
+  // The classic classes read _barworks's Bar, so that module comes first.
   const bool fresh = ClassCell<Bar>::type == nullptr;
-  if (classes == nullptr) return nullptr;
-  const bool adopted = adopt_all(classes, RecordList<Bar, Signal>{}) && adopt_all(classes, Streamed{});
-  Py_DECREF(classes);
+  const bool adopted = adopt_from("_barworks", RecordList<Bar, Signal>{}) &&
+                       adopt_from("_barworks", Streamed{}) &&
+                       adopt_from("barworks._classic", ClassicStreamed{});
   if (!adopted) return nullptr;
   // Signal's class attributes were made by _barworks; results made here are
   // new instances through the same class.
