@@ -6,6 +6,7 @@
 #pragma once
 
 #include "../frame.h"
+#include "../registration.h"
 
 #include "../bar.h"
 #include "../classic/average_true_range.h"
@@ -32,7 +33,7 @@
 namespace barworks::companion {
 
 template <class... Records>
-struct RecordList {};
+using RecordList = ClassList<Records...>;
 
 // Every class fed through next, in _barworks's registration order.
 using Streamed =
