@@ -1,7 +1,7 @@
-"""Checkpoints of `_barworks` objects: `state` and `restore`, and the pickle
-and copy support built on them.
+"""Checkpoints of `_barworks` and `barworks.classic` objects: `state` and
+`restore`, and the pickle and copy support built on them.
 
-Importing this module registers a reducer for every `_barworks` class with
+Importing this module registers a reducer for every class of both with
 `copyreg`, so pickle (every protocol), `copy.copy` and `copy.deepcopy` work
 while the classes themselves keep exactly their methods.
 """
@@ -9,6 +9,8 @@ while the classes themselves keep exactly their methods.
 import copyreg
 
 import _barworks
+
+from . import _classic
 
 from ._state import restore, state
 
@@ -43,4 +45,7 @@ copyreg.pickle(_barworks.Signal, _reduce_signal)
 for _name in _barworks.__all__:
     if _name not in ("Bar", "Signal"):
         copyreg.pickle(getattr(_barworks, _name), _reduce_stateful)
+for _name in _classic.__all__:
+    if _name != "Bar":
+        copyreg.pickle(getattr(_classic, _name), _reduce_stateful)
 del _name

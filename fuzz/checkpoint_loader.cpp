@@ -3,7 +3,7 @@
 // own stored form is exactly that string. Links the records library only:
 //   clang++ -std=c++23 -fsanitize=fuzzer,address,undefined -ffp-contract=off
 //     -fno-exceptions -fno-rtti fuzz/checkpoint_loader.cpp src/window.cpp
-//     src/indicators/*.cpp src/strategies/*.cpp
+//     src/indicators/*.cpp src/strategies/*.cpp and src/classic/*.cpp but module.cpp
 // with the stored forms of a few objects (barworks.state) as seeds.
 #include <cstdint>
 #include <cstdio>
@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool known = checkpoint::visit_class(header.class_name, [&]<class Record>() {
     Record record{};
     const auto outcome =
-        checkpoint::load(header.fields, header.size, PythonClass<Record>::kName, record, fault);
+        checkpoint::load(header.fields, header.size, checkpoint::kStoredName<Record>, record, fault);
     if (outcome != checkpoint::Outcome::kLoaded) {
       if (fault.text[0] == '\0' && outcome == checkpoint::Outcome::kInvalid) std::abort();
       return;
@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     checkpoint::store(record, header.class_name, stored.data());
     if (stored.size() != size || std::memcmp(stored.data(), data, size) != 0) {
       std::fprintf(stderr, "a loaded %s does not store back to its input\n",
-                   PythonClass<Record>::kName);
+                   checkpoint::kStoredName<Record>);
       std::abort();
     }
   });

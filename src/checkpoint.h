@@ -18,7 +18,9 @@
 //   rule<R>(holds, "what it means")  a relation between members
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <tuple>
 
 namespace barworks {
@@ -113,3 +115,62 @@ constexpr Rule<Record> rule(bool (*holds)(const Record&) noexcept, const char* m
 }
 
 }  // namespace barworks
+
+namespace barworks::checkpoint_layout {
+
+// The layout a list accounts for: its members laid out in list order with
+// their natural alignment. For a list that names every member in declaration
+// order this is the record's own size, so a member added to the record and
+// not to its list fails a static_assert (unless it fits in former padding).
+struct Extent {
+  std::size_t size;
+  std::size_t align;
+};
+
+template <class Class, class Type>
+constexpr Extent extent_of(Type Class::*) {
+  return {sizeof(Type), alignof(Type)};
+}
+
+template <auto M>
+constexpr Extent extent(const Number<M>&) { return extent_of(M); }
+template <auto M>
+constexpr Extent extent(const Choice<M>&) { return extent_of(M); }
+template <auto M>
+constexpr Extent extent(const Tally<M>&) { return extent_of(M); }
+template <auto M>
+constexpr Extent extent(const Period<M>&) { return extent_of(M); }
+template <auto M, auto L>
+constexpr Extent extent(const Below<M, L>&) { return extent_of(M); }
+template <auto M, auto L>
+constexpr Extent extent(const Values<M, L>&) { return extent_of(M); }
+template <auto M>
+constexpr Extent extent(const Part<M>&) { return extent_of(M); }
+template <auto M, auto F>
+constexpr Extent extent(const Derived<M, F>&) { return extent_of(M); }
+template <class R>
+constexpr Extent extent(const Rule<R>&) { return {0, 1}; }
+
+template <class Record>
+constexpr std::size_t listed_size() {
+  return std::apply(
+      [](const auto&... field) {
+        std::size_t at = 0;
+        std::size_t widest = 1;
+        for (const Extent e : {extent(field)...}) {
+          if (e.size == 0) continue;
+          at = (at + e.align - 1) / e.align * e.align + e.size;
+          if (e.align > widest) widest = e.align;
+        }
+        return (at + widest - 1) / widest * widest;
+      },
+      Checkpoint<Record>::kFields);
+}
+
+// True when the list of `Record` names every member, in declaration order.
+template <class Record>
+constexpr bool lists_every_member() {
+  return listed_size<Record>() == sizeof(Record);
+}
+
+}  // namespace barworks::checkpoint_layout

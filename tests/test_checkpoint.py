@@ -5,6 +5,7 @@ checkpoint on, and a stored form that is cut, padded or out of range must be
 refused with ValueError before anything is built."""
 
 import copy
+import math
 import pickle
 import random
 import struct
@@ -505,3 +506,294 @@ def test_garbage_is_refused():
         with pytest.raises(ValueError):
             barworks.restore(bytes(rng.randrange(256) for _ in range(length)))
 
+
+
+# ---------------------------------------------------------------------------
+# barworks.classic: stored under module-qualified names, with rules that a
+# stored form must describe a state that feeding can reach.
+
+from barworks import classic  # noqa: E402
+
+CLASSIC_PREFIX = "barworks.classic."
+# Constructor arguments per class: periods of 1, short ones, and a standard
+# deviation long enough to slide between its exact recomputations.
+CLASSIC_ARGS = {
+    "AverageTrueRange": [(1,), (3,)],
+    "ExponentialMovingAverage": [(1,), (4,)],
+    "MovingAverageConvergenceDivergence": [(1, 2, 1), (3, 6, 2), (2, 3, 4)],
+    "RateOfChange": [(1,), (3,)],
+    "RelativeStrengthIndex": [(1,), (3,)],
+    "StandardDeviation": [(1,), (3,), (6,)],
+}
+CLASSIC_CASES = [(name, args) for name, argument_lists in CLASSIC_ARGS.items()
+                 for args in argument_lists]
+CLASSIC_IDS = [f"{name}{args}" for name, args in CLASSIC_CASES]
+
+WILDER = [("period", "I"), ("average", "d"), ("count", "I")]
+CLASSIC_EMA = [("period", "I"), ("current", "d"), ("count", "I")]
+LAYOUTS.update({
+    CLASSIC_PREFIX + "AverageTrueRange": within("range", TRUE_RANGE) + within("average", WILDER),
+    CLASSIC_PREFIX + "ExponentialMovingAverage": CLASSIC_EMA,
+    CLASSIC_PREFIX + "MovingAverageConvergenceDivergence": within("fast_average", CLASSIC_EMA)
+    + within("slow_average", CLASSIC_EMA) + within("signal_average", CLASSIC_EMA),
+    CLASSIC_PREFIX + "RateOfChange": within("window", WINDOW),
+    CLASSIC_PREFIX + "RelativeStrengthIndex": within("gains", WILDER) + within("losses", WILDER)
+    + [("previous", "d"), ("has_previous", "B")],
+    CLASSIC_PREFIX + "StandardDeviation": within("window", WINDOW) + [
+        ("mean", "d"), ("squares", "d"), ("peak", "d"), ("equal_run", "I"),
+        ("since_exact", "I")],
+})
+
+
+def classic_stream(name, seed):
+    """Leading NaNs (skipped by every class while it waits for a number),
+    then a random stream with NaN, infinities and resets, and runs of equal
+    values long enough for a standard deviation to read exactly 0."""
+    items = [math.nan, math.nan] + random_stream(hash((name, seed)) & 0xFFFF, length=150,
+                                                 reset_share=0.03, special_share=0.06)
+    for at in (40, 100):
+        items[at:at] = [items[at - 1] if isinstance(items[at - 1], float) else 2.5] * 8
+    return items
+
+
+def classic_run(obj, name, items):
+    return run(obj, name, items)
+
+
+@pytest.mark.parametrize("name,args", CLASSIC_CASES, ids=CLASSIC_IDS)
+def test_classic_every_reachable_state_restores(name, args):
+    # A checkpoint taken at any step loads, stores back to the same bytes and
+    # answers the next input as the original does: the loader's rules refuse
+    # no state that feeding reaches.
+    for seed in range(2):
+        original = getattr(classic, name)(*args)
+        for item in classic_stream(name, seed):
+            data = barworks.state(original)
+            restored = barworks.restore(data)
+            assert type(restored) is type(original)
+            assert barworks.state(restored) == data
+            if item is RESET:
+                original.reset()
+                restored.reset()
+            else:
+                assert bits(restored.next(as_input(name, item))) == bits(
+                    original.next(as_input(name, item)))
+
+
+@pytest.mark.parametrize("name,args", CLASSIC_CASES, ids=CLASSIC_IDS)
+@pytest.mark.parametrize("way,protocol", WAYS)
+def test_classic_restored_object_continues_bit_for_bit(name, args, way, protocol):
+    for seed in range(3):
+        items = classic_stream(name, seed)
+        cut = len(items) * (seed + 1) // 4
+        original = getattr(classic, name)(*args)
+        run(original, name, items[:cut])
+        restored = RESTORERS[way](original, protocol)
+        assert type(restored) is type(original)
+        assert restored is not original
+        assert barworks.state(restored) == barworks.state(original)
+        assert run(restored, name, items[cut:]) == run(original, name, items[cut:])
+        assert barworks.state(restored) == barworks.state(original)
+
+
+@pytest.mark.parametrize("name", list(CLASSIC_ARGS))
+def test_classic_copies_are_independent(name):
+    items = classic_stream(name, 5)
+    args = CLASSIC_ARGS[name][-1]
+    original, twin = getattr(classic, name)(*args), getattr(classic, name)(*args)
+    run(original, name, items[:60])
+    run(twin, name, items[:60])
+    for duplicate in (copy.copy(original), copy.deepcopy(original),
+                      pickle.loads(pickle.dumps(original))):
+        run(duplicate, name, items[60:])
+    assert run(original, name, items[60:]) == run(twin, name, items[60:])
+
+
+@pytest.mark.parametrize("name", list(CLASSIC_ARGS))
+def test_classic_and_module_classes_are_told_apart(name):
+    obj = getattr(classic, name)(*CLASSIC_ARGS[name][-1])
+    data = barworks.state(obj)
+    assert data.startswith(header(CLASSIC_PREFIX + name))
+    assert type(barworks.restore(data)) is getattr(classic, name)
+    module_obj = getattr(_barworks, name)(*CLASSES[name][1])
+    assert type(barworks.restore(barworks.state(module_obj))) is getattr(_barworks, name)
+    # The same fields under the module's name are read by the module's list:
+    # refused where they do not fit it, and where they do (a rate of change
+    # is a window in both) they make the module's class, never the classic.
+    fields = data[7 + len(CLASSIC_PREFIX + name):]
+    if name == "RateOfChange":
+        assert type(barworks.restore(header(name) + fields)) is _barworks.RateOfChange
+    else:
+        with pytest.raises(ValueError):
+            barworks.restore(header(name) + fields)
+    refuses(header("barworks.classic.Minimum") + fields,
+            "unknown class 'barworks.classic.Minimum'")
+
+
+def classic_sample(name, args, inputs=5):
+    obj = getattr(classic, name)(*args)
+    for i in range(inputs):
+        obj.next(as_input(name, 1.0 + i * 0.5))
+    return obj
+
+
+# Sizes of each class at its constructor's defaults or a 14/20 period:
+# header (7 bytes and the qualified name) then the fields.
+CLASSIC_SIZES = {
+    ("AverageTrueRange", (14,)): 7 + 33 + 9 + 16,
+    ("ExponentialMovingAverage", (20,)): 7 + 41 + 16,
+    ("MovingAverageConvergenceDivergence", (12, 26, 9)): 7 + 51 + 3 * 16,
+    ("RateOfChange", (10,)): 7 + 29 + 16 + 8 * 10,
+    ("RelativeStrengthIndex", (14,)): 7 + 38 + 2 * 16 + 9,
+    ("StandardDeviation", (20,)): 7 + 34 + 16 + 8 * 20 + 24 + 8,
+}
+
+
+@pytest.mark.parametrize("name,args", list(CLASSIC_SIZES), ids=list(CLASSIC_ARGS))
+def test_classic_stored_form_follows_the_documented_layout(name, args):
+    data = barworks.state(classic_sample(name, args, inputs=30))
+    assert len(data) == CLASSIC_SIZES[name, args]
+    decoded_name, fields = decode(data)
+    assert decoded_name == CLASSIC_PREFIX + name
+    assert encode(decoded_name, fields) == data
+
+
+@pytest.mark.parametrize("name,args", CLASSIC_CASES, ids=CLASSIC_IDS)
+def test_classic_truncated_at_every_length(name, args):
+    data = barworks.state(classic_sample(name, args))
+    for length in range(len(data)):
+        with pytest.raises(ValueError):
+            barworks.restore(data[:length])
+    for extra in (b"\0", b"\0" * 8, data):
+        refuses(data + extra, "after its last field")
+
+
+# (class, constructor arguments, inputs fed, field, value, words of the message)
+CLASSIC_OUT_OF_RANGE = [
+    ("ExponentialMovingAverage", (3,), 1, "period", 0, "period is 0"),
+    ("ExponentialMovingAverage", (3,), 1, "count", 4, "count is 4; it must be at most 3"),
+    ("ExponentialMovingAverage", (3,), 1, "count", 2**32 - 1, "count is 4294967295"),
+    ("ExponentialMovingAverage", (3,), 0, "current", 1.0, "running sum must be 0"),
+    ("ExponentialMovingAverage", (3,), 1, "count", 0, "running sum must be 0"),
+    ("AverageTrueRange", (3,), 2, "range.has_previous", 2, "range.has_previous is 2"),
+    ("AverageTrueRange", (3,), 2, "average.period", 0, "average.period is 0"),
+    ("AverageTrueRange", (3,), 2, "average.count", 4, "average.count is 4"),
+    ("AverageTrueRange", (3,), 2, "range.has_previous", 0,
+     "AverageTrueRange checkpoint: nothing may be averaged before the first bar's close"),
+    ("AverageTrueRange", (3,), 0, "average.average", 2.0,
+     "average: the running sum must be 0 before the first value"),
+    ("RelativeStrengthIndex", (3,), 3, "gains.period", 4,
+     "the gains and the losses must be averaged over the same period and count"),
+    ("RelativeStrengthIndex", (3,), 3, "losses.count", 1,
+     "the gains and the losses must be averaged over the same period and count"),
+    ("RelativeStrengthIndex", (3,), 3, "losses.count", 4, "losses.count is 4"),
+    ("RelativeStrengthIndex", (3,), 3, "gains.period", 0, "gains.period is 0"),
+    ("RelativeStrengthIndex", (3,), 3, "has_previous", 2, "has_previous is 2"),
+    ("RelativeStrengthIndex", (3,), 3, "has_previous", 0,
+     "nothing may be averaged or remembered before the first input"),
+    ("RelativeStrengthIndex", (3,), 0, "previous", 5.0,
+     "nothing may be averaged or remembered before the first input"),
+    ("MovingAverageConvergenceDivergence", (3, 6, 2), 0, "fast_average.period", 6,
+     "MovingAverageConvergenceDivergence checkpoint: the fast period must be less than the slow"),
+    ("MovingAverageConvergenceDivergence", (3, 6, 2), 0, "slow_average.period", 2,
+     "the fast period must be less than the slow period"),
+    ("MovingAverageConvergenceDivergence", (3, 6, 2), 0, "signal_average.period", 0,
+     "signal_average.period is 0"),
+    ("MovingAverageConvergenceDivergence", (3, 6, 2), 4, "fast_average.count", 2,
+     "fast average must not have taken inputs the slow one has not passed on"),
+    ("MovingAverageConvergenceDivergence", (3, 6, 2), 5, "signal_average.count", 1,
+     "signal average must not have taken inputs before the slow one is seeded"),
+    ("MovingAverageConvergenceDivergence", (3, 6, 2), 6, "slow_average.count", 7,
+     "slow_average.count is 7"),
+    ("RateOfChange", (3,), 3, "window.count", 4, "count must not pass the period"),
+    ("RateOfChange", (3,), 3, "window.index", 3, "window.index is 3"),
+    ("RateOfChange", (3,), 3, "window.period", 4, "holds 3 values for a period of 4"),
+    ("RateOfChange", (3,), 2, "window.index", 0, "write slot must equal the count"),
+    ("StandardDeviation", (3,), 3, "window.count", 4, "count must not pass the period"),
+    ("StandardDeviation", (3,), 3, "window.period", 0, "window.period is 0"),
+    ("StandardDeviation", (3,), 0, "mean", 1.0, "must be 0 before the first input"),
+    ("StandardDeviation", (3,), 0, "equal_run", 1, "must be 0 before the first input"),
+    ("StandardDeviation", (3,), 3, "equal_run", 0, "the run of equal inputs must count"),
+    ("StandardDeviation", (5,), 2, "equal_run", 3, "the run of equal inputs must count"),
+    ("StandardDeviation", (6,), 8, "since_exact", 6, "slides since the last exact computation"),
+    ("StandardDeviation", (6,), 3, "since_exact", 1, "none while the window fills"),
+]
+
+
+@pytest.mark.parametrize("name,args,inputs,path,value,message", CLASSIC_OUT_OF_RANGE,
+                         ids=[f"{row[0]}-{row[3]}={row[4]}@{row[2]}" for row in CLASSIC_OUT_OF_RANGE])
+def test_classic_field_out_of_range_is_refused(name, args, inputs, path, value, message):
+    data = barworks.state(classic_sample(name, args, inputs))
+    stored_name, fields = decode(data)
+    assert fields[path] != value, "the case must change the field"
+    fields[path] = value
+    with pytest.raises(ValueError) as error:
+        barworks.restore(encode(stored_name, fields))
+    assert str(error.value).startswith(stored_name + " checkpoint: ")
+    assert message in str(error.value), str(error.value)
+
+
+def test_classic_derived_fields_are_recomputed():
+    # The smoothing factor follows the stored period; the standard
+    # deviation's previous input and its count of non-finite inputs follow
+    # the stored window.
+    _, fields = decode(barworks.state(classic.ExponentialMovingAverage(3)))
+    fields["period"] = 5
+    restored = barworks.restore(encode(CLASSIC_PREFIX + "ExponentialMovingAverage", fields))
+    fresh = classic.ExponentialMovingAverage(5)
+    inputs = [1.0, 5.0, 2.0, 8.0, 3.0, 4.0, 9.0]
+    assert [bits(restored.next(x)) for x in inputs] == [bits(fresh.next(x)) for x in inputs]
+
+    deviation = classic.StandardDeviation(3)
+    for x in (1.0, 2.0, math.nan):
+        deviation.next(x)
+    _, fields = decode(barworks.state(deviation))
+    fields["window.values"] = [7.0, 7.0, 7.0]
+    restored = barworks.restore(encode(CLASSIC_PREFIX + "StandardDeviation", fields))
+    # No NaN is left in the window, and the last input reads 7.0: one more
+    # 7.0 makes a run that is not yet the window's length.
+    assert not math.isnan(restored.next(7.0))
+
+
+def test_classic_largest_period_without_a_window_loads():
+    _, fields = decode(barworks.state(classic.RelativeStrengthIndex(2)))
+    fields["gains.period"] = fields["losses.period"] = 2**32 - 1
+    restored = barworks.restore(encode(CLASSIC_PREFIX + "RelativeStrengthIndex", fields))
+    assert restored.period() == 2**32 - 1
+    assert math.isnan(restored.next(1.0)) and math.isnan(restored.next(2.0))
+
+
+@pytest.mark.parametrize("name", list(CLASSIC_ARGS))
+def test_classic_corrupted_bytes_are_refused_or_restored_exactly(name):
+    rng = random.Random(name)
+    data = barworks.state(classic_sample(name, CLASSIC_ARGS[name][-1], inputs=9))
+    for _ in range(300):
+        corrupted = bytearray(data)
+        for _ in range(rng.randint(1, 3)):
+            corrupted[rng.randrange(len(data))] = rng.randrange(256)
+        try:
+            restored = barworks.restore(bytes(corrupted))
+        except ValueError:
+            continue
+        assert barworks.state(restored) == bytes(corrupted)
+
+
+def test_classic_state_of_borrowed_object_is_refused():
+    rate = classic.RateOfChange(2)
+    caught = []
+
+    def dump():
+        with pytest.raises(RuntimeError) as error:
+            pickle.dumps(rate)
+        caught.append(str(error.value))
+
+    rate.next(CallsBack(dump))
+    assert caught == ["Already mutably borrowed"]
+
+
+def test_classic_classes_keep_exactly_their_methods():
+    for name in CLASSIC_ARGS:
+        own = {key for key, value in vars(getattr(classic, name)).items()
+               if callable(value) and not key.startswith("__")}
+        assert own == ({"next", "reset"} if name == "MovingAverageConvergenceDivergence"
+                       else {"next", "reset", "period"}), name

@@ -1,5 +1,6 @@
 // barworks._state: state(obj) and restore(data), the stored form of
-// state.h read from and built into instances of the `_barworks` classes.
+// state.h read from and built into instances of the `_barworks` and
+// `barworks.classic` classes.
 #include "state.h"
 
 #include "../frame.h"
@@ -10,15 +11,17 @@ namespace {
 using checkpoint::Fault;
 using checkpoint::Outcome;
 
-// The `_barworks` class object of each record, looked up once at import:
-// instances are recognised by their exact type and built through it.
+// The class object of each record, looked up once at import from the module
+// that registered it: instances are recognised by their exact type and
+// built through it.
 template <class Record>
 struct KnownClass {
   static inline PyTypeObject* type = nullptr;
 };
 
 template <class... Records>
-bool look_up_classes(PyObject* module, checkpoint::Classes<Records...>) noexcept {
+bool look_up_classes(PyObject* module, const char* module_name,
+                     checkpoint::Classes<Records...>) noexcept {
   return ([&] {
     PyObject* found = PyObject_GetAttrString(module, PythonClass<Records>::kName);
     if (found == nullptr) return false;
@@ -27,8 +30,8 @@ bool look_up_classes(PyObject* module, checkpoint::Classes<Records...>) noexcept
     if (!PyType_Check(found) || reinterpret_cast<PyTypeObject*>(found)->tp_basicsize !=
                                     static_cast<Py_ssize_t>(sizeof(Instance<Records>))) {
       PyErr_Format(PyExc_ImportError,
-                   "barworks._state: _barworks.%s does not have the instance layout of this build",
-                   PythonClass<Records>::kName);
+                   "barworks._state: %s.%s does not have the instance layout of this build",
+                   module_name, PythonClass<Records>::kName);
       Py_DECREF(found);
       return false;
     }
@@ -36,6 +39,16 @@ bool look_up_classes(PyObject* module, checkpoint::Classes<Records...>) noexcept
     KnownClass<Records>::type = reinterpret_cast<PyTypeObject*>(found);
     return true;
   }() && ...);
+}
+
+// Imports `module_name` and looks up the classes of `list` in it.
+template <class List>
+bool look_up_in(const char* module_name, List list) noexcept {
+  PyObject* module = PyImport_ImportModule(module_name);
+  if (module == nullptr) return false;
+  const bool found = look_up_classes(module, module_name, list);
+  Py_DECREF(module);
+  return found;
 }
 
 template <class Record>
@@ -46,7 +59,7 @@ PyObject* dump(PyObject* object) noexcept {
     raise_access_error(object, instance.access, Access::kShared);
     return nullptr;
   }
-  const std::string_view name = PythonClass<Record>::kName;
+  const std::string_view name = checkpoint::kStoredNameView<Record>;
   const std::size_t size = checkpoint::store(instance.payload, name, nullptr);
   PyObject* bytes = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
   if (bytes == nullptr) return nullptr;
@@ -76,7 +89,8 @@ template <class Record>
 PyObject* build(const checkpoint::Header& header) noexcept {
   Record record{};
   Fault fault;
-  switch (checkpoint::load(header.fields, header.size, PythonClass<Record>::kName, record, fault)) {
+  switch (checkpoint::load(header.fields, header.size, checkpoint::kStoredName<Record>, record,
+                           fault)) {
     case Outcome::kLoaded:
       return new_instance(KnownClass<Record>::type, std::move(record));
     case Outcome::kInvalid:
@@ -140,11 +154,10 @@ PyObject* initialise_module() noexcept {
   // Windows built here are freed by `_barworks`, and the other way round:
   // both take them from the interpreter's raw allocator.
   use_interpreter_allocator();
-  PyObject* classes = PyImport_ImportModule("_barworks");
-  if (classes == nullptr) return nullptr;
-  const bool found = look_up_classes(classes, checkpoint::Stored{});
-  Py_DECREF(classes);
-  if (!found) return nullptr;
+  if (!look_up_in("_barworks", checkpoint::ModuleClasses{}) ||
+      !look_up_in("barworks._classic", checkpoint::ClassicClasses{})) {
+    return nullptr;
+  }
   return PyModule_Create(&module_definition);
 }
 

@@ -6,7 +6,9 @@
 // Stored form, version 1. Every integer and double is little-endian.
 //   magic           4 bytes, "BWCK"
 //   format version  2 bytes, unsigned: 1
-//   class name      1 byte length L, then L bytes (the Python class name)
+//   class name      1 byte length L, then L bytes: the Python class name,
+//                   qualified by its module outside _barworks
+//                   ("SimpleMovingAverage", "barworks.classic.RateOfChange")
 //   fields          the class's list in order, embedded records inline:
 //                     number             8 bytes, the double's bits
 //                     choice             1 byte
@@ -30,6 +32,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <tuple>
 #include <type_traits>
@@ -37,6 +40,12 @@
 
 #include "../bar.h"
 #include "../checkpoint.h"
+#include "../classic/average_true_range.h"
+#include "../classic/exponential_moving_average.h"
+#include "../classic/moving_average_convergence_divergence.h"
+#include "../classic/rate_of_change.h"
+#include "../classic/relative_strength_index.h"
+#include "../classic/standard_deviation.h"
 #include "../indicators/average_true_range.h"
 #include "../indicators/exponential_moving_average.h"
 #include "../indicators/maximum.h"
@@ -58,14 +67,62 @@ namespace barworks::checkpoint {
 inline constexpr std::array<unsigned char, 4> kMagic{'B', 'W', 'C', 'K'};
 inline constexpr std::uint16_t kFormatVersion = 1;
 
-// Every class that has a stored form, in registration order.
+// Every class that has a stored form: _barworks's and barworks.classic's,
+// each in its module's registration order.
 template <class... Records>
 struct Classes {};
-using Stored =
+using ModuleClasses =
     Classes<Bar, Signal, AverageTrueRange, ExponentialMovingAverage, Maximum, Minimum,
             MovingAverageConvergenceDivergence, RateOfChange, RelativeStrengthIndex, SharpeRatio,
             SimpleMovingAverage, StandardDeviation, TrueRange, ExponentialMovingAverageCrossover,
             SimpleMovingAverageCrossover>;
+using ClassicClasses =
+    Classes<classic::AverageTrueRange, classic::ExponentialMovingAverage,
+            classic::MovingAverageConvergenceDivergence, classic::RateOfChange,
+            classic::RelativeStrengthIndex, classic::StandardDeviation>;
+
+template <class... First, class... Second>
+Classes<First..., Second...> join(Classes<First...>, Classes<Second...>);
+using Stored = decltype(join(ModuleClasses{}, ClassicClasses{}));
+
+// The name a class is stored under: its Python name, qualified by its module
+// for classes outside _barworks, so that barworks.classic's RateOfChange is
+// never read as _barworks's.
+template <class Record>
+constexpr std::size_t stored_name_length() noexcept {
+  std::size_t length = std::char_traits<char>::length(PythonClass<Record>::kName);
+  if constexpr (requires { PythonClass<Record>::kModule; }) {
+    length += std::char_traits<char>::length(PythonClass<Record>::kModule) + 1;
+  }
+  return length;
+}
+
+template <class Record>
+inline constexpr auto kStoredNameText = [] {
+  std::array<char, stored_name_length<Record>() + 1> text{};
+  std::size_t at = 0;
+  const auto append = [&](const char* part) {
+    while (*part != '\0') text[at++] = *part++;
+  };
+  if constexpr (requires { PythonClass<Record>::kModule; }) {
+    append(PythonClass<Record>::kModule);
+    append(".");
+  }
+  append(PythonClass<Record>::kName);
+  return text;
+}();
+
+// The stored name as text, and its length in the one-byte header field.
+template <class Record>
+inline constexpr const char* kStoredName = kStoredNameText<Record>.data();
+template <class Record>
+inline constexpr std::string_view kStoredNameView{kStoredName<Record>, stored_name_length<Record>()};
+
+template <class... Records>
+constexpr bool names_fit(Classes<Records...>) {
+  return ((stored_name_length<Records>() < 256) && ...);
+}
+static_assert(names_fit(Stored{}), "a stored class name must fit its one-byte length");
 
 template <class... Records>
 constexpr bool all_checkpointed(Classes<Records...>) {
@@ -417,10 +474,11 @@ inline bool read_header(const unsigned char* data, std::size_t size, Header& hea
 }
 
 // The message for a class name that no stored class has. Names are printed
-// only when they are plain identifiers.
+// only when they are plain (dotted) identifiers.
 [[gnu::cold]] inline void refuse_class(std::string_view name, Fault& fault) noexcept {
   const bool printable = !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '.';
   });
   if (printable) {
     std::snprintf(fault.text, sizeof fault.text, "checkpoint of unknown class '%.*s'",
@@ -435,8 +493,8 @@ inline bool read_header(const unsigned char* data, std::size_t size, Header& hea
 // false when no class has that name.
 template <class Visit, class... Records>
 bool visit_class(std::string_view name, Visit&& visit, Classes<Records...>) noexcept {
-  return ((name == PythonClass<Records>::kName ? (visit.template operator()<Records>(), true)
-                                               : false) ||
+  return ((name == kStoredNameView<Records> ? (visit.template operator()<Records>(), true)
+                                            : false) ||
           ...);
 }
 template <class Visit>
@@ -452,7 +510,7 @@ inline Outcome load_and_discard(const unsigned char* data, std::size_t size, Fau
   Outcome outcome = Outcome::kInvalid;
   const bool known = visit_class(header.class_name, [&]<class Record>() {
     Record record{};
-    outcome = load(header.fields, header.size, PythonClass<Record>::kName, record, fault);
+    outcome = load(header.fields, header.size, kStoredName<Record>, record, fault);
   });
   if (!known) refuse_class(header.class_name, fault);
   return outcome;
