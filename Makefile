@@ -10,7 +10,7 @@ DRY_RUN = $(if $(findstring n,$(firstword -$(MAKEFLAGS))),-n)
 RUN = $(SID) $(MAKE) $(DRY_RUN) --no-print-directory -f build.mk BUILD=$(BUILD) \
   DEMO_ARGS="$(DEMO_ARGS)" BENCH_ARGS="$(BENCH_ARGS)" $(MAKEOVERRIDES)
 
-.PHONY: build test demo bench bench-peers check-leaks check-asan soak wheel fuzz check-toolchain clean
+.PHONY: build test demo bench bench-peers check-leaks check-asan soak wheel fuzz fuzz-checkpoint check-toolchain clean
 build test demo bench bench-peers check-leaks check-asan soak wheel:
 	+@$(RUN) $@
 
@@ -21,7 +21,7 @@ check-toolchain:
 
 FUZZ_SECONDS ?= 600
 FUZZ_FLAGS ?=
-fuzz:
+fuzz fuzz-checkpoint:
 	+@$(RUN) $@ FUZZ_SECONDS=$(FUZZ_SECONDS) FUZZ_FLAGS="$(FUZZ_FLAGS)"
 
 clean:

@@ -1,4 +1,5 @@
-"""Streaming technical analysis around the `_barworks` classes: whole arrays
+"""Streaming technical analysis around the `_barworks` and `barworks.classic`
+classes: whole arrays
 through an indicator's own `next`, and a look at the answer for a value that
 is not final yet."""
 
@@ -25,8 +26,11 @@ from _barworks import (
     TrueRange,
 )
 
+from . import classic
+from .checkpoint import restore as restore, state as state
+
 __version__: str
-__all__ = ["feed", "feed_bars", "lookback", "peek", "peek_bar"]
+__all__ = ["feed", "feed_bars", "lookback", "peek", "peek_bar", "restore", "state"]
 
 _Number: TypeAlias = SupportsFloat | SupportsIndex
 # A one-dimensional float64 buffer (numpy array, array('d'), memoryview,
@@ -42,9 +46,14 @@ _ValueIndicator: TypeAlias = (
     | SharpeRatio
     | SimpleMovingAverage
     | StandardDeviation
+    | classic.ExponentialMovingAverage
+    | classic.RateOfChange
+    | classic.RelativeStrengthIndex
+    | classic.StandardDeviation
 )
+_Triples: TypeAlias = MovingAverageConvergenceDivergence | classic.MovingAverageConvergenceDivergence
 _Strategy: TypeAlias = ExponentialMovingAverageCrossover | SimpleMovingAverageCrossover
-_BarIndicator: TypeAlias = AverageTrueRange | TrueRange
+_BarIndicator: TypeAlias = AverageTrueRange | TrueRange | classic.AverageTrueRange
 _Warmup: TypeAlias = Literal["value", "nan"]
 
 class _SeriesLike(Protocol):
@@ -57,7 +66,7 @@ class _SeriesLike(Protocol):
 
 @overload
 def feed(
-    indicator: _ValueIndicator | MovingAverageConvergenceDivergence | _Strategy,
+    indicator: _ValueIndicator | _Triples | _Strategy,
     values: _SeriesLike,
     *,
     warmup: _Warmup = "value",
@@ -67,7 +76,8 @@ def feed(
     Answers a new array with one row per value: float64 of shape (n,); of
     shape (n, 3) (macd, signal, histogram) for
     MovingAverageConvergenceDivergence; int8 codes 0 BUY, 1 SELL, 2 HOLD for
-    the strategies. The answers and the object's state afterwards are those
+    the strategies; the barworks.classic classes alike. The answers and the
+    object's state afterwards are those
     of a loop of `next` bit for bit (a NaN's sign bit aside), so streaming
     can go on with the same object.
 
@@ -81,20 +91,22 @@ def feed(
     where the object counts them (the windowed classes; Minimum and Maximum
     by their slots no longer holding the fill value), and as a full warm-up
     for an object that has started where it keeps no count (the exponential
-    averages, MACD, the true ranges). The strategies refuse warmup="nan":
+    averages, MACD, the true ranges; the classic classes count exactly). The
+    strategies refuse warmup="nan":
     int8 codes have no NaN.
 
     The object is held exclusively for the run (a concurrent `next` raises
     RuntimeError "Already borrowed"); the interpreter lock is released while
     a long run computes. Raises TypeError for an object that is not a
-    `_barworks` indicator or strategy, one whose record was never built, a
+    `_barworks` or `barworks.classic` indicator or strategy, one whose record
+    was never built, a
     bar-fed class, a buffer that is not float64, or an item that does not
     convert; ValueError for a buffer that is not one-dimensional or an
     unknown warmup. A refused call leaves the object untouched.
     """
 @overload
 def feed(
-    indicator: MovingAverageConvergenceDivergence, values: _Values, *, warmup: _Warmup = "value"
+    indicator: _Triples, values: _Values, *, warmup: _Warmup = "value"
 ) -> npt.NDArray[np.float64]: ...
 @overload
 def feed(indicator: _Strategy, values: _Values, *, warmup: Literal["value"] = "value") -> npt.NDArray[np.int8]: ...
@@ -103,7 +115,7 @@ def feed(indicator: _ValueIndicator, values: _Values, *, warmup: _Warmup = "valu
 
 @overload
 def feed_bars(indicator: _BarIndicator, bars: Sequence[Bar], /, *, warmup: _Warmup = "value") -> npt.NDArray[np.float64]:
-    """`feed` for TrueRange and AverageTrueRange: a sequence of Bar, or the
+    """`feed` for TrueRange and the AverageTrueRange classes: a sequence of Bar, or the
     high, low and close columns (equal lengths, else ValueError). Only those
     three prices of a bar enter the true range."""
 @overload
@@ -116,7 +128,7 @@ def feed_bars(
 ) -> Any: ...
 
 @overload
-def peek(indicator: MovingAverageConvergenceDivergence, value: _Number) -> tuple[float, float, float]:
+def peek(indicator: _Triples, value: _Number) -> tuple[float, float, float]:
     """The answer `indicator.next(value)` would give, leaving the indicator
     exactly as it was: for a bar that is still forming. Takes the object
     exclusively, as `next` does; costs one step."""
@@ -126,9 +138,9 @@ def peek(indicator: _Strategy, value: _Number) -> Signal: ...
 def peek(indicator: _ValueIndicator, value: _Number) -> float: ...
 
 def peek_bar(indicator: _BarIndicator, bar: Bar) -> float:
-    """`peek` for TrueRange and AverageTrueRange."""
+    """`peek` for TrueRange and the AverageTrueRange classes."""
 
-def lookback(indicator: _ValueIndicator | MovingAverageConvergenceDivergence | _Strategy | _BarIndicator, /) -> int:
+def lookback(indicator: _ValueIndicator | _Triples | _Strategy | _BarIndicator, /) -> int:
     """The count of leading answers that rest on less than a full window,
     counted as batch libraries (TA-Lib) count them for the same lengths;
     what warmup="nan" blanks on a fresh object.
@@ -140,4 +152,11 @@ def lookback(indicator: _ValueIndicator | MovingAverageConvergenceDivergence | _
     MovingAverageConvergenceDivergence (long, short, signal):
     max(long, short) - 1 + signal - 1, 33 for (26, 12, 9). TrueRange: 1.
     AverageTrueRange (n): n. The crossovers (short, long): long - 1.
+
+    The barworks.classic classes answer NaN through exactly these counts
+    themselves, so warmup="nan" changes none of their answers:
+    RelativeStrengthIndex, RateOfChange, AverageTrueRange (n): n;
+    ExponentialMovingAverage, StandardDeviation (n): n - 1;
+    MovingAverageConvergenceDivergence (fast, slow, signal):
+    slow - 1 + signal - 1, 33 for (12, 26, 9).
     """

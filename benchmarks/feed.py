@@ -7,7 +7,8 @@ machine's load.
 Each time is the best of several rounds. TA-Lib is only used here (from the
 benchmark's virtual environment); where its definition differs from the
 class's (RSI and ATR with Wilder's smoothing, ROC as ROCP), the cost is
-compared anyway.
+compared anyway. The barworks.classic classes ("classic.<Class>" below) share
+TA-Lib's definitions and are compared with the same functions.
 """
 
 import argparse
@@ -23,6 +24,7 @@ import numpy as np
 
 import _barworks as bw
 import barworks
+from barworks import classic
 
 try:
     import talib
@@ -46,9 +48,22 @@ CASES = [
     ("SharpeRatio", (20, 0.0001), "float", None, ("ns", 10.0)),
     ("SimpleMovingAverageCrossover", (5, 20), "float", None, ("ns", 10.0)),
     ("ExponentialMovingAverageCrossover", (5, 20), "float", None, ("ns", 10.0)),
+    ("classic.RelativeStrengthIndex", (14,), "float", lambda x: talib.RSI(x, 14), ("talib", 1.5)),
+    ("classic.AverageTrueRange", (14,), "bar", lambda h, l, c: talib.ATR(h, l, c, 14), ("talib", 1.5)),
+    ("classic.ExponentialMovingAverage", (20,), "float", lambda x: talib.EMA(x, 20), ("talib", 1.5)),
+    ("classic.MovingAverageConvergenceDivergence", (12, 26, 9), "float",
+     lambda x: talib.MACD(x, 12, 26, 9), ("talib", 1.5)),
+    ("classic.RateOfChange", (20,), "float", lambda x: talib.ROC(x, 20), ("talib", 1.5)),
+    ("classic.StandardDeviation", (20,), "float", lambda x: talib.STDDEV(x, 20, 1.0), ("talib", 1.5)),
 ]
 LOOP_SPEEDUP = 10.0
 THREAD_RATIO = 0.6
+
+
+def make(name, arguments):
+    """An object of `name`, a _barworks class or "classic.<Class>"."""
+    module, _, cls = name.rpartition(".")
+    return getattr(classic if module else bw, cls)(*arguments)
 
 
 def prices(count, seed=1):
@@ -68,7 +83,7 @@ def best_ns(run, count, rounds):
 
 
 def feed_call(name, arguments, kind, columns):
-    obj = getattr(bw, name)(*arguments)
+    obj = make(name, arguments)
     if kind == "bar":
         close, high, low = columns
         return lambda: barworks.feed_bars(obj, high, low, close)
@@ -77,7 +92,7 @@ def feed_call(name, arguments, kind, columns):
 
 def loop_call(name, arguments, kind, count):
     close, high, low = prices(count)
-    step = getattr(bw, name)(*arguments).next
+    step = make(name, arguments).next
     if kind == "bar":
         inputs = [bw.Bar(c, h, l, c, 1) for c, h, l in zip(close.tolist(), high.tolist(), low.tolist())]
     else:
@@ -117,11 +132,13 @@ def threads_ratio(count, rounds):
 
 CALLGRIND_SCRIPT = """
 import sys, numpy as np, _barworks as bw, barworks
+from barworks import classic
 name, kind, count = sys.argv[1], sys.argv[2], int(sys.argv[3])
 arguments = {arguments}[name]
 close = 100.0 + np.cumsum(np.random.default_rng(1).normal(0.0, 1.0, count))
 high, low = close + 0.5, close - 0.5
-obj = getattr(bw, name)(*arguments)
+module, _, cls = name.rpartition(".")
+obj = getattr(classic if module else bw, cls)(*arguments)
 for size in sorted({{0, count}}):
     if kind == "bar":
         barworks.feed_bars(obj, high[:size], low[:size], close[:size])
@@ -164,7 +181,7 @@ def main():
     columns = prices(args.count)
     print(f"Python {sys.version.split()[0]}, numpy {np.__version__}, "
           f"TA-Lib {getattr(talib, '__version__', 'absent')}; {args.count} values, best of {args.rounds}")
-    print(f"{'class':36} {'feed ns':>8} {'talib ns':>9} {'/talib':>7} {'loop ns':>8} {'speedup':>8} "
+    print(f"{'class':44} {'feed ns':>8} {'talib ns':>9} {'/talib':>7} {'loop ns':>8} {'speedup':>8} "
           f"{'Ir/value':>9}  target")
     misses = 0
     for name, arguments, kind, peer, (target_kind, target) in CASES:
@@ -187,7 +204,7 @@ def main():
             wanted = f"<= {target:g} ns"
         met = met and speedup >= LOOP_SPEEDUP
         misses += not met
-        print(f"{name:36} {feed_ns:8.2f} {talib_ns:9.2f} {ratio:7.2f} {loop_ns:8.1f} {speedup:8.1f} "
+        print(f"{name:44} {feed_ns:8.2f} {talib_ns:9.2f} {ratio:7.2f} {loop_ns:8.1f} {speedup:8.1f} "
               f"{instructions:9.1f}  {wanted}, >= {LOOP_SPEEDUP:g} x loop{'' if met else '  MISSED'}")
 
     alone, together, ratio, overlap = threads_ratio(10 * args.count, max(3, args.rounds // 2))

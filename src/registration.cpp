@@ -86,16 +86,14 @@ void forget_module(ModuleCell& cell) noexcept {
   cell.interpreter.store(-1);
 }
 
-PyObject* import_class(const char* module_name, const char* class_name,
-                       Py_ssize_t instance_size) noexcept {
-  PyObject* module = PyImport_ImportModule(module_name);
-  if (module == nullptr) return nullptr;
+PyObject* find_class(PyObject* module, const char* module_name, const char* class_name,
+                     Py_ssize_t instance_size) noexcept {
   PyObject* type = PyObject_GetAttrString(module, class_name);
-  Py_DECREF(module);
   if (type == nullptr) return nullptr;
   if (!PyType_Check(type) ||
       reinterpret_cast<PyTypeObject*>(type)->tp_basicsize != instance_size) {
-    PyErr_Format(PyExc_ImportError, "%s.%s is not the class this module was built against",
+    PyErr_Format(PyExc_ImportError,
+                 "%s.%s does not have the instance layout this module was built for",
                  module_name, class_name);
     Py_DECREF(type);
     return nullptr;

@@ -53,26 +53,37 @@ PyObject* initialise_module(PyModuleDef& definition, ModuleCell& cell,
 // Forgets what initialise_module and registration keep for one interpreter.
 void forget_module(ModuleCell& cell) noexcept;
 
-// The class `class_name` of module `module_name`, a new reference, checked
-// to be a type whose instances are `instance_size` bytes; null with an
-// exception set otherwise.
-PyObject* import_class(const char* module_name, const char* class_name,
-                       Py_ssize_t instance_size) noexcept;
+// The class `class_name` of `module` (imported as `module_name`), a new
+// reference, checked to be a type whose instances are `instance_size` bytes;
+// null with an exception set otherwise.
+PyObject* find_class(PyObject* module, const char* module_name, const char* class_name,
+                     Py_ssize_t instance_size) noexcept;
 
-// Makes `Record`'s class the one another module already registered under
-// the record's name: instances made there are then accepted here, read
-// through the same layout. The class must have that layout's size.
+// Makes `Record`'s class the one `module` already registered under the
+// record's name: instances made there are then accepted here and read
+// through the same layout, which must have this build's size (a module from
+// another build is refused, not misread). A class with class attributes has
+// had them made by its own module. Kept for the life of the interpreter.
 template <Described Record>
-bool adopt_class(const char* module_name) noexcept {
-  static_assert(attribute_count<Record>() == 0,
-                "a class with class attributes is made by its own module only");
+bool adopt_class(PyObject* module, const char* module_name) noexcept {
   PyTypeObject*& cell = ClassCell<Record>::type;
   if (cell != nullptr) return true;
-  PyObject* type = import_class(module_name, PythonClass<Record>::kName,
-                                static_cast<Py_ssize_t>(sizeof(Instance<Record>)));
+  PyObject* type = find_class(module, module_name, PythonClass<Record>::kName,
+                              static_cast<Py_ssize_t>(sizeof(Instance<Record>)));
   if (type == nullptr) return false;
-  cell = reinterpret_cast<PyTypeObject*>(type);  // kept for the life of the process
+  cell = reinterpret_cast<PyTypeObject*>(type);
+  ClassCell<Record>::step.completed.store(true, std::memory_order_release);
   return true;
+}
+
+// Imports `module_name` and adopts each class of the list from it.
+template <class... Records>
+bool adopt_classes(const char* module_name, ClassList<Records...>) noexcept {
+  PyObject* module = PyImport_ImportModule(module_name);
+  if (module == nullptr) return false;
+  const bool adopted = (adopt_class<Records>(module, module_name) && ...);
+  Py_DECREF(module);
+  return adopted;
 }
 
 }  // namespace barworks

@@ -7,10 +7,28 @@ import random
 import struct
 
 import _barworks as bw
+from barworks import classic
 from classes import STREAMS
 
-BAR_FED = {row.name for row in STREAMS if row.input == "bar"}
+# The classic classes are named "classic.<Class>" in these tables.
+BAR_FED = {row.name for row in STREAMS if row.input == "bar"} | {"classic.AverageTrueRange"}
 STRATEGIES = {row.name for row in STREAMS if row.result == "signal"}
+GIVES_TRIPLES = ({row.name for row in STREAMS if row.result == "triple"}
+                 | {"classic.MovingAverageConvergenceDivergence"})
+
+# Each classic class with its lookback, and the shortest window besides;
+# StandardDeviation also with windows past the length it always recomputes,
+# so that slides, periodic recomputations and the wrap-around all occur.
+CLASSIC_CONFIGS = [
+    ("classic.AverageTrueRange", (14,)), ("classic.AverageTrueRange", (1,)),
+    ("classic.ExponentialMovingAverage", (20,)), ("classic.ExponentialMovingAverage", (1,)),
+    ("classic.MovingAverageConvergenceDivergence", (12, 26, 9)),
+    ("classic.MovingAverageConvergenceDivergence", (1, 2, 1)),
+    ("classic.RateOfChange", (10,)), ("classic.RateOfChange", (1,)),
+    ("classic.RelativeStrengthIndex", (14,)), ("classic.RelativeStrengthIndex", (1,)),
+    ("classic.StandardDeviation", (20,)), ("classic.StandardDeviation", (1,)),
+    ("classic.StandardDeviation", (4,)), ("classic.StandardDeviation", (5,)),
+]
 
 # Every streamed class with the table's arguments, plus the shortest and
 # some longer windows, where warm-up and wrap-around differ.
@@ -25,14 +43,15 @@ CONFIGS = [(row.name, row.sample) for row in STREAMS] + [
     ("MovingAverageConvergenceDivergence", (3, 5, 2)),
     ("AverageTrueRange", (1,)),
     ("SimpleMovingAverageCrossover", (3, 20)),
-]
+] + CLASSIC_CONFIGS
 CONFIG_IDS = [f"{name}{arguments}" for name, arguments in CONFIGS]
 
 SPECIALS = [float("nan"), float("inf"), float("-inf"), -0.0, 0.0]
 
 
 def make(name, arguments):
-    return getattr(bw, name)(*arguments)
+    module, _, cls = name.rpartition(".")
+    return getattr(classic if module else bw, cls)(*arguments)
 
 
 def values(rng, count, specials=0.08):
@@ -50,14 +69,14 @@ def values(rng, count, specials=0.08):
     return out
 
 
-def bars(rng, count):
+def bars(rng, count, specials=0.08):
     """Bars whose high, low and close come from such streams."""
-    mids, spreads, closes = values(rng, count), values(rng, count, 0.02), values(rng, count)
+    mids, spreads, closes = values(rng, count, specials), values(rng, count, specials / 4), values(rng, count, specials)
     return [bw.Bar(m, m + abs(s) % 3, m - abs(s) % 2, c, 1) for m, s, c in zip(mids, spreads, closes)]
 
 
-def inputs_for(name, rng, count):
-    return bars(rng, count) if name in BAR_FED else values(rng, count)
+def inputs_for(name, rng, count, specials=0.08):
+    return bars(rng, count, specials) if name in BAR_FED else values(rng, count, specials)
 
 
 def bits(answer):

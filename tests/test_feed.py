@@ -18,8 +18,10 @@ import _barworks as bw
 import barworks
 from batch_streams import (
     BAR_FED,
+    CLASSIC_CONFIGS,
     CONFIG_IDS,
     CONFIGS,
+    GIVES_TRIPLES,
     STRATEGIES,
     array_bits,
     assert_same_state,
@@ -57,9 +59,9 @@ def test_bar_columns_equal_bar_records():
     rng = random.Random(5)
     chunk = inputs_for("AverageTrueRange", rng, 300)
     columns = [np.array([getattr(bar, side)() for bar in chunk]) for side in ("high", "low", "close")]
-    for name in BAR_FED:
-        obj, twin = make(name, (4,) if name == "AverageTrueRange" else ()), None
-        twin = make(name, (4,) if name == "AverageTrueRange" else ())
+    for name in sorted(BAR_FED):
+        arguments = () if name == "TrueRange" else (4,)
+        obj, twin = make(name, arguments), make(name, arguments)
         assert array_bits(barworks.feed_bars(obj, *columns)) == loop(twin, chunk)
         assert_same_state(obj, twin, name)
 
@@ -122,7 +124,7 @@ def test_pandas_series_in_series_out():
 def test_empty_input_gives_an_empty_answer(name, arguments):
     obj, twin = make(name, arguments), make(name, arguments)
     answers = barworks.feed_bars(obj, []) if name in BAR_FED else barworks.feed(obj, [])
-    assert answers.shape == ((0, 3) if name == "MovingAverageConvergenceDivergence" else (0,))
+    assert answers.shape == ((0, 3) if name in GIVES_TRIPLES else (0,))
     assert_same_state(obj, twin, name)
 
 
@@ -138,6 +140,11 @@ LOOKBACKS = [
     ("SharpeRatio", (5, 0.0), 4), ("SharpeRatio", (1, 0.0), 1),
     ("TrueRange", (), 1), ("AverageTrueRange", (14,), 14),
     ("SimpleMovingAverageCrossover", (5, 20), 19), ("ExponentialMovingAverageCrossover", (5, 20), 19),
+    ("classic.RelativeStrengthIndex", (14,), 14), ("classic.AverageTrueRange", (14,), 14),
+    ("classic.ExponentialMovingAverage", (20,), 19), ("classic.RateOfChange", (10,), 10),
+    ("classic.MovingAverageConvergenceDivergence", (12, 26, 9), 33),
+    ("classic.MovingAverageConvergenceDivergence", (1, 2, 1), 1),
+    ("classic.StandardDeviation", (20,), 19), ("classic.StandardDeviation", (1,), 0),
 ]
 
 
@@ -162,15 +169,48 @@ def test_warmup_nan_blanks_the_lookback_only(name, arguments):
 @pytest.mark.parametrize("name, arguments", [
     ("SimpleMovingAverage", (6,)), ("StandardDeviation", (6,)), ("RelativeStrengthIndex", (6,)),
     ("RateOfChange", (6,)), ("SharpeRatio", (6, 0.0)), ("Minimum", (6,)), ("Maximum", (6,)),
+    ("classic.RelativeStrengthIndex", (6,)), ("classic.AverageTrueRange", (6,)),
+    ("classic.ExponentialMovingAverage", (6,)), ("classic.RateOfChange", (6,)),
+    ("classic.StandardDeviation", (6,)), ("classic.MovingAverageConvergenceDivergence", (2, 4, 3)),
 ])
 def test_warmup_nan_counts_across_chunks(name, arguments):
     chunk = [float(x) for x in range(1, 21)]
+    if name in BAR_FED:
+        chunk = [bw.Bar(x, x + 1.0, x - 1.0, x, 1) for x in chunk]
     whole = feed(make(name, arguments), name, chunk, warmup="nan")
     obj = make(name, arguments)
     pieces = [feed(obj, name, chunk[a:b], warmup="nan") for a, b in ((0, 2), (2, 3), (3, 20))]
     assert array_bits(np.concatenate(pieces)) == array_bits(whole)
     obj.reset()
     assert array_bits(feed(obj, name, chunk, warmup="nan")) == array_bits(whole)
+
+
+CLASSIC_IDS = [f"{name}{arguments}" for name, arguments in CLASSIC_CONFIGS]
+
+
+@pytest.mark.parametrize("name, arguments", CLASSIC_CONFIGS, ids=CLASSIC_IDS)
+def test_classic_lookback_is_the_count_of_leading_nans(name, arguments):
+    # Finite inputs only: the classic classes also skip leading NaN inputs.
+    rng = random.Random(4)
+    stream = inputs_for(name, rng, 80, specials=0.0)
+    answers = loop(make(name, arguments), stream)
+    leading = next(i for i, answer in enumerate(answers) if "nan" not in (answer if isinstance(answer, tuple) else (answer,)))
+    assert leading == barworks.lookback(make(name, arguments))
+
+
+@pytest.mark.parametrize("name, arguments", CLASSIC_CONFIGS, ids=CLASSIC_IDS)
+def test_classic_warmup_nan_changes_nothing(name, arguments):
+    # The classic classes answer NaN through their lookback themselves, so
+    # blanking, chunk after chunk and across resets, never hides a number.
+    rng = random.Random(CLASSIC_CONFIGS.index((name, arguments)) + 50)
+    obj, twin = make(name, arguments), make(name, arguments)
+    for _ in range(10):
+        chunk = inputs_for(name, rng, rng.choice([1, 3, 8, 30]), specials=rng.choice([0.0, 0.3]))
+        assert array_bits(feed(obj, name, chunk, warmup="nan")) == loop(twin, chunk)
+        if rng.random() < 0.4:
+            obj.reset()
+            twin.reset()
+    assert_same_state(obj, twin, name)
 
 
 def test_warmup_nan_treats_a_started_average_as_warm():
@@ -236,7 +276,7 @@ def test_refused_inputs_leave_the_object_untouched(call, error, message):
 @pytest.mark.parametrize("not_an_indicator", [None, 3.0, bw.Bar(1.0, 2.0, 0.5, 1.5, 1), bw.Signal.BUY, np.zeros(3)])
 def test_only_barworks_indicators_are_taken(function, not_an_indicator):
     arguments = {"feed": ([1.0],), "feed_bars": ([],), "peek": (1.0,), "peek_bar": (bw.Bar(1, 2, 0, 1, 1),), "lookback": ()}
-    with pytest.raises(TypeError, match="argument 'indicator': expected a _barworks indicator or strategy, not '"):
+    with pytest.raises(TypeError, match="argument 'indicator': expected a _barworks or barworks.classic indicator or strategy, not '"):
         getattr(barworks, function)(not_an_indicator, *arguments[function])
 
 
@@ -249,8 +289,8 @@ def test_strategies_refuse_nan_warmup(name):
 
 
 NEVER_BUILT = """
-import _barworks, barworks
-cls = _barworks.{name}
+import _barworks, barworks, barworks.classic
+cls = {name}
 cls.__new__ = staticmethod(lambda cls, *a: object.__new__(cls))
 obj = cls()
 for call in (lambda: barworks.feed(obj, [1.0, 2.0]), lambda: barworks.peek(obj, 1.0),
@@ -264,7 +304,9 @@ for call in (lambda: barworks.feed(obj, [1.0, 2.0]), lambda: barworks.peek(obj, 
 """
 
 
-@pytest.mark.parametrize("name", ["SimpleMovingAverage", "Minimum", "ExponentialMovingAverage"])
+@pytest.mark.parametrize("name", ["_barworks.SimpleMovingAverage", "_barworks.Minimum",
+                                  "_barworks.ExponentialMovingAverage", "barworks.classic.StandardDeviation",
+                                  "barworks.classic.ExponentialMovingAverage"])
 def test_a_never_built_instance_is_refused(name):
     # In a child: the class's __new__ is replaced for good there.
     done = subprocess.run([sys.executable, "-P", "-c", NEVER_BUILT.format(name=name)],

@@ -76,3 +76,21 @@ def test_peek_bar_refuses_what_is_not_a_bar():
     with pytest.raises(TypeError, match="argument 'bar': 'float' object cannot be converted to 'Bar'"):
         barworks.peek_bar(obj, 1.0)
     assert_same_state(obj, twin, "AverageTrueRange")
+
+
+@pytest.mark.parametrize("period", [5, 8, 20])
+def test_classic_deviation_peeks_through_its_exact_recomputations(period):
+    # A small spread on a high level with jumps that leave the window: the
+    # steps that recompute from the whole window (every `period` slides, and
+    # when the spread collapses) must leave it as they found it after a peek.
+    rng = random.Random(period)
+    stream = []
+    for _ in range(400):
+        level = 1e8 + (1e4 if rng.random() < 0.05 else 0.0)
+        stream.append(level + rng.choice([rng.gauss(0.0, 1e-3), 0.0]))
+    obj, twin = make("classic.StandardDeviation", (period,)), make("classic.StandardDeviation", (period,))
+    for x in stream:
+        peek(obj, "classic.StandardDeviation", rng.choice(stream))
+        peeked = peek(obj, "classic.StandardDeviation", x)
+        assert bits(peeked) == bits(twin.next(x)) == bits(obj.next(x))
+    assert_same_state(obj, twin, "classic.StandardDeviation")

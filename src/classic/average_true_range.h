@@ -39,4 +39,15 @@ struct PythonClass<classic::AverageTrueRange> : ClassicPeriodIndicator<classic::
   static constexpr const char* kName = "AverageTrueRange";
 };
 
+// The first bar only supplies a close, so nothing is averaged before one.
+template <>
+struct Checkpoint<classic::AverageTrueRange> {
+  using R = classic::AverageTrueRange;
+  static constexpr auto kFields = std::tuple{
+      part<&R::range>("range"), part<&R::average>("average"),
+      rule<R>([](const R& r) noexcept { return r.range.has_previous || r.average.count == 0; },
+              "nothing may be averaged before the first bar's close")};
+};
+static_assert(checkpoint_layout::lists_every_member<classic::AverageTrueRange>());
+
 }  // namespace barworks

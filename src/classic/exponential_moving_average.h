@@ -28,6 +28,9 @@ struct ExponentialMovingAverage {
   // True once the seed has been taken.
   bool ready() const noexcept { return count == period; }
   std::uint32_t taken() const noexcept { return count; }
+  // 2 / (period + 1), widened first so that the largest period does not
+  // wrap to 0.
+  double smoothing() const noexcept { return 2.0 / (static_cast<double>(period) + 1.0); }
 };
 
 }  // namespace barworks::classic
@@ -39,5 +42,18 @@ struct PythonClass<classic::ExponentialMovingAverage>
     : ClassicPeriodIndicator<classic::ExponentialMovingAverage> {
   static constexpr const char* kName = "ExponentialMovingAverage";
 };
+
+// The smoothing factor follows from the period and is recomputed on load.
+// Before the first input the running sum is exactly 0.
+template <>
+struct Checkpoint<classic::ExponentialMovingAverage> {
+  using R = classic::ExponentialMovingAverage;
+  static constexpr auto kFields = std::tuple{
+      period<&R::period>("period", 0), derived<&R::alpha, &R::smoothing>(),
+      number<&R::current>("current"), below<&R::count, &R::period>("count", 1),
+      rule<R>([](const R& r) noexcept { return r.count != 0 || r.current == 0.0; },
+              "the running sum must be 0 before the first input")};
+};
+static_assert(checkpoint_layout::lists_every_member<classic::ExponentialMovingAverage>());
 
 }  // namespace barworks

@@ -4,6 +4,7 @@
 
 #include <limits>
 
+#include "../checkpoint.h"
 #include "../describe.h"
 
 namespace barworks::classic {

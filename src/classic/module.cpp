@@ -34,7 +34,7 @@ using Registered =
               classic::RelativeStrengthIndex, classic::StandardDeviation>;
 
 bool register_all(PyObject* module) noexcept {
-  return adopt_class<Bar>("_barworks") && register_classes(module, Registered{});
+  return adopt_classes("_barworks", ClassList<Bar>{}) && register_classes(module, Registered{});
 }
 
 void forget_interpreter() noexcept {

@@ -51,4 +51,29 @@ struct PythonClass<classic::MovingAverageConvergenceDivergence> {
                  method<&R::reset>("reset", Access::kExclusive)};
 };
 
+// The fast average is fed only once the slow one has taken more than
+// slow_period - fast_period inputs, one input for each the slow one takes
+// after that, and the signal average only once the slow one is seeded: the
+// counts of a stored MACD must be ones that feeding can reach.
+template <>
+struct Checkpoint<classic::MovingAverageConvergenceDivergence> {
+  using R = classic::MovingAverageConvergenceDivergence;
+  static constexpr auto kFields = std::tuple{
+      part<&R::fast_average>("fast_average"), part<&R::slow_average>("slow_average"),
+      part<&R::signal_average>("signal_average"),
+      rule<R>([](const R& r) noexcept { return r.fast_average.period < r.slow_average.period; },
+              "the fast period must be less than the slow period"),
+      rule<R>(
+          [](const R& r) noexcept {
+            const std::uint32_t delay = r.slow_average.period - r.fast_average.period;
+            return r.fast_average.count == 0 ||
+                   std::uint64_t{r.fast_average.count} + delay <= r.slow_average.count;
+          },
+          "the fast average must not have taken inputs the slow one has not passed on"),
+      rule<R>([](const R& r) noexcept { return r.signal_average.count == 0 || r.slow_average.ready(); },
+              "the signal average must not have taken inputs before the slow one is seeded")};
+};
+static_assert(
+    checkpoint_layout::lists_every_member<classic::MovingAverageConvergenceDivergence>());
+
 }  // namespace barworks

@@ -34,4 +34,14 @@ struct PythonClass<classic::RateOfChange> : ClassicPeriodIndicator<classic::Rate
   static constexpr const char* kName = "RateOfChange";
 };
 
+template <>
+struct Checkpoint<classic::RateOfChange> {
+  using R = classic::RateOfChange;
+  static constexpr auto kFields = std::tuple{
+      part<&R::window>("window"),
+      rule<R>([](const R& r) noexcept { return count_within_period(r.window); },
+              "the count must not pass the period")};
+};
+static_assert(checkpoint_layout::lists_every_member<classic::RateOfChange>());
+
 }  // namespace barworks

@@ -40,4 +40,25 @@ struct PythonClass<classic::RelativeStrengthIndex>
   static constexpr const char* kName = "RelativeStrengthIndex";
 };
 
+// Gains and losses are averaged in step; before the first number there is
+// no previous input (it reads 0) and nothing has been averaged.
+template <>
+struct Checkpoint<classic::RelativeStrengthIndex> {
+  using R = classic::RelativeStrengthIndex;
+  static constexpr auto kFields = std::tuple{
+      part<&R::gains>("gains"), part<&R::losses>("losses"), number<&R::previous>("previous"),
+      choice<&R::has_previous>("has_previous", 1),
+      rule<R>(
+          [](const R& r) noexcept {
+            return r.gains.period == r.losses.period && r.gains.count == r.losses.count;
+          },
+          "the gains and the losses must be averaged over the same period and count"),
+      rule<R>(
+          [](const R& r) noexcept {
+            return r.has_previous || (r.gains.count == 0 && r.previous == 0.0);
+          },
+          "nothing may be averaged or remembered before the first input")};
+};
+static_assert(checkpoint_layout::lists_every_member<classic::RelativeStrengthIndex>());
+
 }  // namespace barworks

@@ -80,6 +80,17 @@ void StandardDeviation::recompute() noexcept {
   since_exact = 0;
 }
 
+double StandardDeviation::latest() const noexcept {
+  if (window.count == 0 || window.values.size() == 0) return 0.0;
+  return window.values[window.index == 0 ? window.period - 1 : window.index - 1];
+}
+
+std::uint32_t StandardDeviation::count_nonfinite() const noexcept {
+  std::uint32_t found = 0;
+  for (const double value : window.values) found += !std::isfinite(value);
+  return found;
+}
+
 void StandardDeviation::reset() noexcept {
   window.clear();
   mean = 0.0;

@@ -35,6 +35,10 @@ struct StandardDeviation {
   double update(double x) noexcept;
   void reset() noexcept;
   std::uint32_t length() const noexcept { return window.period; }
+  // What `last` and `nonfinite` hold, recomputed from the window. A window
+  // not allocated yet (a checkpoint being checked) reads as empty.
+  double latest() const noexcept;
+  std::uint32_t count_nonfinite() const noexcept;
 
  private:
   void recompute() noexcept;
@@ -48,5 +52,41 @@ template <>
 struct PythonClass<classic::StandardDeviation> : ClassicPeriodIndicator<classic::StandardDeviation> {
   static constexpr const char* kName = "StandardDeviation";
 };
+
+// The previous input and the count of non-finite inputs follow from the
+// window and are recomputed on load. The sliding sums are stored as they
+// are: an exact recomputation would round differently. Before the first
+// input everything is 0; while the window fills nothing has slid.
+template <>
+struct Checkpoint<classic::StandardDeviation> {
+  using R = classic::StandardDeviation;
+  static constexpr auto kFields = std::tuple{
+      part<&R::window>("window"), number<&R::mean>("mean"), number<&R::squares>("squares"),
+      number<&R::peak>("peak"), derived<&R::last, &R::latest>(), tally<&R::equal_run>("equal_run"),
+      derived<&R::nonfinite, &R::count_nonfinite>(), tally<&R::since_exact>("since_exact"),
+      rule<R>([](const R& r) noexcept { return count_within_period(r.window); },
+              "the count must not pass the period"),
+      rule<R>(
+          [](const R& r) noexcept {
+            return r.window.count != 0 ||
+                   (r.mean == 0.0 && r.squares == 0.0 && r.peak == 0.0 && r.equal_run == 0);
+          },
+          "the sums and the run of equal inputs must be 0 before the first input"),
+      rule<R>(
+          [](const R& r) noexcept {
+            const bool full = r.window.count == r.window.period;
+            return (r.equal_run != 0 || r.window.count == 0) &&
+                   (full || r.equal_run <= r.window.count);
+          },
+          "the run of equal inputs must count the last input and no input before the window's"),
+      rule<R>(
+          [](const R& r) noexcept {
+            const bool full = r.window.count == r.window.period;
+            return full ? r.since_exact < r.window.period : r.since_exact == 0;
+          },
+          "the slides since the last exact computation must be fewer than the period, and none "
+          "while the window fills")};
+};
+static_assert(checkpoint_layout::lists_every_member<classic::StandardDeviation>());
 
 }  // namespace barworks

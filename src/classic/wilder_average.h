@@ -34,3 +34,20 @@ struct WilderAverage {
 };
 
 }  // namespace barworks::classic
+
+namespace barworks {
+
+// Before its first value the running sum is exactly 0; the count stops at
+// the period, where the seed has been taken.
+template <>
+struct Checkpoint<classic::WilderAverage> {
+  using R = classic::WilderAverage;
+  static constexpr auto kFields = std::tuple{
+      period<&R::period>("period", 0), number<&R::average>("average"),
+      below<&R::count, &R::period>("count", 1),
+      rule<R>([](const R& r) noexcept { return r.count != 0 || r.average == 0.0; },
+              "the running sum must be 0 before the first value")};
+};
+static_assert(checkpoint_layout::lists_every_member<classic::WilderAverage>());
+
+}  // namespace barworks

@@ -1,12 +1,20 @@
-// The _barworks classes the companion works on, and the dispatch from a
-// Python object to its record. An object is recognised by the exact class
-// object _barworks made, adopted once when the companion is imported; its
-// payload is then read through the same Instance<Record> layout.
+// The classes the companion works on, _barworks's and barworks.classic's,
+// and the dispatch from a Python object to its record. An object is
+// recognised by the exact class object its module made, adopted once when
+// the companion is imported; its payload is then read through the same
+// Instance<Record> layout.
 #pragma once
 
 #include "../frame.h"
+#include "../registration.h"
 
 #include "../bar.h"
+#include "../classic/average_true_range.h"
+#include "../classic/exponential_moving_average.h"
+#include "../classic/moving_average_convergence_divergence.h"
+#include "../classic/rate_of_change.h"
+#include "../classic/relative_strength_index.h"
+#include "../classic/standard_deviation.h"
 #include "../indicators/average_true_range.h"
 #include "../indicators/exponential_moving_average.h"
 #include "../indicators/maximum.h"
@@ -25,7 +33,7 @@
 namespace barworks::companion {
 
 template <class... Records>
-struct RecordList {};
+using RecordList = ClassList<Records...>;
 
 // Every class fed through next, in _barworks's registration order.
 using Streamed =
@@ -33,6 +41,18 @@ using Streamed =
                MovingAverageConvergenceDivergence, RateOfChange, RelativeStrengthIndex, SharpeRatio,
                SimpleMovingAverage, StandardDeviation, TrueRange, ExponentialMovingAverageCrossover,
                SimpleMovingAverageCrossover>;
+
+// The classic classes, in barworks._classic's registration order.
+using ClassicStreamed =
+    RecordList<classic::AverageTrueRange, classic::ExponentialMovingAverage,
+               classic::MovingAverageConvergenceDivergence, classic::RateOfChange,
+               classic::RelativeStrengthIndex, classic::StandardDeviation>;
+
+template <class... First, class... Second>
+RecordList<First..., Second...> join(RecordList<First...>, RecordList<Second...>);
+
+// Every class an indicator argument may be: the dispatch's list.
+using Dispatched = decltype(join(Streamed{}, ClassicStreamed{}));
 
 template <class Record>
 concept TakesBars = requires(Record& record, const Bar& bar) { record.update(bar); };
@@ -54,14 +74,14 @@ PyObject* dispatch(PyObject* object, Visitor&& visit, RecordList<Records...>) no
                            : false) ||
                       ...);
   if (!found) [[unlikely]] {
-    refuse_object(object, "indicator", "a _barworks indicator or strategy");
+    refuse_object(object, "indicator", "a _barworks or barworks.classic indicator or strategy");
   }
   return result;
 }
 
 template <class Visitor>
 PyObject* dispatch(PyObject* object, Visitor&& visit) noexcept {
-  return dispatch(object, visit, Streamed{});
+  return dispatch(object, visit, Dispatched{});
 }
 
 // Access to an instance as the frame's methods take it; false with the

@@ -46,6 +46,22 @@ std::uint64_t lookback(const Crossover<Average>& record) noexcept {
   return lookback(record.long_average);
 }
 
+// The classic classes answer NaN for exactly these counts themselves (after
+// any leading NaN inputs, which they skip), so blanking them changes nothing.
+inline std::uint64_t lookback(const classic::RelativeStrengthIndex& record) noexcept {
+  return record.length();
+}
+inline std::uint64_t lookback(const classic::RateOfChange& record) noexcept {
+  return record.length();
+}
+inline std::uint64_t lookback(const classic::AverageTrueRange& record) noexcept {
+  return record.length();
+}
+inline std::uint64_t lookback(const classic::MovingAverageConvergenceDivergence& record) noexcept {
+  return (std::uint64_t{record.slow_average.period} - 1) +
+         (std::uint64_t{record.signal_average.period} - 1);
+}
+
 // ---------------------------------------------------------------------------
 // How many inputs a record has taken since construction or reset, as far as
 // its state tells: exact up to its lookback where it counts them; where it
@@ -94,6 +110,30 @@ std::uint64_t inputs_seen(const Extremum<Order>& record) noexcept {
   return static_cast<std::uint64_t>(
       std::count_if(record.values.begin(), record.values.end(),
                     [&](double value) { return std::bit_cast<std::uint64_t>(value) != fill; }));
+}
+
+// The classic records count what they have taken up to their lookback;
+// skipped leading NaN inputs are not counted, as the records do not count them.
+inline std::uint64_t inputs_seen(const classic::ExponentialMovingAverage& record) noexcept {
+  return record.taken();
+}
+inline std::uint64_t inputs_seen(const classic::StandardDeviation& record) noexcept {
+  return inputs_seen(record.window);
+}
+inline std::uint64_t inputs_seen(const classic::RateOfChange& record) noexcept {
+  return inputs_seen(record.window);
+}
+// The first input (or bar) only supplies the reference for the first change.
+inline std::uint64_t inputs_seen(const classic::RelativeStrengthIndex& record) noexcept {
+  return record.has_previous ? std::uint64_t{record.gains.count} + 1 : 0;
+}
+inline std::uint64_t inputs_seen(const classic::AverageTrueRange& record) noexcept {
+  return record.range.has_previous ? std::uint64_t{record.average.count} + 1 : 0;
+}
+// The slow average counts up to its seed, the signal average from there on.
+inline std::uint64_t inputs_seen(const classic::MovingAverageConvergenceDivergence& record) noexcept {
+  if (!record.slow_average.ready()) return record.slow_average.taken();
+  return std::uint64_t{record.slow_average.period} - 1 + record.signal_average.taken();
 }
 
 // The answers of the coming inputs still inside the warm-up.

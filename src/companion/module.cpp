@@ -2,6 +2,8 @@
 // adoption of _barworks's classes.
 #include "classes.h"
 
+#include "../registration.h"
+
 #include "answers.h"
 #include "batch.h"
 #include "lookback.h"
@@ -10,36 +12,6 @@
 namespace barworks::companion {
 
 namespace {
-
-template <class Record>
-bool adopt(PyObject* module) noexcept {
-  const char* name = PythonClass<Record>::kName;
-  PyObject* type = PyObject_GetAttrString(module, name);
-  if (type == nullptr) return false;
-  // Instances are read in place, so the layout must be the one compiled
-  // here: a _barworks from another build is refused, not misread.
-  if (!PyType_Check(type) ||
-      reinterpret_cast<PyTypeObject*>(type)->tp_basicsize !=
-          static_cast<Py_ssize_t>(sizeof(Instance<Record>))) {
-    PyErr_Format(PyExc_ImportError,
-                 "barworks._native: _barworks.%s does not have the instance layout of this build",
-                 name);
-    Py_DECREF(type);
-    return false;
-  }
-  // Kept for the life of the process, as _barworks keeps its classes.
-  if (ClassCell<Record>::type == nullptr) {
-    ClassCell<Record>::type = reinterpret_cast<PyTypeObject*>(type);
-  } else {
-    Py_DECREF(type);
-  }
-  return true;
-}
-
-template <class... Records>
-bool adopt_all(PyObject* module, RecordList<Records...>) noexcept {
-  return (adopt<Records>(module) && ...);
-}
 
 PyMethodDef functions[] = {
     {"feed", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&feed)),
@@ -89,9 +61,12 @@ void forget_all(RecordList<Records...>) noexcept {
 // What this module keeps belongs to one interpreter's lifetime; an embedding
 // program that finalises it and starts another must have this module adopt
 // the new classes. Runs at the end of finalisation, without the C API.
+bool forget_registered = false;
+
 void forget_interpreter() noexcept {
+  forget_registered = false;
   forget_all(RecordList<Bar, Signal>{});
-  forget_all(Streamed{});
+  forget_all(Dispatched{});
   forget_numpy();
   forget_interpreter_objects();
 }
@@ -99,19 +74,15 @@ void forget_interpreter() noexcept {
 PyObject* initialise_module() noexcept {
   // _barworks binds itself to the first interpreter that imports it and
   // refuses the others; importing it first makes this module do the same.
-  PyObject* classes = PyImport_ImportModule("_barworks");
-  const bool fresh = ClassCell<Bar>::type == nullptr;
-  if (classes == nullptr) return nullptr;
-  const bool adopted = adopt_all(classes, RecordList<Bar, Signal>{}) && adopt_all(classes, Streamed{});
-  Py_DECREF(classes);
+  // The classic classes read _barworks's Bar, so that module comes first.
+  const bool adopted = adopt_classes("_barworks", RecordList<Bar, Signal>{}) &&
+                       adopt_classes("_barworks", Streamed{}) &&
+                       adopt_classes("barworks._classic", ClassicStreamed{});
   if (!adopted) return nullptr;
-  // Signal's class attributes were made by _barworks; results made here are
-  // new instances through the same class.
-  ClassCell<Signal>::step.completed.store(true, std::memory_order_release);
   // Windows this module might make or free come from the same allocator as
   // _barworks's.
   use_interpreter_allocator();
-  if (fresh) (void)Py_AtExit(forget_interpreter);
+  if (!forget_registered) forget_registered = Py_AtExit(forget_interpreter) == 0;
   return PyModule_Create2(&module_definition, PYTHON_API_VERSION);
 }
 

@@ -129,6 +129,50 @@ struct Snapshot<Crossover<Average>> {
   }
 };
 
+// The classic rate of change pushes one value into its window.
+template <>
+struct Snapshot<classic::RateOfChange> {
+  Snapshot<CircularWindow> window;
+  explicit Snapshot(const classic::RateOfChange& record) noexcept : window(record.window) {}
+  void restore(classic::RateOfChange& record) const noexcept { window.restore(record.window); }
+};
+
+// The classic standard deviation writes one window slot and its scalars.
+// Its periodic exact recomputation reads the whole window but writes only
+// the mean, the sums and the counters, so these few fields still cover
+// every step; such a peek costs what that next() would, one pass over the
+// window, and copies none of it.
+template <>
+struct Snapshot<classic::StandardDeviation> {
+  Snapshot<CircularWindow> window;
+  double mean;
+  double squares;
+  double peak;
+  double last;
+  std::uint32_t equal_run;
+  std::uint32_t nonfinite;
+  std::uint32_t since_exact;
+  explicit Snapshot(const classic::StandardDeviation& record) noexcept
+      : window(record.window),
+        mean(record.mean),
+        squares(record.squares),
+        peak(record.peak),
+        last(record.last),
+        equal_run(record.equal_run),
+        nonfinite(record.nonfinite),
+        since_exact(record.since_exact) {}
+  void restore(classic::StandardDeviation& record) const noexcept {
+    window.restore(record.window);
+    record.mean = mean;
+    record.squares = squares;
+    record.peak = peak;
+    record.last = last;
+    record.equal_run = equal_run;
+    record.nonfinite = nonfinite;
+    record.since_exact = since_exact;
+  }
+};
+
 // peek(indicator, value)
 PyObject* peek(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                PyObject* kwnames) noexcept;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "../checkpoint.h"
 #include "../describe.h"
 #include "../error.h"
 #include "../signal.h"
@@ -18,9 +19,15 @@ inline constexpr Error kShortNotBelowLong{ErrorKind::kValue,
 // HOLD when they are equal or the gap is NaN (both strict tests fail). The
 // answer is a level, not the moment of crossing.
 inline Signal signal_for_gap(double short_minus_long) noexcept {
-  if (short_minus_long > 0.0) return Signal{Signal::Code::kBuy};
-  if (short_minus_long < 0.0) return Signal{Signal::Code::kSell};
-  return Signal{Signal::Code::kHold};
+  static_assert(static_cast<int>(Signal::Code::kBuy) == 0 &&
+                static_cast<int>(Signal::Code::kSell) == 1 &&
+                static_cast<int>(Signal::Code::kHold) == 2);
+  // Computed from both comparisons rather than branched on: the sign of the
+  // gap flips unpredictably on market data. HOLD (2) less 2 when above
+  // gives BUY (0), less 1 when below gives SELL (1).
+  const int above = short_minus_long > 0.0;
+  const int below = short_minus_long < 0.0;
+  return Signal{static_cast<Signal::Code>(2 - 2 * above - below)};
 }
 
 template <class Average>
@@ -60,6 +67,15 @@ struct CrossoverStrategy {
   static constexpr auto kMethods =
       std::tuple{method<&Record::update>("next", Access::kExclusive, "input"),
                  method<&Record::reset>("reset", Access::kExclusive)};
+};
+
+template <class Average>
+struct Checkpoint<Crossover<Average>> {
+  using R = Crossover<Average>;
+  static constexpr auto kFields = std::tuple{
+      part<&R::short_average>("short_average"), part<&R::long_average>("long_average"),
+      rule<R>([](const R& r) noexcept { return r.short_average.length() < r.long_average.length(); },
+              "the short period must be less than the long period")};
 };
 
 }  // namespace barworks

@@ -21,3 +21,9 @@ key: Hashable = Signal.BUY  # type: ignore[assignment]
 Signal.BUY < Signal.SELL  # type: ignore[operator]
 state: None = Signal.HOLD  # type: ignore[assignment]
 Signal(0)  # type: ignore[call-arg]
+
+from barworks import classic
+
+classic.MovingAverageConvergenceDivergence(long_period=26)  # type: ignore[call-arg]
+classic_rsi: tuple[float, float, float] = classic.RelativeStrengthIndex(14).next(1.0)  # type: ignore[assignment]
+classic.AverageTrueRange(14).next(1.0)  # type: ignore[arg-type]

@@ -19,3 +19,13 @@ forming_lines: tuple[float, float, float] = barworks.peek(bw.MovingAverageConver
 forming_signal: bw.Signal = barworks.peek(bw.ExponentialMovingAverageCrossover(2, 5), 1.0)
 forming_range: float = barworks.peek_bar(bw.TrueRange(), bw.Bar(1.0, 2.0, 0.5, 1.5, 10))
 warmup: int = barworks.lookback(bw.RelativeStrengthIndex(14))
+
+from barworks import classic
+
+wilder: npt.NDArray[np.float64] = barworks.feed(classic.RelativeStrengthIndex(14), prices, warmup="nan")
+classic_lines: npt.NDArray[np.float64] = barworks.feed(classic.MovingAverageConvergenceDivergence(12, 26, 9), prices)
+classic_ranges: npt.NDArray[np.float64] = barworks.feed_bars(classic.AverageTrueRange(14), prices, prices - 1.0, prices)
+classic_forming: tuple[float, float, float] = barworks.peek(classic.MovingAverageConvergenceDivergence(12, 26, 9), 1.0)
+classic_spread: float = barworks.peek(classic.StandardDeviation(20), 101.5)
+classic_range: float = barworks.peek_bar(classic.AverageTrueRange(14), bw.Bar(1.0, 2.0, 0.5, 1.5, 10))
+classic_warmup: int = barworks.lookback(classic.ExponentialMovingAverage(20))

@@ -1,0 +1,218 @@
+"""Streaming indicators with the definitions that batch libraries and
+charting tools print: Wilder's relative strength index and average true
+range, moving averages seeded with a simple average, rate of change in
+percent, and a population standard deviation that stays exact however long
+the stream.
+
+Each answers NaN until it has seen its lookback (``barworks.lookback`` gives
+it for an object), then a number for every input, as the batch libraries do.
+NaN inputs before the first number are skipped without counting, so a series
+may start with missing values. Calls bind, convert and refuse arguments as
+the ``_barworks`` classes do: TypeError for binding and conversion,
+OverflowError for a period below 0 or above 4294967295, ValueError "Period
+cannot be 0." for a zero period, RuntimeError "Already borrowed" for an
+object used again from inside its own call; a failed call leaves the object
+unchanged.
+"""
+
+from typing import SupportsFloat, SupportsIndex, TypeAlias, final
+
+from _barworks import Bar
+
+# A number as next converts it: a float, an int, or any object with
+# __float__ or __index__.
+_Real: TypeAlias = SupportsFloat | SupportsIndex
+# An unsigned 32-bit count: an int (bool included) or an object with __index__.
+_Count: TypeAlias = SupportsIndex
+
+__all__ = [
+    "AverageTrueRange",
+    "ExponentialMovingAverage",
+    "MovingAverageConvergenceDivergence",
+    "RateOfChange",
+    "RelativeStrengthIndex",
+    "StandardDeviation",
+]
+
+@final
+class AverageTrueRange:
+    """Wilder's average true range.
+
+    A bar's true range is ``max(high - low, |high - p|, |low - p|)`` against
+    the previous close ``p``; the first bar has no previous close and so no
+    true range: it only supplies that close. The average is seeded with the
+    mean of the first ``period`` true ranges, then
+    ``average = (average * (period - 1) + range) / period``.
+
+    Lookback ``period``: NaN for the first ``period`` bars, a number from bar
+    ``period + 1`` on.
+
+    Raises ValueError "Period cannot be 0." for a zero period.
+    """
+
+    def __new__(cls, period: _Count) -> AverageTrueRange: ...
+    def next(self, input: Bar) -> float:
+        """Take one bar and return the average true range, NaN during the lookback.
+
+        Bars before the first whose high, low and close are all numbers are
+        skipped without counting. Later, a NaN price is passed over within
+        the true range (NaN only when ``high - low`` and both gaps are NaN);
+        a NaN true range stays in the average until ``reset``, and an
+        infinite one makes the answers infinite, then NaN. Raises TypeError
+        for an input that is not a ``_barworks.Bar``.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every bar, the previous close included: the object behaves as a new one."""
+
+@final
+class ExponentialMovingAverage:
+    """Exponential moving average with ``alpha = 2 / (period + 1)``, seeded
+    with the simple average of the first ``period`` inputs.
+
+    ``seed = (x1 + ... + xN) / N``, then ``current = (x - current) * alpha + current``.
+
+    Lookback ``period - 1``: NaN for the first ``period - 1`` inputs, then
+    the seed.
+
+    Raises ValueError "Period cannot be 0." for a zero period.
+    """
+
+    def __new__(cls, period: _Count) -> ExponentialMovingAverage: ...
+    def next(self, input: _Real) -> float:
+        """Take one value and return the average, NaN during the lookback.
+
+        NaN inputs before the first number are skipped without counting; a
+        later NaN makes every answer NaN until ``reset``. An infinite input
+        makes the average infinite, and the next input gives NaN (infinity
+        minus infinity) until ``reset``.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class MovingAverageConvergenceDivergence:
+    """MACD line, signal line and histogram from three seeded exponential averages.
+
+    ``macd = fast(x) - slow(x)``, ``signal = signal_average(macd)``,
+    ``histogram = macd - signal``, each average seeded as
+    ``ExponentialMovingAverage``. The fast average starts with input
+    ``slow_period - fast_period + 1``, so that both take their seeds from
+    windows ending at the same input; the signal average takes the MACD line
+    from then on.
+
+    Lookback ``slow_period - 1 + signal_period - 1`` (33 for (12, 26, 9)).
+
+    Raises ValueError "Period cannot be 0." for the first zero period in the
+    order fast, slow, signal, then ValueError "Fast period must be less than
+    slow period." when ``fast_period >= slow_period``.
+    """
+
+    def __new__(
+        cls, fast_period: _Count, slow_period: _Count, signal_period: _Count
+    ) -> MovingAverageConvergenceDivergence: ...
+    def next(self, input: _Real) -> tuple[float, float, float]:
+        """Take one value and return ``(macd, signal, histogram)``, all three
+        NaN during the lookback.
+
+        NaN inputs before the first number are skipped without counting; a
+        later NaN or infinite input makes the answers NaN until ``reset``.
+        """
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class RateOfChange:
+    """Rate of change in percent against the input ``period`` steps back:
+    ``(x / reference - 1) * 100`` (10 to 11 gives 10.0).
+
+    Lookback ``period``: NaN until ``period + 1`` inputs have been seen.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a period of 268435456 or more.
+    """
+
+    def __new__(cls, period: _Count) -> RateOfChange: ...
+    def next(self, input: _Real) -> float:
+        """Take one value and return its change in percent, NaN during the lookback.
+
+        NaN inputs before the first number are skipped without counting;
+        later NaN and infinite inputs give what IEEE arithmetic gives and
+        affect only the answers that read them. A zero reference gives an
+        infinity, or NaN for a zero input (the batch libraries answer 0).
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class RelativeStrengthIndex:
+    """Wilder's relative strength index, 0 to 100.
+
+    Each input after the first gives a change ``c = x - previous``, split
+    into gain ``max(c, 0)`` and loss ``max(-c, 0)``. Both averages are seeded
+    with the plain mean of the first ``period`` gains and losses, then
+    ``average = (average * (period - 1) + value) / period``; the answer is
+    ``100 * gain / (gain + loss)``, or 0.0 when both averages are 0.
+
+    Lookback ``period``: NaN until ``period`` changes have been seen.
+
+    Raises ValueError "Period cannot be 0." for a zero period.
+    """
+
+    def __new__(cls, period: _Count) -> RelativeStrengthIndex: ...
+    def next(self, input: _Real) -> float:
+        """Take one value and return the index, NaN during the lookback.
+
+        NaN inputs before the first number are skipped without counting; a
+        later NaN makes its change NaN, which stays in both averages until
+        ``reset``. An infinite input gives infinite averages and NaN answers.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class StandardDeviation:
+    """Population standard deviation of the last ``period`` inputs,
+    ``sqrt(sum((x - mean) ** 2) / period)``, stable for any length of stream.
+
+    The mean and the sum of squared deviations slide with each input and are
+    recomputed exactly from the window every ``period`` inputs (and at once
+    when the spread collapses), so rounding error does not grow with the
+    stream; a window of equal values answers exactly 0.0.
+
+    Lookback ``period - 1``: NaN until the window is full.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a period of 268435456 or more.
+    """
+
+    def __new__(cls, period: _Count) -> StandardDeviation: ...
+    def next(self, input: _Real) -> float:
+        """Take one value and return the deviation, NaN during the lookback.
+
+        A NaN or infinite input makes the answers NaN while it is in the
+        window; once it has left, the deviation is recomputed from the window
+        and is exact again.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
