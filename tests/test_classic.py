@@ -6,9 +6,11 @@ import os
 import random
 import statistics
 
+import numpy as np
 import pytest
 
 import _barworks
+import barworks
 from _barworks import Bar
 from barworks import classic
 
@@ -25,6 +27,9 @@ CLASSIC = {
     "StandardDeviation": (("period",), (20,), 19, False),
 }
 NAMES = list(CLASSIC)
+# Parameters a caller may omit, with the value each then takes.
+DEFAULTS = {"MovingAverageConvergenceDivergence": {"fast_period": 12, "slow_period": 26,
+                                                   "signal_period": 9}}
 
 
 def make(name):
@@ -279,7 +284,9 @@ def test_class_shape(name):
     parameters = CLASSIC[name][0]
     cls = getattr(classic, name)
     assert (cls.__module__, cls.__name__, cls.__qualname__) == ("barworks.classic", name, name)
-    assert cls.__doc__ == "" and cls.__text_signature__ == "(" + ", ".join(parameters) + ")"
+    defaults = DEFAULTS.get(name, {})
+    shown = [f"{p}={defaults[p]}" if p in defaults else p for p in parameters]
+    assert cls.__doc__ == "" and cls.__text_signature__ == "(" + ", ".join(shown) + ")"
     methods = ("next", "reset") if name == "MovingAverageConvergenceDivergence" else (
         "period", "next", "reset")
     assert [key for key in vars(cls) if not key.startswith("__")] == list(methods)
@@ -298,8 +305,10 @@ def test_binding_errors(name):
     count = len(parameters)
     quoted = [f"'{p}'" for p in parameters]
     listed = quoted[0] if count == 1 else ", ".join(quoted[:-1]) + ", and " + quoted[-1]
-    assert message_of(cls) == (
-        TypeError, f"{new} missing {count} required positional argument{'s' * (count > 1)}: {listed}")
+    if name not in DEFAULTS:
+        assert message_of(cls) == (
+            TypeError,
+            f"{new} missing {count} required positional argument{'s' * (count > 1)}: {listed}")
     assert message_of(cls, *arguments, 1) == (
         TypeError, f"{new} takes {count} positional arguments but {count + 1} were given")
     assert message_of(cls, size=3) == (TypeError, f"{new} got an unexpected keyword argument 'size'")
@@ -332,6 +341,56 @@ def test_binding_errors(name):
 ])
 def test_macd_refuses_bad_periods(arguments, message):
     assert message_of(classic.MovingAverageConvergenceDivergence, *arguments) == (ValueError, message)
+
+
+MACD_PERIODS = [
+    ((), {}, (12, 26, 9)),
+    ((5,), {}, (5, 26, 9)),
+    ((5, 30), {}, (5, 30, 9)),
+    ((), {"signal_period": 4}, (12, 26, 4)),
+    ((), {"slow_period": 40, "fast_period": 3}, (3, 40, 9)),
+    ((8,), {"signal_period": 2}, (8, 26, 2)),
+    ((True,), {}, (1, 26, 9)),  # an integer-like argument converts as before
+]
+
+
+@pytest.mark.parametrize("arguments, keywords, periods", MACD_PERIODS)
+def test_macd_omitted_periods_take_their_defaults(arguments, keywords, periods):
+    cls = classic.MovingAverageConvergenceDivergence
+    values = walk(7, 120)
+    assert barworks.lookback(cls(*arguments, **keywords)) == periods[1] - 1 + periods[2] - 1
+    omitted = np.asarray(barworks.feed(cls(*arguments, **keywords), values))
+    explicit = np.asarray(barworks.feed(cls(*periods), values))
+    assert np.array_equal(omitted, explicit, equal_nan=True)
+
+
+@pytest.mark.parametrize("arguments, keywords, error", [
+    ((12, 26, 9, 1), {}, (TypeError, "MovingAverageConvergenceDivergence.__new__() takes 3 "
+                                     "positional arguments but 4 were given")),
+    ((), {"fast": 3}, (TypeError, "MovingAverageConvergenceDivergence.__new__() got an "
+                                  "unexpected keyword argument 'fast'")),
+    ((3,), {"fast_period": 4}, (TypeError, "MovingAverageConvergenceDivergence.__new__() got "
+                                           "multiple values for argument 'fast_period'")),
+    ((), {"slow_period": 12}, (ValueError, "Fast period must be less than slow period.")),
+    ((30,), {}, (ValueError, "Fast period must be less than slow period.")),
+    ((), {"signal_period": 0}, (ValueError, "Period cannot be 0.")),
+    ((), {"slow_period": -1}, (OverflowError, "can't convert negative int to unsigned")),
+    ((), {"signal_period": None}, (TypeError, "argument 'signal_period': 'NoneType' object cannot "
+                                              "be interpreted as an integer")),
+])
+def test_macd_binding_errors_with_defaults(arguments, keywords, error):
+    assert message_of(classic.MovingAverageConvergenceDivergence, *arguments, **keywords) == error
+
+
+def test_module_macd_keeps_every_period_required():
+    cls = _barworks.MovingAverageConvergenceDivergence
+    assert cls.__text_signature__ == "(long_period, short_period, signal_period)"
+    assert message_of(cls) == (
+        TypeError, "MovingAverageConvergenceDivergence.__new__() missing 3 required positional "
+                   "arguments: 'long_period', 'short_period', and 'signal_period'")
+    assert message_of(cls, 26, 12) == (
+        TypeError, "MovingAverageConvergenceDivergence.__new__() missing 1 required positional "
+                   "argument: 'signal_period'")
 
 
 class Reentrant:

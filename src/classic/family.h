@@ -4,6 +4,7 @@
 
 #include <limits>
 
+#include "../branch_free.h"
 #include "../describe.h"
 
 namespace barworks::classic {
