@@ -171,3 +171,16 @@ fuzz:
 	  $(FUZZ_BUILD)/barworks_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=1024 \
 	  -malloc_limit_mb=$(FUZZ_MALLOC_MB) -close_fd_mask=2 -print_final_stats=1 \
 	  -artifact_prefix=$(FUZZ_BUILD)/findings/ $(FUZZ_FLAGS) $(FUZZ_BUILD)/corpus fuzz/corpus
+
+
+# The checkpoint loader alone (barworks.restore's checks and builds, without
+# the interpreter), seeded with the stored forms in fuzz/checkpoint_corpus:
+# every input is refused with a message or stores back byte for byte.
+.PHONY: fuzz-checkpoint
+fuzz-checkpoint:
+	@$(MAKE) --no-print-directory -f build.mk build BUILD=$(FUZZ_BUILD) CMAKE_FLAGS="$(FUZZ_CMAKE_FLAGS)"
+	@mkdir -p $(FUZZ_BUILD)/checkpoint-corpus $(FUZZ_BUILD)/checkpoint-findings
+	ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  $(FUZZ_BUILD)/barworks_fuzz_checkpoint -max_total_time=$(FUZZ_SECONDS) -max_len=4096 \
+	  -malloc_limit_mb=$(FUZZ_MALLOC_MB) -print_final_stats=1 \
+	  -artifact_prefix=$(FUZZ_BUILD)/checkpoint-findings/ $(FUZZ_BUILD)/checkpoint-corpus fuzz/checkpoint_corpus

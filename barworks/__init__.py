@@ -10,11 +10,12 @@ count of warm-up answers `warmup="nan"` blanks.
 import sys
 
 from ._native import lookback, peek, peek_bar
+from .checkpoint import restore, state
 from . import _native
 
 __version__ = "0.1.0"
 
-__all__ = ["feed", "feed_bars", "lookback", "peek", "peek_bar"]
+__all__ = ["feed", "feed_bars", "lookback", "peek", "peek_bar", "restore", "state"]
 
 # MACD answers three numbers per input; as a pandas object they are columns.
 _MACD_COLUMNS = ("macd", "signal", "histogram")

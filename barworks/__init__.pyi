@@ -27,9 +27,10 @@ from _barworks import (
 )
 
 from . import classic
+from .checkpoint import restore as restore, state as state
 
 __version__: str
-__all__ = ["feed", "feed_bars", "lookback", "peek", "peek_bar"]
+__all__ = ["feed", "feed_bars", "lookback", "peek", "peek_bar", "restore", "state"]
 
 _Number: TypeAlias = SupportsFloat | SupportsIndex
 # A one-dimensional float64 buffer (numpy array, array('d'), memoryview,

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "checkpoint.h"
 #include "describe.h"
 
 namespace barworks {
@@ -39,6 +40,14 @@ struct PythonClass<Bar> {
                  method<&R::low_price>("low", Access::kShared),
                  method<&R::close_price>("close", Access::kShared),
                  method<&R::traded_volume>("volume", Access::kShared)};
+};
+
+template <>
+struct Checkpoint<Bar> {
+  using R = Bar;
+  static constexpr auto kFields =
+      std::tuple{number<&R::open>("open"), number<&R::high>("high"), number<&R::low>("low"),
+                 number<&R::close>("close"), tally<&R::volume>("volume")};
 };
 
 }  // namespace barworks

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "checkpoint.h"
 #include "describe.h"
 
 namespace barworks {
@@ -38,6 +39,11 @@ struct PythonClass<Signal> {
   static constexpr auto kEquality = integer_equality<&R::number>;
   // Every strategy step makes one and the caller usually drops it at once.
   static constexpr std::size_t kFreeList = 16;
+};
+
+template <>
+struct Checkpoint<Signal> {
+  static constexpr auto kFields = std::tuple{choice<&Signal::code>("code", 2)};
 };
 
 }  // namespace barworks

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "checkpoint.h"
 #include "error.h"
 
 namespace barworks {
@@ -17,6 +18,10 @@ struct WindowAllocator {
   void (*release)(void* data) noexcept;
 };
 void use_window_allocator(WindowAllocator allocator) noexcept;
+
+// The first window length Window::allocate refuses: its buffer would pass
+// the largest the module allows (2147483644 bytes).
+inline constexpr std::uint32_t kWindowLimit = 268435456;
 
 // An owned array of exactly `size` doubles, allocated once and refilled in
 // place. Moving transfers ownership; the moved-from window is empty.
@@ -83,5 +88,25 @@ struct CircularWindow {
     values.fill(0.0);
   }
 };
+
+// The count may run one past the period (RateOfChange's does); records whose
+// count stops at the period say so in a rule of their own. While the window
+// fills, the write slot is the count.
+template <>
+struct Checkpoint<CircularWindow> {
+  using R = CircularWindow;
+  static constexpr auto kFields = std::tuple{
+      period<&R::period>("period", kWindowLimit),
+      below<&R::index, &R::period>("index"),
+      below<&R::count, &R::period>("count", 2),
+      values<&R::values, &R::period>("values"),
+      rule<R>([](const R& r) noexcept { return r.count >= r.period || r.index == r.count; },
+              "the write slot must equal the count while the window fills")};
+};
+
+// For records whose count stops at the period.
+inline constexpr bool count_within_period(const CircularWindow& window) noexcept {
+  return window.count <= window.period;
+}
 
 }  // namespace barworks

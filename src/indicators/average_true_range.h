@@ -32,4 +32,10 @@ struct PythonClass<AverageTrueRange> : PeriodIndicator<AverageTrueRange> {
   static constexpr const char* kName = "AverageTrueRange";
 };
 
+template <>
+struct Checkpoint<AverageTrueRange> {
+  using R = AverageTrueRange;
+  static constexpr auto kFields = std::tuple{part<&R::range>("range"), part<&R::average>("average")};
+};
+
 }  // namespace barworks

@@ -4,9 +4,9 @@ namespace barworks {
 
 Expected<ExponentialMovingAverage> ExponentialMovingAverage::create(std::uint32_t period) noexcept {
   if (period == 0) return std::unexpected(kPeriodZero);
-  // Widened first so that the largest period does not wrap to 0.
-  const double alpha = 2.0 / (static_cast<double>(period) + 1.0);
-  return ExponentialMovingAverage{period, alpha, 0.0, true};
+  ExponentialMovingAverage average{period, 0.0, 0.0, true};
+  average.alpha = average.smoothing();
+  return average;
 }
 
 double ExponentialMovingAverage::update(double x) noexcept {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "../checkpoint.h"
 #include "../describe.h"
 #include "../error.h"
 
@@ -24,11 +25,24 @@ struct ExponentialMovingAverage {
   double update(double x) noexcept;
   void reset() noexcept;
   std::uint32_t length() const noexcept { return period; }
+  // 2 / (period + 1), widened first so that the largest period does not
+  // wrap to 0.
+  double smoothing() const noexcept { return 2.0 / (static_cast<double>(period) + 1.0); }
 };
 
 template <>
 struct PythonClass<ExponentialMovingAverage> : PeriodIndicator<ExponentialMovingAverage> {
   static constexpr const char* kName = "ExponentialMovingAverage";
+};
+
+// The smoothing factor follows from the period, so it is recomputed rather
+// than stored: a checkpoint cannot disagree with its own period.
+template <>
+struct Checkpoint<ExponentialMovingAverage> {
+  using R = ExponentialMovingAverage;
+  static constexpr auto kFields =
+      std::tuple{period<&R::period>("period", 0), derived<&R::alpha, &R::smoothing>(),
+                 number<&R::current>("current"), choice<&R::first>("first", 1)};
 };
 
 }  // namespace barworks

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "../checkpoint.h"
 #include "../describe.h"
 #include "../error.h"
 #include "../window.h"
@@ -43,6 +44,17 @@ struct Extremum {
 
  private:
   std::uint32_t scan() const noexcept;
+};
+
+// The remembered slot and the write slot both lie inside the window; reset
+// keeps both, so nothing ties them to the window's contents.
+template <class Order>
+struct Checkpoint<Extremum<Order>> {
+  using R = Extremum<Order>;
+  static constexpr auto kFields =
+      std::tuple{period<&R::period>("period", kWindowLimit),
+                 below<&R::extreme_index, &R::period>("extreme_index"),
+                 below<&R::index, &R::period>("index"), values<&R::values, &R::period>("values")};
 };
 
 template <class Order>

@@ -42,4 +42,12 @@ struct PythonClass<MovingAverageConvergenceDivergence> {
                  method<&R::reset>("reset", Access::kExclusive)};
 };
 
+template <>
+struct Checkpoint<MovingAverageConvergenceDivergence> {
+  using R = MovingAverageConvergenceDivergence;
+  static constexpr auto kFields =
+      std::tuple{part<&R::long_average>("long_average"), part<&R::short_average>("short_average"),
+                 part<&R::signal_average>("signal_average")};
+};
+
 }  // namespace barworks

@@ -31,4 +31,11 @@ struct PythonClass<RateOfChange> : PeriodIndicator<RateOfChange> {
   static constexpr const char* kName = "RateOfChange";
 };
 
+// The count runs to one past the period, which the window's own list allows.
+template <>
+struct Checkpoint<RateOfChange> {
+  using R = RateOfChange;
+  static constexpr auto kFields = std::tuple{part<&R::window>("window")};
+};
+
 }  // namespace barworks

@@ -31,4 +31,13 @@ struct PythonClass<RelativeStrengthIndex> : PeriodIndicator<RelativeStrengthInde
   static constexpr const char* kName = "RelativeStrengthIndex";
 };
 
+template <>
+struct Checkpoint<RelativeStrengthIndex> {
+  using R = RelativeStrengthIndex;
+  static constexpr auto kFields = std::tuple{
+      part<&R::changes>("changes"), number<&R::previous>("previous"),
+      rule<R>([](const R& r) noexcept { return count_within_period(r.changes); },
+              "the count must not pass the period")};
+};
+
 }  // namespace barworks

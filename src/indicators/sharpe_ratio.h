@@ -39,4 +39,27 @@ struct PythonClass<SharpeRatio> {
                  method<&R::reset>("reset", Access::kExclusive)};
 };
 
+// Both records take every input, so they share period, write slot and
+// count, and the count is the step counter capped at the period.
+template <>
+struct Checkpoint<SharpeRatio> {
+  using R = SharpeRatio;
+  static constexpr auto kFields = std::tuple{
+      part<&R::average>("average"), part<&R::deviation>("deviation"), number<&R::rf>("rf"),
+      tally<&R::steps>("steps"),
+      rule<R>(
+          [](const R& r) noexcept {
+            const CircularWindow& a = r.average.window;
+            const CircularWindow& d = r.deviation.window;
+            return a.period == d.period && a.index == d.index && a.count == d.count;
+          },
+          "the average and the deviation must cover the same window"),
+      rule<R>(
+          [](const R& r) noexcept {
+            const CircularWindow& a = r.average.window;
+            return a.count == (r.steps < a.period ? r.steps : a.period);
+          },
+          "the count must be the step counter capped at the period")};
+};
+
 }  // namespace barworks

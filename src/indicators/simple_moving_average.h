@@ -29,4 +29,13 @@ struct PythonClass<SimpleMovingAverage> : PeriodIndicator<SimpleMovingAverage> {
   static constexpr const char* kName = "SimpleMovingAverage";
 };
 
+template <>
+struct Checkpoint<SimpleMovingAverage> {
+  using R = SimpleMovingAverage;
+  static constexpr auto kFields = std::tuple{
+      part<&R::window>("window"), number<&R::sum>("sum"),
+      rule<R>([](const R& r) noexcept { return count_within_period(r.window); },
+              "the count must not pass the period")};
+};
+
 }  // namespace barworks

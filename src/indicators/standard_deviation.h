@@ -34,4 +34,13 @@ struct PythonClass<StandardDeviation> : PeriodIndicator<StandardDeviation> {
   static constexpr const char* kName = "StandardDeviation";
 };
 
+template <>
+struct Checkpoint<StandardDeviation> {
+  using R = StandardDeviation;
+  static constexpr auto kFields = std::tuple{
+      part<&R::window>("window"), number<&R::sum>("sum"), number<&R::sum_sq>("sum_sq"),
+      rule<R>([](const R& r) noexcept { return count_within_period(r.window); },
+              "the count must not pass the period")};
+};
+
 }  // namespace barworks

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "../checkpoint.h"
 #include "../bar.h"
 #include "../describe.h"
 
@@ -30,6 +31,15 @@ struct PythonClass<TrueRange> {
   static constexpr auto kMethods =
       std::tuple{method<&R::update>("next", Access::kExclusive, "input"),
                  method<&R::reset>("reset", Access::kExclusive)};
+};
+
+// The previous close is kept even while unused, so that a restored record
+// equals the original bit for bit.
+template <>
+struct Checkpoint<TrueRange> {
+  using R = TrueRange;
+  static constexpr auto kFields = std::tuple{choice<&R::has_previous>("has_previous", 1),
+                                             number<&R::previous_close>("previous_close")};
 };
 
 }  // namespace barworks

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "../checkpoint.h"
 #include "../describe.h"
 #include "../error.h"
 #include "../signal.h"
@@ -60,6 +61,15 @@ struct CrossoverStrategy {
   static constexpr auto kMethods =
       std::tuple{method<&Record::update>("next", Access::kExclusive, "input"),
                  method<&Record::reset>("reset", Access::kExclusive)};
+};
+
+template <class Average>
+struct Checkpoint<Crossover<Average>> {
+  using R = Crossover<Average>;
+  static constexpr auto kFields = std::tuple{
+      part<&R::short_average>("short_average"), part<&R::long_average>("long_average"),
+      rule<R>([](const R& r) noexcept { return r.short_average.length() < r.long_average.length(); },
+              "the short period must be less than the long period")};
 };
 
 }  // namespace barworks

@@ -1,0 +1,3 @@
+from ._state import restore as restore, state as state
+
+__all__ = ["restore", "state"]

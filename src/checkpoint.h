@@ -1,0 +1,115 @@
+// The vocabulary in which a record lists what a checkpoint of it holds. The
+// companion's state module generates dump, validation and load from these
+// lists, as the frame generates class objects from describe.h; records state
+// them without touching the interpreter.
+//
+// A record R that can be checkpointed specialises Checkpoint<R> with
+//   kFields  a std::tuple of the entries below, in stored order.
+// Every member that carries state must appear, either stored or derived; an
+// entry whose bound names another member must come after that member.
+//   number<&R::m>("m")               a double, any value
+//   choice<&R::m>("m", largest)      a flag or enumeration code, 0..largest
+//   tally<&R::m>("m")                an unsigned 32-bit count with no bound
+//   period<&R::m>("m", limit)        1 <= m, and m < limit unless limit is 0
+//   below<&R::m, &R::n>("m", slack)  m < n + slack
+//   values<&R::w, &R::n>("w")        a Window whose length equals n
+//   part<&R::m>("m")                 an embedded record, by its own list
+//   derived<&R::m, &R::f>()          m = f(), recomputed on load, not stored
+//   rule<R>(holds, "what it means")  a relation between members
+#pragma once
+
+#include <cstdint>
+#include <tuple>
+
+namespace barworks {
+
+template <class Record>
+struct Checkpoint;
+
+template <class Record>
+concept Checkpointed = requires { Checkpoint<Record>::kFields; };
+
+template <auto Member>
+struct Number {
+  const char* name;
+};
+template <auto Member>
+constexpr Number<Member> number(const char* name) {
+  return {name};
+}
+
+template <auto Member>
+struct Choice {
+  const char* name;
+  std::uint8_t largest;
+};
+template <auto Member>
+constexpr Choice<Member> choice(const char* name, std::uint8_t largest) {
+  return {name, largest};
+}
+
+template <auto Member>
+struct Tally {
+  const char* name;
+};
+template <auto Member>
+constexpr Tally<Member> tally(const char* name) {
+  return {name};
+}
+
+template <auto Member>
+struct Period {
+  const char* name;
+  std::uint32_t limit;  // 0: any positive value
+};
+template <auto Member>
+constexpr Period<Member> period(const char* name, std::uint32_t limit) {
+  return {name, limit};
+}
+
+template <auto Member, auto Limit>
+struct Below {
+  const char* name;
+  std::uint32_t slack;
+};
+template <auto Member, auto Limit>
+constexpr Below<Member, Limit> below(const char* name, std::uint32_t slack = 0) {
+  return {name, slack};
+}
+
+template <auto Member, auto Length>
+struct Values {
+  const char* name;
+};
+template <auto Member, auto Length>
+constexpr Values<Member, Length> values(const char* name) {
+  return {name};
+}
+
+template <auto Member>
+struct Part {
+  const char* name;
+};
+template <auto Member>
+constexpr Part<Member> part(const char* name) {
+  return {name};
+}
+
+template <auto Member, auto Function>
+struct Derived {};
+template <auto Member, auto Function>
+constexpr Derived<Member, Function> derived() {
+  return {};
+}
+
+template <class Record>
+struct Rule {
+  bool (*holds)(const Record&) noexcept;
+  const char* meaning;
+};
+template <class Record>
+constexpr Rule<Record> rule(bool (*holds)(const Record&) noexcept, const char* meaning) {
+  return {holds, meaning};
+}
+
+}  // namespace barworks

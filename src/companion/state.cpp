@@ -1,0 +1,154 @@
+// barworks._state: state(obj) and restore(data), the stored form of
+// state.h read from and built into instances of the `_barworks` classes.
+#include "state.h"
+
+#include "../frame.h"
+
+namespace barworks {
+namespace {
+
+using checkpoint::Fault;
+using checkpoint::Outcome;
+
+// The `_barworks` class object of each record, looked up once at import:
+// instances are recognised by their exact type and built through it.
+template <class Record>
+struct KnownClass {
+  static inline PyTypeObject* type = nullptr;
+};
+
+template <class... Records>
+bool look_up_classes(PyObject* module, checkpoint::Classes<Records...>) noexcept {
+  return ([&] {
+    PyObject* found = PyObject_GetAttrString(module, PythonClass<Records>::kName);
+    if (found == nullptr) return false;
+    // Instances are read and built in place, so the layout must be the one
+    // compiled here: a _barworks from another build is refused, not misread.
+    if (!PyType_Check(found) || reinterpret_cast<PyTypeObject*>(found)->tp_basicsize !=
+                                    static_cast<Py_ssize_t>(sizeof(Instance<Records>))) {
+      PyErr_Format(PyExc_ImportError,
+                   "barworks._state: _barworks.%s does not have the instance layout of this build",
+                   PythonClass<Records>::kName);
+      Py_DECREF(found);
+      return false;
+    }
+    // Class objects live until the process ends; the reference is kept.
+    KnownClass<Records>::type = reinterpret_cast<PyTypeObject*>(found);
+    return true;
+  }() && ...);
+}
+
+template <class Record>
+PyObject* dump(PyObject* object) noexcept {
+  Instance<Record>& instance = instance_of<Record>(object);
+  Borrow borrow(instance.access, Access::kShared);
+  if (!borrow) [[unlikely]] {
+    raise_access_error(object, instance.access, Access::kShared);
+    return nullptr;
+  }
+  const std::string_view name = PythonClass<Record>::kName;
+  const std::size_t size = checkpoint::store(instance.payload, name, nullptr);
+  PyObject* bytes = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
+  if (bytes == nullptr) return nullptr;
+  checkpoint::store(instance.payload, name,
+                    reinterpret_cast<unsigned char*>(PyBytes_AS_STRING(bytes)));
+  return bytes;
+}
+
+template <class... Records>
+PyObject* dump_any(PyObject* object, checkpoint::Classes<Records...>) noexcept {
+  PyObject* result = nullptr;
+  const bool known = ((Py_TYPE(object) == KnownClass<Records>::type
+                           ? (result = dump<Records>(object), true)
+                           : false) ||
+                      ...);
+  if (!known) {
+    PyErr_Format(PyExc_TypeError, "state() takes a barworks object, not '%T'", object);
+  }
+  return result;
+}
+
+PyObject* state(PyObject*, PyObject* object) noexcept {
+  return dump_any(object, checkpoint::Stored{});
+}
+
+template <class Record>
+PyObject* build(const checkpoint::Header& header) noexcept {
+  Record record{};
+  Fault fault;
+  switch (checkpoint::load(header.fields, header.size, PythonClass<Record>::kName, record, fault)) {
+    case Outcome::kLoaded:
+      return new_instance(KnownClass<Record>::type, std::move(record));
+    case Outcome::kInvalid:
+      PyErr_SetString(PyExc_ValueError, fault.text);
+      return nullptr;
+    case Outcome::kNoMemory:
+      return PyErr_NoMemory();
+    case Outcome::kTooLarge:
+      raise_panic("capacity overflow");
+      return nullptr;
+  }
+  return nullptr;
+}
+
+PyObject* restore(PyObject*, PyObject* data) noexcept {
+  Py_buffer view;
+  if (PyObject_GetBuffer(data, &view, PyBUF_SIMPLE) < 0) return nullptr;
+  const auto* bytes = static_cast<const unsigned char*>(view.buf);
+  const auto size = static_cast<std::size_t>(view.len);
+  checkpoint::Header header;
+  Fault fault;
+  PyObject* result = nullptr;
+  if (!checkpoint::read_header(bytes, size, header, fault)) {
+    PyErr_SetString(PyExc_ValueError, fault.text);
+  } else if (!checkpoint::visit_class(header.class_name,
+                                      [&]<class Record>() { result = build<Record>(header); })) {
+    checkpoint::refuse_class(header.class_name, fault);
+    PyErr_SetString(PyExc_ValueError, fault.text);
+  }
+  PyBuffer_Release(&view);
+  return result;
+}
+
+PyMethodDef functions[] = {
+    {"state", reinterpret_cast<PyCFunction>(&state), METH_O,
+     "state($module, obj, /)\n--\n\n"
+     "The checkpoint of a barworks object as bytes: a versioned little-endian\n"
+     "record of its class and every field of its state. The object is read\n"
+     "under shared access, so one that is being fed is refused."},
+    {"restore", reinterpret_cast<PyCFunction>(&restore), METH_O,
+     "restore(data, /)\n--\n\n"
+     "A new object holding exactly the state that `data` (bytes from state())\n"
+     "records. The whole string is checked before anything is built; a string\n"
+     "that is truncated, oversized or out of range raises ValueError."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT,
+    "barworks._state",
+    "Checkpoints of barworks objects: their state as bytes, and back.",
+    0,
+    functions,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+PyObject* initialise_module() noexcept {
+  // Windows built here are freed by `_barworks`, and the other way round:
+  // both take them from the interpreter's raw allocator.
+  use_interpreter_allocator();
+  PyObject* classes = PyImport_ImportModule("_barworks");
+  if (classes == nullptr) return nullptr;
+  const bool found = look_up_classes(classes, checkpoint::Stored{});
+  Py_DECREF(classes);
+  if (!found) return nullptr;
+  return PyModule_Create(&module_definition);
+}
+
+}  // namespace
+}  // namespace barworks
+
+PyMODINIT_FUNC PyInit__state() { return barworks::initialise_module(); }

@@ -1,0 +1,507 @@
+"""Checkpoints: barworks.state / barworks.restore, pickle and copy.
+
+A restored object must answer bit for bit as the original does from the
+checkpoint on, and a stored form that is cut, padded or out of range must be
+refused with ValueError before anything is built."""
+
+import copy
+import pickle
+import random
+import struct
+import subprocess
+import sys
+import textwrap
+from pathlib import Path
+
+import pytest
+
+import _barworks
+import barworks
+from average_models import RESET, random_stream
+from classes import CLASSES, STREAMED, make
+
+TESTS = str(Path(__file__).resolve().parent)
+
+
+def run_python(code):
+    """Runs `code` in a fresh interpreter like this one (-P: the source tree
+    is never imported in place of the build)."""
+    return subprocess.run([sys.executable, "-P", "-c", textwrap.dedent(code)],
+                          capture_output=True, text=True, timeout=120)
+
+BAR_FED = {"TrueRange", "AverageTrueRange"}
+PROTOCOLS = range(pickle.HIGHEST_PROTOCOL + 1)
+
+
+def as_input(name, value):
+    if name in BAR_FED:
+        return _barworks.Bar(value, value + 1.5, value - 0.5, value + 0.25, 7)
+    return value
+
+
+def bits(answer):
+    """An answer as bytes, so that comparisons are bit for bit (NaN too)."""
+    if isinstance(answer, tuple):
+        return b"".join(struct.pack("<d", value) for value in answer)
+    if isinstance(answer, float):
+        return struct.pack("<d", answer)
+    return int(answer).to_bytes(1)
+
+
+def run(obj, name, items):
+    answers = []
+    for item in items:
+        if item is RESET:
+            obj.reset()
+        else:
+            answers.append(bits(obj.next(as_input(name, item))))
+    return answers
+
+
+def stream(name, seed):
+    return random_stream(hash((name, seed)) & 0xFFFF, length=120, reset_share=0.04,
+                         special_share=0.06)
+
+
+# ---------------------------------------------------------------------------
+# Round trips.
+
+RESTORERS = {
+    "state": lambda obj, protocol: barworks.restore(barworks.state(obj)),
+    "pickle": lambda obj, protocol: pickle.loads(pickle.dumps(obj, protocol)),
+    "copy": lambda obj, protocol: copy.copy(obj),
+    "deepcopy": lambda obj, protocol: copy.deepcopy(obj),
+}
+WAYS = [("state", None), ("copy", None), ("deepcopy", None)] + [
+    ("pickle", protocol) for protocol in PROTOCOLS]
+
+
+@pytest.mark.parametrize("name", STREAMED)
+@pytest.mark.parametrize("way,protocol", WAYS)
+def test_restored_object_continues_bit_for_bit(name, way, protocol):
+    for seed in range(3):
+        items = stream(name, seed)
+        cut = len(items) * (seed + 1) // 4
+        original = make(name)
+        run(original, name, items[:cut])
+        restored = RESTORERS[way](original, protocol)
+        assert type(restored) is type(original)
+        assert restored is not original
+        assert barworks.state(restored) == barworks.state(original)
+        assert run(restored, name, items[cut:]) == run(original, name, items[cut:])
+
+
+@pytest.mark.parametrize("name", STREAMED)
+def test_copies_are_independent(name):
+    items = stream(name, 7)
+    original, twin = make(name), make(name)
+    run(original, name, items[:40])
+    run(twin, name, items[:40])
+    for duplicate in (copy.copy(original), copy.deepcopy(original)):
+        run(duplicate, name, items[40:])
+    # The copies' inputs reached neither the original nor its windows.
+    assert run(original, name, items[40:]) == run(twin, name, items[40:])
+
+
+def test_copy_of_composite_inside_container_is_deep():
+    averages = [_barworks.SimpleMovingAverage(3), _barworks.MovingAverageConvergenceDivergence(5, 3, 2)]
+    for obj in averages:
+        obj.next(1.0)
+    copied = copy.deepcopy({"a": averages, "b": averages})
+    assert copied["a"] is copied["b"]
+    assert copied["a"][0] is not averages[0]
+    copied["a"][0].next(100.0)
+    assert averages[0].next(1.0) == 1.0
+
+
+def test_reset_state_survives_restore():
+    # Minimum keeps its write slot and remembered slot through reset; a
+    # restored copy must put the next input in the same slot.
+    minimum = _barworks.Minimum(4)
+    for x in (5.0, 1.0, 7.0):
+        minimum.next(x)
+    minimum.reset()
+    restored = barworks.restore(barworks.state(minimum))
+    for x in (9.0, 8.0, 3.0, 6.0, 2.0):
+        assert restored.next(x) == minimum.next(x)
+        assert restored.find_min_index() == minimum.find_min_index()
+
+
+def test_bar_pickles_by_its_fields():
+    bar = _barworks.Bar(1.5, float("inf"), float("-inf"), -0.0, 4294967295)
+    for protocol in PROTOCOLS:
+        copied = pickle.loads(pickle.dumps(bar, protocol))
+        assert [bits(copied.open()), bits(copied.high()), bits(copied.low()),
+                bits(copied.close()), copied.volume()] == [
+            bits(1.5), bits(float("inf")), bits(float("-inf")), bits(-0.0), 4294967295]
+    assert pickle.loads(pickle.dumps(_barworks.Bar(float("nan"), 0, 0, 0, 0))).open() != 0
+
+
+@pytest.mark.parametrize("signal", ["BUY", "SELL", "HOLD"])
+def test_signal_pickles_and_copies_to_its_own_code(signal):
+    original = _barworks.SimpleMovingAverageCrossover(1, 2).next(1.0) if signal == "HOLD" else \
+        getattr(_barworks.Signal, signal)
+    for protocol in PROTOCOLS:
+        assert pickle.loads(pickle.dumps(original, protocol)) == original
+    assert copy.copy(original) == original
+    assert copy.deepcopy(original) == original
+    assert barworks.restore(barworks.state(original)) == original
+
+
+def test_classes_keep_exactly_their_methods():
+    for name, (_, _, methods, _) in CLASSES.items():
+        cls = getattr(_barworks, name)
+        own = {key for key, value in vars(cls).items() if callable(value) and not key.startswith("__")}
+        assert own == set(methods), name
+
+
+# ---------------------------------------------------------------------------
+# Access.
+
+class CallsBack:
+    """A number whose conversion runs `action` while `next` holds its object."""
+
+    def __init__(self, action):
+        self.action = action
+
+    def __float__(self):
+        self.action()
+        return 1.0
+
+
+def test_state_of_borrowed_object_is_refused():
+    average = _barworks.SimpleMovingAverage(3)
+    caught = []
+
+    def dump():
+        with pytest.raises(RuntimeError) as error:
+            barworks.state(average)
+        caught.append(str(error.value))
+
+    average.next(CallsBack(dump))
+    assert caught == ["Already mutably borrowed"]
+    # A failed dump leaves the object usable and the pickle path refuses too.
+    average.next(CallsBack(lambda: pytest.raises(RuntimeError, pickle.dumps, average)))
+    assert barworks.restore(barworks.state(average)).next(1.0) == average.next(1.0)
+
+
+def test_state_of_a_bar_being_read_is_allowed():
+    # A bar is read under shared access, which a dump shares.
+    bar = _barworks.Bar(1.0, 2.0, 0.5, 1.5, 3)
+    assert barworks.restore(barworks.state(bar)).close() == 1.5
+
+
+@pytest.mark.parametrize("name", ["SimpleMovingAverage", "Bar", "TrueRange"])
+def test_never_built_instance_is_refused(name):
+    # An instance made by object.__new__ holds no record to store.
+    result = run_python(f"""
+        import pickle, sys
+        sys.path.insert(0, {TESTS!r})
+        import _barworks, barworks
+        from classes import CLASSES
+        cls = _barworks.{name}
+        cls.__new__ = staticmethod(lambda cls, *a, **k: object.__new__(cls))
+        hollow = cls(*CLASSES[{name!r}][1])
+        for dump in (barworks.state, pickle.dumps):
+            try:
+                dump(hollow)
+            except TypeError as error:
+                assert str(error) == "{name} object was not initialized by its constructor", error
+            else:
+                raise AssertionError("a never-built instance was stored")
+        print("ok")
+        """)
+    assert result.returncode == 0 and result.stdout == "ok\n", result.stderr
+
+
+@pytest.mark.parametrize("obj", [1.0, "SimpleMovingAverage", None, _barworks.SimpleMovingAverage,
+                                 object()])
+def test_state_takes_only_barworks_objects(obj):
+    with pytest.raises(TypeError, match="state\\(\\) takes a barworks object, not"):
+        barworks.state(obj)
+
+
+@pytest.mark.parametrize("data", ["BWCK", 5, None, [66, 87]])
+def test_restore_takes_only_bytes_like(data):
+    with pytest.raises(TypeError):
+        barworks.restore(data)
+
+
+def test_restore_accepts_any_buffer():
+    data = barworks.state(make("SharpeRatio"))
+    for form in (bytearray(data), memoryview(data)):
+        assert barworks.state(barworks.restore(form)) == data
+
+
+# ---------------------------------------------------------------------------
+# The stored form.
+
+# Field layout of each class, as documented: (path, struct code); "W" is a
+# window, a 4-byte length then that many doubles.
+EMA = [("period", "I"), ("current", "d"), ("first", "B")]
+WINDOW = [("period", "I"), ("index", "I"), ("count", "I"), ("values", "W")]
+
+
+def within(prefix, fields):
+    return [(f"{prefix}.{path}", code) for path, code in fields]
+
+
+SMA = within("window", WINDOW) + [("sum", "d")]
+SD = within("window", WINDOW) + [("sum", "d"), ("sum_sq", "d")]
+EXTREMUM = [("period", "I"), ("extreme_index", "I"), ("index", "I"), ("values", "W")]
+TRUE_RANGE = [("has_previous", "B"), ("previous_close", "d")]
+LAYOUTS = {
+    "Bar": [("open", "d"), ("high", "d"), ("low", "d"), ("close", "d"), ("volume", "I")],
+    "Signal": [("code", "B")],
+    "AverageTrueRange": within("range", TRUE_RANGE) + within("average", EMA),
+    "ExponentialMovingAverage": EMA,
+    "Maximum": EXTREMUM,
+    "Minimum": EXTREMUM,
+    "MovingAverageConvergenceDivergence": within("long_average", EMA) + within(
+        "short_average", EMA) + within("signal_average", EMA),
+    "RateOfChange": within("window", WINDOW),
+    "RelativeStrengthIndex": within("changes", WINDOW) + [("previous", "d")],
+    "SharpeRatio": within("average", SMA) + within("deviation", SD) + [("rf", "d"),
+                                                                      ("steps", "I")],
+    "SimpleMovingAverage": SMA,
+    "StandardDeviation": SD,
+    "TrueRange": TRUE_RANGE,
+    "ExponentialMovingAverageCrossover": within("short_average", EMA) + within("long_average", EMA),
+    "SimpleMovingAverageCrossover": within("short_average", SMA) + within("long_average", SMA),
+}
+
+
+def header(name, version=1):
+    return b"BWCK" + struct.pack("<HB", version, len(name)) + name.encode()
+
+
+def decode(data):
+    """The stored form as {path: value}, windows as lists, read by the
+    documented layout; every byte must be accounted for."""
+    name = data[7:7 + data[6]].decode()
+    at = 7 + len(name)
+    fields = {}
+    for path, code in LAYOUTS[name]:
+        if code == "W":
+            (length,) = struct.unpack_from("<I", data, at)
+            fields[path] = list(struct.unpack_from(f"<{length}d", data, at + 4))
+            at += 4 + 8 * length
+        else:
+            (fields[path],) = struct.unpack_from("<" + code, data, at)
+            at += struct.calcsize(code)
+    assert at == len(data)
+    return name, fields
+
+
+def encode(name, fields, version=1):
+    body = b""
+    for path, code in LAYOUTS[name]:
+        value = fields[path]
+        if code == "W":
+            body += struct.pack(f"<I{len(value)}d", len(value), *value)
+        else:
+            body += struct.pack("<" + code, value)
+    return header(name, version) + body
+
+
+def sample(name, args=None, inputs=5):
+    obj = getattr(_barworks, name)(*(CLASSES[name][1] if args is None else args))
+    if name in STREAMED:
+        for i in range(inputs):
+            obj.next(as_input(name, 1.0 + i * 0.5))
+    return obj
+
+
+@pytest.mark.parametrize("name", list(CLASSES))
+def test_stored_form_follows_the_documented_layout(name):
+    obj = sample(name) if name != "Signal" else _barworks.Signal.SELL
+    data = barworks.state(obj)
+    assert data.startswith(header(name))
+    decoded_name, fields = decode(data)
+    assert encode(decoded_name, fields) == data
+
+
+def test_stored_values():
+    average = _barworks.SimpleMovingAverage(3)
+    for x in (1.0, 2.0):
+        average.next(x)
+    assert decode(barworks.state(average))[1] == {
+        "window.period": 3, "window.index": 2, "window.count": 2,
+        "window.values": [1.0, 2.0, 0.0], "sum": 3.0}
+    bar = decode(barworks.state(_barworks.Bar(1.0, 2.0, 0.5, 1.5, 9)))[1]
+    assert bar == {"open": 1.0, "high": 2.0, "low": 0.5, "close": 1.5, "volume": 9}
+
+
+# Sizes of the sample objects of classes.py: header (7 bytes and the name)
+# then the fields. A field added to a record without its list changes none of
+# these; one added to its list changes its class's size here.
+SIZES = {
+    "Bar": 7 + 3 + 36,
+    "Signal": 7 + 6 + 1,
+    "AverageTrueRange": 7 + 16 + 9 + 13,
+    "ExponentialMovingAverage": 7 + 24 + 13,
+    "Maximum": 7 + 7 + 16 + 24,
+    "Minimum": 7 + 7 + 16 + 24,
+    "MovingAverageConvergenceDivergence": 7 + 34 + 3 * 13,
+    "RateOfChange": 7 + 12 + 16 + 24,
+    "RelativeStrengthIndex": 7 + 21 + 16 + 24 + 8,
+    "SharpeRatio": 7 + 11 + (16 + 24 + 8) + (16 + 24 + 16) + 12,
+    "SimpleMovingAverage": 7 + 19 + 16 + 24 + 8,
+    "StandardDeviation": 7 + 17 + 16 + 24 + 16,
+    "TrueRange": 7 + 9 + 9,
+    "ExponentialMovingAverageCrossover": 7 + 33 + 2 * 13,
+    "SimpleMovingAverageCrossover": 7 + 28 + (16 + 16 + 8) + (16 + 40 + 8),
+}
+
+
+@pytest.mark.parametrize("name", list(CLASSES))
+def test_stored_size(name):
+    obj = sample(name) if name != "Signal" else _barworks.Signal.BUY
+    assert len(barworks.state(obj)) == SIZES[name]
+
+
+# ---------------------------------------------------------------------------
+# Hostile stored forms.
+
+def refuses(data, message):
+    with pytest.raises(ValueError) as error:
+        barworks.restore(data)
+    assert message in str(error.value), str(error.value)
+
+
+@pytest.mark.parametrize("name", list(CLASSES))
+def test_truncated_at_every_length(name):
+    data = barworks.state(sample(name) if name != "Signal" else _barworks.Signal.HOLD)
+    for length in range(len(data)):
+        with pytest.raises(ValueError):
+            barworks.restore(data[:length])
+    for extra in (b"\0", b"\0" * 8, data):
+        refuses(data + extra, "after its last field")
+
+
+# (class, constructor arguments, field, value, words of the message)
+OUT_OF_RANGE = [
+    ("SimpleMovingAverage", (3,), "window.period", 0, "window.period is 0"),
+    ("SimpleMovingAverage", (3,), "window.period", 268435456, "window limit"),
+    ("SimpleMovingAverage", (3,), "window.period", 2**32 - 1, "window limit"),
+    ("SimpleMovingAverage", (3,), "window.period", 4, "holds 3 values for a period of 4"),
+    ("SimpleMovingAverage", (3,), "window.index", 3, "window.index is 3; it must be at most 2"),
+    ("SimpleMovingAverage", (3,), "window.index", 2**32 - 1, "window.index"),
+    ("SimpleMovingAverage", (3,), "window.count", 4, "count must not pass the period"),
+    ("SimpleMovingAverage", (3,), "window.count", 5, "window.count is 5"),
+    ("SimpleMovingAverage", (5,), "window.count", 4,
+     "SimpleMovingAverage checkpoint: window: the write slot must equal the count"),
+    ("SimpleMovingAverage", (5,), "window.index", 0, "write slot must equal the count"),
+    ("StandardDeviation", (3,), "window.count", 4, "count must not pass the period"),
+    ("RelativeStrengthIndex", (3,), "changes.count", 4, "count must not pass the period"),
+    ("RelativeStrengthIndex", (3,), "changes.period", 0, "changes.period is 0"),
+    ("RateOfChange", (3,), "window.count", 5, "window.count is 5; it must be at most 4"),
+    ("RateOfChange", (3,), "window.index", 7, "window.index is 7"),
+    ("Minimum", (3,), "period", 0, "period is 0"),
+    ("Minimum", (3,), "period", 268435456, "window limit"),
+    ("Minimum", (3,), "extreme_index", 3, "extreme_index is 3"),
+    ("Maximum", (3,), "index", 3, "index is 3"),
+    ("Maximum", (3,), "period", 4, "values holds 3 values for a period of 4"),
+    ("ExponentialMovingAverage", (3,), "period", 0, "period is 0"),
+    ("ExponentialMovingAverage", (3,), "first", 2, "first is 2; it must be from 0 to 1"),
+    ("ExponentialMovingAverage", (3,), "first", 255, "first is 255"),
+    ("MovingAverageConvergenceDivergence", (26, 12, 9), "signal_average.period", 0,
+     "signal_average.period is 0"),
+    ("MovingAverageConvergenceDivergence", (26, 12, 9), "short_average.first", 3,
+     "short_average.first is 3"),
+    ("TrueRange", (), "has_previous", 2, "has_previous is 2"),
+    ("AverageTrueRange", (3,), "range.has_previous", 9, "range.has_previous is 9"),
+    ("AverageTrueRange", (3,), "average.period", 0, "average.period is 0"),
+    ("SharpeRatio", (3, 0.01), "deviation.window.index", 1,
+     "SharpeRatio checkpoint: the average and the deviation must cover the same window"),
+    ("SharpeRatio", (4, 0.01), "steps", 2, "step counter capped at the period"),
+    ("SharpeRatio", (3, 0.01), "deviation.window.count", 4,
+     "SharpeRatio checkpoint: deviation: the count must not pass the period"),
+    ("ExponentialMovingAverageCrossover", (2, 5), "short_average.period", 5,
+     "short period must be less than the long period"),
+    ("ExponentialMovingAverageCrossover", (2, 5), "long_average.period", 1,
+     "short period must be less than the long period"),
+    ("SimpleMovingAverageCrossover", (2, 5), "long_average.window.index", 5,
+     "long_average.window.index is 5"),
+    ("Signal", None, "code", 3, "code is 3; it must be from 0 to 2"),
+]
+
+
+@pytest.mark.parametrize("name,args,path,value,message", OUT_OF_RANGE,
+                         ids=[f"{row[0]}-{row[2]}={row[3]}" for row in OUT_OF_RANGE])
+def test_field_out_of_range_is_refused(name, args, path, value, message):
+    obj = _barworks.Signal.BUY if name == "Signal" else sample(name, args, inputs=3)
+    _, fields = decode(barworks.state(obj))
+    fields[path] = value
+    refuses(encode(name, fields), message)
+
+
+def test_largest_valid_values_are_accepted():
+    # The edges of each bound load: the last slot, a count one past the period
+    # for the rate of change, the largest period without a window.
+    _, fields = decode(barworks.state(sample("RateOfChange", (3,), inputs=4)))
+    assert fields["window.count"] == 4
+    assert barworks.restore(encode("RateOfChange", fields)).period() == 3
+    _, fields = decode(barworks.state(_barworks.ExponentialMovingAverage(2)))
+    fields["period"] = 2**32 - 1
+    restored = barworks.restore(encode("ExponentialMovingAverage", fields))
+    assert restored.period() == 2**32 - 1
+    assert decode(barworks.state(restored))[1] == fields
+
+
+def test_alpha_is_recomputed_from_the_period():
+    # The smoothing factor is not stored: a period rewritten in a checkpoint
+    # smooths as a fresh object of that period does.
+    _, fields = decode(barworks.state(_barworks.ExponentialMovingAverage(3)))
+    fields["period"] = 10
+    restored = barworks.restore(encode("ExponentialMovingAverage", fields))
+    fresh = _barworks.ExponentialMovingAverage(10)
+    assert [restored.next(x) for x in (1.0, 5.0, 2.0)] == [fresh.next(x) for x in (1.0, 5.0, 2.0)]
+
+
+@pytest.mark.parametrize("data,message", [
+    (b"", "not a barworks checkpoint"),
+    (b"BWC", "not a barworks checkpoint"),
+    (b"XWCK\x01\x00\x03Bar", "not a barworks checkpoint"),
+    (header("Bar", version=2) + bytes(36), "format version 2 is not supported"),
+    (header("Bar", version=0) + bytes(36), "format version 0 is not supported"),
+    (header("Foo") + bytes(36), "unknown class 'Foo'"),
+    (header("Bar\n") + bytes(36), "unknown class (a 4-byte name)"),
+    (header("") + bytes(36), "unknown class (a 0-byte name)"),
+    (b"BWCK\x01\x00\x09Bar", "truncated inside its class name"),
+    (header("Bar"), "Bar checkpoint: open is cut short"),
+])
+def test_bad_header_is_refused(data, message):
+    refuses(data, message)
+
+
+def test_huge_window_claim_is_refused_without_allocating():
+    # A period just below the limit with its window missing: refused from
+    # its length alone.
+    refuses(header("Minimum") + struct.pack("<IIII", 268435455, 0, 0, 268435455),
+            "Minimum checkpoint: values is cut short")
+
+
+@pytest.mark.parametrize("name", STREAMED)
+def test_corrupted_bytes_are_refused_or_restored_exactly(name):
+    # Any byte of a stored form changed: the result is either refused or an
+    # object whose own checkpoint is exactly the corrupted string.
+    rng = random.Random(name)
+    data = barworks.state(sample(name))
+    for _ in range(300):
+        corrupted = bytearray(data)
+        for _ in range(rng.randint(1, 3)):
+            corrupted[rng.randrange(len(data))] = rng.randrange(256)
+        try:
+            restored = barworks.restore(bytes(corrupted))
+        except ValueError:
+            continue
+        assert barworks.state(restored) == bytes(corrupted)
+
+
+def test_garbage_is_refused():
+    rng = random.Random(12)
+    for length in range(0, 200, 7):
+        with pytest.raises(ValueError):
+            barworks.restore(bytes(rng.randrange(256) for _ in range(length)))
+
