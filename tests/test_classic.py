@@ -213,6 +213,37 @@ def test_deviation_does_not_drift_and_equal_values_give_zero():
     assert deviation.next(124.0) == pytest.approx(exact_deviation([123.456] * 19 + [124.0]), rel=1e-13)
 
 
+@pytest.mark.parametrize("period", [5, 6, 7, 23])
+@pytest.mark.parametrize("start", [0.5, 100.0])
+def test_deviation_is_exact_for_any_period(period, start):
+    # The exact recomputation must take every value of the window once,
+    # whatever the period's remainder against its unrolling.
+    values = walk(12, 3000, gaps=True, start=start)
+    answers = stream(classic.StandardDeviation(period), values)
+    expected = [NAN] * (period - 1) + [exact_deviation(values[i - period + 1:i + 1])
+                                       for i in range(period - 1, len(values))]
+    assert worst_relative_difference(answers, expected) <= 1e-12
+
+
+def wilder_by_division(values, period):
+    """Wilder's smoothing as the batch libraries write it, one division a step."""
+    average = sum(values[:period]) / period
+    answers = [NAN] * (period - 1) + [average]
+    for value in values[period:]:
+        average = (average * (period - 1) + value) / period
+        answers.append(average)
+    return answers
+
+
+@pytest.mark.parametrize("period", [2, 14, 50])
+def test_wilder_smoothing_stays_with_the_division_form_over_long_streams(period):
+    closes = walk(13, 200_000, gaps=True)
+    ranges = [abs(b - a) for a, b in zip(closes, closes[1:])]
+    bars = [Bar(c, c, c, c, 1) for c in closes]
+    ours = stream(classic.AverageTrueRange(period), bars)[1:]
+    assert worst_relative_difference(ours, wilder_by_division(ranges, period)) <= 1e-12
+
+
 @pytest.mark.parametrize("poison", [NAN, math.inf, -math.inf])
 def test_deviation_recovers_exactly_once_a_non_finite_input_leaves(poison):
     period = 5
