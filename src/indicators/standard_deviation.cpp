@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "../lanes.h"
+
 namespace barworks {
 
 Expected<StandardDeviation> StandardDeviation::create(std::uint32_t period) noexcept {
@@ -17,8 +19,11 @@ double StandardDeviation::update(double x) noexcept {
   sum = sum + d1;
   sum_sq = sum_sq + d2;
   const double n = static_cast<double>(window.count);
-  const double mean = sum / n;
-  const double mean_sq = sum_sq / n;
+  // Both means in one division: the divider, not the additions, bounds a
+  // run of updates.
+  const DoublePair means = DoublePair{sum, sum_sq} / n;
+  const double mean = means[0];
+  const double mean_sq = means[1];
   const double variance = mean_sq - (mean * mean);
   // Cancellation in the running sums can leave a variance just below zero
   // for a window of equal values, or a negative zero when tiny products

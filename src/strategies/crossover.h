@@ -19,9 +19,15 @@ inline constexpr Error kShortNotBelowLong{ErrorKind::kValue,
 // HOLD when they are equal or the gap is NaN (both strict tests fail). The
 // answer is a level, not the moment of crossing.
 inline Signal signal_for_gap(double short_minus_long) noexcept {
-  if (short_minus_long > 0.0) return Signal{Signal::Code::kBuy};
-  if (short_minus_long < 0.0) return Signal{Signal::Code::kSell};
-  return Signal{Signal::Code::kHold};
+  static_assert(static_cast<int>(Signal::Code::kBuy) == 0 &&
+                static_cast<int>(Signal::Code::kSell) == 1 &&
+                static_cast<int>(Signal::Code::kHold) == 2);
+  // Computed from both comparisons rather than branched on: the sign of the
+  // gap flips unpredictably on market data. HOLD (2) less 2 when above
+  // gives BUY (0), less 1 when below gives SELL (1).
+  const int above = short_minus_long > 0.0;
+  const int below = short_minus_long < 0.0;
+  return Signal{static_cast<Signal::Code>(2 - 2 * above - below)};
 }
 
 template <class Average>

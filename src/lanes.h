@@ -1,0 +1,23 @@
+// Two doubles handled by one instruction. Each lane is rounded exactly as
+// the same operation on a lone double, so a pair of independent operations
+// can share an instruction without changing a result bit; nothing here
+// combines lanes, which would change the order of operations.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+
+namespace barworks {
+
+using DoublePair = double __attribute__((vector_size(16)));
+using LaneMask = std::int64_t __attribute__((vector_size(16)));
+
+// Per lane: `when_set` where the mask is all ones, `when_clear` elsewhere,
+// chosen on the bits so that signed zeros and NaN payloads pass unchanged.
+inline DoublePair select(LaneMask mask, DoublePair when_set, DoublePair when_clear) noexcept {
+  const auto set = std::bit_cast<LaneMask>(when_set);
+  const auto clear = std::bit_cast<LaneMask>(when_clear);
+  return std::bit_cast<DoublePair>((set & mask) | (clear & ~mask));
+}
+
+}  // namespace barworks
