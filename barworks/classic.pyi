@@ -108,7 +108,8 @@ class MovingAverageConvergenceDivergence:
     windows ending at the same input; the signal average takes the MACD line
     from then on.
 
-    Lookback ``slow_period - 1 + signal_period - 1`` (33 for (12, 26, 9)).
+    The periods default to (12, 26, 9). Lookback
+    ``slow_period - 1 + signal_period - 1`` (33 for (12, 26, 9)).
 
     Raises ValueError "Period cannot be 0." for the first zero period in the
     order fast, slow, signal, then ValueError "Fast period must be less than
@@ -116,7 +117,7 @@ class MovingAverageConvergenceDivergence:
     """
 
     def __new__(
-        cls, fast_period: _Count, slow_period: _Count, signal_period: _Count
+        cls, fast_period: _Count = 12, slow_period: _Count = 26, signal_period: _Count = 9
     ) -> MovingAverageConvergenceDivergence: ...
     def next(self, input: _Real) -> tuple[float, float, float]:
         """Take one value and return ``(macd, signal, histogram)``, all three

@@ -6,6 +6,7 @@
 // A record R is described by a specialisation of PythonClass<R> with
 //   kName         the class name;
 //   kConstructor  constructor<&R::create>("param", ...) or kNoConstructor;
+//                 an integer parameter may be with_default("param", value);
 //   kMethods      a std::tuple of method<&R::fn>("name", access, "param"...);
 // and optionally
 //   kModule       the module the class reports as its __module__ (the type
@@ -52,14 +53,40 @@ constexpr Method<Function, sizeof...(Names)> method(const char* name, Access acc
   return {name, access, {parameters...}};
 }
 
+// An integer constructor parameter that a caller may omit: with_default("n", 9)
+// among a constructor's parameter names, shown as n=9 in its signature.
+struct DefaultedParameter {
+  const char* name;
+  std::uint32_t value;
+};
+
+constexpr DefaultedParameter with_default(const char* name, std::uint32_t value) {
+  return {name, value};
+}
+
+// What a parameter takes when the caller omits it: nothing (it is required)
+// or an integer.
+struct ParameterDefault {
+  bool present = false;
+  std::uint32_t value = 0;
+};
+
+constexpr const char* parameter_name(const char* name) { return name; }
+constexpr const char* parameter_name(const DefaultedParameter& parameter) { return parameter.name; }
+constexpr ParameterDefault parameter_default(const char*) { return {}; }
+constexpr ParameterDefault parameter_default(const DefaultedParameter& parameter) {
+  return {true, parameter.value};
+}
+
 template <auto Function, std::size_t N>
 struct Constructor {
   std::array<const char*, N> parameters;
+  std::array<ParameterDefault, N> defaults;
 };
 
-template <auto Function, class... Names>
-constexpr Constructor<Function, sizeof...(Names)> constructor(Names... parameters) {
-  return {{parameters...}};
+template <auto Function, class... Parameters>
+constexpr Constructor<Function, sizeof...(Parameters)> constructor(Parameters... parameters) {
+  return {{parameter_name(parameters)...}, {parameter_default(parameters)...}};
 }
 
 struct NoConstructor {};

@@ -102,16 +102,22 @@ bool take_keyword(const CallSignature& signature, PyObject** slots, PyObject* na
   return false;
 }
 
+// An omitted parameter with a default is not missing: its slot stays null
+// and conversion gives it the default.
 bool refuse_missing(const CallSignature& signature, PyObject* const* slots) noexcept {
+  auto is_missing = [&](std::size_t i) {
+    return slots[i] == nullptr &&
+           (signature.defaults == nullptr || !signature.defaults[i].present);
+  };
   std::size_t missing = 0;
-  for (std::size_t i = 0; i < signature.count; ++i) missing += slots[i] == nullptr;
+  for (std::size_t i = 0; i < signature.count; ++i) missing += is_missing(i);
   if (missing == 0) return true;
   // 'a'; 'a' and 'b'; 'a', 'b', and 'c'. Parameter names are short and few.
   char names[512];
   std::size_t at = 0;
   std::size_t listed = 0;
   for (std::size_t i = 0; i < signature.count; ++i) {
-    if (slots[i] != nullptr) continue;
+    if (!is_missing(i)) continue;
     const char* separator = listed == 0 ? "" : missing == 2 ? " and " : listed + 1 == missing ? ", and " : ", ";
     int written = std::snprintf(names + at, sizeof names - at, "%s'%s'", separator,
                                 signature.parameters[i]);

@@ -142,6 +142,8 @@ struct CallSignature {
   const char* function_name;  // "__new__" for constructors
   const char* const* parameters;
   std::size_t count;
+  // What each omitted parameter takes; null when every one is required.
+  const ParameterDefault* defaults = nullptr;
 };
 
 // Fills slots[0..count) from a vector call; false with TypeError set.
@@ -208,19 +210,36 @@ struct Argument<const Record&> {
 };
 
 // Converts args[0..N) into the parameters' types, in order; the first failure
-// raises the argument error for its parameter name.
+// raises the argument error for its parameter name. An omitted (null)
+// argument, which binding leaves only where a parameter has a default, takes
+// that default.
 template <class... Parameters, std::size_t N>
 bool convert_arguments(std::tuple<Argument<Parameters>...>& arguments, PyObject* const* args,
-                       const std::array<const char*, N>& names) noexcept {
+                       const std::array<const char*, N>& names,
+                       const std::array<ParameterDefault, N>& defaults) noexcept {
   static_assert(sizeof...(Parameters) == N,
                 "a description must name exactly the parameters its function takes");
   return [&]<std::size_t... I>(std::index_sequence<I...>) {
     return ([&] {
-      if (std::get<I>(arguments).convert(args[I])) [[likely]] return true;
+      auto& argument = std::get<I>(arguments);
+      if constexpr (std::is_same_v<std::tuple_element_t<I, std::tuple<Parameters...>>, std::uint32_t>) {
+        if (args[I] == nullptr) {
+          argument.value = defaults[I].value;
+          return true;
+        }
+      }
+      if (argument.convert(args[I])) [[likely]] return true;
       raise_argument_error(names[I]);
       return false;
     }() && ...);
   }(std::index_sequence_for<Parameters...>{});
+}
+
+// The same where every parameter is required.
+template <class... Parameters, std::size_t N>
+bool convert_arguments(std::tuple<Argument<Parameters>...>& arguments, PyObject* const* args,
+                       const std::array<const char*, N>& names) noexcept {
+  return convert_arguments(arguments, args, names, std::array<ParameterDefault, N>{});
 }
 
 // ---------------------------------------------------------------------------
@@ -334,20 +353,40 @@ constexpr std::size_t text_length(const char* text) {
   return length;
 }
 
+// The decimal digits of a default value, as its signature shows it.
+struct Digits {
+  std::array<char, 11> chars{};
+  constexpr explicit Digits(std::uint32_t value) {
+    std::array<char, 10> reversed{};
+    std::size_t count = 0;
+    do {
+      reversed[count++] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    } while (value != 0);
+    for (std::size_t i = 0; i < count; ++i) chars[i] = reversed[count - 1 - i];
+  }
+};
+
+// `defaults`, when given, adds "=value" after each parameter that has one.
 template <std::size_t N>
 constexpr std::size_t signature_length(const char* prefix, const char* name, bool with_self,
-                                       const std::array<const char*, N>& parameters) {
+                                       const std::array<const char*, N>& parameters,
+                                       const ParameterDefault* defaults = nullptr) {
   std::size_t length = text_length(prefix) + text_length(name) + 2 + 5;  // "()" "\n--\n\n"
   std::size_t items = N + (with_self ? 1 : 0);
   if (with_self) length += 5;
   for (const char* parameter : parameters) length += text_length(parameter);
+  for (std::size_t i = 0; defaults != nullptr && i < N; ++i) {
+    if (defaults[i].present) length += 1 + text_length(Digits(defaults[i].value).chars.data());
+  }
   if (items > 1) length += 2 * (items - 1);
   return length + 1;
 }
 
 template <std::size_t Size, std::size_t N>
 constexpr Text<Size> signature_text(const char* prefix, const char* name, bool with_self,
-                                    const std::array<const char*, N>& parameters, bool doc) {
+                                    const std::array<const char*, N>& parameters, bool doc,
+                                    const ParameterDefault* defaults = nullptr) {
   Text<Size> text;
   std::size_t at = 0;
   auto put = [&](const char* piece) {
@@ -362,9 +401,13 @@ constexpr Text<Size> signature_text(const char* prefix, const char* name, bool w
     put("$self");
     first = false;
   }
-  for (const char* parameter : parameters) {
+  for (std::size_t i = 0; i < N; ++i) {
     if (!first) put(", ");
-    put(parameter);
+    put(parameters[i]);
+    if (defaults != nullptr && defaults[i].present) {
+      put("=");
+      put(Digits(defaults[i].value).chars.data());
+    }
     first = false;
   }
   put(")\n--\n\n");
@@ -389,8 +432,9 @@ template <class Record>
 inline constexpr auto kClassDoc = [] {
   constexpr const char* name = PythonClass<Record>::kName;
   constexpr auto& parameters = PythonClass<Record>::kConstructor.parameters;
-  return signature_text<signature_length("", name, false, parameters)>("", name, false, parameters,
-                                                                       true);
+  constexpr auto& defaults = PythonClass<Record>::kConstructor.defaults;
+  return signature_text<signature_length("", name, false, parameters, defaults.data())>(
+      "", name, false, parameters, true, defaults.data());
 }();
 
 template <class Record>
@@ -483,13 +527,27 @@ struct ConstructorEntry {
   static constexpr auto kFunction = function_of(kConstructor);
   static constexpr std::size_t kArity = kConstructor.parameters.size();
   static constexpr CallSignature kSignature{PythonClass<Record>::kName, "__new__",
-                                            kConstructor.parameters.data(), kArity};
+                                            kConstructor.parameters.data(), kArity,
+                                            kConstructor.defaults.data()};
+  static_assert(
+      [] {
+        bool defaulted = false;
+        for (const ParameterDefault& parameter_default : kConstructor.defaults) {
+          if (defaulted && !parameter_default.present) return false;
+          defaulted = parameter_default.present;
+        }
+        return true;
+      }(),
+      "a parameter with a default may be followed only by parameters with defaults");
 
   static PyObject* create(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
     std::array<PyObject*, kArity> slots{};
     if (!bind_tuple(kSignature, args, kwargs, slots.data())) return nullptr;
     typename FactoryTraits<std::remove_const_t<decltype(kFunction)>>::Arguments arguments;
-    if (!convert_arguments(arguments, slots.data(), kConstructor.parameters)) return nullptr;
+    if (!convert_arguments(arguments, slots.data(), kConstructor.parameters,
+                           kConstructor.defaults)) {
+      return nullptr;
+    }
     auto made = std::apply([](auto&... argument) { return kFunction(argument.get()...); },
                            arguments);
     if constexpr (std::is_same_v<decltype(made), Record>) {

@@ -6,9 +6,11 @@ import os
 import random
 import statistics
 
+import numpy as np
 import pytest
 
 import _barworks
+import barworks
 from _barworks import Bar
 from barworks import classic
 
@@ -25,6 +27,9 @@ CLASSIC = {
     "StandardDeviation": (("period",), (20,), 19, False),
 }
 NAMES = list(CLASSIC)
+# Parameters a caller may omit, with the value each then takes.
+DEFAULTS = {"MovingAverageConvergenceDivergence": {"fast_period": 12, "slow_period": 26,
+                                                   "signal_period": 9}}
 
 
 def make(name):
@@ -208,6 +213,37 @@ def test_deviation_does_not_drift_and_equal_values_give_zero():
     assert deviation.next(124.0) == pytest.approx(exact_deviation([123.456] * 19 + [124.0]), rel=1e-13)
 
 
+@pytest.mark.parametrize("period", [5, 6, 7, 23])
+@pytest.mark.parametrize("start", [0.5, 100.0])
+def test_deviation_is_exact_for_any_period(period, start):
+    # The exact recomputation must take every value of the window once,
+    # whatever the period's remainder against its unrolling.
+    values = walk(12, 3000, gaps=True, start=start)
+    answers = stream(classic.StandardDeviation(period), values)
+    expected = [NAN] * (period - 1) + [exact_deviation(values[i - period + 1:i + 1])
+                                       for i in range(period - 1, len(values))]
+    assert worst_relative_difference(answers, expected) <= 1e-12
+
+
+def wilder_by_division(values, period):
+    """Wilder's smoothing as the batch libraries write it, one division a step."""
+    average = sum(values[:period]) / period
+    answers = [NAN] * (period - 1) + [average]
+    for value in values[period:]:
+        average = (average * (period - 1) + value) / period
+        answers.append(average)
+    return answers
+
+
+@pytest.mark.parametrize("period", [2, 14, 50])
+def test_wilder_smoothing_stays_with_the_division_form_over_long_streams(period):
+    closes = walk(13, 200_000, gaps=True)
+    ranges = [abs(b - a) for a, b in zip(closes, closes[1:])]
+    bars = [Bar(c, c, c, c, 1) for c in closes]
+    ours = stream(classic.AverageTrueRange(period), bars)[1:]
+    assert worst_relative_difference(ours, wilder_by_division(ranges, period)) <= 1e-12
+
+
 @pytest.mark.parametrize("poison", [NAN, math.inf, -math.inf])
 def test_deviation_recovers_exactly_once_a_non_finite_input_leaves(poison):
     period = 5
@@ -279,7 +315,9 @@ def test_class_shape(name):
     parameters = CLASSIC[name][0]
     cls = getattr(classic, name)
     assert (cls.__module__, cls.__name__, cls.__qualname__) == ("barworks.classic", name, name)
-    assert cls.__doc__ == "" and cls.__text_signature__ == "(" + ", ".join(parameters) + ")"
+    defaults = DEFAULTS.get(name, {})
+    shown = [f"{p}={defaults[p]}" if p in defaults else p for p in parameters]
+    assert cls.__doc__ == "" and cls.__text_signature__ == "(" + ", ".join(shown) + ")"
     methods = ("next", "reset") if name == "MovingAverageConvergenceDivergence" else (
         "period", "next", "reset")
     assert [key for key in vars(cls) if not key.startswith("__")] == list(methods)
@@ -298,8 +336,10 @@ def test_binding_errors(name):
     count = len(parameters)
     quoted = [f"'{p}'" for p in parameters]
     listed = quoted[0] if count == 1 else ", ".join(quoted[:-1]) + ", and " + quoted[-1]
-    assert message_of(cls) == (
-        TypeError, f"{new} missing {count} required positional argument{'s' * (count > 1)}: {listed}")
+    if name not in DEFAULTS:
+        assert message_of(cls) == (
+            TypeError,
+            f"{new} missing {count} required positional argument{'s' * (count > 1)}: {listed}")
     assert message_of(cls, *arguments, 1) == (
         TypeError, f"{new} takes {count} positional arguments but {count + 1} were given")
     assert message_of(cls, size=3) == (TypeError, f"{new} got an unexpected keyword argument 'size'")
@@ -332,6 +372,56 @@ def test_binding_errors(name):
 ])
 def test_macd_refuses_bad_periods(arguments, message):
     assert message_of(classic.MovingAverageConvergenceDivergence, *arguments) == (ValueError, message)
+
+
+MACD_PERIODS = [
+    ((), {}, (12, 26, 9)),
+    ((5,), {}, (5, 26, 9)),
+    ((5, 30), {}, (5, 30, 9)),
+    ((), {"signal_period": 4}, (12, 26, 4)),
+    ((), {"slow_period": 40, "fast_period": 3}, (3, 40, 9)),
+    ((8,), {"signal_period": 2}, (8, 26, 2)),
+    ((True,), {}, (1, 26, 9)),  # an integer-like argument converts as before
+]
+
+
+@pytest.mark.parametrize("arguments, keywords, periods", MACD_PERIODS)
+def test_macd_omitted_periods_take_their_defaults(arguments, keywords, periods):
+    cls = classic.MovingAverageConvergenceDivergence
+    values = walk(7, 120)
+    assert barworks.lookback(cls(*arguments, **keywords)) == periods[1] - 1 + periods[2] - 1
+    omitted = np.asarray(barworks.feed(cls(*arguments, **keywords), values))
+    explicit = np.asarray(barworks.feed(cls(*periods), values))
+    assert np.array_equal(omitted, explicit, equal_nan=True)
+
+
+@pytest.mark.parametrize("arguments, keywords, error", [
+    ((12, 26, 9, 1), {}, (TypeError, "MovingAverageConvergenceDivergence.__new__() takes 3 "
+                                     "positional arguments but 4 were given")),
+    ((), {"fast": 3}, (TypeError, "MovingAverageConvergenceDivergence.__new__() got an "
+                                  "unexpected keyword argument 'fast'")),
+    ((3,), {"fast_period": 4}, (TypeError, "MovingAverageConvergenceDivergence.__new__() got "
+                                           "multiple values for argument 'fast_period'")),
+    ((), {"slow_period": 12}, (ValueError, "Fast period must be less than slow period.")),
+    ((30,), {}, (ValueError, "Fast period must be less than slow period.")),
+    ((), {"signal_period": 0}, (ValueError, "Period cannot be 0.")),
+    ((), {"slow_period": -1}, (OverflowError, "can't convert negative int to unsigned")),
+    ((), {"signal_period": None}, (TypeError, "argument 'signal_period': 'NoneType' object cannot "
+                                              "be interpreted as an integer")),
+])
+def test_macd_binding_errors_with_defaults(arguments, keywords, error):
+    assert message_of(classic.MovingAverageConvergenceDivergence, *arguments, **keywords) == error
+
+
+def test_module_macd_keeps_every_period_required():
+    cls = _barworks.MovingAverageConvergenceDivergence
+    assert cls.__text_signature__ == "(long_period, short_period, signal_period)"
+    assert message_of(cls) == (
+        TypeError, "MovingAverageConvergenceDivergence.__new__() missing 3 required positional "
+                   "arguments: 'long_period', 'short_period', and 'signal_period'")
+    assert message_of(cls, 26, 12) == (
+        TypeError, "MovingAverageConvergenceDivergence.__new__() missing 1 required positional "
+                   "argument: 'signal_period'")
 
 
 class Reentrant:

@@ -4,6 +4,7 @@
 
 #include <limits>
 
+#include "../branch_free.h"
 #include "../checkpoint.h"
 #include "../describe.h"
 

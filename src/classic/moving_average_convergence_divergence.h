@@ -45,7 +45,8 @@ struct PythonClass<classic::MovingAverageConvergenceDivergence> {
   static constexpr const char* kName = "MovingAverageConvergenceDivergence";
   static constexpr const char* kModule = classic::kModuleName;
   static constexpr auto kConstructor =
-      constructor<&R::create>("fast_period", "slow_period", "signal_period");
+      constructor<&R::create>(with_default("fast_period", 12), with_default("slow_period", 26),
+                              with_default("signal_period", 9));
   static constexpr auto kMethods =
       std::tuple{method<&R::update>("next", Access::kExclusive, "input"),
                  method<&R::reset>("reset", Access::kExclusive)};

@@ -20,15 +20,16 @@ double RelativeStrengthIndex::update(double x) noexcept {
   const double change = x - previous;
   previous = x;
   // A NaN change goes into both, so that it is never mistaken for no change.
-  const double gain = change > 0.0 || std::isnan(change) ? change : 0.0;
-  const double loss = change < 0.0 || std::isnan(change) ? -change : 0.0;
+  const double gain = positive_part(change);
+  const double loss = positive_part(-change);
   const double average_gain = gains.update(gain);
   const double average_loss = losses.update(loss);
   const double total = average_gain + average_loss;
+  const double strength = 100.0 * average_gain / total;
   // No movement at all over the smoothing reads as 0, as the batch
-  // libraries answer; NaN totals fail the comparison and stay NaN.
-  if (total == 0.0) return 0.0;
-  return 100.0 * average_gain / total;
+  // libraries answer; NaN totals fail the comparison and stay NaN. Both
+  // sides are computed, so the choice is a select rather than a branch.
+  return total == 0.0 ? 0.0 : strength;
 }
 
 void RelativeStrengthIndex::reset() noexcept {

@@ -1,79 +1,53 @@
 #include "standard_deviation.h"
 
+#include <array>
 #include <cmath>
 
 namespace barworks::classic {
 
-namespace {
-// Windows this short are recomputed every step: it costs no more than a
-// slide, and in them two neighbouring inputs can differ by little against
-// their level, where a slide would lose digits to the rounded mean.
-constexpr std::uint32_t kAlwaysExact = 4;
-}  // namespace
-
 Expected<StandardDeviation> StandardDeviation::create(std::uint32_t period) noexcept {
   auto window = CircularWindow::create(period);
   if (!window) return std::unexpected(window.error());
-  return StandardDeviation{std::move(*window), 0.0, 0.0, 0.0, 0.0, 0, 0, 0};
-}
-
-double StandardDeviation::update(double x) noexcept {
-  const std::uint32_t period = window.period;
-  const bool full = window.count == period;
-  const double old = window.push(x);
-  equal_run = x == last ? equal_run + 1 : 1;
-  last = x;
-  const bool old_finite = std::isfinite(old);
-  nonfinite += !std::isfinite(x);
-  nonfinite -= !old_finite;
-  // The sliding state skips every step with a non-finite value in the
-  // window and is rebuilt from the window once the last one has left.
-  if (nonfinite != 0) [[unlikely]] return kNotYet;
-
-  if (!full) [[unlikely]] {
-    const double delta = x - mean;
-    mean += delta / static_cast<double>(window.count);
-    squares += delta * (x - mean);
-    peak = squares;  // only grows while the window fills
-    if (window.count < period) return kNotYet;
-  } else if (period <= kAlwaysExact || !old_finite || ++since_exact == period) [[unlikely]] {
-    recompute();
-  } else {
-    const double delta = x - old;
-    const double moved = mean + delta / static_cast<double>(period);
-    squares += delta * ((x - moved) + (old - mean));
-    mean = moved;
-    if (squares > peak) {
-      peak = squares;
-    } else if (squares * 16.0 < peak) [[unlikely]] {
-      recompute();
-    }
-  }
-  if (equal_run >= period) {
-    // Exactly no spread; the state is exact again as well.
-    mean = x;
-    squares = 0.0;
-    peak = 0.0;
-    since_exact = 0;
-    return 0.0;
-  }
-  return std::sqrt(squares / static_cast<double>(period));
+  StandardDeviation made{std::move(*window), 0.0, 0.0, 0.0, 0.0, 0.0, 0, 0, 0};
+  made.reciprocal = made.period_reciprocal();
+  return made;
 }
 
 void StandardDeviation::recompute() noexcept {
+  // Each pass keeps four partial sums side by side: one sum is a chain of
+  // additions, each waiting for the last, and four chains take a quarter of
+  // the time. The order of the additions does not matter to the accuracy
+  // wanted here, only that each pass sums every value once.
+  constexpr std::uint32_t kLanes = 4;
+  const double* values = window.values.begin();
+  const std::uint32_t size = window.values.size();
+  const std::uint32_t whole = size - size % kLanes;
   const double n = static_cast<double>(window.period);
-  double sum = 0.0;
-  for (const double value : window.values) sum += value;
-  mean = sum / n;
+
+  std::array<double, kLanes> sums{};
+  for (std::uint32_t i = 0; i < whole; i += kLanes) {
+    for (std::uint32_t lane = 0; lane < kLanes; ++lane) sums[lane] += values[i + lane];
+  }
+  for (std::uint32_t i = whole; i < size; ++i) sums[i - whole] += values[i];
+  mean = ((sums[0] + sums[1]) + (sums[2] + sums[3])) / n;
+
   // The deviations from the rounded mean sum to n times its rounding error;
   // taking that back out keeps a small spread around a large level exact.
-  double squares_sum = 0.0;
-  double deviations = 0.0;
-  for (const double value : window.values) {
+  std::array<double, kLanes> squares_sums{};
+  std::array<double, kLanes> deviation_sums{};
+  auto take = [&](std::uint32_t lane, double value) {
     const double deviation = value - mean;
-    deviations += deviation;
-    squares_sum += deviation * deviation;
+    deviation_sums[lane] += deviation;
+    squares_sums[lane] += deviation * deviation;
+  };
+  for (std::uint32_t i = 0; i < whole; i += kLanes) {
+    for (std::uint32_t lane = 0; lane < kLanes; ++lane) take(lane, values[i + lane]);
   }
+  for (std::uint32_t i = whole; i < size; ++i) take(i - whole, values[i]);
+  const double squares_sum =
+      (squares_sums[0] + squares_sums[1]) + (squares_sums[2] + squares_sums[3]);
+  const double deviations =
+      (deviation_sums[0] + deviation_sums[1]) + (deviation_sums[2] + deviation_sums[3]);
   squares = squares_sum - deviations * deviations / n;
   mean += deviations / n;
   peak = squares;

@@ -2,18 +2,9 @@
 
 #include <cmath>
 
+#include "../branch_free.h"
+
 namespace barworks {
-
-namespace {
-
-// The larger of x and y, taking the other operand when one is NaN; on a tie
-// x wins, which decides only the sign of a zero result.
-double max_ignoring_nan(double x, double y) noexcept {
-  if (std::isnan(x)) return y;
-  return y > x ? y : x;
-}
-
-}  // namespace
 
 double TrueRange::update(const Bar& bar) noexcept {
   const double high = bar.high;

@@ -1,0 +1,40 @@
+// Selections between doubles that compile to no branch. Where the choice
+// follows the data (the sign of a price change, which of two gaps is wider)
+// a branch is mispredicted about every other step, and the compiler keeps
+// conditional expressions on doubles as branches when NaN must be honoured.
+#pragma once
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace barworks {
+
+// max(x, 0), and NaN for a NaN x.
+inline double positive_part(double x) noexcept {
+#if defined(__SSE2__)
+  // maxsd answers its second operand when either is NaN.
+  return _mm_cvtsd_f64(_mm_max_sd(_mm_setzero_pd(), _mm_set_sd(x)));
+#else
+  return 0.0 > x ? 0.0 : x;
+#endif
+}
+
+// The larger of x and y, taking the other operand when one is NaN; on a tie
+// x wins, which decides only the sign of a zero result.
+inline double max_ignoring_nan(double x, double y) noexcept {
+#if defined(__SSE2__)
+  const __m128d left = _mm_set_sd(x);
+  const __m128d right = _mm_set_sd(y);
+  // y > x ? y : x, which is x when either is NaN.
+  const __m128d larger = _mm_max_sd(right, left);
+  const __m128d left_is_nan = _mm_cmpunord_sd(left, left);
+  return _mm_cvtsd_f64(
+      _mm_or_pd(_mm_and_pd(left_is_nan, right), _mm_andnot_pd(left_is_nan, larger)));
+#else
+  if (x != x) return y;
+  return y > x ? y : x;
+#endif
+}
+
+}  // namespace barworks
