@@ -50,6 +50,11 @@ CHECK_CMAKE_FLAGS = -DCMAKE_BUILD_TYPE=Debug -DBARWORKS_BENCHMARK=OFF
 
 .PHONY: check-leaks check-asan soak
 
+# The tests that load numpy. The distribution's numpy is built for the
+# release interpreter, and the debug interpreter's reference total misses its
+# reference changes; these run apart and are judged by allocated blocks.
+NUMPY_TESTS = tests/test_feed.py tests/test_peek.py tests/test_classic.py tests/test_readme.py
+
 # The module built against the debug interpreter's headers, where reference
 # counts are visible: every test repeated by the refleak plugin, then the
 # mixed-call count.
@@ -58,8 +63,11 @@ check-leaks:
 	  CMAKE_FLAGS="$(CHECK_CMAKE_FLAGS)"
 	@PYTHONPATH=$(LEAKS_BUILD) $(DEBUG_PYTHON) -c 'import _barworks; assert "314d" in _barworks.__file__, _barworks.__file__'
 	PYTHONPATH=$(LEAKS_BUILD):$(RELIABILITY) BARWORKS_HYPOTHESIS_PROFILE=leaks \
+	  BARWORKS_REFLEAK_REFERENCES=required \
 	  $(DEBUG_PYTHON) -P -m pytest -q -p no:cacheprovider -p refleak tests \
-	  --ignore=$(RELIABILITY)/test_mixed_calls.py
+	  --ignore=$(RELIABILITY)/test_mixed_calls.py $(addprefix --ignore=,$(NUMPY_TESTS))
+	PYTHONPATH=$(LEAKS_BUILD):$(RELIABILITY) BARWORKS_HYPOTHESIS_PROFILE=leaks \
+	  $(DEBUG_PYTHON) -P -m pytest -q -p no:cacheprovider -p refleak $(NUMPY_TESTS)
 	PYTHONPATH=$(LEAKS_BUILD) BARWORKS_MIXED_CALLS=$(MIXED_CALLS) \
 	  $(DEBUG_PYTHON) -P -m pytest -q -s -p no:cacheprovider $(RELIABILITY)/test_mixed_calls.py
 
