@@ -371,12 +371,12 @@ struct Digits {
 template <std::size_t N>
 constexpr std::size_t signature_length(const char* prefix, const char* name, bool with_self,
                                        const std::array<const char*, N>& parameters,
-                                       const ParameterDefault* defaults = nullptr) {
+                                       const std::array<ParameterDefault, N>& defaults = {}) {
   std::size_t length = text_length(prefix) + text_length(name) + 2 + 5;  // "()" "\n--\n\n"
   std::size_t items = N + (with_self ? 1 : 0);
   if (with_self) length += 5;
   for (const char* parameter : parameters) length += text_length(parameter);
-  for (std::size_t i = 0; defaults != nullptr && i < N; ++i) {
+  for (std::size_t i = 0; i < N; ++i) {
     if (defaults[i].present) length += 1 + text_length(Digits(defaults[i].value).chars.data());
   }
   if (items > 1) length += 2 * (items - 1);
@@ -386,7 +386,7 @@ constexpr std::size_t signature_length(const char* prefix, const char* name, boo
 template <std::size_t Size, std::size_t N>
 constexpr Text<Size> signature_text(const char* prefix, const char* name, bool with_self,
                                     const std::array<const char*, N>& parameters, bool doc,
-                                    const ParameterDefault* defaults = nullptr) {
+                                    const std::array<ParameterDefault, N>& defaults = {}) {
   Text<Size> text;
   std::size_t at = 0;
   auto put = [&](const char* piece) {
@@ -404,7 +404,7 @@ constexpr Text<Size> signature_text(const char* prefix, const char* name, bool w
   for (std::size_t i = 0; i < N; ++i) {
     if (!first) put(", ");
     put(parameters[i]);
-    if (defaults != nullptr && defaults[i].present) {
+    if (defaults[i].present) {
       put("=");
       put(Digits(defaults[i].value).chars.data());
     }
@@ -433,8 +433,8 @@ inline constexpr auto kClassDoc = [] {
   constexpr const char* name = PythonClass<Record>::kName;
   constexpr auto& parameters = PythonClass<Record>::kConstructor.parameters;
   constexpr auto& defaults = PythonClass<Record>::kConstructor.defaults;
-  return signature_text<signature_length("", name, false, parameters, defaults.data())>(
-      "", name, false, parameters, true, defaults.data());
+  return signature_text<signature_length("", name, false, parameters, defaults)>(
+      "", name, false, parameters, true, defaults);
 }();
 
 template <class Record>
