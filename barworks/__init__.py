@@ -34,11 +34,30 @@ def _as_pandas(answers, index):
     return pandas.Series(answers, index=index)
 
 
+def _refuse_unlike_a_column(values, parameter):
+    """A table (a DataFrame, any 2-D array) would pass as a sequence of its
+    rows or labels, and a masked array as its raw data: neither is one
+    column of numbers."""
+    ndim = getattr(values, "ndim", 1)
+    if ndim != 1 and isinstance(ndim, int):
+        raise TypeError(
+            f"argument '{parameter}': expected one column of numbers, got "
+            f"{ndim} dimensions ('{type(values).__name__}'); pass one column, "
+            "such as frame['close']")
+    masked = sys.modules.get("numpy.ma")
+    if masked is not None and isinstance(values, masked.MaskedArray):
+        raise TypeError(
+            f"argument '{parameter}': masked arrays are not taken, since their masked "
+            "cells hold arbitrary numbers; pass values.filled(numpy.nan) to feed them "
+            "as NaN, or values.compressed() to leave them out")
+
+
 def feed(indicator, values, *, warmup="value"):
     """Every value through `indicator.next`, answers as a new numpy array.
 
     See the package's stub for the shapes, dtypes and warm-up rules.
     """
+    _refuse_unlike_a_column(values, "values")
     series = _series_type()
     if series is not None and isinstance(values, series):
         return _as_pandas(_native.feed(indicator, values.to_numpy(), warmup), values.index)
@@ -55,9 +74,18 @@ def feed_bars(indicator, /, *columns, warmup="value"):
         raise TypeError(
             "feed_bars() takes the indicator and either a sequence of Bar or the three "
             f"arrays high, low and close ({len(columns)} given after the indicator)")
+    for column, parameter in zip(columns, ("high", "low", "close")):
+        _refuse_unlike_a_column(column, parameter)
     high, low, close = columns
     series = _series_type()
-    if series is not None and isinstance(high, series):
-        arrays = [c.to_numpy() if isinstance(c, series) else c for c in columns]
-        return _as_pandas(_native.feed_bars(indicator, *arrays, warmup), high.index)
-    return _native.feed_bars(indicator, high, low, close, warmup)
+    if series is None:
+        return _native.feed_bars(indicator, high, low, close, warmup)
+    indexes = [c.index for c in columns if isinstance(c, series)]
+    if not all(index.equals(indexes[0]) for index in indexes[1:]):
+        # Combining by position would pair one day's high with another's low.
+        raise ValueError("arguments 'high', 'low' and 'close': the Series must have equal "
+                         "indexes; align them first (for example with "
+                         "pandas.concat(..., axis=1).dropna())")
+    arrays = [c.to_numpy() if isinstance(c, series) else c for c in columns]
+    answers = _native.feed_bars(indicator, *arrays, warmup)
+    return _as_pandas(answers, high.index) if isinstance(high, series) else answers

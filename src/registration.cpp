@@ -54,10 +54,12 @@ PyObject* initialise_module(PyModuleDef& definition, ModuleCell& cell,
     // be full, only a later re-initialisation of the interpreter is at risk.
     (void)Py_AtExit(forget);
   } else if (bound != identity) {
+    // The bound interpreter may since have been destroyed: say what holds,
+    // not that it is still loaded there.
     PyErr_Format(PyExc_ImportError,
-                 "%s does not support sub-interpreters: it is already loaded in another "
-                 "interpreter of this process",
-                 definition.m_name);
+                 "%s does not support sub-interpreters: its classes belong to interpreter %lld, "
+                 "the first of this process to import it, so interpreter %lld cannot import it",
+                 definition.m_name, static_cast<long long>(bound), static_cast<long long>(identity));
     return nullptr;
   }
   if (cell.module != nullptr) return Py_NewRef(cell.module);

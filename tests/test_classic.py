@@ -169,6 +169,18 @@ def test_leading_nans_are_skipped_as_talib_skips_them(talib, name):
         assert worst_relative_difference(mine, theirs) <= 1e-12
 
 
+@pytest.mark.parametrize("side", ["high", "low", "close"])
+def test_a_nan_bar_side_reaches_the_average_true_range_as_in_talib(talib, side):
+    import numpy as np
+    bars = bars_from(walk(13, 60))
+    sides = {name: np.array([getattr(bar, name)() for bar in bars]) for name in ("high", "low", "close")}
+    sides[side][30] = NAN
+    ours = stream(classic.AverageTrueRange(5),
+                  [Bar(0.0, h, l, c, 1) for h, l, c in zip(sides["high"], sides["low"], sides["close"])])
+    theirs = talib.ATR(sides["high"], sides["low"], sides["close"], 5)
+    assert worst_relative_difference(ours, theirs) <= 1e-12
+
+
 # --------------------------------------------------------------------------
 # Behaviour that needs no peer.
 

@@ -16,6 +16,7 @@ import pytest
 
 import _barworks as bw
 import barworks
+from helpers import CallsBack
 from batch_streams import (
     BAR_FED,
     CLASSIC_CONFIGS,
@@ -91,7 +92,14 @@ FORMS = [
     ("tuple", tuple),
     ("objects with __float__", lambda xs: [Real(x) for x in xs]),
     ("object ndarray", lambda xs: np.array(xs, dtype=object)),
+    ("big-endian float64", lambda xs: np.array(xs, dtype=">f8")),
+    ("long double", lambda xs: np.array(xs, dtype=np.longdouble)),
 ]
+# Number arrays that are not float64 convert as next converts each item.
+NUMBER_ARRAYS = [np.array(INTEGERS, dtype=dtype) for dtype in ("i1", "<i2", ">i4", "i8", "u8")] + [
+    np.array(SOURCE, dtype=np.float32), np.array(SOURCE, dtype=">f4"),
+    np.array([0, 2**63 + 2**10 + 1, 2**64 - 1], dtype=np.uint64), np.array([True, False, True]),
+    np.array([1.5, -2.25, 65504.0], dtype=">f2"), np.array([-(2**63), 2**53 + 1], dtype=">i8")]
 
 
 @pytest.mark.parametrize("label, form", FORMS, ids=[label for label, _ in FORMS])
@@ -104,6 +112,13 @@ def test_every_input_form_gives_the_loop(label, form):
 def test_integers_convert_as_next_converts_them():
     obj, twin = bw.SimpleMovingAverage(3), bw.SimpleMovingAverage(3)
     assert array_bits(barworks.feed(obj, INTEGERS + [True, 2**60])) == loop(twin, INTEGERS + [True, 2**60])
+
+
+@pytest.mark.parametrize("numbers", NUMBER_ARRAYS, ids=lambda a: a.dtype.str)
+def test_number_arrays_convert_as_next_converts_each_item(numbers):
+    obj, twin = bw.SimpleMovingAverage(2), bw.SimpleMovingAverage(2)
+    assert array_bits(barworks.feed(obj, numbers)) == loop(twin, numbers.tolist())
+    assert_same_state(obj, twin, "SimpleMovingAverage")
 
 
 def test_pandas_series_in_series_out():
@@ -223,16 +238,18 @@ def test_warmup_nan_treats_a_started_average_as_warm():
 # Refusals: the message, and the object untouched.
 
 REFUSALS = [
-    (lambda o: barworks.feed(o, np.zeros(3, dtype=np.float32)), TypeError,
-     "argument 'values': expected a buffer of float64 (format 'd'), got format 'f'"),
-    (lambda o: barworks.feed(o, np.arange(3)), TypeError, "argument 'values': expected a buffer of float64"),
-    (lambda o: barworks.feed(o, b"abc"), TypeError, "got format 'B' from 'bytes'"),
-    (lambda o: barworks.feed(o, np.zeros(3, dtype=">f8")), TypeError, "got format '>d'"),
-    (lambda o: barworks.feed(o, np.zeros((2, 2))), ValueError,
-     "argument 'values': expected a one-dimensional buffer, got 2 dimensions"),
-    (lambda o: barworks.feed(o, np.float64(1.0).reshape(())), ValueError, "got 0 dimensions"),
+    (lambda o: barworks.feed(o, np.zeros(3, dtype=complex)), TypeError,
+     "argument 'values': expected a buffer of numbers (float64, float32, integers or bools), got format 'Zd'"),
+    (lambda o: barworks.feed(o, memoryview(b"abcd").cast("c")), TypeError, "got format 'c' from 'memoryview'"),
+    (lambda o: barworks.feed(o, np.zeros((2, 2))), TypeError,
+     "argument 'values': expected one column of numbers, got 2 dimensions ('ndarray'); pass one column"),
+    (lambda o: barworks._native.feed(o, memoryview(np.zeros((2, 2))), "value"), TypeError,
+     "argument 'values': expected one column of numbers, got 2 dimensions ('memoryview'); pass one column"),
+    (lambda o: barworks.feed(o, np.float64(1.0).reshape(())), TypeError, "got 0 dimensions"),
+    (lambda o: barworks.feed(o, np.ma.masked_array([1.0, 2.0], mask=[0, 1])), TypeError,
+     "argument 'values': masked arrays are not taken"),
     (lambda o: barworks.feed(o, {1.0, 2.0}), TypeError,
-     "argument 'values': expected a float64 buffer or a sequence of numbers, not 'set'"),
+     "argument 'values': expected a numeric buffer or a sequence of numbers, not 'set'"),
     (lambda o: barworks.feed(o, [1.0, 2.0, "3"]), TypeError, "argument 'values[2]': must be real number, not str"),
     (lambda o: barworks.feed(o, [1.0, None]), TypeError, "argument 'values[1]': must be real number, not NoneType"),
     (lambda o: barworks.feed(o, [1.0, 10**400]), OverflowError, "int too large to convert to float"),
@@ -252,7 +269,9 @@ BAR_REFUSALS = [
     (lambda o: barworks.feed_bars(o, [bw.Bar(1.0, 2.0, 0.5, 1.5, 1), 2.0]), TypeError,
      "argument 'bars[1]': 'float' object cannot be converted to 'Bar'"),
     (lambda o: barworks.feed_bars(o, [1.0], [1.0]), TypeError, "feed_bars() takes the indicator and either"),
-    (lambda o: barworks.feed_bars(o, [1.0], np.zeros(1, dtype=np.int32), [1.0]), TypeError, "argument 'low': expected a buffer of float64"),
+    (lambda o: barworks.feed_bars(o, [1.0], np.zeros(1, dtype=complex), [1.0]), TypeError, "argument 'low': expected a buffer of numbers"),
+    (lambda o: barworks.feed_bars(o, (bar for bar in [])), TypeError,
+     "argument 'bars': expected a sequence of Bar (or the three columns high, low and close), not 'generator'"),
     (lambda o: barworks.feed(o, [1.0]), TypeError, "argument 'indicator': AverageTrueRange takes Bar inputs; use barworks.feed_bars()"),
     (lambda o: barworks.peek(o, 1.0), TypeError, "argument 'indicator': AverageTrueRange takes Bar inputs; use barworks.peek_bar()"),
 ]
@@ -286,6 +305,101 @@ def test_strategies_refuse_nan_warmup(name):
     with pytest.raises(ValueError, match=f"argument 'warmup': {name} answers int8 signal codes"):
         barworks.feed(obj, [1.0, 2.0], warmup="nan")
     assert_same_state(obj, twin, name)
+
+
+class CallsBackInBuffer:
+    """A sequence of numbers that also exports a buffer; `action` runs in
+    __buffer__ before the buffer is given."""
+
+    def __init__(self, values, action):
+        self.values, self.action = np.array(values), action
+
+    def __buffer__(self, flags):
+        self.action()
+        return memoryview(self.values)
+
+    def __len__(self):
+        return len(self.values)
+
+    def __getitem__(self, i):
+        return float(self.values[i])
+
+
+def raise_(error):
+    raise error
+
+
+# Inputs whose conversion calls back into the object being fed: the object
+# is already taken, so the call back is refused and nothing lands.
+CALLBACKS = [
+    ("__float__", lambda o: barworks.feed(o, [1.0, 2.0, CallsBack(lambda: o.next(100.0)), 4.0])),
+    ("__buffer__", lambda o: barworks.feed(o, CallsBackInBuffer([1.0, 2.0], lambda: o.reset()))),
+    ("state in __float__", lambda o: barworks.feed(o, [CallsBack(lambda: barworks.state(o))])),
+]
+
+
+@pytest.mark.parametrize("label, call", CALLBACKS, ids=[label for label, _ in CALLBACKS])
+def test_the_object_is_taken_before_its_inputs_convert(label, call):
+    obj, twin = bw.SimpleMovingAverage(3), bw.SimpleMovingAverage(3)
+    loop(obj, [5.0, 6.0]), loop(twin, [5.0, 6.0])
+    with pytest.raises(RuntimeError, match="^Already (mutably )?borrowed$"):
+        call(obj)
+    assert barworks.state(obj) == barworks.state(twin)
+
+
+@pytest.mark.parametrize("error", [KeyboardInterrupt, MemoryError, ValueError])
+def test_errors_raised_inside_buffer_reach_the_caller(error):
+    with pytest.raises(error):
+        barworks.feed(bw.SimpleMovingAverage(3), CallsBackInBuffer([1.0], lambda: raise_(error("from __buffer__"))))
+
+
+def test_an_exporter_without_such_a_buffer_is_read_as_a_sequence():
+    obj, twin = bw.SimpleMovingAverage(3), bw.SimpleMovingAverage(3)
+    values = CallsBackInBuffer([1.0, 2.0], lambda: raise_(BufferError("no strided buffer")))
+    assert array_bits(barworks.feed(obj, values)) == loop(twin, [1.0, 2.0])
+
+
+def test_tables_and_unaligned_series_are_refused():
+    pandas = pytest.importorskip("pandas")
+    frame = pandas.DataFrame({"close": np.linspace(1.0, 2.0, 500)})
+    obj, twin = bw.SimpleMovingAverage(3), bw.SimpleMovingAverage(3)
+    with pytest.raises(TypeError, match=r"expected one column of numbers, got 2 dimensions \('DataFrame'\); pass one column"):
+        barworks.feed(obj, frame)
+    assert array_bits(barworks.feed(obj, frame["close"]).to_numpy()) == loop(twin, frame["close"].tolist())
+    high = pandas.Series([2.0, 3.0], index=["a", "b"])
+    with pytest.raises(ValueError, match="the Series must have equal indexes"):
+        barworks.feed_bars(bw.TrueRange(), high, high.set_axis(["b", "a"]) - 1.0, high)
+    integers = pandas.Series([1, 2, 3], index=["a", "b", "c"])
+    assert list(barworks.feed(bw.SimpleMovingAverage(2), integers)) == [1.0, 1.5, 2.5]
+
+
+# numpy.empty is looked up once, at the first batch; a replacement that
+# gives the wrong cells must be caught before the loop writes into them.
+REPLACED_EMPTY = """
+import numpy, _barworks, barworks
+real = numpy.empty
+wrong = [lambda shape, dtype: real(1, dtype), lambda shape, dtype: real(shape, numpy.float32),
+         lambda shape, dtype: real(shape, dtype)[::-1], lambda shape, dtype: real(shape, numpy.int16),
+         lambda shape, dtype: bytearray(8 * 10**4)]
+current = []
+numpy.empty = lambda shape, dtype: current[-1](shape, dtype)
+for make in wrong:
+    current.append(make)
+    for obj, run in ((_barworks.SimpleMovingAverage(3), lambda o: barworks.feed(o, numpy.ones(10**4))),
+                     (_barworks.SimpleMovingAverageCrossover(2, 3), lambda o: barworks.feed(o, numpy.ones(10**4)))):
+        try:
+            run(obj)
+        except (TypeError, ValueError, BufferError) as error:
+            print(type(error).__name__)
+        else:
+            print("written")
+"""
+
+
+def test_a_replaced_numpy_empty_is_checked():
+    done = subprocess.run([sys.executable, "-P", "-c", REPLACED_EMPTY], capture_output=True, text=True, timeout=60)
+    assert done.returncode == 0, done.stderr
+    assert "written" not in done.stdout and len(done.stdout.split()) == 10, done.stdout
 
 
 NEVER_BUILT = """

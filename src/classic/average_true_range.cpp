@@ -16,7 +16,12 @@ double AverageTrueRange::update(const Bar& bar) noexcept {
     (void)range.update(bar);
     return kNotYet;
   }
-  return average.update(range.update(bar));
+  const double true_range = range.update(bar);
+  // The module's true range passes over any NaN operand; the batch
+  // libraries pass over only a NaN previous close, so a NaN high or low
+  // reaches the answer.
+  const bool unknown = std::isnan(bar.high) || std::isnan(bar.low);
+  return average.update(unknown ? kNotYet : true_range);
 }
 
 void AverageTrueRange::reset() noexcept {

@@ -16,10 +16,10 @@ namespace barworks::classic {
 // the mean of the first `period` true ranges and then smoothed with 1/period:
 //   average = (average * (period - 1) + range) / period
 // Lookback `period` bars. Bars before the first whose high, low and close are
-// all numbers are skipped without counting. After that the true range keeps
-// its own rule (a NaN operand is passed over, NaN only when all of high - low
-// and both gaps are NaN); a NaN true range stays in the average until reset,
-// and an infinite one makes the answers infinite, then NaN.
+// all numbers are skipped without counting. After that a NaN high or low
+// makes the true range NaN, which stays in the average until reset; a NaN
+// previous close is passed over (the range is h - l and the other gap); an
+// infinite range makes the answers infinite, then NaN.
 struct AverageTrueRange {
   TrueRange range;
   WilderAverage average;

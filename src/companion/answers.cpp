@@ -1,5 +1,7 @@
 #include "answers.h"
 
+#include "input.h"
+
 namespace barworks::companion {
 
 namespace {
@@ -51,8 +53,24 @@ bool Answers::create(Py_ssize_t rows, Py_ssize_t columns, bool codes) noexcept {
                                         nullptr);
   Py_DECREF(shape);
   if (array_ == nullptr) return false;
-  if (PyObject_GetBuffer(array_, &view_, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) < 0) return false;
+  if (PyObject_GetBuffer(array_, &view_, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) < 0) {
+    return false;
+  }
   viewed_ = true;
+  // numpy.empty is looked up once and may have been replaced since (a shim,
+  // a test double, a profiler's wrapper): the loop writes exactly
+  // rows * columns cells, so what came back must hold exactly those.
+  const std::size_t cell_size = codes ? sizeof(std::int8_t) : sizeof(double);
+  const bool fits = view_.itemsize == static_cast<Py_ssize_t>(cell_size) &&
+                    is_native_format(view_.format, codes ? 'b' : 'd') &&
+                    view_.len == rows * columns * static_cast<Py_ssize_t>(cell_size);
+  if (!fits) [[unlikely]] {
+    PyErr_Format(PyExc_TypeError,
+                 "numpy.empty gave %R, not a writable C-contiguous %s array of %zd cells; has "
+                 "numpy.empty been replaced?",
+                 array_, codes ? "int8" : "float64", rows * columns);
+    return false;
+  }
   return true;
 }
 

@@ -44,36 +44,32 @@ int parse_warmup(PyObject* warmup) noexcept {
   return -1;
 }
 
-// After the record's class, the inputs have been pinned or converted: make
-// the answers, take the object, run with the interpreter lock released when
-// the run is long, and blank the warm-up answers when asked.
+// With the object held exclusively and its inputs pinned or converted: make
+// the answers, run with the interpreter lock released when the run is long,
+// and blank the warm-up answers when asked.
 template <class Record, class Read>
 PyObject* run_batch(Instance<Record>& instance, Py_ssize_t size, Read read,
                     bool blank_warmup) noexcept {
   using Rows = RowOf<Record>;
   Answers answers;
   if (!answers.create(size, Rows::kColumns, kGivesCodes<Record>)) return nullptr;
-  {
-    Borrow borrow;
-    if (!hold(instance, borrow, Access::kExclusive)) return nullptr;
-    const std::uint64_t left = blank_warmup ? warmup_left(instance.payload) : 0;
-    auto* rows = answers.cells<typename Rows::Cell>();
-    // The access flag, held exclusively, keeps every other caller out while
-    // the lock is away; it is taken and given back under the lock.
-    PyThreadState* saved = size >= kReleaseLockFrom ? PyEval_SaveThread() : nullptr;
-    // The run works on a local record, moved out and back: the answers'
-    // stores and the window's cannot alias a local that nothing else sees,
-    // so the running state stays in registers instead of being stored and
-    // reloaded on every step. The instance is held exclusively meanwhile.
-    Record local(std::move(instance.payload));
-    run(local, size, read, rows);
-    instance.payload.~Record();
-    new (&instance.payload) Record(std::move(local));
-    if (saved != nullptr) PyEval_RestoreThread(saved);
-    if constexpr (!kGivesCodes<Record>) {
-      const auto blanked = static_cast<Py_ssize_t>(std::min<std::uint64_t>(left, size));
-      blank_rows(rows, blanked, Rows::kColumns);
-    }
+  const std::uint64_t left = blank_warmup ? warmup_left(instance.payload) : 0;
+  auto* rows = answers.cells<typename Rows::Cell>();
+  // The access flag, held exclusively, keeps every other caller out while
+  // the lock is away; it is taken and given back under the lock.
+  PyThreadState* saved = size >= kReleaseLockFrom ? PyEval_SaveThread() : nullptr;
+  // The run works on a local record, moved out and back: the answers'
+  // stores and the window's cannot alias a local that nothing else sees,
+  // so the running state stays in registers instead of being stored and
+  // reloaded on every step. The instance is held exclusively meanwhile.
+  Record local(std::move(instance.payload));
+  run(local, size, read, rows);
+  instance.payload.~Record();
+  new (&instance.payload) Record(std::move(local));
+  if (saved != nullptr) PyEval_RestoreThread(saved);
+  if constexpr (!kGivesCodes<Record>) {
+    const auto blanked = static_cast<Py_ssize_t>(std::min<std::uint64_t>(left, size));
+    blank_rows(rows, blanked, Rows::kColumns);
   }
   return answers.release();
 }
@@ -112,6 +108,11 @@ PyObject* feed(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwn
       return nullptr;
     } else {
       if (refuse_codes_warmup<Record>(blank_warmup)) return nullptr;
+      // The object is taken before the inputs are converted, as next takes
+      // it before converting its argument: a conversion that calls back
+      // into the object finds it busy, and nothing lands before the run.
+      Borrow borrow;
+      if (!hold(instance, borrow, Access::kExclusive)) return nullptr;
       Values values;
       if (!values.take(bound[1], "values")) return nullptr;
       const Column column = values.column();
@@ -148,6 +149,8 @@ PyObject* feed_bar_kind(PyObject* indicator, int blank_warmup, Take take) noexce
       refuse_input_kind(PythonClass<Record>::kName, false, "barworks.feed()");
       return nullptr;
     } else {
+      Borrow borrow;
+      if (!hold(instance, borrow, Access::kExclusive)) return nullptr;
       Values high, low, close;
       if (!take(high, low, close)) return nullptr;
       return run_bars(instance, high, low, close, blank_warmup);

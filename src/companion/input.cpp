@@ -1,8 +1,10 @@
 #include "input.h"
 
 #include <bit>
+#include <cstdint>
 #include <cstdio>
 #include <string_view>
+#include <type_traits>
 
 #include "classes.h"
 
@@ -10,27 +12,112 @@ namespace barworks::companion {
 
 namespace {
 
-// The struct codes that mean a native double on this machine.
-bool is_float64_format(const char* format) noexcept {
-  if (format == nullptr) return false;
-  const std::string_view code(format);
-  if (code == "d" || code == "@d" || code == "=d") return true;
-  return std::endian::native == std::endian::little ? code == "<d" : code == ">d";
+// A number buffer's cells as the struct module describes them: a byte-order
+// prefix, then one code whose size the exporter gives as itemsize.
+struct CellFormat {
+  char code = 0;
+  bool swapped = false;  // stored in the other byte order than this machine's
+};
+
+bool parse_format(const char* format, CellFormat& cell) noexcept {
+  if (format == nullptr) format = "B";
+  bool big = std::endian::native == std::endian::big;
+  switch (*format) {
+    case '@': case '=': ++format; break;
+    case '<': big = false; ++format; break;
+    case '>': case '!': big = true; ++format; break;
+    default: break;
+  }
+  if (format[0] == '\0' || format[1] != '\0') return false;
+  cell.code = format[0];
+  cell.swapped = big != (std::endian::native == std::endian::big);
+  return true;
+}
+
+template <class Bits>
+Bits load_bits(const char* at, bool swapped) noexcept {
+  Bits bits;
+  std::memcpy(&bits, at, sizeof bits);
+  return swapped ? std::byteswap(bits) : bits;
+}
+
+constexpr std::string_view kSignedCodes = "bhilqn";
+constexpr std::string_view kUnsignedCodes = "BHILQN";
+
+// Whether cells of this format and size are numbers this module reads.
+bool is_number_cell(CellFormat cell, Py_ssize_t size) noexcept {
+  switch (cell.code) {
+    case 'd': return size == 8;
+    case 'f': return size == 4;
+    case 'e': return size == 2;
+    case 'g': return size == sizeof(long double) && !cell.swapped;
+    case '?': return size == 1;
+    default: break;
+  }
+  const bool integer = kSignedCodes.find(cell.code) != std::string_view::npos ||
+                       kUnsignedCodes.find(cell.code) != std::string_view::npos;
+  return integer && (size == 1 || size == 2 || size == 4 || size == 8);
+}
+
+template <class Unsigned>
+double integer_cell(const char* at, bool is_signed, bool swapped) noexcept {
+  const Unsigned bits = load_bits<Unsigned>(at, swapped);
+  return is_signed ? static_cast<double>(static_cast<std::make_signed_t<Unsigned>>(bits))
+                   : static_cast<double>(bits);
+}
+
+// One cell of a format is_number_cell accepts, converted as next converts
+// the Python number it stands for: integers rounded to the nearest double,
+// bools as 0 or 1, narrower floats exactly.
+double read_cell(const char* at, Py_ssize_t size, CellFormat cell) noexcept {
+  switch (cell.code) {
+    case 'd': return std::bit_cast<double>(load_bits<std::uint64_t>(at, cell.swapped));
+    case 'f': return std::bit_cast<float>(load_bits<std::uint32_t>(at, cell.swapped));
+    case 'e': return PyFloat_Unpack2(at, (std::endian::native == std::endian::little) != cell.swapped);
+    case 'g': {
+      // Only in this machine's own format, whatever the prefix says.
+      long double wide;
+      std::memcpy(&wide, at, sizeof wide);
+      return static_cast<double>(wide);
+    }
+    case '?': return *at != 0 ? 1.0 : 0.0;
+    default: break;
+  }
+  const bool is_signed = kSignedCodes.find(cell.code) != std::string_view::npos;
+  switch (size) {
+    case 1: return integer_cell<std::uint8_t>(at, is_signed, false);
+    case 2: return integer_cell<std::uint16_t>(at, is_signed, cell.swapped);
+    case 4: return integer_cell<std::uint32_t>(at, is_signed, cell.swapped);
+    default: return integer_cell<std::uint64_t>(at, is_signed, cell.swapped);
+  }
 }
 
 // A tuple of the items of `object` (itself when it is a tuple): a snapshot
 // that Python code run by a conversion cannot shrink under the loop.
-PyObject* items_of(PyObject* object, const char* parameter) noexcept {
+PyObject* items_of(PyObject* object, const char* parameter, const char* wanted) noexcept {
   if (!PySequence_Check(object)) [[unlikely]] {
-    PyErr_Format(PyExc_TypeError,
-                 "argument '%s': expected a float64 buffer or a sequence of numbers, not '%T'",
-                 parameter, object);
+    PyErr_Format(PyExc_TypeError, "argument '%s': expected %s, not '%T'", parameter, wanted,
+                 object);
     return nullptr;
   }
   return PySequence_Tuple(object);
 }
 
+constexpr const char* kNumbers = "a numeric buffer or a sequence of numbers";
+
+// Whether the pending error of PyObject_GetBuffer says only that the object
+// exports no such buffer; anything else (an interrupt, no memory, an error of
+// the exporter's own) must reach the caller.
+bool exports_no_buffer() noexcept {
+  return PyErr_ExceptionMatches(PyExc_TypeError) || PyErr_ExceptionMatches(PyExc_BufferError);
+}
+
 }  // namespace
+
+bool is_native_format(const char* format, char code) noexcept {
+  CellFormat cell;
+  return format != nullptr && parse_format(format, cell) && cell.code == code && !cell.swapped;
+}
 
 Values::~Values() {
   if (pinned_) PyBuffer_Release(&view_);
@@ -40,39 +127,54 @@ Values::~Values() {
 bool Values::take(PyObject* object, const char* parameter) noexcept {
   if (PyObject_CheckBuffer(object)) {
     if (PyObject_GetBuffer(object, &view_, PyBUF_STRIDES | PyBUF_FORMAT) == 0) {
+      pinned_ = true;
       // An array of Python objects (numpy's dtype object) holds numbers to
       // convert one by one, not doubles.
       if (view_.format == nullptr || std::string_view(view_.format) != "O") {
-        pinned_ = true;
         return pin(object, parameter);
       }
       PyBuffer_Release(&view_);
+      pinned_ = false;
       return convert(object, parameter);
     }
-    // An exporter that cannot describe itself as a strided buffer (numpy's
-    // object arrays among them) may still be a sequence of numbers.
-    if (!PySequence_Check(object)) return false;
+    // An exporter that cannot describe itself as a strided buffer may still
+    // be a sequence of numbers; any other failure is the caller's to see.
+    if (!PySequence_Check(object) || !exports_no_buffer()) return false;
     PyErr_Clear();
   }
   return convert(object, parameter);
 }
 
 bool Values::pin(PyObject* object, const char* parameter) noexcept {
-  if (!is_float64_format(view_.format) || view_.itemsize != sizeof(double)) [[unlikely]] {
+  CellFormat cell;
+  if (!parse_format(view_.format, cell) || !is_number_cell(cell, view_.itemsize)) [[unlikely]] {
     PyErr_Format(PyExc_TypeError,
-                 "argument '%s': expected a buffer of float64 (format 'd'), got format '%s' from "
-                 "'%T'",
+                 "argument '%s': expected a buffer of numbers (float64, float32, integers or "
+                 "bools), got format '%s' from '%T'",
                  parameter, view_.format != nullptr ? view_.format : "B", object);
     return false;
   }
   if (view_.ndim != 1) [[unlikely]] {
-    PyErr_Format(PyExc_ValueError,
-                 "argument '%s': expected a one-dimensional buffer, got %d dimensions", parameter,
-                 view_.ndim);
+    PyErr_Format(PyExc_TypeError,
+                 "argument '%s': expected one column of numbers, got %d dimensions ('%T'); pass "
+                 "one column, such as frame['close']",
+                 parameter, view_.ndim, object);
     return false;
   }
-  size_ = view_.shape[0];
-  column_ = Column{static_cast<const char*>(view_.buf), view_.strides[0]};
+  const Py_ssize_t size = view_.shape[0];
+  const char* cells = static_cast<const char*>(view_.buf);
+  const Py_ssize_t stride = view_.strides[0];
+  if (cell.code == 'd' && !cell.swapped) [[likely]] {
+    // float64 in this machine's order is read where it lies.
+    size_ = size;
+    column_ = Column{cells, stride};
+    return true;
+  }
+  if (!allocate(size)) return false;
+  // Other numbers are converted into a copy, as a sequence's items are.
+  for (Py_ssize_t i = 0; i < size; ++i) owned_[i] = read_cell(cells + i * stride, view_.itemsize, cell);
+  PyBuffer_Release(&view_);
+  pinned_ = false;
   return true;
 }
 
@@ -93,7 +195,7 @@ bool Values::allocate(Py_ssize_t size) noexcept {
 }
 
 bool Values::convert(PyObject* object, const char* parameter) noexcept {
-  PyObject* items = items_of(object, parameter);
+  PyObject* items = items_of(object, parameter, kNumbers);
   if (items == nullptr) return false;
   const Py_ssize_t size = PyTuple_GET_SIZE(items);
   bool converted = allocate(size);
@@ -111,7 +213,7 @@ bool Values::convert(PyObject* object, const char* parameter) noexcept {
 }
 
 bool take_bars(PyObject* bars, Values& high, Values& low, Values& close) noexcept {
-  PyObject* items = items_of(bars, "bars");
+  PyObject* items = items_of(bars, "bars", "a sequence of Bar (or the three columns high, low and close)");
   if (items == nullptr) return false;
   const Py_ssize_t size = PyTuple_GET_SIZE(items);
   bool converted = high.allocate(size) && low.allocate(size) && close.allocate(size);

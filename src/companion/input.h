@@ -32,7 +32,8 @@ class Values {
   Values& operator=(const Values&) = delete;
   ~Values();
 
-  // Pins a one-dimensional float64 buffer of `object`, or converts the
+  // Pins a one-dimensional float64 buffer of `object`, converts one of
+  // other numbers (integers, bools, float32, the other byte order) or the
   // items of a sequence. False with TypeError or ValueError naming
   // `parameter` (and the index of a bad item) set.
   bool take(PyObject* object, const char* parameter) noexcept;
@@ -53,6 +54,10 @@ class Values {
   Py_ssize_t size_ = 0;
   Column column_;
 };
+
+// Whether a buffer's struct format is the one-letter `code` in this
+// machine's byte order ("d", "<d", "=d" for float64 here).
+bool is_native_format(const char* format, char code) noexcept;
 
 // Converts a sequence of Bar into three columns; false with an exception set.
 bool take_bars(PyObject* bars, Values& high, Values& low, Values& close) noexcept;
