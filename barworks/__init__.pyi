@@ -33,9 +33,11 @@ __version__: str
 __all__ = ["feed", "feed_bars", "lookback", "peek", "peek_bar", "restore", "state"]
 
 _Number: TypeAlias = SupportsFloat | SupportsIndex
-# A one-dimensional float64 buffer (numpy array, array('d'), memoryview,
-# strided views included) or a sequence of numbers, converted as next
-# converts its argument.
+# One column: a one-dimensional float64 buffer (numpy array, array('d'),
+# memoryview, strided views included), read in place; a buffer of other
+# numbers (integers, bools, float32, the other byte order) or a sequence of
+# numbers, converted as next converts its argument. Tables (DataFrames, 2-D
+# arrays) and masked arrays are refused with TypeError.
 _Values: TypeAlias = Buffer | Sequence[_Number]
 _ValueIndicator: TypeAlias = (
     ExponentialMovingAverage
