@@ -29,6 +29,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <tuple>
+#include <type_traits>
 
 namespace barworks {
 
@@ -112,6 +113,25 @@ template <auto Function>
 struct IntegerEquality {};
 template <auto Function>
 inline constexpr IntegerEquality<Function> integer_equality{};
+
+// A list of records, as a type: a module's classes in registration order.
+template <class... Records>
+struct ClassList {};
+
+template <class... First, class... Second>
+constexpr ClassList<First..., Second...> operator+(ClassList<First...>, ClassList<Second...>) {
+  return {};
+}
+
+template <template <class> class Keep, class... Records>
+constexpr auto keep_only(ClassList<Records...>) {
+  return (ClassList<>{} + ... +
+          std::conditional_t<Keep<Records>::value, ClassList<Records>, ClassList<>>{});
+}
+
+// The records of List for which Keep<Record>::value holds, in order.
+template <template <class> class Keep, class List>
+using KeepOnly = decltype(keep_only<Keep>(List{}));
 
 // The shape most indicators share: Class(period) with next(input), period()
 // and reset(), each holding the instance exclusively. A description derives

@@ -1,21 +1,7 @@
-// The module's entry point and the list of its classes, in registration order.
+// The module's entry point: its classes are those of classes.h.
 #include "registration.h"
 
-#include "bar.h"
-#include "indicators/average_true_range.h"
-#include "indicators/exponential_moving_average.h"
-#include "indicators/maximum.h"
-#include "indicators/minimum.h"
-#include "indicators/moving_average_convergence_divergence.h"
-#include "indicators/rate_of_change.h"
-#include "indicators/relative_strength_index.h"
-#include "indicators/sharpe_ratio.h"
-#include "indicators/simple_moving_average.h"
-#include "indicators/standard_deviation.h"
-#include "indicators/true_range.h"
-#include "signal.h"
-#include "strategies/exponential_moving_average_crossover.h"
-#include "strategies/simple_moving_average_crossover.h"
+#include "classes.h"
 
 namespace barworks {
 namespace {
@@ -34,16 +20,10 @@ PyModuleDef module_definition = {
 
 ModuleCell module_cell;
 
-using Registered =
-    ClassList<Bar, Signal, AverageTrueRange, ExponentialMovingAverage, Maximum, Minimum,
-              MovingAverageConvergenceDivergence, RateOfChange, RelativeStrengthIndex, SharpeRatio,
-              SimpleMovingAverage, StandardDeviation, TrueRange, ExponentialMovingAverageCrossover,
-              SimpleMovingAverageCrossover>;
-
-bool register_all(PyObject* module) noexcept { return register_classes(module, Registered{}); }
+bool register_all(PyObject* module) noexcept { return register_classes(module, ModuleClasses{}); }
 
 void forget_interpreter() noexcept {
-  forget_classes(Registered{});
+  forget_classes(ModuleClasses{});
   forget_module(module_cell);
 }
 

@@ -64,7 +64,7 @@ PyObject* initialise_module(PyModuleDef& definition, ModuleCell& cell,
   }
   if (cell.module != nullptr) return Py_NewRef(cell.module);
 
-  PyObject* module = PyModule_Create2(&definition, 1013);
+  PyObject* module = PyModule_Create2(&definition, PYTHON_API_VERSION);
   if (module == nullptr) {
     ensure_error_set();
     return nullptr;

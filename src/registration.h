@@ -7,9 +7,6 @@
 
 namespace barworks {
 
-template <class... Records>
-struct ClassList {};
-
 // The once-only state of one module: the interpreter that first initialised
 // it (-1 until then, and again once that interpreter has been finalised) and
 // the module object once built.

@@ -1,15 +1,11 @@
-// barworks._classic: the classic indicator classes, registered through the
-// same call frame as _barworks's. Their average true range reads _barworks's
-// Bar instances, so that module's Bar class is adopted, not made anew.
+// barworks._classic: the classic indicator classes of classes.h, registered
+// through the same call frame as _barworks's. Their average true range reads
+// _barworks's Bar instances, so that module's Bar class is adopted, not made
+// anew.
 #include "../registration.h"
 
 #include "../bar.h"
-#include "average_true_range.h"
-#include "exponential_moving_average.h"
-#include "moving_average_convergence_divergence.h"
-#include "rate_of_change.h"
-#include "relative_strength_index.h"
-#include "standard_deviation.h"
+#include "classes.h"
 
 namespace barworks {
 namespace {
@@ -28,18 +24,12 @@ PyModuleDef module_definition = {
 
 ModuleCell module_cell;
 
-using Registered =
-    ClassList<classic::AverageTrueRange, classic::ExponentialMovingAverage,
-              classic::MovingAverageConvergenceDivergence, classic::RateOfChange,
-              classic::RelativeStrengthIndex, classic::StandardDeviation>;
-
 bool register_all(PyObject* module) noexcept {
-  return adopt_classes("_barworks", ClassList<Bar>{}) && register_classes(module, Registered{});
+  return adopt_classes("_barworks", ClassList<Bar>{}) && register_classes(module, classic::Classes{});
 }
 
 void forget_interpreter() noexcept {
-  forget_classes(Registered{});
-  forget_class<Bar>();
+  forget_classes(classic::Classes{} + ClassList<Bar>{});
   forget_module(module_cell);
 }
 

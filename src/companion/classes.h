@@ -8,51 +8,28 @@
 #include "../frame.h"
 #include "../registration.h"
 
-#include "../bar.h"
-#include "../classic/average_true_range.h"
-#include "../classic/exponential_moving_average.h"
-#include "../classic/moving_average_convergence_divergence.h"
-#include "../classic/rate_of_change.h"
-#include "../classic/relative_strength_index.h"
-#include "../classic/standard_deviation.h"
-#include "../indicators/average_true_range.h"
-#include "../indicators/exponential_moving_average.h"
-#include "../indicators/maximum.h"
-#include "../indicators/minimum.h"
-#include "../indicators/moving_average_convergence_divergence.h"
-#include "../indicators/rate_of_change.h"
-#include "../indicators/relative_strength_index.h"
-#include "../indicators/sharpe_ratio.h"
-#include "../indicators/simple_moving_average.h"
-#include "../indicators/standard_deviation.h"
-#include "../indicators/true_range.h"
-#include "../signal.h"
-#include "../strategies/exponential_moving_average_crossover.h"
-#include "../strategies/simple_moving_average_crossover.h"
+#include "../classes.h"
+#include "../classic/classes.h"
 
 namespace barworks::companion {
 
-template <class... Records>
-using RecordList = ClassList<Records...>;
+// Every class of _barworks and barworks.classic, in registration order.
+using Adopted = decltype(ModuleClasses{} + classic::Classes{});
 
-// Every class fed through next, in _barworks's registration order.
-using Streamed =
-    RecordList<AverageTrueRange, ExponentialMovingAverage, Maximum, Minimum,
-               MovingAverageConvergenceDivergence, RateOfChange, RelativeStrengthIndex, SharpeRatio,
-               SimpleMovingAverage, StandardDeviation, TrueRange, ExponentialMovingAverageCrossover,
-               SimpleMovingAverageCrossover>;
+// Makes the companion's class cells those of the two modules that register
+// the classes, importing them; the classic classes read _barworks's Bar, so
+// that module comes first. Each companion module does this at import.
+inline bool adopt_every_class(PyObject*) noexcept {
+  return adopt_classes("_barworks", ModuleClasses{}) &&
+         adopt_classes("barworks._classic", classic::Classes{});
+}
 
-// The classic classes, in barworks._classic's registration order.
-using ClassicStreamed =
-    RecordList<classic::AverageTrueRange, classic::ExponentialMovingAverage,
-               classic::MovingAverageConvergenceDivergence, classic::RateOfChange,
-               classic::RelativeStrengthIndex, classic::StandardDeviation>;
+template <class Record>
+struct IsStreamed : std::bool_constant<requires { &Record::update; }> {};
 
-template <class... First, class... Second>
-RecordList<First..., Second...> join(RecordList<First...>, RecordList<Second...>);
-
-// Every class an indicator argument may be: the dispatch's list.
-using Dispatched = decltype(join(Streamed{}, ClassicStreamed{}));
+// Every class an indicator argument may be: the classes fed through next,
+// _barworks's and then barworks.classic's, in registration order.
+using Dispatched = KeepOnly<IsStreamed, Adopted>;
 
 template <class Record>
 concept TakesBars = requires(Record& record, const Bar& bar) { record.update(bar); };
@@ -65,7 +42,7 @@ concept TakesBars = requires(Record& record, const Bar& bar) { record.update(bar
 // class is exactly the object's class; refuses any other object as the
 // argument `indicator`.
 template <class Visitor, class... Records>
-PyObject* dispatch(PyObject* object, Visitor&& visit, RecordList<Records...>) noexcept {
+PyObject* dispatch(PyObject* object, Visitor&& visit, ClassList<Records...>) noexcept {
   PyObject* result = nullptr;
   const bool found = ((Py_TYPE(object) == ClassCell<Records>::type
                            ? (result = visit.template operator()<Records>(

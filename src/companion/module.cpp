@@ -1,5 +1,5 @@
 // barworks._native: the module's entry point, its function table and the
-// adoption of _barworks's classes.
+// adoption of _barworks's and barworks.classic's classes.
 #include "classes.h"
 
 #include "../registration.h"
@@ -53,37 +53,12 @@ PyModuleDef module_definition = {
     nullptr,
 };
 
-template <class... Records>
-void forget_all(RecordList<Records...>) noexcept {
-  (forget_class<Records>(), ...);
-}
-
-// What this module keeps belongs to one interpreter's lifetime; an embedding
-// program that finalises it and starts another must have this module adopt
-// the new classes. Runs at the end of finalisation, without the C API.
-bool forget_registered = false;
+ModuleCell module_cell;
 
 void forget_interpreter() noexcept {
-  forget_registered = false;
-  forget_all(RecordList<Bar, Signal>{});
-  forget_all(Dispatched{});
+  forget_classes(Adopted{});
   forget_numpy();
-  forget_interpreter_objects();
-}
-
-PyObject* initialise_module() noexcept {
-  // _barworks binds itself to the first interpreter that imports it and
-  // refuses the others; importing it first makes this module do the same.
-  // The classic classes read _barworks's Bar, so that module comes first.
-  const bool adopted = adopt_classes("_barworks", RecordList<Bar, Signal>{}) &&
-                       adopt_classes("_barworks", Streamed{}) &&
-                       adopt_classes("barworks._classic", ClassicStreamed{});
-  if (!adopted) return nullptr;
-  // Windows this module might make or free come from the same allocator as
-  // _barworks's.
-  use_interpreter_allocator();
-  if (!forget_registered) forget_registered = Py_AtExit(forget_interpreter) == 0;
-  return PyModule_Create2(&module_definition, PYTHON_API_VERSION);
+  forget_module(module_cell);
 }
 
 }  // namespace
@@ -94,4 +69,7 @@ void refuse_object(PyObject* object, const char* parameter, const char* wanted) 
 
 }  // namespace barworks::companion
 
-PyMODINIT_FUNC PyInit__native() { return barworks::companion::initialise_module(); }
+PyMODINIT_FUNC PyInit__native() {
+  using namespace barworks::companion;
+  return barworks::initialise_module(module_definition, module_cell, &adopt_every_class, &forget_interpreter);
+}

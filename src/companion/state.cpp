@@ -4,52 +4,13 @@
 #include "state.h"
 
 #include "../frame.h"
+#include "classes.h"
 
 namespace barworks {
 namespace {
 
 using checkpoint::Fault;
 using checkpoint::Outcome;
-
-// The class object of each record, looked up once at import from the module
-// that registered it: instances are recognised by their exact type and
-// built through it.
-template <class Record>
-struct KnownClass {
-  static inline PyTypeObject* type = nullptr;
-};
-
-template <class... Records>
-bool look_up_classes(PyObject* module, const char* module_name,
-                     checkpoint::Classes<Records...>) noexcept {
-  return ([&] {
-    PyObject* found = PyObject_GetAttrString(module, PythonClass<Records>::kName);
-    if (found == nullptr) return false;
-    // Instances are read and built in place, so the layout must be the one
-    // compiled here: a _barworks from another build is refused, not misread.
-    if (!PyType_Check(found) || reinterpret_cast<PyTypeObject*>(found)->tp_basicsize !=
-                                    static_cast<Py_ssize_t>(sizeof(Instance<Records>))) {
-      PyErr_Format(PyExc_ImportError,
-                   "barworks._state: %s.%s does not have the instance layout of this build",
-                   module_name, PythonClass<Records>::kName);
-      Py_DECREF(found);
-      return false;
-    }
-    // Class objects live until the process ends; the reference is kept.
-    KnownClass<Records>::type = reinterpret_cast<PyTypeObject*>(found);
-    return true;
-  }() && ...);
-}
-
-// Imports `module_name` and looks up the classes of `list` in it.
-template <class List>
-bool look_up_in(const char* module_name, List list) noexcept {
-  PyObject* module = PyImport_ImportModule(module_name);
-  if (module == nullptr) return false;
-  const bool found = look_up_classes(module, module_name, list);
-  Py_DECREF(module);
-  return found;
-}
 
 template <class Record>
 PyObject* dump(PyObject* object) noexcept {
@@ -69,9 +30,9 @@ PyObject* dump(PyObject* object) noexcept {
 }
 
 template <class... Records>
-PyObject* dump_any(PyObject* object, checkpoint::Classes<Records...>) noexcept {
+PyObject* dump_any(PyObject* object, ClassList<Records...>) noexcept {
   PyObject* result = nullptr;
-  const bool known = ((Py_TYPE(object) == KnownClass<Records>::type
+  const bool known = ((Py_TYPE(object) == ClassCell<Records>::type
                            ? (result = dump<Records>(object), true)
                            : false) ||
                       ...);
@@ -92,7 +53,7 @@ PyObject* build(const checkpoint::Header& header) noexcept {
   switch (checkpoint::load(header.fields, header.size, checkpoint::kStoredName<Record>, record,
                            fault)) {
     case Outcome::kLoaded:
-      return new_instance(KnownClass<Record>::type, std::move(record));
+      return new_instance(ClassCell<Record>::type, std::move(record));
     case Outcome::kInvalid:
       PyErr_SetString(PyExc_ValueError, fault.text);
       return nullptr;
@@ -150,18 +111,18 @@ PyModuleDef module_definition = {
     nullptr,
 };
 
-PyObject* initialise_module() noexcept {
-  // Windows built here are freed by `_barworks`, and the other way round:
-  // both take them from the interpreter's raw allocator.
-  use_interpreter_allocator();
-  if (!look_up_in("_barworks", checkpoint::ModuleClasses{}) ||
-      !look_up_in("barworks._classic", checkpoint::ClassicClasses{})) {
-    return nullptr;
-  }
-  return PyModule_Create(&module_definition);
+ModuleCell module_cell;
+
+void forget_interpreter() noexcept {
+  forget_classes(companion::Adopted{});
+  forget_module(module_cell);
 }
 
 }  // namespace
 }  // namespace barworks
 
-PyMODINIT_FUNC PyInit__state() { return barworks::initialise_module(); }
+PyMODINIT_FUNC PyInit__state() {
+  return barworks::initialise_module(barworks::module_definition, barworks::module_cell,
+                                     &barworks::companion::adopt_every_class,
+                                     &barworks::forget_interpreter);
+}

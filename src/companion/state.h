@@ -38,28 +38,9 @@
 #include <type_traits>
 #include <utility>
 
-#include "../bar.h"
 #include "../checkpoint.h"
-#include "../classic/average_true_range.h"
-#include "../classic/exponential_moving_average.h"
-#include "../classic/moving_average_convergence_divergence.h"
-#include "../classic/rate_of_change.h"
-#include "../classic/relative_strength_index.h"
-#include "../classic/standard_deviation.h"
-#include "../indicators/average_true_range.h"
-#include "../indicators/exponential_moving_average.h"
-#include "../indicators/maximum.h"
-#include "../indicators/minimum.h"
-#include "../indicators/moving_average_convergence_divergence.h"
-#include "../indicators/rate_of_change.h"
-#include "../indicators/relative_strength_index.h"
-#include "../indicators/sharpe_ratio.h"
-#include "../indicators/simple_moving_average.h"
-#include "../indicators/standard_deviation.h"
-#include "../indicators/true_range.h"
-#include "../signal.h"
-#include "../strategies/exponential_moving_average_crossover.h"
-#include "../strategies/simple_moving_average_crossover.h"
+#include "../classes.h"
+#include "../classic/classes.h"
 #include "../window.h"
 
 namespace barworks::checkpoint {
@@ -69,21 +50,7 @@ inline constexpr std::uint16_t kFormatVersion = 1;
 
 // Every class that has a stored form: _barworks's and barworks.classic's,
 // each in its module's registration order.
-template <class... Records>
-struct Classes {};
-using ModuleClasses =
-    Classes<Bar, Signal, AverageTrueRange, ExponentialMovingAverage, Maximum, Minimum,
-            MovingAverageConvergenceDivergence, RateOfChange, RelativeStrengthIndex, SharpeRatio,
-            SimpleMovingAverage, StandardDeviation, TrueRange, ExponentialMovingAverageCrossover,
-            SimpleMovingAverageCrossover>;
-using ClassicClasses =
-    Classes<classic::AverageTrueRange, classic::ExponentialMovingAverage,
-            classic::MovingAverageConvergenceDivergence, classic::RateOfChange,
-            classic::RelativeStrengthIndex, classic::StandardDeviation>;
-
-template <class... First, class... Second>
-Classes<First..., Second...> join(Classes<First...>, Classes<Second...>);
-using Stored = decltype(join(ModuleClasses{}, ClassicClasses{}));
+using Stored = decltype(ModuleClasses{} + classic::Classes{});
 
 // The name a class is stored under: its Python name, qualified by its module
 // for classes outside _barworks, so that barworks.classic's RateOfChange is
@@ -119,13 +86,13 @@ template <class Record>
 inline constexpr std::string_view kStoredNameView{kStoredName<Record>, stored_name_length<Record>()};
 
 template <class... Records>
-constexpr bool names_fit(Classes<Records...>) {
+constexpr bool names_fit(ClassList<Records...>) {
   return ((stored_name_length<Records>() < 256) && ...);
 }
 static_assert(names_fit(Stored{}), "a stored class name must fit its one-byte length");
 
 template <class... Records>
-constexpr bool all_checkpointed(Classes<Records...>) {
+constexpr bool all_checkpointed(ClassList<Records...>) {
   return (Checkpointed<Records> && ...);
 }
 static_assert(all_checkpointed(Stored{}), "every stored class must list its checkpoint fields");
@@ -492,7 +459,7 @@ inline bool read_header(const unsigned char* data, std::size_t size, Header& hea
 // Calls `visit.template operator()<R>()` for the stored class named `name`;
 // false when no class has that name.
 template <class Visit, class... Records>
-bool visit_class(std::string_view name, Visit&& visit, Classes<Records...>) noexcept {
+bool visit_class(std::string_view name, Visit&& visit, ClassList<Records...>) noexcept {
   return ((name == kStoredNameView<Records> ? (visit.template operator()<Records>(), true)
                                             : false) ||
           ...);

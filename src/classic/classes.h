@@ -1,0 +1,22 @@
+// The classes of barworks.classic, in registration order: the one list that
+// module registration, the companion's recognition and dispatch, and the
+// checkpoint loader all read. A new class is its record's header and one
+// line here.
+#pragma once
+
+#include "../describe.h"
+
+#include "average_true_range.h"
+#include "exponential_moving_average.h"
+#include "moving_average_convergence_divergence.h"
+#include "rate_of_change.h"
+#include "relative_strength_index.h"
+#include "standard_deviation.h"
+
+namespace barworks::classic {
+
+using Classes = ClassList<AverageTrueRange, ExponentialMovingAverage,
+                          MovingAverageConvergenceDivergence, RateOfChange, RelativeStrengthIndex,
+                          StandardDeviation>;
+
+}  // namespace barworks::classic
