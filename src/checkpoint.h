@@ -12,7 +12,8 @@
 //   tally<&R::m>("m")                an unsigned 32-bit count with no bound
 //   period<&R::m>("m", limit)        1 <= m, and m < limit unless limit is 0
 //   below<&R::m, &R::n>("m", slack)  m < n + slack
-//   values<&R::w, &R::n>("w")        a Window whose length equals n
+//   values<&R::w, &R::n, &R::i>("w") a Window whose length equals n, of which
+//                                    one step writes only slot i
 //   part<&R::m>("m")                 an embedded record, by its own list
 //   derived<&R::m, &R::f>()          m = f(), recomputed on load, not stored
 //   rule<R>(holds, "what it means")  a relation between members
@@ -79,12 +80,12 @@ constexpr Below<Member, Limit> below(const char* name, std::uint32_t slack = 0) 
   return {name, slack};
 }
 
-template <auto Member, auto Length>
+template <auto Member, auto Length, auto Slot>
 struct Values {
   const char* name;
 };
-template <auto Member, auto Length>
-constexpr Values<Member, Length> values(const char* name) {
+template <auto Member, auto Length, auto Slot>
+constexpr Values<Member, Length, Slot> values(const char* name) {
   return {name};
 }
 
@@ -142,8 +143,8 @@ template <auto M>
 constexpr Extent extent(const Period<M>&) { return extent_of(M); }
 template <auto M, auto L>
 constexpr Extent extent(const Below<M, L>&) { return extent_of(M); }
-template <auto M, auto L>
-constexpr Extent extent(const Values<M, L>&) { return extent_of(M); }
+template <auto M, auto L, auto S>
+constexpr Extent extent(const Values<M, L, S>&) { return extent_of(M); }
 template <auto M>
 constexpr Extent extent(const Part<M>&) { return extent_of(M); }
 template <auto M, auto F>

@@ -99,7 +99,7 @@ struct Checkpoint<CircularWindow> {
       period<&R::period>("period", kWindowLimit),
       below<&R::index, &R::period>("index"),
       below<&R::count, &R::period>("count", 2),
-      values<&R::values, &R::period>("values"),
+      values<&R::values, &R::period, &R::index>("values"),
       rule<R>([](const R& r) noexcept { return r.count >= r.period || r.index == r.count; },
               "the write slot must equal the count while the window fills")};
 };

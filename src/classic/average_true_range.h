@@ -7,6 +7,7 @@
 #include "../indicators/true_range.h"
 #include "family.h"
 #include "wilder_average.h"
+#include "../warmup.h"
 
 namespace barworks::classic {
 
@@ -49,5 +50,15 @@ struct Checkpoint<classic::AverageTrueRange> {
               "nothing may be averaged before the first bar's close")};
 };
 static_assert(checkpoint_layout::lists_every_member<classic::AverageTrueRange>());
+
+// The first bar only supplies the close for the first true range.
+template <>
+struct Warmup<classic::AverageTrueRange> {
+  using R = classic::AverageTrueRange;
+  static std::uint64_t lookback(const R& record) noexcept { return record.length(); }
+  static std::uint64_t inputs_seen(const R& record) noexcept {
+    return record.range.has_previous ? std::uint64_t{record.average.count} + 1 : 0;
+  }
+};
 
 }  // namespace barworks

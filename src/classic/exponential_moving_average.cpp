@@ -1,4 +1,5 @@
 #include "exponential_moving_average.h"
+#include "../nan.h"
 
 #include <cmath>
 
@@ -12,6 +13,7 @@ Expected<ExponentialMovingAverage> ExponentialMovingAverage::create(std::uint32_
 }
 
 double ExponentialMovingAverage::update(double x) noexcept {
+  x = canonical(x);
   if (count == period) [[likely]] {
     current = (x - current) * alpha + current;
     return current;

@@ -4,6 +4,7 @@
 
 #include "../error.h"
 #include "family.h"
+#include "../warmup.h"
 
 namespace barworks::classic {
 
@@ -55,5 +56,14 @@ struct Checkpoint<classic::ExponentialMovingAverage> {
               "the running sum must be 0 before the first input")};
 };
 static_assert(checkpoint_layout::lists_every_member<classic::ExponentialMovingAverage>());
+
+// Counts what it has taken up to its seed; skipped leading NaN inputs are
+// not counted.
+template <>
+struct Warmup<classic::ExponentialMovingAverage> {
+  using R = classic::ExponentialMovingAverage;
+  static std::uint64_t lookback(const R& record) noexcept { return std::uint64_t{record.period} - 1; }
+  static std::uint64_t inputs_seen(const R& record) noexcept { return record.taken(); }
+};
 
 }  // namespace barworks

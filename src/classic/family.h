@@ -7,13 +7,14 @@
 #include "../branch_free.h"
 #include "../checkpoint.h"
 #include "../describe.h"
+#include "../nan.h"
 
 namespace barworks::classic {
 
 inline constexpr const char* kModuleName = "barworks.classic";
 
 // The answer while an indicator has fewer inputs than its lookback.
-inline constexpr double kNotYet = std::numeric_limits<double>::quiet_NaN();
+inline constexpr double kNotYet = kNaN;
 
 }  // namespace barworks::classic
 

@@ -6,6 +6,7 @@
 #include "../error.h"
 #include "exponential_moving_average.h"
 #include "family.h"
+#include "../warmup.h"
 
 namespace barworks::classic {
 
@@ -76,5 +77,19 @@ struct Checkpoint<classic::MovingAverageConvergenceDivergence> {
 };
 static_assert(
     checkpoint_layout::lists_every_member<classic::MovingAverageConvergenceDivergence>());
+
+// The slow average counts up to its seed, the signal average from there on.
+template <>
+struct Warmup<classic::MovingAverageConvergenceDivergence> {
+  using R = classic::MovingAverageConvergenceDivergence;
+  static std::uint64_t lookback(const R& record) noexcept {
+    return (std::uint64_t{record.slow_average.period} - 1) +
+           (std::uint64_t{record.signal_average.period} - 1);
+  }
+  static std::uint64_t inputs_seen(const R& record) noexcept {
+    if (!record.slow_average.ready()) return record.slow_average.taken();
+    return std::uint64_t{record.slow_average.period} - 1 + record.signal_average.taken();
+  }
+};
 
 }  // namespace barworks

@@ -1,4 +1,5 @@
 #include "rate_of_change.h"
+#include "../nan.h"
 
 #include <cmath>
 
@@ -11,6 +12,7 @@ Expected<RateOfChange> RateOfChange::create(std::uint32_t period) noexcept {
 }
 
 double RateOfChange::update(double x) noexcept {
+  x = canonical(x);
   const bool full = window.count == window.period;
   if (!full && window.count == 0 && std::isnan(x)) [[unlikely]] return kNotYet;
   // Once the window is full, the value the input replaces is the one

@@ -5,6 +5,7 @@
 #include "../error.h"
 #include "../window.h"
 #include "family.h"
+#include "../warmup.h"
 
 namespace barworks::classic {
 
@@ -43,5 +44,13 @@ struct Checkpoint<classic::RateOfChange> {
               "the count must not pass the period")};
 };
 static_assert(checkpoint_layout::lists_every_member<classic::RateOfChange>());
+
+// The first change needs the input before it: lookback period.
+template <>
+struct Warmup<classic::RateOfChange> : WindowWarmup<classic::RateOfChange> {
+  static std::uint64_t lookback(const classic::RateOfChange& record) noexcept {
+    return record.length();
+  }
+};
 
 }  // namespace barworks

@@ -1,4 +1,5 @@
 #include "relative_strength_index.h"
+#include "../nan.h"
 
 #include <cmath>
 
@@ -11,6 +12,7 @@ Expected<RelativeStrengthIndex> RelativeStrengthIndex::create(std::uint32_t peri
 }
 
 double RelativeStrengthIndex::update(double x) noexcept {
+  x = canonical(x);
   if (!has_previous) [[unlikely]] {
     if (std::isnan(x)) return kNotYet;
     previous = x;
@@ -21,7 +23,7 @@ double RelativeStrengthIndex::update(double x) noexcept {
   previous = x;
   // A NaN change goes into both, so that it is never mistaken for no change.
   const double gain = positive_part(change);
-  const double loss = positive_part(-change);
+  const double loss = positive_part(negated(change));
   const double average_gain = gains.update(gain);
   const double average_loss = losses.update(loss);
   const double total = average_gain + average_loss;

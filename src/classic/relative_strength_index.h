@@ -5,6 +5,7 @@
 #include "../error.h"
 #include "family.h"
 #include "wilder_average.h"
+#include "../warmup.h"
 
 namespace barworks::classic {
 
@@ -60,5 +61,15 @@ struct Checkpoint<classic::RelativeStrengthIndex> {
           "nothing may be averaged or remembered before the first input")};
 };
 static_assert(checkpoint_layout::lists_every_member<classic::RelativeStrengthIndex>());
+
+// The first input only supplies the reference for the first change.
+template <>
+struct Warmup<classic::RelativeStrengthIndex> {
+  using R = classic::RelativeStrengthIndex;
+  static std::uint64_t lookback(const R& record) noexcept { return record.length(); }
+  static std::uint64_t inputs_seen(const R& record) noexcept {
+    return record.has_previous ? std::uint64_t{record.gains.count} + 1 : 0;
+  }
+};
 
 }  // namespace barworks

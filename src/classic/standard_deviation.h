@@ -6,6 +6,7 @@
 #include "../error.h"
 #include "../window.h"
 #include "family.h"
+#include "../warmup.h"
 
 namespace barworks::classic {
 
@@ -148,5 +149,8 @@ struct Checkpoint<classic::StandardDeviation> {
           "while the window fills")};
 };
 static_assert(checkpoint_layout::lists_every_member<classic::StandardDeviation>());
+
+template <>
+struct Warmup<classic::StandardDeviation> : WindowWarmup<classic::StandardDeviation> {};
 
 }  // namespace barworks

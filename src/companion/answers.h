@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "../nan.h"
 #include "../signal.h"
 
 namespace barworks::companion {
@@ -74,7 +75,7 @@ void forget_numpy() noexcept;
 
 // Fills the first `rows` rows of a float64 array with NaN.
 inline void blank_rows(double* cells, Py_ssize_t rows, Py_ssize_t columns) noexcept {
-  for (Py_ssize_t i = 0; i < rows * columns; ++i) cells[i] = std::numeric_limits<double>::quiet_NaN();
+  for (Py_ssize_t i = 0; i < rows * columns; ++i) cells[i] = kNaN;
 }
 
 }  // namespace barworks::companion

@@ -7,7 +7,7 @@ PyObject* lookback_of(PyObject*, PyObject* indicator) noexcept {
     // Only the window lengths are read, which never change: shared access.
     Borrow borrow;
     if (!hold(instance, borrow, Access::kShared)) return nullptr;
-    return PyLong_FromUnsignedLongLong(lookback(instance.payload));
+    return PyLong_FromUnsignedLongLong(Warmup<Record>::lookback(instance.payload));
   });
 }
 

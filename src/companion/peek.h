@@ -1,7 +1,5 @@
 // The answer next would give, with the object left exactly as it was: for
-// the bar that is still forming. Each record's snapshot holds only what one
-// step writes (for a window, its counters and the one slot written), so a
-// peek costs one update and never copies a window.
+// the bar that is still forming.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -9,168 +7,92 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <tuple>
 #include <type_traits>
+#include <utility>
 
 #include "classes.h"
 
 namespace barworks::companion {
 
-// What a record's update may change, saved before a step and put back after.
-// A record that owns nothing (the averages, the true ranges, MACD) is copied
-// whole; the others state their parts below.
 template <class Record>
-struct Snapshot {
-  static_assert(std::is_trivially_copyable_v<Record>,
-                "a record that owns a window needs a Snapshot of the parts its update writes");
-  Record saved;
-  explicit Snapshot(const Record& record) noexcept : saved(record) {}
-  void restore(Record& record) const noexcept { record = saved; }
+class Snapshot;
+
+template <auto Member>
+struct MemberOf;
+template <class Class, class Type, Type Class::* Member>
+struct MemberOf<Member> {
+  using type = Type;
 };
 
-// A circular window's counters and the slot the next push overwrites.
-template <>
-struct Snapshot<CircularWindow> {
-  std::uint32_t index;
-  std::uint32_t count;
-  double slot;
-  explicit Snapshot(const CircularWindow& window) noexcept
-      : index(window.index), count(window.count), slot(window.values[window.index]) {}
-  void restore(CircularWindow& window) const noexcept {
-    window.values[index] = slot;
-    window.index = index;
-    window.count = count;
+// One field as it was: a scalar's value, an embedded record's own snapshot,
+// and of a window only the slot one step writes.
+template <auto Member>
+struct FieldCopy {
+  typename MemberOf<Member>::type value;
+  template <class R>
+  void restore(R& record) const noexcept { record.*Member = value; }
+};
+template <auto Member>
+struct ComponentCopy {
+  Snapshot<typename MemberOf<Member>::type> saved;
+  template <class R>
+  void restore(R& record) const noexcept { saved.restore(record.*Member); }
+};
+template <auto Member>
+struct SlotCopy {
+  std::uint32_t slot;
+  double value;
+  template <class R>
+  void restore(R& record) const noexcept { (record.*Member)[slot] = value; }
+};
+struct NothingToCopy {
+  template <class R>
+  void restore(R&) const noexcept {}
+};
+
+template <auto M, class R>
+FieldCopy<M> save(const R& r, const Number<M>&) noexcept { return {r.*M}; }
+template <auto M, class R>
+FieldCopy<M> save(const R& r, const Choice<M>&) noexcept { return {r.*M}; }
+template <auto M, class R>
+FieldCopy<M> save(const R& r, const Tally<M>&) noexcept { return {r.*M}; }
+template <auto M, class R>
+FieldCopy<M> save(const R& r, const Period<M>&) noexcept { return {r.*M}; }
+template <auto M, auto L, class R>
+FieldCopy<M> save(const R& r, const Below<M, L>&) noexcept { return {r.*M}; }
+template <auto M, auto F, class R>
+FieldCopy<M> save(const R& r, const Derived<M, F>&) noexcept { return {r.*M}; }
+template <auto M, class R>
+ComponentCopy<M> save(const R& r, const Part<M>&) noexcept { return {Snapshot(r.*M)}; }
+template <auto M, auto L, auto S, class R>
+SlotCopy<M> save(const R& r, const Values<M, L, S>&) noexcept {
+  const auto slot = static_cast<std::uint32_t>(r.*S);
+  return {slot, (r.*M)[slot]};
+}
+template <class R>
+NothingToCopy save(const R&, const Rule<R>&) noexcept { return {}; }
+
+// What a record's update may change, saved before a step and put back
+// after: every field of its checkpoint list (which names every member) and,
+// of each window, the one slot a step writes; so a peek costs one update
+// and never copies a window.
+template <class Record>
+class Snapshot {
+ public:
+  explicit Snapshot(const Record& record) noexcept : saved_(save_all(record)) {}
+  void restore(Record& record) const noexcept {
+    std::apply([&](const auto&... field) { (field.restore(record), ...); }, saved_);
   }
-};
 
-template <>
-struct Snapshot<SimpleMovingAverage> {
-  Snapshot<CircularWindow> window;
-  double sum;
-  explicit Snapshot(const SimpleMovingAverage& record) noexcept
-      : window(record.window), sum(record.sum) {}
-  void restore(SimpleMovingAverage& record) const noexcept {
-    window.restore(record.window);
-    record.sum = sum;
+ private:
+  static auto save_all(const Record& record) noexcept {
+    return std::apply([&](const auto&... field) { return std::tuple{save(record, field)...}; },
+                      Checkpoint<Record>::kFields);
   }
-};
-
-template <>
-struct Snapshot<StandardDeviation> {
-  Snapshot<CircularWindow> window;
-  double sum;
-  double sum_sq;
-  explicit Snapshot(const StandardDeviation& record) noexcept
-      : window(record.window), sum(record.sum), sum_sq(record.sum_sq) {}
-  void restore(StandardDeviation& record) const noexcept {
-    window.restore(record.window);
-    record.sum = sum;
-    record.sum_sq = sum_sq;
-  }
-};
-
-template <>
-struct Snapshot<RateOfChange> {
-  Snapshot<CircularWindow> window;
-  explicit Snapshot(const RateOfChange& record) noexcept : window(record.window) {}
-  void restore(RateOfChange& record) const noexcept { window.restore(record.window); }
-};
-
-template <>
-struct Snapshot<RelativeStrengthIndex> {
-  Snapshot<CircularWindow> changes;
-  double previous;
-  explicit Snapshot(const RelativeStrengthIndex& record) noexcept
-      : changes(record.changes), previous(record.previous) {}
-  void restore(RelativeStrengthIndex& record) const noexcept {
-    changes.restore(record.changes);
-    record.previous = previous;
-  }
-};
-
-template <class Order>
-struct Snapshot<Extremum<Order>> {
-  std::size_t index;
-  std::size_t extreme_index;
-  double slot;
-  explicit Snapshot(const Extremum<Order>& record) noexcept
-      : index(record.index),
-        extreme_index(record.extreme_index),
-        slot(record.values[static_cast<std::uint32_t>(record.index)]) {}
-  void restore(Extremum<Order>& record) const noexcept {
-    record.values[static_cast<std::uint32_t>(index)] = slot;
-    record.index = index;
-    record.extreme_index = extreme_index;
-  }
-};
-
-template <>
-struct Snapshot<SharpeRatio> {
-  Snapshot<SimpleMovingAverage> average;
-  Snapshot<StandardDeviation> deviation;
-  std::uint32_t steps;
-  explicit Snapshot(const SharpeRatio& record) noexcept
-      : average(record.average), deviation(record.deviation), steps(record.steps) {}
-  void restore(SharpeRatio& record) const noexcept {
-    average.restore(record.average);
-    deviation.restore(record.deviation);
-    record.steps = steps;
-  }
-};
-
-template <class Average>
-struct Snapshot<Crossover<Average>> {
-  Snapshot<Average> short_average;
-  Snapshot<Average> long_average;
-  explicit Snapshot(const Crossover<Average>& record) noexcept
-      : short_average(record.short_average), long_average(record.long_average) {}
-  void restore(Crossover<Average>& record) const noexcept {
-    short_average.restore(record.short_average);
-    long_average.restore(record.long_average);
-  }
-};
-
-// The classic rate of change pushes one value into its window.
-template <>
-struct Snapshot<classic::RateOfChange> {
-  Snapshot<CircularWindow> window;
-  explicit Snapshot(const classic::RateOfChange& record) noexcept : window(record.window) {}
-  void restore(classic::RateOfChange& record) const noexcept { window.restore(record.window); }
-};
-
-// The classic standard deviation writes one window slot and its scalars.
-// Its periodic exact recomputation reads the whole window but writes only
-// the mean, the sums and the counters, so these few fields still cover
-// every step; such a peek costs what that next() would, one pass over the
-// window, and copies none of it.
-template <>
-struct Snapshot<classic::StandardDeviation> {
-  Snapshot<CircularWindow> window;
-  double mean;
-  double squares;
-  double peak;
-  double last;
-  std::uint32_t equal_run;
-  std::uint32_t nonfinite;
-  std::uint32_t since_exact;
-  explicit Snapshot(const classic::StandardDeviation& record) noexcept
-      : window(record.window),
-        mean(record.mean),
-        squares(record.squares),
-        peak(record.peak),
-        last(record.last),
-        equal_run(record.equal_run),
-        nonfinite(record.nonfinite),
-        since_exact(record.since_exact) {}
-  void restore(classic::StandardDeviation& record) const noexcept {
-    window.restore(record.window);
-    record.mean = mean;
-    record.squares = squares;
-    record.peak = peak;
-    record.last = last;
-    record.equal_run = equal_run;
-    record.nonfinite = nonfinite;
-    record.since_exact = since_exact;
-  }
+  static_assert(checkpoint_layout::lists_every_member<Record>(),
+                "a snapshot restores the fields the checkpoint list names, which must be all");
+  decltype(save_all(std::declval<const Record&>())) saved_;
 };
 
 // peek(indicator, value)

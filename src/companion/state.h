@@ -157,8 +157,8 @@ void write_field(Writer& w, const R& r, const Below<M, Limit>&) noexcept {
   // Slots and counts lie below a window length, itself below 2^28.
   w.u32(static_cast<std::uint32_t>(r.*M));
 }
-template <auto M, auto Length, class R>
-void write_field(Writer& w, const R& r, const Values<M, Length>&) noexcept {
+template <auto M, auto Length, auto Slot, class R>
+void write_field(Writer& w, const R& r, const Values<M, Length, Slot>&) noexcept {
   const Window& window = r.*M;
   w.u32(window.size());
   for (const double value : window) w.f64(value);
@@ -339,8 +339,8 @@ bool read_field(Loader& l, R& r, const Below<M, Limit>& field) noexcept {
   r.*M = value;
   return true;
 }
-template <auto M, auto Length, class R>
-bool read_field(Loader& l, R& r, const Values<M, Length>& field) noexcept {
+template <auto M, auto Length, auto Slot, class R>
+bool read_field(Loader& l, R& r, const Values<M, Length, Slot>& field) noexcept {
   Entered entered(l, field.name);
   std::uint32_t count;
   if (!l.u32(count)) return false;

@@ -7,6 +7,7 @@
 #include "../error.h"
 #include "exponential_moving_average.h"
 #include "true_range.h"
+#include "../warmup.h"
 
 namespace barworks {
 
@@ -36,6 +37,17 @@ template <>
 struct Checkpoint<AverageTrueRange> {
   using R = AverageTrueRange;
   static constexpr auto kFields = std::tuple{part<&R::range>("range"), part<&R::average>("average")};
+};
+
+// Lookback period, as the true range's first gap needs a previous bar.
+// Reset restarts only the smoothing, so the smoothing's start counts.
+template <>
+struct Warmup<AverageTrueRange> {
+  using R = AverageTrueRange;
+  static std::uint64_t lookback(const R& record) noexcept { return record.length(); }
+  static std::uint64_t inputs_seen(const R& record) noexcept {
+    return Warmup<ExponentialMovingAverage>::inputs_seen(record.average);
+  }
 };
 
 }  // namespace barworks

@@ -1,4 +1,5 @@
 #include "exponential_moving_average.h"
+#include "../nan.h"
 
 namespace barworks {
 
@@ -10,6 +11,7 @@ Expected<ExponentialMovingAverage> ExponentialMovingAverage::create(std::uint32_
 }
 
 double ExponentialMovingAverage::update(double x) noexcept {
+  x = canonical(x);
   if (first) {
     first = false;
     current = x;

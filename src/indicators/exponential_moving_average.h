@@ -5,6 +5,7 @@
 #include "../checkpoint.h"
 #include "../describe.h"
 #include "../error.h"
+#include "../warmup.h"
 
 namespace barworks {
 
@@ -43,6 +44,14 @@ struct Checkpoint<ExponentialMovingAverage> {
   static constexpr auto kFields =
       std::tuple{period<&R::period>("period", 0), derived<&R::alpha, &R::smoothing>(),
                  number<&R::current>("current"), choice<&R::first>("first", 1)};
+};
+
+// It keeps no count: once started it counts as warmed up.
+template <>
+struct Warmup<ExponentialMovingAverage> {
+  using R = ExponentialMovingAverage;
+  static std::uint64_t lookback(const R& record) noexcept { return std::uint64_t{record.period} - 1; }
+  static std::uint64_t inputs_seen(const R& record) noexcept { return record.first ? 0 : kWarmedUp; }
 };
 
 }  // namespace barworks

@@ -2,6 +2,8 @@
 // the order they keep: its fill value and its strict comparison.
 #pragma once
 
+#include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -9,6 +11,8 @@
 #include "../describe.h"
 #include "../error.h"
 #include "../window.h"
+#include "../warmup.h"
+#include "../nan.h"
 
 namespace barworks {
 
@@ -54,7 +58,7 @@ struct Checkpoint<Extremum<Order>> {
   static constexpr auto kFields =
       std::tuple{period<&R::period>("period", kWindowLimit),
                  below<&R::extreme_index, &R::period>("extreme_index"),
-                 below<&R::index, &R::period>("index"), values<&R::values, &R::period>("values")};
+                 below<&R::index, &R::period>("index"), values<&R::values, &R::period, &R::index>("values")};
 };
 
 template <class Order>
@@ -67,6 +71,7 @@ Expected<Extremum<Order>> Extremum<Order>::create(std::uint32_t period) noexcept
 
 template <class Order>
 double Extremum<Order>::update(double x) noexcept {
+  x = canonical(x);
   const auto slot = static_cast<std::uint32_t>(index);
   values[slot] = x;
   const double extreme = values[static_cast<std::uint32_t>(extreme_index)];
@@ -109,6 +114,22 @@ struct PythonClass<Extremum<Order>> {
                  method<&R::update>("next", Access::kExclusive, "input"),
                  method<&R::reset>("reset", Access::kExclusive),
                  method<&R::find_index>(Order::kIndexMethod, Access::kShared)};
+};
+
+// Minimum and Maximum keep no count and reset keeps their write slot: the
+// slots written since are those no longer holding the fill value, bit for
+// bit. An input equal to the fill (+inf for Minimum, -inf for Maximum) is
+// therefore counted as not yet seen.
+template <class Order>
+struct Warmup<Extremum<Order>> {
+  using R = Extremum<Order>;
+  static std::uint64_t lookback(const R& record) noexcept { return std::uint64_t{record.period} - 1; }
+  static std::uint64_t inputs_seen(const R& record) noexcept {
+    const auto fill = std::bit_cast<std::uint64_t>(Order::kFill);
+    return static_cast<std::uint64_t>(
+        std::count_if(record.values.begin(), record.values.end(),
+                      [&](double value) { return std::bit_cast<std::uint64_t>(value) != fill; }));
+  }
 };
 
 }  // namespace barworks

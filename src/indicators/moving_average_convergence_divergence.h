@@ -6,6 +6,7 @@
 #include "../describe.h"
 #include "../error.h"
 #include "exponential_moving_average.h"
+#include "../warmup.h"
 
 namespace barworks {
 
@@ -48,6 +49,19 @@ struct Checkpoint<MovingAverageConvergenceDivergence> {
   static constexpr auto kFields =
       std::tuple{part<&R::long_average>("long_average"), part<&R::short_average>("short_average"),
                  part<&R::signal_average>("signal_average")};
+};
+
+// The slower average's warm-up, then the signal line's over the MACD line.
+template <>
+struct Warmup<MovingAverageConvergenceDivergence> {
+  using R = MovingAverageConvergenceDivergence;
+  static std::uint64_t lookback(const R& record) noexcept {
+    const std::uint64_t slower = std::max(record.long_average.period, record.short_average.period);
+    return (slower - 1) + (std::uint64_t{record.signal_average.period} - 1);
+  }
+  static std::uint64_t inputs_seen(const R& record) noexcept {
+    return Warmup<ExponentialMovingAverage>::inputs_seen(record.long_average);
+  }
 };
 
 }  // namespace barworks

@@ -1,4 +1,5 @@
 #include "rate_of_change.h"
+#include "../nan.h"
 
 namespace barworks {
 
@@ -9,6 +10,7 @@ Expected<RateOfChange> RateOfChange::create(std::uint32_t period) noexcept {
 }
 
 double RateOfChange::update(double x) noexcept {
+  x = canonical(x);
   Window& values = window.values;
   const std::uint32_t period = window.period;
   std::uint32_t& index = window.index;

@@ -5,6 +5,7 @@
 #include "../describe.h"
 #include "../error.h"
 #include "../window.h"
+#include "../warmup.h"
 
 namespace barworks {
 
@@ -36,6 +37,12 @@ template <>
 struct Checkpoint<RateOfChange> {
   using R = RateOfChange;
   static constexpr auto kFields = std::tuple{part<&R::window>("window")};
+};
+
+// The first change needs the input before it: lookback period.
+template <>
+struct Warmup<RateOfChange> : WindowWarmup<RateOfChange> {
+  static std::uint64_t lookback(const RateOfChange& record) noexcept { return record.length(); }
 };
 
 }  // namespace barworks

@@ -3,6 +3,7 @@
 #include <bit>
 
 #include "../lanes.h"
+#include "../nan.h"
 
 namespace barworks {
 
@@ -13,6 +14,7 @@ Expected<RelativeStrengthIndex> RelativeStrengthIndex::create(std::uint32_t peri
 }
 
 double RelativeStrengthIndex::update(double x) noexcept {
+  x = canonical(x);
   const double change = x - previous;
   previous = x;
   changes.push(change);

@@ -5,6 +5,7 @@
 #include "../describe.h"
 #include "../error.h"
 #include "../window.h"
+#include "../warmup.h"
 
 namespace barworks {
 
@@ -38,6 +39,14 @@ struct Checkpoint<RelativeStrengthIndex> {
       part<&R::changes>("changes"), number<&R::previous>("previous"),
       rule<R>([](const R& r) noexcept { return count_within_period(r.changes); },
               "the count must not pass the period")};
+};
+
+// The first change needs the input before it: lookback period.
+template <>
+struct Warmup<RelativeStrengthIndex> {
+  using R = RelativeStrengthIndex;
+  static std::uint64_t lookback(const R& record) noexcept { return record.length(); }
+  static std::uint64_t inputs_seen(const R& record) noexcept { return record.changes.count; }
 };
 
 }  // namespace barworks

@@ -6,6 +6,7 @@
 #include "../error.h"
 #include "simple_moving_average.h"
 #include "standard_deviation.h"
+#include "../warmup.h"
 
 namespace barworks {
 
@@ -60,6 +61,16 @@ struct Checkpoint<SharpeRatio> {
             return a.count == (r.steps < a.period ? r.steps : a.period);
           },
           "the count must be the step counter capped at the period")};
+};
+
+// The first answer is 0.0 by rule, so at least that one is blanked.
+template <>
+struct Warmup<SharpeRatio> {
+  using R = SharpeRatio;
+  static std::uint64_t lookback(const R& record) noexcept {
+    return std::max<std::uint64_t>(record.length() - 1, 1);
+  }
+  static std::uint64_t inputs_seen(const R& record) noexcept { return record.average.window.count; }
 };
 
 }  // namespace barworks

@@ -1,4 +1,5 @@
 #include "simple_moving_average.h"
+#include "../nan.h"
 
 namespace barworks {
 
@@ -9,6 +10,7 @@ Expected<SimpleMovingAverage> SimpleMovingAverage::create(std::uint32_t period) 
 }
 
 double SimpleMovingAverage::update(double x) noexcept {
+  x = canonical(x);
   const double old = window.push(x);
   sum = (x - old) + sum;
   return sum / static_cast<double>(window.count);

@@ -5,6 +5,7 @@
 #include "../describe.h"
 #include "../error.h"
 #include "../window.h"
+#include "../warmup.h"
 
 namespace barworks {
 
@@ -37,5 +38,8 @@ struct Checkpoint<SimpleMovingAverage> {
       rule<R>([](const R& r) noexcept { return count_within_period(r.window); },
               "the count must not pass the period")};
 };
+
+template <>
+struct Warmup<SimpleMovingAverage> : WindowWarmup<SimpleMovingAverage> {};
 
 }  // namespace barworks

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "../lanes.h"
+#include "../nan.h"
 
 namespace barworks {
 
@@ -13,6 +14,7 @@ Expected<StandardDeviation> StandardDeviation::create(std::uint32_t period) noex
 }
 
 double StandardDeviation::update(double x) noexcept {
+  x = canonical(x);
   const double old = window.push(x);
   const double d1 = x - old;
   const double d2 = (x * x) - (old * old);

@@ -5,6 +5,7 @@
 #include "../describe.h"
 #include "../error.h"
 #include "../window.h"
+#include "../warmup.h"
 
 namespace barworks {
 
@@ -42,5 +43,8 @@ struct Checkpoint<StandardDeviation> {
       rule<R>([](const R& r) noexcept { return count_within_period(r.window); },
               "the count must not pass the period")};
 };
+
+template <>
+struct Warmup<StandardDeviation> : WindowWarmup<StandardDeviation> {};
 
 }  // namespace barworks

@@ -3,23 +3,24 @@
 #include <cmath>
 
 #include "../branch_free.h"
+#include "../nan.h"
 
 namespace barworks {
 
 double TrueRange::update(const Bar& bar) noexcept {
-  const double high = bar.high;
-  const double low = bar.low;
+  const double high = canonical(bar.high);
+  const double low = canonical(bar.low);
   double result;
   if (!has_previous) {
     result = high - low;
   } else {
     const double span = high - low;
-    const double gap_high = std::fabs(high - previous_close);
+    const double gap_high = magnitude(high - previous_close);
     const double widest = max_ignoring_nan(span, gap_high);
-    const double gap_low = std::fabs(low - previous_close);
+    const double gap_low = magnitude(low - previous_close);
     result = max_ignoring_nan(widest, gap_low);
   }
-  previous_close = bar.close;
+  previous_close = canonical(bar.close);
   has_previous = true;
   return result;
 }

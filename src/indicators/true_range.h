@@ -3,6 +3,7 @@
 #include "../checkpoint.h"
 #include "../bar.h"
 #include "../describe.h"
+#include "../warmup.h"
 
 namespace barworks {
 
@@ -40,6 +41,15 @@ struct Checkpoint<TrueRange> {
   using R = TrueRange;
   static constexpr auto kFields = std::tuple{choice<&R::has_previous>("has_previous", 1),
                                              number<&R::previous_close>("previous_close")};
+};
+
+// The first bar has no previous close.
+template <>
+struct Warmup<TrueRange> {
+  static std::uint64_t lookback(const TrueRange&) noexcept { return 1; }
+  static std::uint64_t inputs_seen(const TrueRange& record) noexcept {
+    return record.has_previous ? kWarmedUp : 0;
+  }
 };
 
 }  // namespace barworks

@@ -9,6 +9,7 @@
 #include "../describe.h"
 #include "../error.h"
 #include "../signal.h"
+#include "../warmup.h"
 
 namespace barworks {
 
@@ -76,6 +77,18 @@ struct Checkpoint<Crossover<Average>> {
       part<&R::short_average>("short_average"), part<&R::long_average>("long_average"),
       rule<R>([](const R& r) noexcept { return r.short_average.length() < r.long_average.length(); },
               "the short period must be less than the long period")};
+};
+
+// The long average's warm-up.
+template <class Average>
+struct Warmup<Crossover<Average>> {
+  using R = Crossover<Average>;
+  static std::uint64_t lookback(const R& record) noexcept {
+    return Warmup<Average>::lookback(record.long_average);
+  }
+  static std::uint64_t inputs_seen(const R& record) noexcept {
+    return Warmup<Average>::inputs_seen(record.long_average);
+  }
 };
 
 }  // namespace barworks
