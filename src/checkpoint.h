@@ -174,4 +174,59 @@ constexpr bool lists_every_member() {
   return listed_size<Record>() == sizeof(Record);
 }
 
+// A fingerprint of a record's layout as its list describes it: each field's
+// kind, name, size and alignment, embedded records by their own lists. Two
+// builds whose records agree field for field agree on it; a field added,
+// removed, renamed, reordered or resized changes it.
+constexpr std::uint64_t mix(std::uint64_t hash, std::uint64_t value) {
+  for (int i = 0; i < 8; ++i) {
+    hash ^= (value >> (8 * i)) & 0xFF;
+    hash *= 0x100000001B3;
+  }
+  return hash;
+}
+constexpr std::uint64_t mix_text(std::uint64_t hash, const char* text) {
+  while (*text != '\0') hash = mix(hash, std::uint64_t{static_cast<unsigned char>(*text++)});
+  return mix(hash, std::uint64_t{0});
+}
+constexpr std::uint64_t mix(std::uint64_t hash, char kind, const char* name, Extent extent) {
+  return mix(mix(mix(mix_text(hash, name), std::uint64_t{static_cast<unsigned char>(kind)}), extent.size),
+             extent.align);
+}
+
+template <class Record>
+constexpr std::uint64_t fingerprint();
+
+template <auto M>
+constexpr std::uint64_t mix_field(std::uint64_t h, const Number<M>& f) { return mix(h, 'n', f.name, extent(f)); }
+template <auto M>
+constexpr std::uint64_t mix_field(std::uint64_t h, const Choice<M>& f) { return mix(h, 'c', f.name, extent(f)); }
+template <auto M>
+constexpr std::uint64_t mix_field(std::uint64_t h, const Tally<M>& f) { return mix(h, 't', f.name, extent(f)); }
+template <auto M>
+constexpr std::uint64_t mix_field(std::uint64_t h, const Period<M>& f) { return mix(h, 'p', f.name, extent(f)); }
+template <auto M, auto L>
+constexpr std::uint64_t mix_field(std::uint64_t h, const Below<M, L>& f) { return mix(h, 'b', f.name, extent(f)); }
+template <auto M, auto L, auto S>
+constexpr std::uint64_t mix_field(std::uint64_t h, const Values<M, L, S>& f) { return mix(h, 'v', f.name, extent(f)); }
+template <class Class, class Type, Type Class::* M>
+constexpr std::uint64_t mix_field(std::uint64_t h, const Part<M>& f) {
+  return mix(mix(h, 'r', f.name, extent(f)), fingerprint<Type>());
+}
+template <auto M, auto F>
+constexpr std::uint64_t mix_field(std::uint64_t h, const Derived<M, F>& f) { return mix(h, 'd', "", extent(f)); }
+template <class R>
+constexpr std::uint64_t mix_field(std::uint64_t h, const Rule<R>&) { return h; }
+
+template <class Record>
+constexpr std::uint64_t fingerprint() {
+  return std::apply(
+      [](const auto&... field) {
+        std::uint64_t hash = mix(0xCBF29CE484222325, std::uint64_t{sizeof(Record)});
+        ((hash = mix_field(hash, field)), ...);
+        return hash;
+      },
+      Checkpoint<Record>::kFields);
+}
+
 }  // namespace barworks::checkpoint_layout

@@ -23,6 +23,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "checkpoint.h"
 #include "describe.h"
 #include "error.h"
 
@@ -709,6 +710,28 @@ PyObject* make_attribute(PyTypeObject* type, std::size_t index) noexcept {
   }
 }
 
+// What a class object carries of its record's layout (as its Py_tp_token),
+// so that another module adopting the class can check that it reads the
+// instances as they were laid out where they were made.
+struct LayoutToken {
+  std::array<char, 8> magic;
+  std::uint64_t fingerprint;
+};
+inline constexpr std::array<char, 8> kLayoutMagic{'b', 'a', 'r', 'w', 'o', 'r', 'k', 's'};
+
+template <class Record>
+constexpr std::uint64_t layout_fingerprint() {
+  const std::uint64_t instance = checkpoint_layout::mix(0xCBF29CE484222325, std::uint64_t{sizeof(Instance<Record>)});
+  if constexpr (Checkpointed<Record>) {
+    return checkpoint_layout::mix(instance, checkpoint_layout::fingerprint<Record>());
+  } else {
+    return instance;
+  }
+}
+
+template <class Record>
+inline constexpr LayoutToken kLayoutToken{kLayoutMagic, layout_fingerprint<Record>()};
+
 template <class Record>
 PyType_Spec& type_spec() noexcept {
   using D = PythonClass<Record>;
@@ -720,11 +743,12 @@ PyType_Spec& type_spec() noexcept {
     }(std::make_index_sequence<kMethodCount>{});
   }();
   // Documentation and constructor (or the refusing constructor), the optional
-  // special slots, methods, base, deallocation and the terminator.
+  // special slots, methods, base, deallocation, the layout token and the
+  // terminator.
   constexpr std::size_t kSlotCount =
       (has_constructor<Record>() ? 2 : 1) + (requires { D::kRepr; } ? 1 : 0) +
       (requires { D::kInt; } ? 1 : 0) + (requires { D::kEquality; } ? 1 : 0) +
-      (kMethodCount > 0 ? 1 : 0) + (has_free_list<Record>() ? 2 : 0) + 3;
+      (kMethodCount > 0 ? 1 : 0) + (has_free_list<Record>() ? 2 : 0) + 4;
   static std::array<PyType_Slot, kSlotCount> slots = [] {
     std::array<PyType_Slot, kSlotCount> list{};
     std::size_t at = 0;
@@ -755,6 +779,7 @@ PyType_Spec& type_spec() noexcept {
       put(Py_tp_new, reinterpret_cast<void*>(&refuse_construction));
     }
     put(Py_tp_dealloc, reinterpret_cast<void*>(&deallocate<Record>));
+    put(Py_tp_token, const_cast<LayoutToken*>(&kLayoutToken<Record>));
     if constexpr (has_free_list<Record>()) {
       put(Py_tp_alloc, reinterpret_cast<void*>(&FreeList<Record>::allocate));
       put(Py_tp_free, reinterpret_cast<void*>(&FreeList<Record>::release));

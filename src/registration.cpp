@@ -88,12 +88,28 @@ void forget_module(ModuleCell& cell) noexcept {
   cell.interpreter.store(-1);
 }
 
+namespace {
+
+// Whether `type` was made by a module of this project from a record laid
+// out as `fingerprint` says.
+bool has_layout(PyObject* type, Py_ssize_t instance_size, std::uint64_t fingerprint) noexcept {
+  if (!PyType_Check(type)) return false;
+  auto* heap_type = reinterpret_cast<PyHeapTypeObject*>(type);
+  if (!PyType_HasFeature(&heap_type->ht_type, Py_TPFLAGS_HEAPTYPE) ||
+      heap_type->ht_type.tp_basicsize != instance_size || heap_type->ht_token == nullptr) {
+    return false;
+  }
+  const auto* token = static_cast<const LayoutToken*>(heap_type->ht_token);
+  return token->magic == kLayoutMagic && token->fingerprint == fingerprint;
+}
+
+}  // namespace
+
 PyObject* find_class(PyObject* module, const char* module_name, const char* class_name,
-                     Py_ssize_t instance_size) noexcept {
+                     Py_ssize_t instance_size, std::uint64_t fingerprint) noexcept {
   PyObject* type = PyObject_GetAttrString(module, class_name);
   if (type == nullptr) return nullptr;
-  if (!PyType_Check(type) ||
-      reinterpret_cast<PyTypeObject*>(type)->tp_basicsize != instance_size) {
+  if (!has_layout(type, instance_size, fingerprint)) {
     PyErr_Format(PyExc_ImportError,
                  "%s.%s does not have the instance layout this module was built for",
                  module_name, class_name);

@@ -51,22 +51,24 @@ PyObject* initialise_module(PyModuleDef& definition, ModuleCell& cell,
 void forget_module(ModuleCell& cell) noexcept;
 
 // The class `class_name` of `module` (imported as `module_name`), a new
-// reference, checked to be a type whose instances are `instance_size` bytes;
-// null with an exception set otherwise.
+// reference, checked to be a type whose instances are `instance_size` bytes
+// and whose layout token has `fingerprint`; null with an exception set
+// otherwise.
 PyObject* find_class(PyObject* module, const char* module_name, const char* class_name,
-                     Py_ssize_t instance_size) noexcept;
+                     Py_ssize_t instance_size, std::uint64_t fingerprint) noexcept;
 
 // Makes `Record`'s class the one `module` already registered under the
 // record's name: instances made there are then accepted here and read
-// through the same layout, which must have this build's size (a module from
-// another build is refused, not misread). A class with class attributes has
+// through the same layout, which must be this build's field for field (a
+// module from another build is refused, not misread). A class with class attributes has
 // had them made by its own module. Kept for the life of the interpreter.
 template <Described Record>
 bool adopt_class(PyObject* module, const char* module_name) noexcept {
   PyTypeObject*& cell = ClassCell<Record>::type;
   if (cell != nullptr) return true;
   PyObject* type = find_class(module, module_name, PythonClass<Record>::kName,
-                              static_cast<Py_ssize_t>(sizeof(Instance<Record>)));
+                              static_cast<Py_ssize_t>(sizeof(Instance<Record>)),
+                              kLayoutToken<Record>.fingerprint);
   if (type == nullptr) return false;
   cell = reinterpret_cast<PyTypeObject*>(type);
   ClassCell<Record>::step.completed.store(true, std::memory_order_release);

@@ -211,3 +211,28 @@ def test_tracemalloc_sees_window_buffers():
             tracemalloc.stop()
     assert grown >= 2 * 800_000 and after < 100_000
 
+
+
+# A class of the same name and instance size that another build (or anything
+# else) put in _barworks's place is refused by the companion, not misread.
+FOREIGN_CLASS = """
+    import _barworks
+    real = _barworks.SimpleMovingAverage
+    slots = (real.__basicsize__ - object.__basicsize__) // 8
+    fake = type("SimpleMovingAverage", (), {{"__slots__": tuple(f"s{{i}}" for i in range(slots))}})
+    assert fake.__basicsize__ == real.__basicsize__
+    _barworks.SimpleMovingAverage = fake
+    try:
+        import barworks.{module}
+    except ImportError as error:
+        print(error)
+"""
+
+
+@pytest.mark.parametrize("module", ["_native", "_state"])
+def test_a_class_of_another_layout_is_not_adopted(module):
+    done = subprocess.run([sys.executable, "-P", "-c", textwrap.dedent(FOREIGN_CLASS.format(module=module))],
+                          capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.strip() == ("_barworks.SimpleMovingAverage does not have the instance "
+                                   "layout this module was built for")
