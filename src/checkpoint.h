@@ -174,6 +174,24 @@ constexpr bool lists_every_member() {
   return listed_size<Record>() == sizeof(Record);
 }
 
+// lists_every_member for a record and every record it embeds.
+template <class Record>
+constexpr bool lists_every_member_throughout();
+
+template <class Field>
+constexpr bool embedded_lists_every_member(const Field&) { return true; }
+template <class Class, class Type, Type Class::* M>
+constexpr bool embedded_lists_every_member(const Part<M>&) {
+  return lists_every_member_throughout<Type>();
+}
+
+template <class Record>
+constexpr bool lists_every_member_throughout() {
+  return lists_every_member<Record>() &&
+         std::apply([](const auto&... field) { return (embedded_lists_every_member(field) && ...); },
+                    Checkpoint<Record>::kFields);
+}
+
 // A fingerprint of a record's layout as its list describes it: each field's
 // kind, name, size and alignment, embedded records by their own lists. Two
 // builds whose records agree field for field agree on it; a field added,

@@ -97,6 +97,13 @@ constexpr bool all_checkpointed(ClassList<Records...>) {
 }
 static_assert(all_checkpointed(Stored{}), "every stored class must list its checkpoint fields");
 
+template <class... Records>
+constexpr bool all_list_every_member(ClassList<Records...>) {
+  return (checkpoint_layout::lists_every_member_throughout<Records>() && ...);
+}
+static_assert(all_list_every_member(Stored{}),
+              "a checkpoint list must name every member of its record, in declaration order");
+
 // What a refused string was refused for, in words.
 struct Fault {
   char text[240] = {};
