@@ -54,11 +54,8 @@ def chunk_of(symbol: int, steps: int, chunks: int, chunk: int) -> Prices:
 
 def feed(indicator: Any, values: Prices) -> Any:
     """Every answer of `indicator` to `values`, as a float64 array ((n, 3) for
-    MACD). Uses barworks.feed when the package has it, else calls next."""
-    batch = getattr(barworks, "feed", None)
-    if batch is not None:
-        return batch(indicator, values)
-    return np.array([indicator.next(value) for value in values.tolist()], dtype=np.float64)
+    MACD)."""
+    return barworks.feed(indicator, values)
 
 
 def new_indicators(symbols: list[int]) -> dict[int, Indicators]:

@@ -354,26 +354,9 @@ PyTypeObject* create_type(PyType_Spec& spec, PyTypeObject*& cell) noexcept {
 bool run_attribute_step(AttributeStep& step, PyTypeObject* type, const char* class_name,
                         std::size_t count, const char* const* names,
                         PyObject* (*make)(PyTypeObject*, std::size_t)) noexcept {
-  if (step.completed.load(std::memory_order_acquire)) return true;
-  const std::thread::id self = std::this_thread::get_id();
-  std::thread::id* recorded = nullptr;
-  {
-    std::lock_guard lock(step.mutex);
-    for (std::thread::id& running : step.running) {
-      if (running == self) return true;
-    }
-    for (std::thread::id& running : step.running) {
-      if (running == std::thread::id{}) {
-        running = self;
-        recorded = &running;
-        break;
-      }
-    }
-  }
-  auto forget = [&] {
-    std::lock_guard lock(step.mutex);
-    if (recorded != nullptr) *recorded = std::thread::id{};
-  };
+  if (step.completed.load(std::memory_order_acquire) || step.running) return true;
+  step.running = true;
+  auto forget = [&] { step.running = false; };
 
   constexpr std::size_t kMaxAttributes = 16;
   if (count > kMaxAttributes) abort_uncontained();
@@ -403,9 +386,8 @@ bool run_attribute_step(AttributeStep& step, PyTypeObject* type, const char* cla
     }
   }
   release_values();
-  std::lock_guard lock(step.mutex);
   step.completed.store(true, std::memory_order_release);
-  step.running.fill(std::thread::id{});
+  step.running = false;
   return true;
 }
 

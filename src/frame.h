@@ -15,10 +15,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <new>
 #include <string_view>
-#include <thread>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -656,13 +654,13 @@ PyObject* compare_slot(PyObject* self, PyObject* other, int op) noexcept {
 // ---------------------------------------------------------------------------
 // Class objects: created once on first need, then cached for the process.
 
-// The once-only class-attribute step of one class. The threads running it
-// are recorded so that a nested request from one of them (an attribute's
-// value asking for its own class) returns at once instead of recursing.
+// The once-only class-attribute step of one class. It runs when its module
+// registers the class, during the import, which no other thread can enter;
+// `running` lets a nested request from the step itself (an attribute's value
+// asking for its own class) return at once instead of recursing.
 struct AttributeStep {
   std::atomic<bool> completed{false};
-  std::mutex mutex;
-  std::array<std::thread::id, 8> running{};
+  bool running = false;
 };
 [[gnu::cold]] bool run_attribute_step(AttributeStep& step, PyTypeObject* type,
                                       const char* class_name, std::size_t count,
@@ -685,7 +683,7 @@ void forget_class() noexcept {
   using Cell = ClassCell<Record>;
   Cell::type = nullptr;
   Cell::step.completed.store(false, std::memory_order_release);
-  Cell::step.running.fill(std::thread::id{});
+  Cell::step.running = false;
   if constexpr (has_free_list<Record>()) FreeList<Record>::forget();
 }
 

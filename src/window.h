@@ -61,9 +61,10 @@ inline std::uint32_t next_slot(std::uint32_t slot, std::uint32_t period) noexcep
 }
 
 // The last `period` inputs of a windowed indicator: the window, its length,
-// the slot the next input goes to and the count of inputs taken (capped at
-// `period`). Unwritten slots hold 0.0, so a leaving value is 0.0 until the
-// window has filled.
+// the slot the next input goes to and the count of inputs taken (push caps
+// it at `period`; a record that also counts the input before its window, as
+// RateOfChange does, takes it one further). Unwritten slots hold 0.0, so a
+// leaving value is 0.0 until the window has filled.
 struct CircularWindow {
   Window values;
   std::uint32_t period;

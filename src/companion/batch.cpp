@@ -177,7 +177,7 @@ PyObject* feed_bar_records(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                            PyObject* kwnames) noexcept {
   std::array<PyObject*, 3> slots{};
   PyObject* const* bound =
-      bind("feed_bars", kFeedBarRecordsParameters, args, nargs, kwnames, slots);
+      bind("feed_bar_records", kFeedBarRecordsParameters, args, nargs, kwnames, slots);
   if (bound == nullptr) return nullptr;
   const int blank_warmup = parse_warmup(bound[2]);
   if (blank_warmup < 0) return nullptr;

@@ -33,7 +33,12 @@ assert licence and "the barworks developers" in licence[0].read_text(), "LICENSE
 wheel_tags = (distribution.read_text("WHEEL") or "").split()
 assert any("manylinux" in tag for tag in wheel_tags), wheel_tags
 
-assert len(_barworks.__all__) == 15, _barworks.__all__
+from barworks import classic  # noqa: E402
+
+for module in (_barworks, classic):
+    assert module.__all__ and all(isinstance(getattr(module, name), type) for name in module.__all__), module
+    assert not [name for name in dir(module) if isinstance(getattr(module, name), type)
+                and name not in module.__all__ and not name.startswith("_")], module
 average = _barworks.SimpleMovingAverage(3)
 assert [average.next(x) for x in (1, 2, 3, 4, 5)] == [1.0, 1.5, 2.0, 3.0, 4.0]
 strategy = _barworks.ExponentialMovingAverageCrossover(2, 3)
