@@ -49,7 +49,7 @@ static PyType_Slot baseline_slots[] = {
     {0, NULL},
 };
 
-static PyType_Spec baseline_spec = {"_baseline.Baseline", sizeof(Baseline), 0, Py_TPFLAGS_DEFAULT,
+static PyType_Spec baseline_blueprint = {"_baseline.Baseline", sizeof(Baseline), 0, Py_TPFLAGS_DEFAULT,
                                     baseline_slots};
 
 static struct PyModuleDef baseline_module = {PyModuleDef_HEAD_INIT, "_baseline", NULL, -1, NULL};
@@ -57,7 +57,7 @@ static struct PyModuleDef baseline_module = {PyModuleDef_HEAD_INIT, "_baseline",
 PyMODINIT_FUNC PyInit__baseline(void) {
   PyObject* module = PyModule_Create(&baseline_module);
   if (module == NULL) return NULL;
-  PyObject* type = PyType_FromSpec(&baseline_spec);
+  PyObject* type = PyType_FromSpec(&baseline_blueprint);
   if (type == NULL || PyModule_AddObjectRef(module, "Baseline", type) < 0) {
     Py_XDECREF(type);
     Py_DECREF(module);

@@ -161,13 +161,13 @@ ROWS = [
 ]
 
 
-def largest_gap(name, arguments, kind, talib_spec, data):
+def largest_gap(name, arguments, kind, talib_call, data):
     """Largest absolute gap between barworks and TA-Lib's batch output after
     every warm-up (the first HISTORY inputs) is over."""
     indicator = getattr(bw, name)(*arguments)
     inputs = data.bars if kind == "bar" else data.closes
     mine = np.array([first(indicator.next(x)) for x in inputs])
-    theirs = talib_batch(*talib_spec, bars=kind == "bar")(data)
+    theirs = talib_batch(*talib_call, bars=kind == "bar")(data)
     theirs = theirs[0] if isinstance(theirs, tuple) else theirs
     return float(np.max(np.abs(mine[HISTORY:] - theirs[HISTORY:])))
 
@@ -188,18 +188,18 @@ def main():
     print("| class | barworks | floor | barworks / floor | talib.stream | speed-up | talipp | speed-up "
           "| TA-Lib batch per value | largest gap to TA-Lib | definitions |")
     print("|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|---|")
-    for name, arguments, kind, talib_spec, talipp_make, note in ROWS:
+    for name, arguments, kind, talib_call, talipp_make, note in ROWS:
         inputs = data.bars if kind == "bar" else data.closes
         floor = ns(timed(calls(lambda: Baseline().next, inputs), args.rounds))
         mine = ns(timed(calls(lambda: getattr(bw, name)(*arguments).next, inputs), args.rounds))
         cells = [f"`{name}{arguments if len(arguments) != 1 else '(%s)' % arguments[0]}`",
                  f"{mine:.0f}", f"{floor:.0f}", f"{mine / floor:.2f}"]
-        if talib_spec:
+        if talib_call:
             bars = kind == "bar"
-            build = talib_stream(*talib_spec, bars=bars)(data)
+            build = talib_stream(*talib_call, bars=bars)(data)
             looped = star_calls(build, data.hlc) if bars else calls(build, data.closes)
             theirs = ns(timed(looped, args.rounds))
-            batch = talib_batch(*talib_spec, bars=bars)
+            batch = talib_batch(*talib_call, bars=bars)
             batched = ns(timed(lambda: (lambda: batch(data)), args.rounds))
             cells += [f"{theirs:.0f}", f"{theirs / mine:.1f}x"]
         else:
@@ -210,8 +210,8 @@ def main():
             cells += [f"{theirs:.0f}", f"{theirs / mine:.1f}x"]
         else:
             cells += ["-", "-"]
-        if talib_spec:
-            cells += [f"{batched:.1f}", f"{largest_gap(name, arguments, kind, talib_spec, data):.3g}"]
+        if talib_call:
+            cells += [f"{batched:.1f}", f"{largest_gap(name, arguments, kind, talib_call, data):.3g}"]
         else:
             cells += ["-", "-"]
         cells.append(note)

@@ -336,8 +336,8 @@ PyObject* refuse_construction(PyTypeObject* type, PyObject*, PyObject*) noexcept
   return nullptr;
 }
 
-PyTypeObject* create_type(PyType_Spec& spec, PyTypeObject*& cell) noexcept {
-  PyObject* type = PyType_FromSpec(&spec);
+PyTypeObject* create_type(PyType_Spec& blueprint, PyTypeObject*& cell) noexcept {
+  PyObject* type = PyType_FromSpec(&blueprint);
   if (type == nullptr) {
     ensure_error_set();
     return nullptr;

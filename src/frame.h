@@ -666,7 +666,7 @@ struct AttributeStep {
                                       const char* class_name, std::size_t count,
                                       const char* const* names,
                                       PyObject* (*make)(PyTypeObject*, std::size_t)) noexcept;
-[[gnu::cold]] PyTypeObject* create_type(PyType_Spec& spec, PyTypeObject*& cell) noexcept;
+[[gnu::cold]] PyTypeObject* create_type(PyType_Spec& blueprint, PyTypeObject*& cell) noexcept;
 [[gnu::cold]] void wrap_class_error(const char* class_name) noexcept;
 
 template <class Record>
@@ -731,7 +731,7 @@ template <class Record>
 inline constexpr LayoutToken kLayoutToken{kLayoutMagic, layout_fingerprint<Record>()};
 
 template <class Record>
-PyType_Spec& type_spec() noexcept {
+PyType_Spec& type_blueprint() noexcept {
   using D = PythonClass<Record>;
   constexpr std::size_t kMethodCount = std::tuple_size_v<std::remove_cvref_t<decltype(D::kMethods)>>;
   static std::array<PyMethodDef, kMethodCount + 1> methods = [] {
@@ -786,16 +786,16 @@ PyType_Spec& type_spec() noexcept {
     if (at != kSlotCount) std::abort();
     return list;
   }();
-  static PyType_Spec spec{kTypeName<Record>.c_str(), static_cast<int>(sizeof(Instance<Record>)), 0,
+  static PyType_Spec blueprint{kTypeName<Record>.c_str(), static_cast<int>(sizeof(Instance<Record>)), 0,
                           Py_TPFLAGS_DEFAULT, slots.data()};
-  return spec;
+  return blueprint;
 }
 
 template <class Record>
 [[gnu::cold]] PyTypeObject* initialise_class() noexcept {
   using Cell = ClassCell<Record>;
   using D = PythonClass<Record>;
-  if (Cell::type == nullptr && create_type(type_spec<Record>(), Cell::type) == nullptr) {
+  if (Cell::type == nullptr && create_type(type_blueprint<Record>(), Cell::type) == nullptr) {
     wrap_class_error(D::kName);
     return nullptr;
   }

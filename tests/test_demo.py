@@ -27,9 +27,9 @@ GOOD = [
 def demo():
     """The demo script as a module, for its parts and for failing runs that
     stop before anything is drawn."""
-    spec = importlib.util.spec_from_file_location("demo", DEMO)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("demo", DEMO)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
