@@ -139,12 +139,13 @@ struct Snapshot<classic::RateOfChange> {
 
 // The classic standard deviation writes one window slot and its scalars.
 // Its periodic exact recomputation reads the whole window but writes only
-// the mean, the sums and the counters, so these few fields still cover
-// every step; such a peek costs what that next() would, one pass over the
-// window, and copies none of it.
+// the reference, the mean, the sums and the counters, so these few fields
+// still cover every step; such a peek costs what that next() would, one pass
+// over the window, and copies none of it.
 template <>
 struct Snapshot<classic::StandardDeviation> {
   Snapshot<CircularWindow> window;
+  double reference;
   double mean;
   double squares;
   double peak;
@@ -154,6 +155,7 @@ struct Snapshot<classic::StandardDeviation> {
   std::uint32_t since_exact;
   explicit Snapshot(const classic::StandardDeviation& record) noexcept
       : window(record.window),
+        reference(record.reference),
         mean(record.mean),
         squares(record.squares),
         peak(record.peak),
@@ -163,6 +165,7 @@ struct Snapshot<classic::StandardDeviation> {
         since_exact(record.since_exact) {}
   void restore(classic::StandardDeviation& record) const noexcept {
     window.restore(record.window);
+    record.reference = reference;
     record.mean = mean;
     record.squares = squares;
     record.peak = peak;
