@@ -17,12 +17,20 @@
 //   part<&R::m>("m")                 an embedded record, by its own list
 //   derived<&R::m, &R::f>()          m = f(), recomputed on load, not stored
 //   rule<R>(holds, "what it means")  a relation between members
+// A record whose list changed in a later format version also names
+//   kSince   that version, the first its list was written in
+//   Former   the record an earlier list describes, with a Checkpoint<> of its own
+//   upgrade  static R upgrade(Former&&) noexcept, what a former state becomes
+// A string older than kSince is read by the former list and upgraded; the
+// record's derived members are then derived again and its rules checked.
 #pragma once
 
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <tuple>
+#include <utility>
 
 namespace barworks {
 
@@ -31,6 +39,14 @@ struct Checkpoint;
 
 template <class Record>
 concept Checkpointed = requires { Checkpoint<Record>::kFields; };
+
+template <class Record>
+concept Upgradable =
+    Checkpointed<Record> && Checkpointed<typename Checkpoint<Record>::Former> &&
+    requires(typename Checkpoint<Record>::Former former) {
+      { Checkpoint<Record>::kSince } -> std::convertible_to<std::uint16_t>;
+      { Checkpoint<Record>::upgrade(std::move(former)) } noexcept -> std::same_as<Record>;
+    };
 
 template <auto Member>
 struct Number {

@@ -279,7 +279,12 @@ LAYOUTS = {
 }
 
 
-def header(name, version=1):
+VERSION = 2
+# Fields of classes whose layout an earlier format version had otherwise.
+FORMER_LAYOUTS = {1: {}}
+
+
+def header(name, version=VERSION):
     return b"BWCK" + struct.pack("<HB", version, len(name)) + name.encode()
 
 
@@ -301,9 +306,9 @@ def decode(data):
     return name, fields
 
 
-def encode(name, fields, version=1):
+def encode(name, fields, version=VERSION):
     body = b""
-    for path, code in LAYOUTS[name]:
+    for path, code in FORMER_LAYOUTS.get(version, {}).get(name, LAYOUTS[name]):
         value = fields[path]
         if code == "W":
             body += struct.pack(f"<I{len(value)}d", len(value), *value)
@@ -471,7 +476,8 @@ def test_alpha_is_recomputed_from_the_period():
     (b"", "not a barworks checkpoint"),
     (b"BWC", "not a barworks checkpoint"),
     (b"XWCK\x01\x00\x03Bar", "not a barworks checkpoint"),
-    (header("Bar", version=2) + bytes(36), "format version 2 is not supported"),
+    (header("Bar", version=3) + bytes(36),
+     "format version 3 is not supported (this build reads versions 1 to 2)"),
     (header("Bar", version=0) + bytes(36), "format version 0 is not supported"),
     (header("Foo") + bytes(36), "unknown class 'Foo'"),
     (header("Bar\n") + bytes(36), "unknown class (a 4-byte name)"),
@@ -553,9 +559,11 @@ LAYOUTS.update({
     CLASSIC_PREFIX + "RelativeStrengthIndex": within("gains", WILDER) + within("losses", WILDER)
     + [("previous", "d"), ("has_previous", "B")],
     CLASSIC_PREFIX + "StandardDeviation": within("window", WINDOW) + [
-        ("mean", "d"), ("squares", "d"), ("peak", "d"), ("equal_run", "I"),
+        ("reference", "d"), ("mean", "d"), ("squares", "d"), ("peak", "d"), ("equal_run", "I"),
         ("since_exact", "I")],
 })
+FORMER_LAYOUTS[1][CLASSIC_PREFIX + "StandardDeviation"] = within("window", WINDOW) + [
+    ("mean", "d"), ("squares", "d"), ("peak", "d"), ("equal_run", "I"), ("since_exact", "I")]
 
 
 def classic_stream(name, seed):
@@ -658,7 +666,7 @@ CLASSIC_SIZES = {
     ("MovingAverageConvergenceDivergence", (12, 26, 9)): 7 + 51 + 3 * 16,
     ("RateOfChange", (10,)): 7 + 29 + 16 + 8 * 10,
     ("RelativeStrengthIndex", (14,)): 7 + 38 + 2 * 16 + 9,
-    ("StandardDeviation", (20,)): 7 + 34 + 16 + 8 * 20 + 24 + 8,
+    ("StandardDeviation", (20,)): 7 + 34 + 16 + 8 * 20 + 32 + 8,
 }
 
 
@@ -726,6 +734,8 @@ CLASSIC_OUT_OF_RANGE = [
     ("StandardDeviation", (3,), 3, "window.period", 0, "window.period is 0"),
     ("StandardDeviation", (3,), 0, "mean", 1.0, "must be 0 before the first input"),
     ("StandardDeviation", (3,), 0, "equal_run", 1, "must be 0 before the first input"),
+    ("StandardDeviation", (3,), 0, "reference", 1.0, "must be 0 before the first input"),
+    ("StandardDeviation", (3,), 5, "equal_run", 4, "no input before the window's"),
     ("StandardDeviation", (3,), 3, "equal_run", 0, "the run of equal inputs must count"),
     ("StandardDeviation", (5,), 2, "equal_run", 3, "the run of equal inputs must count"),
     ("StandardDeviation", (6,), 8, "since_exact", 6, "slides since the last exact computation"),
@@ -853,3 +863,52 @@ def test_stored_forms_of_earlier_releases_keep_loading(version, entry):
                                  for x in (got, want))
         assert math.isnan(got_value) == math.isnan(want_value)
         assert got_value == pytest.approx(want_value, rel=1e-9, abs=1e-12, nan_ok=True)
+
+
+# ---------------------------------------------------------------------------
+# Counters at their limits: every count a loader bounds, at the largest value
+# it accepts, stores and restores; a counter that feeding can carry past
+# that value (and wrap) is a fault.
+
+U32_MAX = 2**32 - 1
+
+
+def largest_count(name, path, fields):
+    prefix, _, leaf = path.rpartition(".")
+    if leaf in ("steps", "volume"):
+        return U32_MAX
+    period = fields.get(f"{prefix}.period" if prefix else "period", fields.get("window.period"))
+    return {"index": period - 1, "extreme_index": period - 1, "since_exact": period - 1,
+            "count": period + (name == "RateOfChange"), "equal_run": period}[leaf]
+
+
+@pytest.mark.parametrize("name", NAMES + [CLASSIC_PREFIX + name for name in CLASSIC_ARGS])
+def test_counters_at_their_limits_store_and_restore(name):
+    if name.startswith(CLASSIC_PREFIX):
+        short = name.removeprefix(CLASSIC_PREFIX)
+        obj = classic_sample(short, CLASSIC_ARGS[short][-1], inputs=40)
+    else:
+        obj = _barworks.Signal.BUY if name == "Signal" else sample(name, inputs=40)
+    _, fields = decode(barworks.state(obj))
+    for path, code in LAYOUTS[name]:
+        if code == "I" and not path.endswith("period"):
+            fields[path] = largest_count(name, path, fields)
+    data = encode(name, fields)
+    assert barworks.state(barworks.restore(data)) == data
+
+
+def test_classic_deviation_of_version_1_loads_with_any_run_of_equal_inputs():
+    # Version 1 let the run grow without bound (and wrap at 2^32); a loaded
+    # run counts at most the window, as the run now saturates there.
+    deviation = classic.StandardDeviation(3)
+    for _ in range(10):
+        deviation.next(2.5)
+    assert decode(barworks.state(deviation))[1]["equal_run"] == 3
+    name = CLASSIC_PREFIX + "StandardDeviation"
+    for run, loaded in [(U32_MAX, 3), (2**31, 3), (1, 1)]:
+        fields = {"window.period": 3, "window.index": 1, "window.count": 3,
+                  "window.values": [2.5] * 3, "mean": 2.5, "squares": 0.0, "peak": 0.0,
+                  "equal_run": run, "since_exact": 0}
+        restored = barworks.restore(encode(name, fields, version=1))
+        assert decode(barworks.state(restored))[1]["equal_run"] == loaded
+        assert restored.next(2.5) == 0.0

@@ -5,6 +5,7 @@ import math
 import os
 import random
 import statistics
+from fractions import Fraction
 
 import numpy as np
 import pytest
@@ -235,6 +236,51 @@ def test_deviation_is_exact_for_any_period(period, start):
     expected = [NAN] * (period - 1) + [exact_deviation(values[i - period + 1:i + 1])
                                        for i in range(period - 1, len(values))]
     assert worst_relative_difference(answers, expected) <= 1e-12
+
+
+def ticks(level, tick, seed, count=20_000):
+    """Prices on a tick grid far above the tick: a random walk of -1/0/+1
+    ticks, then of gaussian steps rounded to the tick."""
+    rng = random.Random(seed)
+    steps = [rng.choice((-1, 0, 1)) for _ in range(count // 2)]
+    steps += [round(rng.gauss(0.0, 3.0)) for _ in range(count - count // 2)]
+    k, prices = 0, []
+    for step in steps:
+        k += step
+        prices.append(level + k * tick)
+    return prices
+
+
+def exact_deviations(values, period):
+    """The deviation of each full window from exact rational sums, which
+    slide exactly; NaN until the first window is full."""
+    exact = [Fraction(v) for v in values]
+    total = squares = Fraction(0)
+    answers = []
+    for i, x in enumerate(exact):
+        total += x
+        squares += x * x
+        if i >= period:
+            total -= exact[i - period]
+            squares -= exact[i - period] ** 2
+        answers.append(NAN if i < period - 1 else
+                       math.sqrt((squares - total * total / period) / period))
+    return answers
+
+
+@pytest.mark.parametrize("values,period", [
+    (ticks(100.0, 0.01, 1), 20),
+    (ticks(1.1, 1e-5, 2), 20),  # a currency pair
+    (ticks(100_000.0, 0.01, 3), 20),
+    (ticks(1e8, 1e-3, 4), 20),
+    ([1e8 + k * 1e-3 for k in (3, 1, 4, 1, 5)], 5),  # one window, nothing slid
+], ids=["100-by-0.01", "1.1-by-1e-5", "100000-by-0.01", "1e8-by-1e-3", "fresh-window"])
+def test_deviation_is_exact_at_any_price_level(values, period):
+    answers = stream(classic.StandardDeviation(period), values)
+    exact = exact_deviations(values, period)
+    assert [math.isnan(v) for v in answers] == [math.isnan(v) for v in exact]
+    for got, want in zip(answers[period - 1:], exact[period - 1:]):
+        assert got == want or abs(got - want) <= 1e-12 * want, (got, want)
 
 
 def wilder_by_division(values, period):

@@ -2,44 +2,48 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
+#include <utility>
 
 #include "../error.h"
 #include "../window.h"
 #include "family.h"
+#include "../nan.h"
 #include "../warmup.h"
 
 namespace barworks::classic {
 
-// Windows this short are recomputed every step: it costs no more than a
-// slide, and in them two neighbouring inputs can differ by little against
-// their level, where a slide would lose digits to the rounded mean.
-inline constexpr std::uint32_t kAlwaysExact = 4;
-
 // Population standard deviation (divisor `period`) of the last `period`
-// inputs, sqrt(sum((x - mean)^2) / period), kept stable for any length of
-// stream: the mean and the sum of squared deviations slide with Welford's
-// update (an input added, the one it replaces removed), and both are
-// recomputed exactly from the window, two passes, every `period` inputs, so
-// rounding error cannot build up beyond one window's worth. A slide leaves
-// an error in proportion to the largest sum of squares since the last exact
-// computation, so a sum that falls below 1/16 of that peak (a jump leaving
-// the window) is recomputed at once too: the relative error stays within a
-// few hundred ulps. A window of equal values answers exactly 0.0.
-// Lookback period - 1: NaN until the window is full. A NaN or infinite input
-// makes the answers NaN while it is in the window; when it leaves, the
-// deviation is recomputed from the window and is exact again.
+// inputs, sqrt(sum((x - mean)^2) / period), exact to about 1e-14 relative at
+// any price level. The mean and the sum of squared deviations slide with
+// Welford's update (an input added, the one it replaces removed), both taken
+// relative to a reference value near the window: x - reference is exact for
+// a price near it, so a slide's rounding scales with the spread, not the
+// level. Both are recomputed exactly from the window, two passes, every
+// `period` inputs, where the reference moves to the window's rounded mean.
+// A slide's error is in proportion to the largest sum of squares since the
+// last exact computation, so a sum that falls below 1/16 of that peak (a
+// jump leaving the window) is recomputed at once too. A window of equal
+// values answers exactly 0.0. Lookback period - 1: NaN until the window is
+// full. A NaN or infinite input makes the answers NaN while it is in the
+// window; when it leaves, the deviation is recomputed from the window and is
+// exact again. Squares overflow for spreads near 1e154 (NaN or inf).
 struct StandardDeviation {
   CircularWindow window;
   double reciprocal;            // 1 / period
-  double mean;
+  double reference;             // what `mean` and the deviations are taken from
+  double mean;                  // the mean less `reference`
   double squares;               // sum of squared deviations from the mean
   double peak;                  // largest `squares` since the last exact computation
   double last;                  // the previous input
-  std::uint32_t equal_run;      // trailing inputs equal to one another
+  std::uint32_t equal_run;      // trailing inputs equal to one another, up to the period
   std::uint32_t nonfinite;      // NaN and infinite inputs in the window
   std::uint32_t since_exact;    // slides since the last exact recomputation
 
   static Expected<StandardDeviation> create(std::uint32_t period) noexcept;
+  // A record over `window` whose sums are computed from its values, with
+  // the run of equal inputs that ended it (the rest follows from the window).
+  static StandardDeviation rebuilt(CircularWindow&& window, std::uint32_t equal_run) noexcept;
   double update(double x) noexcept;
   void reset() noexcept;
   std::uint32_t length() const noexcept { return window.period; }
@@ -49,10 +53,45 @@ struct StandardDeviation {
   std::uint32_t count_nonfinite() const noexcept;
   double period_reciprocal() const noexcept { return 1.0 / static_cast<double>(window.period); }
 
- private:
+  // The reference, the mean and the squares of `size` values, computed
+  // exactly in two passes.
+  struct Sums {
+    double reference;
+    double mean;
+    double squares;
+  };
   // Out of line, so that the sliding update stays small enough to be
-  // inlined into the loops that call it.
-  [[gnu::cold, gnu::noinline]] void recompute() noexcept;
+  // inlined into the loops that call it; and given the window rather than
+  // the record, so that the record's address never escapes those loops and
+  // its fields can stay in registers.
+  [[gnu::cold, gnu::noinline]] static Sums exact_sums(const double* values, std::uint32_t size,
+                                                      double n) noexcept;
+
+ private:
+  void recompute() noexcept {
+    const Sums sums = exact_sums(window.values.begin(), window.values.size(),
+                                 static_cast<double>(window.period));
+    reference = sums.reference;
+    mean = sums.mean;
+    squares = sums.squares;
+    peak = squares;
+    since_exact = 0;
+  }
+  void take_while_filling(double x) noexcept {
+    if (window.count == 1) reference = x;
+    const double deviation = x - reference;
+    const double delta = deviation - mean;
+    mean += delta / static_cast<double>(window.count);
+    squares += delta * (deviation - mean);
+    peak = squares;  // only grows while the window fills
+  }
+  void zero_spread(double x) noexcept {
+    reference = x;
+    mean = 0.0;
+    squares = 0.0;
+    peak = 0.0;
+    since_exact = 0;
+  }
 };
 
 // Defined here, not out of line, so that every loop that calls it inlines
@@ -60,34 +99,40 @@ struct StandardDeviation {
 // stores and reloads around the call put themselves on the path from one
 // step to the next.
 inline double StandardDeviation::update(double x) noexcept {
+  x = canonical(x);
   const std::uint32_t period = window.period;
   const bool full = window.count == period;
   const double old = window.push(x);
-  equal_run = x == last ? equal_run + 1 : 1;
+  // Saturates: only a run of a whole window matters, and a wrapped count
+  // would read as a run of none.
+  equal_run = x == last ? equal_run + (equal_run < period) : 1;
   last = x;
-  const bool old_finite = std::isfinite(old);
-  nonfinite += !std::isfinite(x);
-  nonfinite -= !old_finite;
+  // The difference is finite whenever both inputs are, so one test keeps
+  // the count of non-finite inputs off the common path. A difference that
+  // overflows from finite inputs takes that path too and recomputes.
+  const double delta = x - old;
+  bool rebuild = false;
+  if (!(std::fabs(delta) <= std::numeric_limits<double>::max())) [[unlikely]] {
+    nonfinite += !std::isfinite(x);
+    nonfinite -= !std::isfinite(old);
+    rebuild = true;
+  }
   // The sliding state skips every step with a non-finite value in the
   // window and is rebuilt from the window once the last one has left.
   if (nonfinite != 0) [[unlikely]] return kNotYet;
 
   if (!full) [[unlikely]] {
-    const double delta = x - mean;
-    mean += delta / static_cast<double>(window.count);
-    squares += delta * (x - mean);
-    peak = squares;  // only grows while the window fills
+    take_while_filling(x);
     if (window.count < period) return kNotYet;
-  } else if (period <= kAlwaysExact || !old_finite || ++since_exact == period) [[unlikely]] {
+  } else if (rebuild || ++since_exact == period) [[unlikely]] {
     recompute();
   } else {
     // Multiplied by the reciprocal rather than divided by the period: the
     // difference is an ulp per slide, which the exact recomputation every
     // `period` slides takes back out, and a division would sit on the
     // path of every step.
-    const double delta = x - old;
     const double moved = mean + delta * reciprocal;
-    squares += delta * ((x - moved) + (old - mean));
+    squares += delta * (((x - reference) - moved) + ((old - reference) - mean));
     mean = moved;
     // A maximum, not a branch: a new peak comes at random in a random walk.
     peak = squares > peak ? squares : peak;
@@ -95,14 +140,22 @@ inline double StandardDeviation::update(double x) noexcept {
   }
   if (equal_run >= period) [[unlikely]] {
     // Exactly no spread; the state is exact again as well.
-    mean = x;
-    squares = 0.0;
-    peak = 0.0;
-    since_exact = 0;
+    zero_spread(x);
     return 0.0;
   }
   return std::sqrt(squares * reciprocal);
 }
+
+// The stored fields of format version 1, which kept the mean in absolute
+// terms. Only the window and the run of equal inputs are carried over.
+struct StandardDeviationVersion1 {
+  CircularWindow window;
+  double mean;
+  double squares;
+  double peak;
+  std::uint32_t equal_run;
+  std::uint32_t since_exact;
+};
 
 }  // namespace barworks::classic
 
@@ -122,9 +175,48 @@ struct Checkpoint<classic::StandardDeviation> {
   using R = classic::StandardDeviation;
   static constexpr auto kFields = std::tuple{
       part<&R::window>("window"), derived<&R::reciprocal, &R::period_reciprocal>(),
-      number<&R::mean>("mean"), number<&R::squares>("squares"),
-      number<&R::peak>("peak"), derived<&R::last, &R::latest>(), tally<&R::equal_run>("equal_run"),
-      derived<&R::nonfinite, &R::count_nonfinite>(), tally<&R::since_exact>("since_exact"),
+      number<&R::reference>("reference"), number<&R::mean>("mean"),
+      number<&R::squares>("squares"), number<&R::peak>("peak"), derived<&R::last, &R::latest>(),
+      tally<&R::equal_run>("equal_run"), derived<&R::nonfinite, &R::count_nonfinite>(),
+      tally<&R::since_exact>("since_exact"),
+      rule<R>([](const R& r) noexcept { return count_within_period(r.window); },
+              "the count must not pass the period"),
+      rule<R>(
+          [](const R& r) noexcept {
+            return r.window.count != 0 || (r.reference == 0.0 && r.mean == 0.0 &&
+                                           r.squares == 0.0 && r.peak == 0.0 && r.equal_run == 0);
+          },
+          "the sums and the run of equal inputs must be 0 before the first input"),
+      rule<R>(
+          [](const R& r) noexcept {
+            return (r.equal_run != 0 || r.window.count == 0) && r.equal_run <= r.window.count;
+          },
+          "the run of equal inputs must count the last input and no input before the window's"),
+      rule<R>(
+          [](const R& r) noexcept {
+            const bool full = r.window.count == r.window.period;
+            return full ? r.since_exact < r.window.period : r.since_exact == 0;
+          },
+          "the slides since the last exact computation must be fewer than the period, and none "
+          "while the window fills")};
+  // Version 1 slid the sums in absolute terms; its states are rebuilt from
+  // their windows.
+  static constexpr std::uint16_t kSince = 2;
+  using Former = classic::StandardDeviationVersion1;
+  static R upgrade(Former&& former) noexcept {
+    return R::rebuilt(std::move(former.window), former.equal_run);
+  }
+};
+static_assert(checkpoint_layout::lists_every_member<classic::StandardDeviation>());
+
+// Version 1's run of equal inputs was not bounded once the window was full.
+template <>
+struct Checkpoint<classic::StandardDeviationVersion1> {
+  using R = classic::StandardDeviationVersion1;
+  static constexpr auto kFields = std::tuple{
+      part<&R::window>("window"), number<&R::mean>("mean"), number<&R::squares>("squares"),
+      number<&R::peak>("peak"), tally<&R::equal_run>("equal_run"),
+      tally<&R::since_exact>("since_exact"),
       rule<R>([](const R& r) noexcept { return count_within_period(r.window); },
               "the count must not pass the period"),
       rule<R>(
@@ -148,7 +240,7 @@ struct Checkpoint<classic::StandardDeviation> {
           "the slides since the last exact computation must be fewer than the period, and none "
           "while the window fills")};
 };
-static_assert(checkpoint_layout::lists_every_member<classic::StandardDeviation>());
+static_assert(checkpoint_layout::lists_every_member<classic::StandardDeviationVersion1>());
 
 template <>
 struct Warmup<classic::StandardDeviation> : WindowWarmup<classic::StandardDeviation> {};

@@ -50,8 +50,8 @@ template <class Record>
 PyObject* build(const checkpoint::Header& header) noexcept {
   Record record{};
   Fault fault;
-  switch (checkpoint::load(header.fields, header.size, checkpoint::kStoredName<Record>, record,
-                           fault)) {
+  switch (checkpoint::load(header.fields, header.size, header.version,
+                           checkpoint::kStoredName<Record>, record, fault)) {
     case Outcome::kLoaded:
       return new_instance(ClassCell<Record>::type, std::move(record));
     case Outcome::kInvalid:

@@ -3,9 +3,9 @@
 // Nothing here includes the interpreter's headers, so a fuzzer can drive the
 // loader directly.
 //
-// Stored form, version 1. Every integer and double is little-endian.
+// Stored form, version 2. Every integer and double is little-endian.
 //   magic           4 bytes, "BWCK"
-//   format version  2 bytes, unsigned: 1
+//   format version  2 bytes, unsigned: 2 when written; 1 and 2 are read
 //   class name      1 byte length L, then L bytes: the Python class name,
 //                   qualified by its module outside _barworks
 //                   ("SimpleMovingAverage", "barworks.classic.RateOfChange")
@@ -17,6 +17,11 @@
 //                     values             4 bytes length n, then n numbers
 //                     derived, rule      nothing (recomputed or checked)
 // and nothing after the last field.
+//
+// Version 2 changed barworks.classic.StandardDeviation's fields only; every
+// other class's fields are the same in both. A string of an earlier version
+// is read by the list its record had then (Checkpoint<R>::Former) and
+// upgraded, so stored checkpoints keep loading.
 //
 // Loading reads the whole string twice: the first pass checks every field,
 // bound, length and rule against a value-initialised record without
@@ -46,7 +51,8 @@
 namespace barworks::checkpoint {
 
 inline constexpr std::array<unsigned char, 4> kMagic{'B', 'W', 'C', 'K'};
-inline constexpr std::uint16_t kFormatVersion = 1;
+inline constexpr std::uint16_t kFormatVersion = 2;
+inline constexpr std::uint16_t kOldestVersion = 1;
 
 // Every class that has a stored form: _barworks's and barworks.classic's,
 // each in its module's registration order.
@@ -103,6 +109,21 @@ constexpr bool all_list_every_member(ClassList<Records...>) {
 }
 static_assert(all_list_every_member(Stored{}),
               "a checkpoint list must name every member of its record, in declaration order");
+
+template <class Record>
+constexpr bool upgrades_from_a_version_read() {
+  if constexpr (Upgradable<Record>) {
+    return Checkpoint<Record>::kSince > kOldestVersion &&
+           Checkpoint<Record>::kSince <= kFormatVersion;
+  }
+  return true;
+}
+template <class... Records>
+constexpr bool versions_fit(ClassList<Records...>) {
+  return (upgrades_from_a_version_read<Records>() && ...);
+}
+static_assert(versions_fit(Stored{}),
+              "a list that changed must begin after the oldest version read, and by the written one");
 
 // What a refused string was refused for, in words.
 struct Fault {
@@ -203,10 +224,12 @@ std::size_t store(const Record& record, std::string_view class_name, unsigned ch
 
 class Loader {
  public:
-  Loader(const unsigned char* data, std::size_t size, const char* class_name, bool build) noexcept
-      : at_(data), end_(data + size), class_name_(class_name), build_(build) {}
+  Loader(const unsigned char* data, std::size_t size, std::uint16_t version, const char* class_name,
+         bool build) noexcept
+      : at_(data), end_(data + size), class_name_(class_name), version_(version), build_(build) {}
 
   bool building() const noexcept { return build_; }
+  std::uint16_t version() const noexcept { return version_; }
   std::size_t remaining() const noexcept { return static_cast<std::size_t>(end_ - at_); }
 
   bool u8(std::uint8_t& value) noexcept { return take(value, 1); }
@@ -280,6 +303,7 @@ class Loader {
   const unsigned char* at_;
   const unsigned char* end_;
   const char* class_name_;
+  std::uint16_t version_;
   bool build_;
   std::array<const char*, kDeepest> path_{};
   std::size_t depth_ = 0;
@@ -384,18 +408,60 @@ bool read_field(Loader& l, R& r, const Rule<R>& rule) noexcept {
   return l.refuse(": %s", rule.meaning);
 }
 
+// After an upgrade: what a record's list derives is derived again and its
+// rules are checked, as if the record had been read by its own list.
+template <Checkpointed Record>
+bool settle(Loader& loader, Record& record) noexcept;
+
+template <class Field, class R>
+bool settle_field(Loader&, R&, const Field&) noexcept {
+  return true;
+}
+template <auto M, class R>
+bool settle_field(Loader& l, R& r, const Part<M>& field) noexcept {
+  Entered entered(l, field.name);
+  return settle(l, r.*M);
+}
+template <auto M, auto F, class R>
+bool settle_field(Loader& l, R& r, const Derived<M, F>& field) noexcept {
+  return read_field(l, r, field);
+}
+template <class R>
+bool settle_field(Loader& l, R& r, const Rule<R>& rule) noexcept {
+  return read_field(l, r, rule);
+}
+
+template <Checkpointed Record>
+bool settle(Loader& loader, Record& record) noexcept {
+  return std::apply(
+      [&](const auto&... field) { return (settle_field(loader, record, field) && ...); },
+      Checkpoint<Record>::kFields);
+}
+
 template <Checkpointed Record>
 bool read_record(Loader& loader, Record& record) noexcept {
+  if constexpr (Upgradable<Record>) {
+    if (loader.version() < Checkpoint<Record>::kSince) {
+      // Checked by the former list; built from it only once all of it holds.
+      typename Checkpoint<Record>::Former former{};
+      if (!read_record(loader, former)) return false;
+      if (!loader.building()) return true;
+      std::destroy_at(&record);
+      std::construct_at(&record, Checkpoint<Record>::upgrade(std::move(former)));
+      return settle(loader, record);
+    }
+  }
   return std::apply([&](const auto&... field) { return (read_field(loader, record, field) && ...); },
                     Checkpoint<Record>::kFields);
 }
 
-// Loads the fields of a `Record` (what follows the header) into `record`,
-// which must be value-initialised. On kInvalid `fault` says why.
+// Loads the fields of a `Record` (what follows the header) written in
+// format `version` into `record`, which must be value-initialised. On
+// kInvalid `fault` says why.
 template <Checkpointed Record>
-Outcome load(const unsigned char* fields, std::size_t size, const char* class_name, Record& record,
-             Fault& fault) noexcept {
-  Loader check(fields, size, class_name, false);
+Outcome load(const unsigned char* fields, std::size_t size, std::uint16_t version,
+             const char* class_name, Record& record, Fault& fault) noexcept {
+  Loader check(fields, size, version, class_name, false);
   if (!read_record(check, record)) {
     fault = check.fault;
     return Outcome::kInvalid;
@@ -405,7 +471,7 @@ Outcome load(const unsigned char* fields, std::size_t size, const char* class_na
     fault = check.fault;
     return Outcome::kInvalid;
   }
-  Loader build(fields, size, class_name, true);
+  Loader build(fields, size, version, class_name, true);
   if (read_record(build, record)) return Outcome::kLoaded;
   if (build.out_of_memory) return Outcome::kNoMemory;
   if (build.too_large) return Outcome::kTooLarge;
@@ -415,6 +481,7 @@ Outcome load(const unsigned char* fields, std::size_t size, const char* class_na
 
 // The header of a stored form: its class name and where the fields start.
 struct Header {
+  std::uint16_t version;
   std::string_view class_name;
   const unsigned char* fields;
   std::size_t size;
@@ -430,10 +497,11 @@ inline bool read_header(const unsigned char* data, std::size_t size, Header& hea
     return false;
   }
   const unsigned version = unsigned{data[4]} | unsigned{data[5]} << 8;
-  if (version != kFormatVersion) {
+  if (version < kOldestVersion || version > kFormatVersion) {
     std::snprintf(fault.text, sizeof fault.text,
-                  "checkpoint format version %u is not supported (this build reads version %u)",
-                  version, unsigned{kFormatVersion});
+                  "checkpoint format version %u is not supported (this build reads versions %u "
+                  "to %u)",
+                  version, unsigned{kOldestVersion}, unsigned{kFormatVersion});
     return false;
   }
   const std::size_t name_length = data[6];
@@ -441,6 +509,7 @@ inline bool read_header(const unsigned char* data, std::size_t size, Header& hea
     std::snprintf(fault.text, sizeof fault.text, "checkpoint is truncated inside its class name");
     return false;
   }
+  header.version = static_cast<std::uint16_t>(version);
   header.class_name = {reinterpret_cast<const char*>(data + kFixed), name_length};
   header.fields = data + kFixed + name_length;
   header.size = size - kFixed - name_length;
@@ -484,7 +553,7 @@ inline Outcome load_and_discard(const unsigned char* data, std::size_t size, Fau
   Outcome outcome = Outcome::kInvalid;
   const bool known = visit_class(header.class_name, [&]<class Record>() {
     Record record{};
-    outcome = load(header.fields, header.size, kStoredName<Record>, record, fault);
+    outcome = load(header.fields, header.size, header.version, kStoredName<Record>, record, fault);
   });
   if (!known) refuse_class(header.class_name, fault);
   return outcome;
