@@ -14,7 +14,7 @@
 //   below<&R::m, &R::n>("m", slack)  m < n + slack
 //   values<&R::w, &R::n, &R::i>("w") a Window whose length equals n, of which
 //                                    one step writes only slot i
-//   part<&R::m>("m")                 an embedded record, by its own list
+//   component<&R::m>("m")           an embedded record, by its own list
 //   derived<&R::m, &R::f>()          m = f(), recomputed on load, not stored
 //   rule<R>(holds, "what it means")  a relation between members
 // A record whose list changed in a later format version also names
@@ -106,11 +106,11 @@ constexpr Values<Member, Length, Slot> values(const char* name) {
 }
 
 template <auto Member>
-struct Part {
+struct Component {
   const char* name;
 };
 template <auto Member>
-constexpr Part<Member> part(const char* name) {
+constexpr Component<Member> component(const char* name) {
   return {name};
 }
 
@@ -162,7 +162,7 @@ constexpr Extent extent(const Below<M, L>&) { return extent_of(M); }
 template <auto M, auto L, auto S>
 constexpr Extent extent(const Values<M, L, S>&) { return extent_of(M); }
 template <auto M>
-constexpr Extent extent(const Part<M>&) { return extent_of(M); }
+constexpr Extent extent(const Component<M>&) { return extent_of(M); }
 template <auto M, auto F>
 constexpr Extent extent(const Derived<M, F>&) { return extent_of(M); }
 template <class R>
@@ -197,7 +197,7 @@ constexpr bool lists_every_member_throughout();
 template <class Field>
 constexpr bool embedded_lists_every_member(const Field&) { return true; }
 template <class Class, class Type, Type Class::* M>
-constexpr bool embedded_lists_every_member(const Part<M>&) {
+constexpr bool embedded_lists_every_member(const Component<M>&) {
   return lists_every_member_throughout<Type>();
 }
 
@@ -244,7 +244,7 @@ constexpr std::uint64_t mix_field(std::uint64_t h, const Below<M, L>& f) { retur
 template <auto M, auto L, auto S>
 constexpr std::uint64_t mix_field(std::uint64_t h, const Values<M, L, S>& f) { return mix(h, 'v', f.name, extent(f)); }
 template <class Class, class Type, Type Class::* M>
-constexpr std::uint64_t mix_field(std::uint64_t h, const Part<M>& f) {
+constexpr std::uint64_t mix_field(std::uint64_t h, const Component<M>& f) {
   return mix(mix(h, 'r', f.name, extent(f)), fingerprint<Type>());
 }
 template <auto M, auto F>

@@ -45,7 +45,7 @@ template <>
 struct Checkpoint<classic::AverageTrueRange> {
   using R = classic::AverageTrueRange;
   static constexpr auto kFields = std::tuple{
-      part<&R::range>("range"), part<&R::average>("average"),
+      component<&R::range>("range"), component<&R::average>("average"),
       rule<R>([](const R& r) noexcept { return r.range.has_previous || r.average.count == 0; },
               "nothing may be averaged before the first bar's close")};
 };

@@ -61,8 +61,8 @@ template <>
 struct Checkpoint<classic::MovingAverageConvergenceDivergence> {
   using R = classic::MovingAverageConvergenceDivergence;
   static constexpr auto kFields = std::tuple{
-      part<&R::fast_average>("fast_average"), part<&R::slow_average>("slow_average"),
-      part<&R::signal_average>("signal_average"),
+      component<&R::fast_average>("fast_average"), component<&R::slow_average>("slow_average"),
+      component<&R::signal_average>("signal_average"),
       rule<R>([](const R& r) noexcept { return r.fast_average.period < r.slow_average.period; },
               "the fast period must be less than the slow period"),
       rule<R>(

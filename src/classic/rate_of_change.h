@@ -39,7 +39,7 @@ template <>
 struct Checkpoint<classic::RateOfChange> {
   using R = classic::RateOfChange;
   static constexpr auto kFields = std::tuple{
-      part<&R::window>("window"),
+      component<&R::window>("window"),
       rule<R>([](const R& r) noexcept { return count_within_period(r.window); },
               "the count must not pass the period")};
 };

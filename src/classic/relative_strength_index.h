@@ -47,7 +47,7 @@ template <>
 struct Checkpoint<classic::RelativeStrengthIndex> {
   using R = classic::RelativeStrengthIndex;
   static constexpr auto kFields = std::tuple{
-      part<&R::gains>("gains"), part<&R::losses>("losses"), number<&R::previous>("previous"),
+      component<&R::gains>("gains"), component<&R::losses>("losses"), number<&R::previous>("previous"),
       choice<&R::has_previous>("has_previous", 1),
       rule<R>(
           [](const R& r) noexcept {

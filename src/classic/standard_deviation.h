@@ -174,7 +174,7 @@ template <>
 struct Checkpoint<classic::StandardDeviation> {
   using R = classic::StandardDeviation;
   static constexpr auto kFields = std::tuple{
-      part<&R::window>("window"), derived<&R::reciprocal, &R::period_reciprocal>(),
+      component<&R::window>("window"), derived<&R::reciprocal, &R::period_reciprocal>(),
       number<&R::reference>("reference"), number<&R::mean>("mean"),
       number<&R::squares>("squares"), number<&R::peak>("peak"), derived<&R::last, &R::latest>(),
       tally<&R::equal_run>("equal_run"), derived<&R::nonfinite, &R::count_nonfinite>(),
@@ -214,7 +214,7 @@ template <>
 struct Checkpoint<classic::StandardDeviationVersion1> {
   using R = classic::StandardDeviationVersion1;
   static constexpr auto kFields = std::tuple{
-      part<&R::window>("window"), number<&R::mean>("mean"), number<&R::squares>("squares"),
+      component<&R::window>("window"), number<&R::mean>("mean"), number<&R::squares>("squares"),
       number<&R::peak>("peak"), tally<&R::equal_run>("equal_run"),
       tally<&R::since_exact>("since_exact"),
       rule<R>([](const R& r) noexcept { return count_within_period(r.window); },

@@ -64,7 +64,7 @@ FieldCopy<M> save(const R& r, const Below<M, L>&) noexcept { return {r.*M}; }
 template <auto M, auto F, class R>
 FieldCopy<M> save(const R& r, const Derived<M, F>&) noexcept { return {r.*M}; }
 template <auto M, class R>
-ComponentCopy<M> save(const R& r, const Part<M>&) noexcept { return {Snapshot(r.*M)}; }
+ComponentCopy<M> save(const R& r, const Component<M>&) noexcept { return {Snapshot(r.*M)}; }
 template <auto M, auto L, auto S, class R>
 SlotCopy<M> save(const R& r, const Values<M, L, S>&) noexcept {
   const auto slot = static_cast<std::uint32_t>(r.*S);

@@ -74,8 +74,8 @@ template <class Record>
 inline constexpr auto kStoredNameText = [] {
   std::array<char, stored_name_length<Record>() + 1> text{};
   std::size_t at = 0;
-  const auto append = [&](const char* part) {
-    while (*part != '\0') text[at++] = *part++;
+  const auto append = [&](const char* piece) {
+    while (*piece != '\0') text[at++] = *piece++;
   };
   if constexpr (requires { PythonClass<Record>::kModule; }) {
     append(PythonClass<Record>::kModule);
@@ -192,7 +192,7 @@ void write_field(Writer& w, const R& r, const Values<M, Length, Slot>&) noexcept
   for (const double value : window) w.f64(value);
 }
 template <auto M, class R>
-void write_field(Writer& w, const R& r, const Part<M>&) noexcept {
+void write_field(Writer& w, const R& r, const Component<M>&) noexcept {
   write_record(w, r.*M);
 }
 template <auto M, auto F, class R>
@@ -393,7 +393,7 @@ bool read_field(Loader& l, R& r, const Values<M, Length, Slot>& field) noexcept 
   return l.numbers(count, &member);
 }
 template <auto M, class R>
-bool read_field(Loader& l, R& r, const Part<M>& field) noexcept {
+bool read_field(Loader& l, R& r, const Component<M>& field) noexcept {
   Entered entered(l, field.name);
   return read_record(l, r.*M);
 }
@@ -418,7 +418,7 @@ bool settle_field(Loader&, R&, const Field&) noexcept {
   return true;
 }
 template <auto M, class R>
-bool settle_field(Loader& l, R& r, const Part<M>& field) noexcept {
+bool settle_field(Loader& l, R& r, const Component<M>& field) noexcept {
   Entered entered(l, field.name);
   return settle(l, r.*M);
 }
@@ -543,20 +543,6 @@ bool visit_class(std::string_view name, Visit&& visit, ClassList<Records...>) no
 template <class Visit>
 bool visit_class(std::string_view name, Visit&& visit) noexcept {
   return visit_class(name, std::forward<Visit>(visit), Stored{});
-}
-
-// Checks and loads any stored form and drops the result: the whole loader
-// without the interpreter, for fuzzing.
-inline Outcome load_and_discard(const unsigned char* data, std::size_t size, Fault& fault) noexcept {
-  Header header;
-  if (!read_header(data, size, header, fault)) return Outcome::kInvalid;
-  Outcome outcome = Outcome::kInvalid;
-  const bool known = visit_class(header.class_name, [&]<class Record>() {
-    Record record{};
-    outcome = load(header.fields, header.size, header.version, kStoredName<Record>, record, fault);
-  });
-  if (!known) refuse_class(header.class_name, fault);
-  return outcome;
 }
 
 }  // namespace barworks::checkpoint

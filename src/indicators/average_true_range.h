@@ -36,7 +36,7 @@ struct PythonClass<AverageTrueRange> : PeriodIndicator<AverageTrueRange> {
 template <>
 struct Checkpoint<AverageTrueRange> {
   using R = AverageTrueRange;
-  static constexpr auto kFields = std::tuple{part<&R::range>("range"), part<&R::average>("average")};
+  static constexpr auto kFields = std::tuple{component<&R::range>("range"), component<&R::average>("average")};
 };
 
 // Lookback period, as the true range's first gap needs a previous bar.

@@ -47,8 +47,8 @@ template <>
 struct Checkpoint<MovingAverageConvergenceDivergence> {
   using R = MovingAverageConvergenceDivergence;
   static constexpr auto kFields =
-      std::tuple{part<&R::long_average>("long_average"), part<&R::short_average>("short_average"),
-                 part<&R::signal_average>("signal_average")};
+      std::tuple{component<&R::long_average>("long_average"), component<&R::short_average>("short_average"),
+                 component<&R::signal_average>("signal_average")};
 };
 
 // The slower average's warm-up, then the signal line's over the MACD line.

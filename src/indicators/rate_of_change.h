@@ -36,7 +36,7 @@ struct PythonClass<RateOfChange> : PeriodIndicator<RateOfChange> {
 template <>
 struct Checkpoint<RateOfChange> {
   using R = RateOfChange;
-  static constexpr auto kFields = std::tuple{part<&R::window>("window")};
+  static constexpr auto kFields = std::tuple{component<&R::window>("window")};
 };
 
 // The first change needs the input before it: lookback period.

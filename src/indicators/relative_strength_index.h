@@ -36,7 +36,7 @@ template <>
 struct Checkpoint<RelativeStrengthIndex> {
   using R = RelativeStrengthIndex;
   static constexpr auto kFields = std::tuple{
-      part<&R::changes>("changes"), number<&R::previous>("previous"),
+      component<&R::changes>("changes"), number<&R::previous>("previous"),
       rule<R>([](const R& r) noexcept { return count_within_period(r.changes); },
               "the count must not pass the period")};
 };

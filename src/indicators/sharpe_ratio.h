@@ -46,7 +46,7 @@ template <>
 struct Checkpoint<SharpeRatio> {
   using R = SharpeRatio;
   static constexpr auto kFields = std::tuple{
-      part<&R::average>("average"), part<&R::deviation>("deviation"), number<&R::rf>("rf"),
+      component<&R::average>("average"), component<&R::deviation>("deviation"), number<&R::rf>("rf"),
       tally<&R::steps>("steps"),
       rule<R>(
           [](const R& r) noexcept {

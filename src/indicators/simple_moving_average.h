@@ -34,7 +34,7 @@ template <>
 struct Checkpoint<SimpleMovingAverage> {
   using R = SimpleMovingAverage;
   static constexpr auto kFields = std::tuple{
-      part<&R::window>("window"), number<&R::sum>("sum"),
+      component<&R::window>("window"), number<&R::sum>("sum"),
       rule<R>([](const R& r) noexcept { return count_within_period(r.window); },
               "the count must not pass the period")};
 };

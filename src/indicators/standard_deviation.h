@@ -39,7 +39,7 @@ template <>
 struct Checkpoint<StandardDeviation> {
   using R = StandardDeviation;
   static constexpr auto kFields = std::tuple{
-      part<&R::window>("window"), number<&R::sum>("sum"), number<&R::sum_sq>("sum_sq"),
+      component<&R::window>("window"), number<&R::sum>("sum"), number<&R::sum_sq>("sum_sq"),
       rule<R>([](const R& r) noexcept { return count_within_period(r.window); },
               "the count must not pass the period")};
 };

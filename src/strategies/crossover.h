@@ -74,7 +74,7 @@ template <class Average>
 struct Checkpoint<Crossover<Average>> {
   using R = Crossover<Average>;
   static constexpr auto kFields = std::tuple{
-      part<&R::short_average>("short_average"), part<&R::long_average>("long_average"),
+      component<&R::short_average>("short_average"), component<&R::long_average>("long_average"),
       rule<R>([](const R& r) noexcept { return r.short_average.length() < r.long_average.length(); },
               "the short period must be less than the long period")};
 };
