@@ -8,23 +8,7 @@ from typing import Any, Literal, Protocol, SupportsFloat, SupportsIndex, TypeAli
 
 import numpy as np
 import numpy.typing as npt
-from _barworks import (
-    AverageTrueRange,
-    Bar,
-    ExponentialMovingAverage,
-    ExponentialMovingAverageCrossover,
-    Maximum,
-    Minimum,
-    MovingAverageConvergenceDivergence,
-    RateOfChange,
-    RelativeStrengthIndex,
-    SharpeRatio,
-    Signal,
-    SimpleMovingAverage,
-    SimpleMovingAverageCrossover,
-    StandardDeviation,
-    TrueRange,
-)
+from _barworks import Bar, Signal
 
 from . import classic
 from .checkpoint import restore as restore, state as state
@@ -39,23 +23,20 @@ _Number: TypeAlias = SupportsFloat | SupportsIndex
 # numbers, converted as next converts its argument. Tables (DataFrames, 2-D
 # arrays) and masked arrays are refused with TypeError.
 _Values: TypeAlias = Buffer | Sequence[_Number]
-_ValueIndicator: TypeAlias = (
-    ExponentialMovingAverage
-    | Maximum
-    | Minimum
-    | RateOfChange
-    | RelativeStrengthIndex
-    | SharpeRatio
-    | SimpleMovingAverage
-    | StandardDeviation
-    | classic.ExponentialMovingAverage
-    | classic.RateOfChange
-    | classic.RelativeStrengthIndex
-    | classic.StandardDeviation
-)
-_Triples: TypeAlias = MovingAverageConvergenceDivergence | classic.MovingAverageConvergenceDivergence
-_Strategy: TypeAlias = ExponentialMovingAverageCrossover | SimpleMovingAverageCrossover
-_BarIndicator: TypeAlias = AverageTrueRange | TrueRange | classic.AverageTrueRange
+# The kinds of object feed, peek and lookback take, by what next takes and
+# gives: every _barworks and barworks.classic class is one of them.
+class _ValueIndicator(Protocol):
+    def next(self, input: float) -> float: ...
+
+class _Triples(Protocol):
+    def next(self, input: float) -> tuple[float, float, float]: ...
+
+class _Strategy(Protocol):
+    def next(self, input: float) -> Signal: ...
+
+class _BarIndicator(Protocol):
+    def next(self, input: Bar) -> float: ...
+
 _Warmup: TypeAlias = Literal["value", "nan"]
 
 class _SeriesLike(Protocol):

@@ -1,35 +1,12 @@
 """Streaming indicators with the definitions that batch libraries and
-charting tools print: Wilder's relative strength index and average true
-range, moving averages seeded with a simple average, rate of change in
-percent, and a population standard deviation that stays exact however long
-the stream. Each answers NaN until it has seen its lookback:
-
-    ============================================  ===================================
-    class                                         inputs before the first number
-    ============================================  ===================================
-    RelativeStrengthIndex(period)                 period + 1  (lookback period)
-    AverageTrueRange(period)                      period + 1 bars  (lookback period)
-    ExponentialMovingAverage(period)              period  (lookback period - 1)
-    MovingAverageConvergenceDivergence(f, s, g)   s + g - 1  (lookback s - 1 + g - 1)
-    RateOfChange(period)                          period + 1  (lookback period)
-    StandardDeviation(period)                     period  (lookback period - 1)
-    ============================================  ===================================
+charting tools print (TA-Lib's among them): Wilder's relative strength index
+and average true range, moving averages seeded with a simple average, rate of
+change in percent, a population standard deviation that stays exact however
+long the stream, and more. Each answers NaN until it has seen its lookback
+(``barworks.lookback(obj)`` gives the count), then a number for every input.
+The classes and their definitions are listed in the package's stubs and the
+README.
 """
 
-from barworks._classic import (
-    AverageTrueRange,
-    ExponentialMovingAverage,
-    MovingAverageConvergenceDivergence,
-    RateOfChange,
-    RelativeStrengthIndex,
-    StandardDeviation,
-)
-
-__all__ = [
-    "AverageTrueRange",
-    "ExponentialMovingAverage",
-    "MovingAverageConvergenceDivergence",
-    "RateOfChange",
-    "RelativeStrengthIndex",
-    "StandardDeviation",
-]
+from barworks._classic import *  # noqa: F403
+from barworks._classic import __all__  # noqa: F401

@@ -1,8 +1,8 @@
 """Streaming indicators with the definitions that batch libraries and
 charting tools print: Wilder's relative strength index and average true
-range, moving averages seeded with a simple average, rate of change in
-percent, and a population standard deviation that stays exact however long
-the stream.
+range, moving averages seeded with a simple average or weighted linearly,
+rate of change in percent, and a population standard deviation that stays
+exact however long the stream.
 
 Each answers NaN until it has seen its lookback (``barworks.lookback`` gives
 it for an object), then a number for every input, as the batch libraries do.
@@ -32,6 +32,7 @@ __all__ = [
     "RateOfChange",
     "RelativeStrengthIndex",
     "StandardDeviation",
+    "WeightedMovingAverage",
 ]
 
 @final
@@ -55,11 +56,11 @@ class AverageTrueRange:
         """Take one bar and return the average true range, NaN during the lookback.
 
         Bars before the first whose high, low and close are all numbers are
-        skipped without counting. Later, a NaN price is passed over within
-        the true range (NaN only when ``high - low`` and both gaps are NaN);
-        a NaN true range stays in the average until ``reset``, and an
-        infinite one makes the answers infinite, then NaN. Raises TypeError
-        for an input that is not a ``_barworks.Bar``.
+        skipped without counting. Later, a NaN high or low makes the true
+        range NaN, which stays in the average until ``reset``, as in TA-Lib;
+        a NaN previous close is passed over; an infinite true range makes the
+        answers infinite, then NaN. Raises TypeError for an input that is not
+        a ``_barworks.Bar``.
         """
 
     def period(self) -> int:
@@ -210,6 +211,38 @@ class StandardDeviation:
         A NaN or infinite input makes the answers NaN while it is in the
         window; once it has left, the deviation is recomputed from the window
         and is exact again.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class WeightedMovingAverage:
+    """Linearly weighted moving average of the last ``period`` inputs, the
+    newest weighing ``period`` and the oldest 1:
+    ``(1 x1 + 2 x2 + ... + n xn) / (n (n + 1) / 2)``.
+
+    The weighted sum slides in O(1) and is recomputed from the window every
+    ``period`` inputs, so it stays within about 1e-15 of the exact average
+    however long the stream (TA-Lib's WMA keeps running sums and drifts by
+    about 1e-11). The period defaults to 30. Lookback ``period - 1``: NaN
+    until the window is full.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a period of 268435456 or more.
+    """
+
+    def __new__(cls, period: _Count = 30) -> WeightedMovingAverage: ...
+    def next(self, input: _Real) -> float:
+        """Take one value and return the average, NaN during the lookback.
+
+        NaN inputs before the first number are skipped without counting; a
+        later NaN or infinite input makes the answers NaN while it is in the
+        window, and once it has left the average is recomputed from the
+        window.
         """
 
     def period(self) -> int:

@@ -9,27 +9,19 @@ import struct
 import _barworks as bw
 import barworks
 from barworks import classic
-from classes import STREAMS
+from classes import CLASSIC, STREAMS
 
 # The classic classes are named "classic.<Class>" in these tables.
-BAR_FED = {row.name for row in STREAMS if row.input == "bar"} | {"classic.AverageTrueRange"}
+BAR_FED = ({row.name for row in STREAMS if row.input == "bar"}
+           | {f"classic.{row.name}" for row in CLASSIC if row.input == "bar"})
 STRATEGIES = {row.name for row in STREAMS if row.result == "signal"}
 GIVES_TRIPLES = ({row.name for row in STREAMS if row.result == "triple"}
-                 | {"classic.MovingAverageConvergenceDivergence"})
+                 | {f"classic.{row.name}" for row in CLASSIC if row.result == "triple"})
 
-# Each classic class with its lookback, and the shortest window besides;
-# StandardDeviation also with windows past the length it always recomputes,
-# so that slides, periodic recomputations and the wrap-around all occur.
-CLASSIC_CONFIGS = [
-    ("classic.AverageTrueRange", (14,)), ("classic.AverageTrueRange", (1,)),
-    ("classic.ExponentialMovingAverage", (20,)), ("classic.ExponentialMovingAverage", (1,)),
-    ("classic.MovingAverageConvergenceDivergence", (12, 26, 9)),
-    ("classic.MovingAverageConvergenceDivergence", (1, 2, 1)),
-    ("classic.RateOfChange", (10,)), ("classic.RateOfChange", (1,)),
-    ("classic.RelativeStrengthIndex", (14,)), ("classic.RelativeStrengthIndex", (1,)),
-    ("classic.StandardDeviation", (20,)), ("classic.StandardDeviation", (1,)),
-    ("classic.StandardDeviation", (4,)), ("classic.StandardDeviation", (5,)),
-]
+# Each classic class with the arguments of its row: its lookback, the
+# shortest window, and windows where slides, exact recomputations and the
+# wrap-around all occur.
+CLASSIC_CONFIGS = [(f"classic.{row.name}", arguments) for row in CLASSIC for arguments in row.configs]
 
 # Every streamed class with the table's arguments, plus the shortest and
 # some longer windows, where warm-up and wrap-around differ.

@@ -10,6 +10,7 @@ refusals, models, the stateful, thread, leak and soak checks) are driven by
 these rows; a new class needs a row here and a model in models.py.
 """
 
+import math
 from dataclasses import dataclass, field
 from typing import Callable
 
@@ -189,3 +190,93 @@ def same_accessor(got, want):
 def model_input(row, value):
     """The arguments the model's next takes for a converted input."""
     return value if row.input == "bar" else (value,)
+
+
+# ---------------------------------------------------------------- barworks.classic
+# One row per class of barworks.classic: its parameters with their defaults,
+# the constructor arguments it is tested with (the first is its sample), what
+# next takes ("close", "bar") and gives ("float", "triple"), its lookback, its
+# TA-Lib call over columns of the same inputs (close, high, low, volume as
+# numpy arrays), and, where TA-Lib keeps running sums that drift, the exact
+# answer of one window it is held to instead.
+
+
+@dataclass(frozen=True)
+class ClassicRow:
+    name: str
+    parameters: tuple  # ((name, default or None), ...)
+    configs: tuple  # constructor arguments, the sample first
+    lookback: Callable  # arguments -> lookback
+    talib: Callable  # (talib, columns, *arguments) -> [array, ...]
+    input: str = "close"
+    result: str = "float"
+    exact: Callable = None  # window -> exact answer
+    peer_takes: Callable = lambda *arguments: True  # whether TA-Lib accepts these arguments
+    # Answers that are differences of prices (MACD) round as the prices do:
+    # they are compared with TA-Lib to 1e-12 of the price level.
+    differences: bool = False
+    # The stored form's fields after the header, as (path, struct code),
+    # "W" for a window: a 4-byte length and that many doubles.
+    layout: tuple = ()
+
+    @property
+    def cls(self):
+        from barworks import classic
+        return getattr(classic, self.name)
+
+    @property
+    def parameter_names(self):
+        return tuple(name for name, _ in self.parameters)
+
+    @property
+    def defaults(self):
+        return {name: default for name, default in self.parameters if default is not None}
+
+    @property
+    def methods(self):
+        return ("period", "next", "reset") if self.parameter_names == ("period",) else ("next", "reset")
+
+    def make(self, arguments=None):
+        return self.cls(*(self.configs[0] if arguments is None else arguments))
+
+    def __repr__(self):
+        return self.name
+
+
+WINDOW_LAYOUT = (("window.period", "I"), ("window.index", "I"), ("window.count", "I"),
+                 ("window.values", "W"))
+
+
+def period_lookback(period):
+    return period - 1
+
+
+def change_lookback(period):
+    return period
+
+
+CLASSIC = [
+    ClassicRow("AverageTrueRange", (("period", None),), ((14,), (1,), (3,), (30,)), change_lookback,
+               lambda talib, c, p: [talib.ATR(c.high, c.low, c.close, p)], input="bar"),
+    ClassicRow("ExponentialMovingAverage", (("period", None),), ((20,), (1,), (2,), (4,), (200,)),
+               period_lookback, lambda talib, c, p: [talib.EMA(c.close, p)]),
+    ClassicRow("MovingAverageConvergenceDivergence",
+               (("fast_period", 12), ("slow_period", 26), ("signal_period", 9)),
+               ((12, 26, 9), (1, 2, 1), (2, 3, 1), (3, 6, 2), (2, 3, 4), (5, 35, 5)),
+               lambda fast, slow, signal: slow - 1 + signal - 1,
+               lambda talib, c, *periods: list(talib.MACD(c.close, *periods)), result="triple",
+               peer_takes=lambda fast, slow, signal: fast >= 2, differences=True),
+    ClassicRow("RateOfChange", (("period", None),), ((10,), (1,), (3,)), change_lookback,
+               lambda talib, c, p: [talib.ROC(c.close, p)]),
+    ClassicRow("RelativeStrengthIndex", (("period", None),), ((14,), (1,), (2,), (3,), (30,)),
+               change_lookback, lambda talib, c, p: [talib.RSI(c.close, p)],
+               peer_takes=lambda period: period >= 2),
+    ClassicRow("StandardDeviation", (("period", None),), ((20,), (1,), (2,), (3,), (4,), (5,), (6,), (100,)),
+               period_lookback, lambda talib, c, p: [talib.STDDEV(c.close, p, 1.0)],
+               exact=models.exact_deviation, peer_takes=lambda period: period >= 2),
+    ClassicRow("WeightedMovingAverage", (("period", 30),), ((30,), (1,), (2,), (5,)),
+               period_lookback, lambda talib, c, p: [talib.WMA(c.close, p)],
+               exact=lambda w: math.fsum(i * v for i, v in enumerate(w, 1)) / (len(w) * (len(w) + 1) / 2),
+               layout=WINDOW_LAYOUT + (("sum", "d"), ("weighted", "d"), ("since_exact", "I"))),
+]
+CLASSIC_BY_NAME = {row.name: row for row in CLASSIC}

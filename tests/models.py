@@ -275,3 +275,22 @@ def simple_crossover_model(short_period, long_period):
 
 def exponential_crossover_model(short_period, long_period):
     return CrossoverModel(ExponentialAverageModel, short_period, long_period)
+
+
+# ---------------------------------------------------------------- barworks.classic
+# Exact answers over each full window, for the classic classes whose peer
+# keeps running sums and drifts: NaN until the first window is full.
+
+
+def over_windows(values, period, answer):
+    return [nan] * (period - 1) + [answer(values[i - period + 1:i + 1])
+                                   for i in range(period - 1, len(values))]
+
+
+def exact_deviation(window):
+    # About the rounded mean, less what its rounding adds: the deviations
+    # from it sum to n times that rounding error.
+    n = len(window)
+    mean = math.fsum(window) / n
+    deviations = [v - mean for v in window]
+    return math.sqrt((math.fsum(d * d for d in deviations) - math.fsum(deviations) ** 2 / n) / n)

@@ -19,7 +19,7 @@ import pytest
 
 import _barworks
 import barworks
-from classes import BY_NAME, CLASSES, STREAMS
+from classes import BY_NAME, CLASSES, CLASSIC, STREAMS
 from helpers import RESET, random_stream
 
 NAMES = [row.name for row in CLASSES]
@@ -534,16 +534,10 @@ def test_garbage_is_refused():
 from barworks import classic  # noqa: E402
 
 CLASSIC_PREFIX = "barworks.classic."
-# Constructor arguments per class: periods of 1, short ones, and a standard
-# deviation long enough to slide between its exact recomputations.
-CLASSIC_ARGS = {
-    "AverageTrueRange": [(1,), (3,)],
-    "ExponentialMovingAverage": [(1,), (4,)],
-    "MovingAverageConvergenceDivergence": [(1, 2, 1), (3, 6, 2), (2, 3, 4)],
-    "RateOfChange": [(1,), (3,)],
-    "RelativeStrengthIndex": [(1,), (3,)],
-    "StandardDeviation": [(1,), (3,), (6,)],
-}
+# Constructor arguments per class: its rows' short ones, where every kind
+# of state (filling, sliding, recomputing, wrapping) is reached within a
+# short stream.
+CLASSIC_ARGS = {row.name: [args for args in row.configs if max(args) <= 6] for row in CLASSIC}
 CLASSIC_CASES = [(name, args) for name, argument_lists in CLASSIC_ARGS.items()
                  for args in argument_lists]
 CLASSIC_IDS = [f"{name}{args}" for name, args in CLASSIC_CASES]
@@ -562,6 +556,7 @@ LAYOUTS.update({
         ("reference", "d"), ("mean", "d"), ("squares", "d"), ("peak", "d"), ("equal_run", "I"),
         ("since_exact", "I")],
 })
+LAYOUTS.update({CLASSIC_PREFIX + row.name: list(row.layout) for row in CLASSIC if row.layout})
 FORMER_LAYOUTS[1][CLASSIC_PREFIX + "StandardDeviation"] = within("window", WINDOW) + [
     ("mean", "d"), ("squares", "d"), ("peak", "d"), ("equal_run", "I"), ("since_exact", "I")]
 
@@ -630,7 +625,7 @@ def test_classic_copies_are_independent(name):
     assert run(original, name, items[60:]) == run(twin, name, items[60:])
 
 
-@pytest.mark.parametrize("name", list(CLASSIC_ARGS))
+@pytest.mark.parametrize("name", [name for name in CLASSIC_ARGS if name in BY_NAME])
 def test_classic_and_module_classes_are_told_apart(name):
     obj = getattr(classic, name)(*CLASSIC_ARGS[name][-1])
     data = barworks.state(obj)
@@ -670,7 +665,7 @@ CLASSIC_SIZES = {
 }
 
 
-@pytest.mark.parametrize("name,args", list(CLASSIC_SIZES), ids=list(CLASSIC_ARGS))
+@pytest.mark.parametrize("name,args", list(CLASSIC_SIZES), ids=[f"{n}{a}" for n, a in CLASSIC_SIZES])
 def test_classic_stored_form_follows_the_documented_layout(name, args):
     data = barworks.state(classic_sample(name, args, inputs=30))
     assert len(data) == CLASSIC_SIZES[name, args]

@@ -5,6 +5,7 @@ import math
 import os
 import random
 import statistics
+import types
 from fractions import Fraction
 
 import numpy as np
@@ -15,26 +16,15 @@ import barworks
 from _barworks import Bar
 from barworks import classic
 
+from classes import CLASSIC, CLASSIC_BY_NAME
+from models import exact_deviation, over_windows
+
 NAN = math.nan
-
-# name: (constructor parameters, sample arguments, lookback of the sample, takes bars)
-CLASSIC = {
-    "AverageTrueRange": (("period",), (14,), 14, True),
-    "ExponentialMovingAverage": (("period",), (20,), 19, False),
-    "MovingAverageConvergenceDivergence": (("fast_period", "slow_period", "signal_period"),
-                                           (12, 26, 9), 33, False),
-    "RateOfChange": (("period",), (10,), 10, False),
-    "RelativeStrengthIndex": (("period",), (14,), 14, False),
-    "StandardDeviation": (("period",), (20,), 19, False),
-}
-NAMES = list(CLASSIC)
-# Parameters a caller may omit, with the value each then takes.
-DEFAULTS = {"MovingAverageConvergenceDivergence": {"fast_period": 12, "slow_period": 26,
-                                                   "signal_period": 9}}
+NAMES = [row.name for row in CLASSIC]
 
 
-def make(name):
-    return getattr(classic, name)(*CLASSIC[name][1])
+def make(name, arguments=None):
+    return CLASSIC_BY_NAME[name].make(arguments)
 
 
 def walk(seed, count, gaps=False, start=100.0):
@@ -47,6 +37,19 @@ def walk(seed, count, gaps=False, start=100.0):
         price *= math.exp(rng.gauss(0.0, 0.01))
         closes.append(price)
     return closes
+
+
+def flat_stretches(seed, count):
+    """A random walk that stands still for stretches of 5 to 40 steps."""
+    rng = random.Random(seed)
+    closes = walk(seed, count)
+    at = 0
+    while at < count:
+        at += rng.randrange(20, 80)
+        length = rng.randrange(5, 40)
+        closes[at:at + length] = [closes[at - 1]] * len(closes[at:at + length])
+        at += length
+    return closes[:count]
 
 
 def bars_from(closes, seed=7):
@@ -66,7 +69,7 @@ def stream(indicator, inputs):
 
 
 def inputs_for(name, closes):
-    return bars_from(closes) if CLASSIC[name][3] else closes
+    return bars_from(closes) if CLASSIC_BY_NAME[name].input == "bar" else closes
 
 
 # --------------------------------------------------------------------------
@@ -81,27 +84,20 @@ def talib():
 
 
 def columns(name, values):
-    return list(zip(*values)) if name == "MovingAverageConvergenceDivergence" else [values]
+    return list(zip(*values)) if CLASSIC_BY_NAME[name].result == "triple" else [values]
 
 
 def peer_columns(talib, name, arguments, closes):
-    import numpy as np
-    x = np.array(closes)
-    if name == "AverageTrueRange":
-        bars = bars_from(closes)
-        high = np.array([bar.high() for bar in bars])
-        low = np.array([bar.low() for bar in bars])
-        return [talib.ATR(high, low, x, arguments[0])]
-    if name == "MovingAverageConvergenceDivergence":
-        return list(talib.MACD(x, *arguments))
-    if name == "StandardDeviation":
-        return [talib.STDDEV(x, arguments[0], 1.0)]
-    function = {"ExponentialMovingAverage": talib.EMA, "RateOfChange": talib.ROC,
-                "RelativeStrengthIndex": talib.RSI}[name]
-    return [function(x, arguments[0])]
+    """TA-Lib's answers to the inputs `inputs_for` makes of `closes`."""
+    bars = bars_from(closes)
+    sides = types.SimpleNamespace(
+        close=np.array(closes, dtype=float),
+        **{side: np.array([getattr(bar, side)() for bar in bars], dtype=float)
+           for side in ("open", "high", "low", "volume")})
+    return CLASSIC_BY_NAME[name].talib(talib, sides, *arguments)
 
 
-def worst_relative_difference(ours, theirs):
+def worst_relative_difference(ours, theirs, level=0.0):
     """Largest |a - b| / |b| after checking that NaN positions are equal.
 
     A rate of change or a MACD column crosses zero, where its rounding is
@@ -113,28 +109,22 @@ def worst_relative_difference(ours, theirs):
     assert [math.isnan(v) for v in ours] == [math.isnan(v) for v in theirs]
     numbers = [v for v in theirs if not math.isnan(v)]
     assert numbers, "no answer to compare"
-    floor = math.sqrt(math.fsum(v * v for v in numbers) / len(numbers))
+    floor = max(math.sqrt(math.fsum(v * v for v in numbers) / len(numbers)), level)
     return max(abs(a - b) / (max(abs(b), floor) or 1.0)
                for a, b in zip(ours, theirs) if not math.isnan(b))
 
 
-AGREEMENT = [
-    ("AverageTrueRange", (1,)), ("AverageTrueRange", (14,)), ("AverageTrueRange", (30,)),
-    ("ExponentialMovingAverage", (1,)), ("ExponentialMovingAverage", (2,)),
-    ("ExponentialMovingAverage", (20,)), ("ExponentialMovingAverage", (200,)),
-    ("MovingAverageConvergenceDivergence", (12, 26, 9)),
-    ("MovingAverageConvergenceDivergence", (2, 3, 1)),
-    ("MovingAverageConvergenceDivergence", (5, 35, 5)),
-    ("RateOfChange", (1,)), ("RateOfChange", (10,)),
-    ("RelativeStrengthIndex", (2,)), ("RelativeStrengthIndex", (14,)),
-    ("RelativeStrengthIndex", (30,)),
-    ("StandardDeviation", (2,)), ("StandardDeviation", (20,)), ("StandardDeviation", (100,)),
-]
+AGREEMENT = [(row.name, arguments) for row in CLASSIC for arguments in row.configs
+             if row.peer_takes(*arguments)]
 SERIES = {
     "walk": lambda: walk(1, 3000),
     "walk-low": lambda: walk(2, 3000, start=0.5),
     "gaps": lambda: walk(3, 3000, gaps=True),
     "gaps-long": lambda: walk(4, 20000, gaps=True),
+    "flat-stretches": lambda: flat_stretches(5, 3000),
+    "100000-by-0.01": lambda: ticks(100_000.0, 0.01, 6, 3000),
+    "1e8-by-1e-3": lambda: ticks(1e8, 1e-3, 7, 3000),
+    "1.1-by-1e-5": lambda: ticks(1.1, 1e-5, 8, 3000),
 }
 
 
@@ -143,28 +133,27 @@ SERIES = {
                          ids=[f"{name}{arguments}" for name, arguments in AGREEMENT])
 def test_agrees_with_talib(talib, name, arguments, series):
     closes = SERIES[series]()
-    ours = stream(getattr(classic, name)(*arguments), inputs_for(name, closes))
+    row = CLASSIC_BY_NAME[name]
+    ours = stream(row.make(arguments), inputs_for(name, closes))
     peers = peer_columns(talib, name, arguments, closes)
-    if name == "StandardDeviation":
-        # TA-Lib's deviation keeps running sums of values and squares, whose
-        # cancellation costs it up to 1e-8 here; ours must be exact to 1e-12
-        # and differ from TA-Lib by no more than TA-Lib's own error.
-        period = arguments[0]
-        exact = [NAN] * (period - 1) + [exact_deviation(closes[i - period + 1:i + 1])
-                                         for i in range(period - 1, len(closes))]
+    if row.exact is not None:
+        # TA-Lib keeps running sums here, which drift (by up to 1e-8 for the
+        # deviation's squares); ours must be exact to 1e-12 and differ from
+        # TA-Lib by no more than TA-Lib's own error.
+        exact = over_windows(closes, arguments[0], row.exact)
         assert worst_relative_difference(ours, exact) <= 1e-12
         peer_error = worst_relative_difference(peers[0], exact)
         assert worst_relative_difference(ours, peers[0]) <= peer_error + 1e-12
         return
+    level = max(map(abs, closes)) if row.differences else 0.0
     for mine, theirs in zip(columns(name, ours), peers):
-        assert worst_relative_difference(mine, theirs) <= 1e-12
+        assert worst_relative_difference(mine, theirs, level) <= 1e-12
 
 
-@pytest.mark.parametrize("name", ["ExponentialMovingAverage", "MovingAverageConvergenceDivergence",
-                                  "RateOfChange", "RelativeStrengthIndex", "StandardDeviation"])
+@pytest.mark.parametrize("name", [row.name for row in CLASSIC if row.input == "close"])
 def test_leading_nans_are_skipped_as_talib_skips_them(talib, name):
     closes = [NAN] * 5 + walk(5, 300)
-    arguments = CLASSIC[name][1]
+    arguments = CLASSIC_BY_NAME[name].configs[0]
     ours = stream(make(name), closes)
     for mine, theirs in zip(columns(name, ours), peer_columns(talib, name, arguments, closes)):
         assert worst_relative_difference(mine, theirs) <= 1e-12
@@ -187,7 +176,8 @@ def test_a_nan_bar_side_reaches_the_average_true_range_as_in_talib(talib, side):
 
 @pytest.mark.parametrize("name", NAMES)
 def test_nan_until_lookback_then_numbers(name):
-    lookback = CLASSIC[name][2]
+    row = CLASSIC_BY_NAME[name]
+    lookback = row.lookback(*row.configs[0])
     answers = columns(name, stream(make(name), inputs_for(name, walk(6, lookback + 50))))
     for column in answers:
         assert all(math.isnan(v) for v in column[:lookback])
@@ -201,11 +191,6 @@ def test_reset_equals_fresh(name):
     stream(used, inputs[50:])
     assert used.reset() is None
     assert repr(stream(used, inputs)) == repr(stream(make(name), inputs))
-
-
-def exact_deviation(values):
-    mean = math.fsum(values) / len(values)
-    return math.sqrt(math.fsum((v - mean) ** 2 for v in values) / len(values))
 
 
 def test_deviation_does_not_drift_and_equal_values_give_zero():
@@ -370,15 +355,12 @@ def message_of(call, *args, **kwargs):
 
 @pytest.mark.parametrize("name", NAMES)
 def test_class_shape(name):
-    parameters = CLASSIC[name][0]
-    cls = getattr(classic, name)
+    row = CLASSIC_BY_NAME[name]
+    cls = row.cls
     assert (cls.__module__, cls.__name__, cls.__qualname__) == ("barworks.classic", name, name)
-    defaults = DEFAULTS.get(name, {})
-    shown = [f"{p}={defaults[p]}" if p in defaults else p for p in parameters]
+    shown = [p if default is None else f"{p}={default}" for p, default in row.parameters]
     assert cls.__doc__ == "" and cls.__text_signature__ == "(" + ", ".join(shown) + ")"
-    methods = ("next", "reset") if name == "MovingAverageConvergenceDivergence" else (
-        "period", "next", "reset")
-    assert [key for key in vars(cls) if not key.startswith("__")] == list(methods)
+    assert [key for key in vars(cls) if not key.startswith("__")] == list(row.methods)
     assert cls.next.__text_signature__ == "($self, input)"
     with pytest.raises(TypeError):
         type("Derived", (cls,), {})
@@ -388,13 +370,14 @@ def test_class_shape(name):
 
 @pytest.mark.parametrize("name", NAMES)
 def test_binding_errors(name):
-    parameters, arguments, _, takes_bars = CLASSIC[name]
-    cls = getattr(classic, name)
+    row = CLASSIC_BY_NAME[name]
+    parameters, arguments, takes_bars = row.parameter_names, row.configs[0], row.input == "bar"
+    cls = row.cls
     new = f"{name}.__new__()"
     count = len(parameters)
     quoted = [f"'{p}'" for p in parameters]
     listed = quoted[0] if count == 1 else ", ".join(quoted[:-1]) + ", and " + quoted[-1]
-    if name not in DEFAULTS:
+    if not row.defaults:
         assert message_of(cls) == (
             TypeError,
             f"{new} missing {count} required positional argument{'s' * (count > 1)}: {listed}")
@@ -493,7 +476,7 @@ class Reentrant:
         return 1.0
 
 
-@pytest.mark.parametrize("name", [n for n in NAMES if not CLASSIC[n][3]])
+@pytest.mark.parametrize("name", [row.name for row in CLASSIC if row.input != "bar"])
 def test_reentrant_call_is_refused_and_leaves_state_unchanged(name):
     closes = walk(13, 60)
     indicator = make(name)

@@ -207,7 +207,7 @@ CLASSIC_IDS = [f"{name}{arguments}" for name, arguments in CLASSIC_CONFIGS]
 def test_classic_lookback_is_the_count_of_leading_nans(name, arguments):
     # Finite inputs only: the classic classes also skip leading NaN inputs.
     rng = random.Random(4)
-    stream = inputs_for(name, rng, 80, specials=0.0)
+    stream = inputs_for(name, rng, barworks.lookback(make(name, arguments)) + 20, specials=0.0)
     answers = loop(make(name, arguments), stream)
     values = [answer if name in GIVES_TRIPLES else (answer,) for answer in answers]
     leading = next(i for i, row in enumerate(values) if not any(part[0] == "nan" for part in row if isinstance(part, tuple)))

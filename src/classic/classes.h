@@ -12,11 +12,12 @@
 #include "rate_of_change.h"
 #include "relative_strength_index.h"
 #include "standard_deviation.h"
+#include "weighted_moving_average.h"
 
 namespace barworks::classic {
 
 using Classes = ClassList<AverageTrueRange, ExponentialMovingAverage,
                           MovingAverageConvergenceDivergence, RateOfChange, RelativeStrengthIndex,
-                          StandardDeviation>;
+                          StandardDeviation, WeightedMovingAverage>;
 
 }  // namespace barworks::classic

@@ -1,0 +1,145 @@
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <utility>
+
+#include "../error.h"
+#include "../nan.h"
+#include "../warmup.h"
+#include "../window.h"
+#include "family.h"
+
+namespace barworks::classic {
+
+// Linearly weighted moving average of the last `period` inputs, the newest
+// weighing `period` and the oldest 1:
+//   result = (1 x1 + 2 x2 + ... + n xn) / (n (n + 1) / 2)
+// The weighted sum slides in O(1) (each step takes the plain sum out once
+// and adds n times the new input) and both sums are recomputed from the
+// window every `period` inputs, so rounding cannot build up beyond one
+// window's worth. Lookback period - 1: NaN until the window is full. NaN
+// inputs before the first number are skipped without counting; a later NaN
+// or infinite input makes the answers NaN while it is in the window, and
+// once it has left the sums are recomputed from the window.
+struct WeightedMovingAverage {
+  CircularWindow window;
+  double divisor;               // n (n + 1) / 2
+  double sum;                   // the window's inputs
+  double weighted;              // the window's inputs, each times its weight
+  std::uint32_t nonfinite;      // NaN and infinite inputs in the window
+  std::uint32_t since_exact;    // slides since the last exact recomputation
+
+  static Expected<WeightedMovingAverage> create(std::uint32_t period) noexcept {
+    auto window = CircularWindow::create(period);
+    if (!window) return std::unexpected(window.error());
+    WeightedMovingAverage made{std::move(*window), 0.0, 0.0, 0.0, 0, 0};
+    made.divisor = made.weight_total();
+    return made;
+  }
+  double update(double x) noexcept;
+  void reset() noexcept {
+    window.clear();
+    sum = 0.0;
+    weighted = 0.0;
+    nonfinite = 0;
+    since_exact = 0;
+  }
+  std::uint32_t length() const noexcept { return window.period; }
+  double weight_total() const noexcept {
+    const double n = static_cast<double>(window.period);
+    return n * (n + 1.0) / 2.0;
+  }
+  std::uint32_t count_nonfinite() const noexcept {
+    std::uint32_t found = 0;
+    for (const double value : window.values) found += !std::isfinite(value);
+    return found;
+  }
+
+ private:
+  // From the oldest input (the next slot to be written) to the newest.
+  [[gnu::cold, gnu::noinline]] void recompute() noexcept {
+    double plain = 0.0, times_weight = 0.0, weight = 1.0;
+    const std::uint32_t period = window.period;
+    for (std::uint32_t step = 0, slot = window.index; step < period; ++step, weight += 1.0) {
+      plain += window.values[slot];
+      times_weight += weight * window.values[slot];
+      slot = next_slot(slot, period);
+    }
+    sum = plain;
+    weighted = times_weight;
+    since_exact = 0;
+  }
+};
+
+inline double WeightedMovingAverage::update(double x) noexcept {
+  x = canonical(x);
+  if (window.count == 0 && x != x) [[unlikely]] return kNotYet;
+  const std::uint32_t period = window.period;
+  const bool full = window.count == period;
+  const double old = window.push(x);
+  // The difference is finite whenever both inputs are, so one test keeps
+  // the count of non-finite inputs off the common path; a difference that
+  // overflows from finite inputs takes that path too and recomputes.
+  const double change = x - old;
+  bool rebuild = false;
+  if (!(std::fabs(change) <= std::numeric_limits<double>::max())) [[unlikely]] {
+    nonfinite += !std::isfinite(x);
+    nonfinite -= !std::isfinite(old);
+    rebuild = true;
+  }
+  if (nonfinite != 0) [[unlikely]] return kNotYet;
+  if (!full) [[unlikely]] {
+    sum += x;
+    weighted += static_cast<double>(window.count) * x;
+    if (window.count < period) return kNotYet;
+  } else if (rebuild || ++since_exact == period) [[unlikely]] {
+    recompute();
+  } else {
+    weighted = (weighted - sum) + static_cast<double>(period) * x;
+    sum += change;
+  }
+  return weighted / divisor;
+}
+
+}  // namespace barworks::classic
+
+namespace barworks {
+
+template <>
+struct PythonClass<classic::WeightedMovingAverage>
+    : ClassicPeriodIndicator<classic::WeightedMovingAverage> {
+  using R = classic::WeightedMovingAverage;
+  static constexpr const char* kName = "WeightedMovingAverage";
+  static constexpr auto kConstructor = constructor<&R::create>(with_default("period", 30));
+};
+
+// The divisor and the count of non-finite inputs follow from the window and
+// are recomputed on load; the sliding sums are stored as they are.
+template <>
+struct Checkpoint<classic::WeightedMovingAverage> {
+  using R = classic::WeightedMovingAverage;
+  static constexpr auto kFields = std::tuple{
+      component<&R::window>("window"), derived<&R::divisor, &R::weight_total>(),
+      number<&R::sum>("sum"), number<&R::weighted>("weighted"),
+      derived<&R::nonfinite, &R::count_nonfinite>(), tally<&R::since_exact>("since_exact"),
+      rule<R>([](const R& r) noexcept { return count_within_period(r.window); },
+              "the count must not pass the period"),
+      rule<R>([](const R& r) noexcept {
+                return r.window.count != 0 || (r.sum == 0.0 && r.weighted == 0.0);
+              },
+              "the sums must be 0 before the first input"),
+      rule<R>(
+          [](const R& r) noexcept {
+            const bool full = r.window.count == r.window.period;
+            return full ? r.since_exact < r.window.period : r.since_exact == 0;
+          },
+          "the slides since the last exact computation must be fewer than the period, and none "
+          "while the window fills")};
+};
+
+template <>
+struct Warmup<classic::WeightedMovingAverage> : WindowWarmup<classic::WeightedMovingAverage> {};
+
+}  // namespace barworks
