@@ -19,12 +19,16 @@ import sys
 import tempfile
 import threading
 import time
+import types
 
 import numpy as np
 
 import _barworks as bw
 import barworks
 from barworks import classic
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
+from classes import CLASSIC  # noqa: E402  the classic classes' table
 
 try:
     import talib
@@ -48,14 +52,24 @@ CASES = [
     ("SharpeRatio", (20, 0.0001), "float", None, ("ns", 10.0)),
     ("SimpleMovingAverageCrossover", (5, 20), "float", None, ("ns", 10.0)),
     ("ExponentialMovingAverageCrossover", (5, 20), "float", None, ("ns", 10.0)),
-    ("classic.RelativeStrengthIndex", (14,), "float", lambda x: talib.RSI(x, 14), ("talib", 1.5)),
-    ("classic.AverageTrueRange", (14,), "bar", lambda h, l, c: talib.ATR(h, l, c, 14), ("talib", 1.5)),
-    ("classic.ExponentialMovingAverage", (20,), "float", lambda x: talib.EMA(x, 20), ("talib", 1.5)),
-    ("classic.MovingAverageConvergenceDivergence", (12, 26, 9), "float",
-     lambda x: talib.MACD(x, 12, 26, 9), ("talib", 1.5)),
-    ("classic.RateOfChange", (20,), "float", lambda x: talib.ROC(x, 20), ("talib", 1.5)),
-    ("classic.StandardDeviation", (20,), "float", lambda x: talib.STDDEV(x, 20, 1.0), ("talib", 1.5)),
 ]
+
+
+def classic_case(row):
+    """A barworks.classic class at its sample arguments against its TA-Lib
+    call, as the agreement tests' table states it."""
+    arguments = row.configs[0]
+    kind = "bar" if row.input == "bar" else "float"
+
+    def peer(*columns):
+        close, high, low = (columns[2], columns[0], columns[1]) if kind == "bar" else (columns[0], None, None)
+        sides = types.SimpleNamespace(close=close, high=high, low=low)
+        return row.talib(talib, sides, *arguments)
+
+    return (f"classic.{row.name}", arguments, kind, peer, ("talib", 1.5))
+
+
+CASES += [classic_case(row) for row in CLASSIC]
 LOOP_SPEEDUP = 10.0
 THREAD_RATIO = 0.6
 
@@ -174,6 +188,7 @@ def main():
     parser.add_argument("--count", type=int, default=1_000_000)
     parser.add_argument("--loop-count", type=int, default=200_000)
     parser.add_argument("--rounds", type=int, default=7)
+    parser.add_argument("--only", default="", help="only the classes whose name contains this")
     parser.add_argument("--callgrind", action="store_true",
                         help="also count instructions per value with valgrind (slow)")
     args = parser.parse_args()
@@ -185,6 +200,8 @@ def main():
           f"{'Ir/value':>9}  target")
     misses = 0
     for name, arguments, kind, peer, (target_kind, target) in CASES:
+        if args.only not in name:
+            continue
         feed_ns = best_ns(feed_call(name, arguments, kind, columns), args.count, args.rounds)
         talib_ns = ratio = float("nan")
         if peer is not None and talib is not None:

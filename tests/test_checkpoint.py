@@ -553,7 +553,7 @@ LAYOUTS.update({
     CLASSIC_PREFIX + "RelativeStrengthIndex": within("gains", WILDER) + within("losses", WILDER)
     + [("previous", "d"), ("has_previous", "B")],
     CLASSIC_PREFIX + "StandardDeviation": within("window", WINDOW) + [
-        ("reference", "d"), ("mean", "d"), ("squares", "d"), ("peak", "d"), ("equal_run", "I"),
+        ("mean", "d"), ("squares", "d"), ("reference", "d"), ("peak", "d"), ("equal_run", "I"),
         ("since_exact", "I")],
 })
 LAYOUTS.update({CLASSIC_PREFIX + row.name: list(row.layout) for row in CLASSIC if row.layout})
@@ -733,7 +733,7 @@ CLASSIC_OUT_OF_RANGE = [
     ("StandardDeviation", (3,), 5, "equal_run", 4, "no input before the window's"),
     ("StandardDeviation", (3,), 3, "equal_run", 0, "the run of equal inputs must count"),
     ("StandardDeviation", (5,), 2, "equal_run", 3, "the run of equal inputs must count"),
-    ("StandardDeviation", (6,), 8, "since_exact", 6, "slides since the last exact computation"),
+    ("StandardDeviation", (6,), 8, "since_exact", 64, "slides since the last exact computation"),
     ("StandardDeviation", (6,), 3, "since_exact", 1, "none while the window fills"),
 ]
 
@@ -873,7 +873,8 @@ def largest_count(name, path, fields):
     if leaf in ("steps", "volume"):
         return U32_MAX
     period = fields.get(f"{prefix}.period" if prefix else "period", fields.get("window.period"))
-    return {"index": period - 1, "extreme_index": period - 1, "since_exact": period - 1,
+    since_exact = max(period, 64) - 1 if name == CLASSIC_PREFIX + "StandardDeviation" else period - 1
+    return {"index": period - 1, "extreme_index": period - 1, "since_exact": since_exact,
             "count": period + (name == "RateOfChange"), "equal_run": period}[leaf]
 
 

@@ -7,8 +7,9 @@ namespace barworks::classic {
 Expected<StandardDeviation> StandardDeviation::create(std::uint32_t period) noexcept {
   auto window = CircularWindow::create(period);
   if (!window) return std::unexpected(window.error());
-  StandardDeviation made{std::move(*window), 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0, 0, 0};
+  StandardDeviation made{.window = std::move(*window)};
   made.reciprocal = made.period_reciprocal();
+  made.exact_every = made.slides_between_exact();
   return made;
 }
 
@@ -60,8 +61,9 @@ StandardDeviation::Sums StandardDeviation::exact_sums(const double* values, std:
 
 StandardDeviation StandardDeviation::rebuilt(CircularWindow&& window,
                                               std::uint32_t equal_run) noexcept {
-  StandardDeviation made{std::move(window), 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0, 0, 0};
+  StandardDeviation made{.window = std::move(window)};
   made.reciprocal = made.period_reciprocal();
+  made.exact_every = made.slides_between_exact();
   made.last = made.latest();
   made.nonfinite = made.count_nonfinite();
   const std::uint32_t count = made.window.count;

@@ -20,7 +20,8 @@ namespace barworks::classic {
 // relative to a reference value near the window: x - reference is exact for
 // a price near it, so a slide's rounding scales with the spread, not the
 // level. Both are recomputed exactly from the window, two passes, every
-// `period` inputs, where the reference moves to the window's rounded mean.
+// `period` inputs (every 64 for shorter windows), where the reference moves
+// to the window's rounded mean.
 // A slide's error is in proportion to the largest sum of squares since the
 // last exact computation, so a sum that falls below 1/16 of that peak (a
 // jump leaving the window) is recomputed at once too. A window of equal
@@ -29,16 +30,20 @@ namespace barworks::classic {
 // window; when it leaves, the deviation is recomputed from the window and is
 // exact again. Squares overflow for spreads near 1e154 (NaN or inf).
 struct StandardDeviation {
+  // The doubles each step writes are kept apart in memory: side by side,
+  // the compiler packs pairs of them into vector registers and unpacks
+  // them on every step.
   CircularWindow window;
-  double reciprocal;            // 1 / period
-  double reference;             // what `mean` and the deviations are taken from
   double mean;                  // the mean less `reference`
+  double reciprocal;            // 1 / period
   double squares;               // sum of squared deviations from the mean
+  double reference;             // what `mean` and the deviations are taken from
   double peak;                  // largest `squares` since the last exact computation
-  double last;                  // the previous input
   std::uint32_t equal_run;      // trailing inputs equal to one another, up to the period
   std::uint32_t nonfinite;      // NaN and infinite inputs in the window
+  double last;                  // the previous input
   std::uint32_t since_exact;    // slides since the last exact recomputation
+  std::uint32_t exact_every;    // slides between exact recomputations
 
   static Expected<StandardDeviation> create(std::uint32_t period) noexcept;
   // A record over `window` whose sums are computed from its values, with
@@ -52,6 +57,13 @@ struct StandardDeviation {
   double latest() const noexcept;
   std::uint32_t count_nonfinite() const noexcept;
   double period_reciprocal() const noexcept { return 1.0 / static_cast<double>(window.period); }
+  // A slide's rounding is a few ulps of the spread, so the sums stay exact
+  // to about 1e-14 over this many slides; a short window is not recomputed
+  // more often, where a recomputation would cost more than the slides.
+  std::uint32_t slides_between_exact() const noexcept {
+    return window.period > kFewestSlides ? window.period : kFewestSlides;
+  }
+  static constexpr std::uint32_t kFewestSlides = 64;
 
   // The reference, the mean and the squares of `size` values, computed
   // exactly in two passes.
@@ -98,8 +110,9 @@ struct StandardDeviation {
 // it: called out of line, the record's fields go through memory and the
 // stores and reloads around the call put themselves on the path from one
 // step to the next.
+// NaN never enters the sums (a non-finite input in the window stops the
+// slide), so no two NaNs meet and the input is taken as it comes.
 inline double StandardDeviation::update(double x) noexcept {
-  x = canonical(x);
   const std::uint32_t period = window.period;
   const bool full = window.count == period;
   const double old = window.push(x);
@@ -124,7 +137,7 @@ inline double StandardDeviation::update(double x) noexcept {
   if (!full) [[unlikely]] {
     take_while_filling(x);
     if (window.count < period) return kNotYet;
-  } else if (rebuild || ++since_exact == period) [[unlikely]] {
+  } else if (rebuild || ++since_exact == exact_every) [[unlikely]] {
     recompute();
   } else {
     // Multiplied by the reciprocal rather than divided by the period: the
@@ -174,11 +187,12 @@ template <>
 struct Checkpoint<classic::StandardDeviation> {
   using R = classic::StandardDeviation;
   static constexpr auto kFields = std::tuple{
-      component<&R::window>("window"), derived<&R::reciprocal, &R::period_reciprocal>(),
-      number<&R::reference>("reference"), number<&R::mean>("mean"),
-      number<&R::squares>("squares"), number<&R::peak>("peak"), derived<&R::last, &R::latest>(),
+      component<&R::window>("window"), number<&R::mean>("mean"),
+      derived<&R::reciprocal, &R::period_reciprocal>(), number<&R::squares>("squares"),
+      number<&R::reference>("reference"), number<&R::peak>("peak"),
       tally<&R::equal_run>("equal_run"), derived<&R::nonfinite, &R::count_nonfinite>(),
-      tally<&R::since_exact>("since_exact"),
+      derived<&R::last, &R::latest>(), tally<&R::since_exact>("since_exact"),
+      derived<&R::exact_every, &R::slides_between_exact>(),
       rule<R>([](const R& r) noexcept { return count_within_period(r.window); },
               "the count must not pass the period"),
       rule<R>(
@@ -195,10 +209,10 @@ struct Checkpoint<classic::StandardDeviation> {
       rule<R>(
           [](const R& r) noexcept {
             const bool full = r.window.count == r.window.period;
-            return full ? r.since_exact < r.window.period : r.since_exact == 0;
+            return full ? r.since_exact < r.slides_between_exact() : r.since_exact == 0;
           },
-          "the slides since the last exact computation must be fewer than the period, and none "
-          "while the window fills")};
+          "the slides since the last exact computation must be fewer than the larger of the "
+          "period and 64, and none while the window fills")};
   // Version 1 slid the sums in absolute terms; its states are rebuilt from
   // their windows.
   static constexpr std::uint16_t kSince = 2;

@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "../error.h"
-#include "../nan.h"
 #include "../warmup.h"
 #include "../window.h"
 #include "family.h"
@@ -18,24 +17,30 @@ namespace barworks::classic {
 //   result = (1 x1 + 2 x2 + ... + n xn) / (n (n + 1) / 2)
 // The weighted sum slides in O(1) (each step takes the plain sum out once
 // and adds n times the new input) and both sums are recomputed from the
-// window every `period` inputs, so rounding cannot build up beyond one
-// window's worth. Lookback period - 1: NaN until the window is full. NaN
+// window every `period` inputs (every 64 for shorter windows), so rounding
+// cannot build up beyond a few ulps. Lookback period - 1: NaN until the window is full. NaN
 // inputs before the first number are skipped without counting; a later NaN
 // or infinite input makes the answers NaN while it is in the window, and
 // once it has left the sums are recomputed from the window.
 struct WeightedMovingAverage {
   CircularWindow window;
-  double divisor;               // n (n + 1) / 2
+  // The two sums are kept apart in memory: side by side, the compiler packs
+  // them into one vector register and unpacks it on every step.
   double sum;                   // the window's inputs
+  double scale;                 // 1 / (n (n + 1) / 2)
   double weighted;              // the window's inputs, each times its weight
+  double newest_weight;         // n
   std::uint32_t nonfinite;      // NaN and infinite inputs in the window
   std::uint32_t since_exact;    // slides since the last exact recomputation
+  std::uint32_t exact_every;    // slides between exact recomputations
 
   static Expected<WeightedMovingAverage> create(std::uint32_t period) noexcept {
     auto window = CircularWindow::create(period);
     if (!window) return std::unexpected(window.error());
-    WeightedMovingAverage made{std::move(*window), 0.0, 0.0, 0.0, 0, 0};
-    made.divisor = made.weight_total();
+    WeightedMovingAverage made{std::move(*window), 0.0, 0.0, 0.0, 0.0, 0, 0, 0};
+    made.scale = made.weight_scale();
+    made.newest_weight = made.period_weight();
+    made.exact_every = made.slides_between_exact();
     return made;
   }
   double update(double x) noexcept;
@@ -47,10 +52,16 @@ struct WeightedMovingAverage {
     since_exact = 0;
   }
   std::uint32_t length() const noexcept { return window.period; }
-  double weight_total() const noexcept {
+  // Multiplied by, not divided by: a division would bound the loop's pace.
+  double weight_scale() const noexcept {
     const double n = static_cast<double>(window.period);
-    return n * (n + 1.0) / 2.0;
+    return 2.0 / (n * (n + 1.0));
   }
+  double period_weight() const noexcept { return static_cast<double>(window.period); }
+  std::uint32_t slides_between_exact() const noexcept {
+    return window.period > kFewestSlides ? window.period : kFewestSlides;
+  }
+  static constexpr std::uint32_t kFewestSlides = 64;
   std::uint32_t count_nonfinite() const noexcept {
     std::uint32_t found = 0;
     for (const double value : window.values) found += !std::isfinite(value);
@@ -73,8 +84,9 @@ struct WeightedMovingAverage {
   }
 };
 
+// NaN never enters the sums (a non-finite input in the window stops the
+// slide), so no two NaNs meet and the input is taken as it comes.
 inline double WeightedMovingAverage::update(double x) noexcept {
-  x = canonical(x);
   if (window.count == 0 && x != x) [[unlikely]] return kNotYet;
   const std::uint32_t period = window.period;
   const bool full = window.count == period;
@@ -90,17 +102,21 @@ inline double WeightedMovingAverage::update(double x) noexcept {
     rebuild = true;
   }
   if (nonfinite != 0) [[unlikely]] return kNotYet;
-  if (!full) [[unlikely]] {
-    sum += x;
-    weighted += static_cast<double>(window.count) * x;
-    if (window.count < period) return kNotYet;
-  } else if (rebuild || ++since_exact == period) [[unlikely]] {
-    recompute();
-  } else {
-    weighted = (weighted - sum) + static_cast<double>(period) * x;
-    sum += change;
+  if (full) [[likely]] {
+    if (rebuild || ++since_exact == exact_every) [[unlikely]] {
+      recompute();
+    } else {
+      // One addition on each sum's path from step to step: the term added
+      // does not wait for the sum it is added to.
+      weighted += newest_weight * x - sum;
+      sum += change;
+    }
+    return weighted * scale;
   }
-  return weighted / divisor;
+  sum += x;
+  weighted += static_cast<double>(window.count) * x;
+  if (window.count < period) return kNotYet;
+  return weighted * scale;
 }
 
 }  // namespace barworks::classic
@@ -115,15 +131,18 @@ struct PythonClass<classic::WeightedMovingAverage>
   static constexpr auto kConstructor = constructor<&R::create>(with_default("period", 30));
 };
 
-// The divisor and the count of non-finite inputs follow from the window and
-// are recomputed on load; the sliding sums are stored as they are.
+// The factors, the count of non-finite inputs and the recomputations' pace
+// follow from the window and are recomputed on load; the sliding sums are stored as they are.
 template <>
 struct Checkpoint<classic::WeightedMovingAverage> {
   using R = classic::WeightedMovingAverage;
   static constexpr auto kFields = std::tuple{
-      component<&R::window>("window"), derived<&R::divisor, &R::weight_total>(),
-      number<&R::sum>("sum"), number<&R::weighted>("weighted"),
-      derived<&R::nonfinite, &R::count_nonfinite>(), tally<&R::since_exact>("since_exact"),
+      component<&R::window>("window"), number<&R::sum>("sum"),
+      derived<&R::scale, &R::weight_scale>(), number<&R::weighted>("weighted"),
+      derived<&R::newest_weight, &R::period_weight>(),
+      derived<&R::nonfinite, &R::count_nonfinite>(),
+      tally<&R::since_exact>("since_exact"),
+      derived<&R::exact_every, &R::slides_between_exact>(),
       rule<R>([](const R& r) noexcept { return count_within_period(r.window); },
               "the count must not pass the period"),
       rule<R>([](const R& r) noexcept {
@@ -133,10 +152,10 @@ struct Checkpoint<classic::WeightedMovingAverage> {
       rule<R>(
           [](const R& r) noexcept {
             const bool full = r.window.count == r.window.period;
-            return full ? r.since_exact < r.window.period : r.since_exact == 0;
+            return full ? r.since_exact < r.slides_between_exact() : r.since_exact == 0;
           },
-          "the slides since the last exact computation must be fewer than the period, and none "
-          "while the window fills")};
+          "the slides since the last exact computation must be fewer than the larger of the "
+          "period and 64, and none while the window fills")};
 };
 
 template <>
