@@ -54,28 +54,56 @@ constexpr Method<Function, sizeof...(Names)> method(const char* name, Access acc
   return {name, access, {parameters...}};
 }
 
-// An integer constructor parameter that a caller may omit: with_default("n", 9)
-// among a constructor's parameter names, shown as n=9 in its signature.
+// A constructor parameter that a caller may omit, among a constructor's
+// parameter names: an integer, with_default("n", 9), shown as n=9 in its
+// signature; or a float given as its decimal text, with_default("f", "0.7"),
+// shown as f=0.7 and taken as the double nearest that decimal.
 struct DefaultedParameter {
   const char* name;
   std::uint32_t value;
+  const char* decimal = nullptr;
 };
 
 constexpr DefaultedParameter with_default(const char* name, std::uint32_t value) {
   return {name, value};
 }
+constexpr DefaultedParameter with_default(const char* name, const char* decimal) {
+  return {name, 0, decimal};
+}
 
-// What a parameter takes when the caller omits it: nothing (it is required)
-// or an integer.
+// The double nearest a plain decimal ("2.0", "0.02"): its digits as a whole
+// number divided by a power of ten, each exact, so the one division rounds
+// correctly. Up to 15 significant digits and 22 decimals.
+constexpr double decimal_value(const char* text) {
+  double digits = 0.0, scale = 1.0;
+  bool fraction = false;
+  for (; *text != '\0'; ++text) {
+    if (*text == '.') {
+      fraction = true;
+      continue;
+    }
+    digits = digits * 10.0 + (*text - '0');
+    if (fraction) scale *= 10.0;
+  }
+  return digits / scale;
+}
+
+// What a parameter takes when the caller omits it: nothing (it is required),
+// an integer, or a double with the decimal it is shown as.
 struct ParameterDefault {
   bool present = false;
   std::uint32_t value = 0;
+  double real = 0.0;
+  const char* decimal = nullptr;
 };
 
 constexpr const char* parameter_name(const char* name) { return name; }
 constexpr const char* parameter_name(const DefaultedParameter& parameter) { return parameter.name; }
 constexpr ParameterDefault parameter_default(const char*) { return {}; }
 constexpr ParameterDefault parameter_default(const DefaultedParameter& parameter) {
+  if (parameter.decimal != nullptr) {
+    return {true, 0, decimal_value(parameter.decimal), parameter.decimal};
+  }
   return {true, parameter.value};
 }
 

@@ -221,9 +221,15 @@ bool convert_arguments(std::tuple<Argument<Parameters>...>& arguments, PyObject*
   return [&]<std::size_t... I>(std::index_sequence<I...>) {
     return ([&] {
       auto& argument = std::get<I>(arguments);
-      if constexpr (std::is_same_v<std::tuple_element_t<I, std::tuple<Parameters...>>, std::uint32_t>) {
+      using Parameter = std::tuple_element_t<I, std::tuple<Parameters...>>;
+      if constexpr (std::is_same_v<Parameter, std::uint32_t>) {
         if (args[I] == nullptr) {
           argument.value = defaults[I].value;
+          return true;
+        }
+      } else if constexpr (std::is_same_v<Parameter, double>) {
+        if (args[I] == nullptr) {
+          argument.value = defaults[I].real;
           return true;
         }
       }
@@ -376,7 +382,10 @@ constexpr std::size_t signature_length(const char* prefix, const char* name, boo
   if (with_self) length += 5;
   for (const char* parameter : parameters) length += text_length(parameter);
   for (std::size_t i = 0; i < N; ++i) {
-    if (defaults[i].present) length += 1 + text_length(Digits(defaults[i].value).chars.data());
+    if (defaults[i].present) {
+      length += 1 + text_length(defaults[i].decimal != nullptr ? defaults[i].decimal
+                                                                : Digits(defaults[i].value).chars.data());
+    }
   }
   if (items > 1) length += 2 * (items - 1);
   return length + 1;
@@ -405,7 +414,11 @@ constexpr Text<Size> signature_text(const char* prefix, const char* name, bool w
     put(parameters[i]);
     if (defaults[i].present) {
       put("=");
-      put(Digits(defaults[i].value).chars.data());
+      if (defaults[i].decimal != nullptr) {
+        put(defaults[i].decimal);
+      } else {
+        put(Digits(defaults[i].value).chars.data());
+      }
     }
     first = false;
   }
