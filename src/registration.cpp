@@ -50,9 +50,6 @@ PyObject* initialise_module(PyModuleDef& definition, ModuleCell& cell,
   std::int64_t bound = -1;
   if (cell.interpreter.compare_exchange_strong(bound, identity)) {
     use_interpreter_allocator();
-    // The callback table holds 32 entries for the whole process; should it
-    // be full, only a later re-initialisation of the interpreter is at risk.
-    (void)Py_AtExit(forget);
   } else if (bound != identity) {
     // The bound interpreter may since have been destroyed: say what holds,
     // not that it is still loaded there.
@@ -62,6 +59,10 @@ PyObject* initialise_module(PyModuleDef& definition, ModuleCell& cell,
                  definition.m_name, static_cast<long long>(bound), static_cast<long long>(identity));
     return nullptr;
   }
+  // The callback table holds 32 entries for the whole process; while it is
+  // full the registration is tried again at each import, and only a later
+  // re-initialisation of the interpreter is at risk.
+  if (!cell.forget_registered) cell.forget_registered = Py_AtExit(forget) == 0;
   if (cell.module != nullptr) return Py_NewRef(cell.module);
 
   PyObject* module = PyModule_Create2(&definition, PYTHON_API_VERSION);
@@ -83,6 +84,7 @@ PyObject* initialise_module(PyModuleDef& definition, ModuleCell& cell,
 
 void forget_module(ModuleCell& cell) noexcept {
   cell.module = nullptr;
+  cell.forget_registered = false;
   all_name = nullptr;
   forget_interpreter_objects();
   cell.interpreter.store(-1);

@@ -13,6 +13,7 @@ namespace barworks {
 struct ModuleCell {
   std::atomic<std::int64_t> interpreter{-1};
   PyObject* module = nullptr;
+  bool forget_registered = false;  // the finalisation callback is in place
 };
 
 template <class... Records>
