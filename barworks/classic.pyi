@@ -33,6 +33,8 @@ __all__ = [
     "RelativeStrengthIndex",
     "StandardDeviation",
     "WeightedMovingAverage",
+    "DoubleExponentialMovingAverage",
+    "TripleExponentialMovingAverage",
 ]
 
 @final
@@ -243,6 +245,62 @@ class WeightedMovingAverage:
         later NaN or infinite input makes the answers NaN while it is in the
         window, and once it has left the average is recomputed from the
         window.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class DoubleExponentialMovingAverage:
+    """Double exponential moving average: ``2 * e1 - e2``, where ``e1`` is
+    the exponential moving average of the inputs and ``e2`` that of ``e1``,
+    both with ``alpha = 2 / (period + 1)`` and seeded as
+    ``ExponentialMovingAverage`` (``e2`` with the simple average of the
+    first ``period`` values of ``e1``).
+
+    The period defaults to 30. Lookback ``2 * (period - 1)``. No division by
+    the inputs, so no zero divisor.
+
+    Raises ValueError "Period cannot be 0." for a zero period.
+    """
+
+    def __new__(cls, period: _Count = 30) -> DoubleExponentialMovingAverage: ...
+    def next(self, input: _Real) -> float:
+        """Take one value and return the average, NaN during the lookback.
+
+        NaN inputs before the first number are skipped without counting; a
+        later NaN or infinite input makes the answers NaN until ``reset``.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class TripleExponentialMovingAverage:
+    """Triple exponential moving average: ``3 * e1 - 3 * e2 + e3``, where
+    ``e1`` is the exponential moving average of the inputs, ``e2`` that of
+    ``e1`` and ``e3`` that of ``e2``, all with ``alpha = 2 / (period + 1)``
+    and each seeded with the simple average of the first ``period`` values
+    it takes, as ``ExponentialMovingAverage`` is.
+
+    The period defaults to 30. Lookback ``3 * (period - 1)``. No division by
+    the inputs, so no zero divisor.
+
+    Raises ValueError "Period cannot be 0." for a zero period.
+    """
+
+    def __new__(cls, period: _Count = 30) -> TripleExponentialMovingAverage: ...
+    def next(self, input: _Real) -> float:
+        """Take one value and return the average, NaN during the lookback.
+
+        NaN inputs before the first number are skipped without counting; a
+        later NaN or infinite input makes the answers NaN until ``reset``.
         """
 
     def period(self) -> int:

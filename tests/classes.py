@@ -247,6 +247,13 @@ WINDOW_LAYOUT = (("window.period", "I"), ("window.index", "I"), ("window.count",
                  ("window.values", "W"))
 
 
+def ema_chain(length):
+    """The stored form of `length` chained classic exponential averages."""
+    names = ("first", "second", "third", "fourth", "fifth", "sixth")[:length]
+    return tuple((f"{name}.{field}", code) for name in names
+                 for field, code in (("period", "I"), ("current", "d"), ("count", "I")))
+
+
 def period_lookback(period):
     return period - 1
 
@@ -278,5 +285,11 @@ CLASSIC = [
                period_lookback, lambda talib, c, p: [talib.WMA(c.close, p)],
                exact=lambda w: math.fsum(i * v for i, v in enumerate(w, 1)) / (len(w) * (len(w) + 1) / 2),
                layout=WINDOW_LAYOUT + (("sum", "d"), ("weighted", "d"), ("since_exact", "I"))),
+    ClassicRow("DoubleExponentialMovingAverage", (("period", 30),), ((30,), (1,), (2,), (3,), (5,)),
+               lambda p: 2 * (p - 1), lambda talib, c, p: [talib.DEMA(c.close, p)],
+               layout=ema_chain(2)),
+    ClassicRow("TripleExponentialMovingAverage", (("period", 30),), ((30,), (1,), (2,), (3,), (5,)),
+               lambda p: 3 * (p - 1), lambda talib, c, p: [talib.TEMA(c.close, p)],
+               layout=ema_chain(3)),
 ]
 CLASSIC_BY_NAME = {row.name: row for row in CLASSIC}

@@ -13,11 +13,14 @@
 #include "relative_strength_index.h"
 #include "standard_deviation.h"
 #include "weighted_moving_average.h"
+#include "double_exponential_moving_average.h"
+#include "triple_exponential_moving_average.h"
 
 namespace barworks::classic {
 
 using Classes = ClassList<AverageTrueRange, ExponentialMovingAverage,
                           MovingAverageConvergenceDivergence, RateOfChange, RelativeStrengthIndex,
-                          StandardDeviation, WeightedMovingAverage>;
+                          StandardDeviation, WeightedMovingAverage,
+                          DoubleExponentialMovingAverage, TripleExponentialMovingAverage>;
 
 }  // namespace barworks::classic
