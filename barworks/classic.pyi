@@ -35,6 +35,8 @@ __all__ = [
     "WeightedMovingAverage",
     "DoubleExponentialMovingAverage",
     "TripleExponentialMovingAverage",
+    "TriangularMovingAverage",
+    "Momentum",
 ]
 
 @final
@@ -301,6 +303,68 @@ class TripleExponentialMovingAverage:
 
         NaN inputs before the first number are skipped without counting; a
         later NaN or infinite input makes the answers NaN until ``reset``.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class TriangularMovingAverage:
+    """Triangular moving average: the simple average of simple averages,
+    ``SMA(m)`` of ``SMA(m)`` for an odd period ``n = 2m - 1`` and
+    ``SMA(m + 1)`` of ``SMA(m)`` for an even one ``n = 2m``; over the
+    window, weights rising 1, 2, ... m from either end over their total
+    (``(x1 + 2 x2 + 3 x3 + 2 x4 + x5) / 9`` for 5,
+    ``(x1 + 2 x2 + 2 x3 + x4) / 6`` for 4).
+
+    The weighted sum slides in O(1) and is recomputed from the window every
+    ``period`` inputs, so it stays within about 1e-15 of the exact average
+    however long the stream (TA-Lib's TRIMA keeps running sums and drifts).
+    The period defaults to 30. Lookback ``period - 1``: NaN until the window
+    is full. No division by the inputs, so no zero divisor.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a period of 268435456 or more.
+    """
+
+    def __new__(cls, period: _Count = 30) -> TriangularMovingAverage: ...
+    def next(self, input: _Real) -> float:
+        """Take one value and return the average, NaN during the lookback.
+
+        NaN inputs before the first number are skipped without counting; a
+        later NaN or infinite input makes the answers NaN while it is in the
+        window, and once it has left the average is recomputed from the
+        window.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class Momentum:
+    """Momentum, the change against the input ``period`` steps back:
+    ``x - x[-period]`` (10 to 11 gives 1.0).
+
+    The period defaults to 10. Lookback ``period``: NaN until ``period + 1``
+    inputs have been seen. No divisor.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a period of 268435456 or more.
+    """
+
+    def __new__(cls, period: _Count = 10) -> Momentum: ...
+    def next(self, input: _Real) -> float:
+        """Take one value and return the change, NaN during the lookback.
+
+        NaN inputs before the first number are skipped without counting;
+        later NaN and infinite inputs give what IEEE arithmetic gives and
+        affect only the answers that read them.
         """
 
     def period(self) -> int:

@@ -291,5 +291,14 @@ CLASSIC = [
     ClassicRow("TripleExponentialMovingAverage", (("period", 30),), ((30,), (1,), (2,), (3,), (5,)),
                lambda p: 3 * (p - 1), lambda talib, c, p: [talib.TEMA(c.close, p)],
                layout=ema_chain(3)),
+    ClassicRow("TriangularMovingAverage", (("period", 30),),
+               ((30,), (1,), (2,), (3,), (4,), (5,), (6,), (101,)),
+               period_lookback, lambda talib, c, p: [talib.TRIMA(c.close, p)],
+               exact=models.exact_triangular,
+               layout=WINDOW_LAYOUT + (("newer", "d"), ("weighted", "d"), ("older", "d"),
+                                       ("since_exact", "I"))),
+    ClassicRow("Momentum", (("period", 10),), ((10,), (1,), (3,), (50,)), change_lookback,
+               lambda talib, c, p: [talib.MOM(c.close, p)], differences=True,
+               layout=WINDOW_LAYOUT),
 ]
 CLASSIC_BY_NAME = {row.name: row for row in CLASSIC}

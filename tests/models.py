@@ -287,6 +287,13 @@ def over_windows(values, period, answer):
                                    for i in range(period - 1, len(values))]
 
 
+def exact_triangular(window):
+    """The triangular average of one window: weights 1, 2, ... m from either
+    end, m = (n + 1) // 2, over their total."""
+    n, m = len(window), (len(window) + 1) // 2
+    return math.fsum(min(i + 1, n - i, m) * v for i, v in enumerate(window)) / (m * (n + 1 - m))
+
+
 def exact_deviation(window):
     # About the rounded mean, less what its rounding adds: the deviations
     # from it sum to n times that rounding error.

@@ -15,12 +15,15 @@
 #include "weighted_moving_average.h"
 #include "double_exponential_moving_average.h"
 #include "triple_exponential_moving_average.h"
+#include "triangular_moving_average.h"
+#include "momentum.h"
 
 namespace barworks::classic {
 
 using Classes = ClassList<AverageTrueRange, ExponentialMovingAverage,
                           MovingAverageConvergenceDivergence, RateOfChange, RelativeStrengthIndex,
                           StandardDeviation, WeightedMovingAverage,
-                          DoubleExponentialMovingAverage, TripleExponentialMovingAverage>;
+                          DoubleExponentialMovingAverage, TripleExponentialMovingAverage,
+                          TriangularMovingAverage, Momentum>;
 
 }  // namespace barworks::classic
