@@ -37,6 +37,8 @@ __all__ = [
     "TripleExponentialMovingAverage",
     "TriangularMovingAverage",
     "Momentum",
+    "KaufmanAdaptiveMovingAverage",
+    "TillsonT3",
 ]
 
 @final
@@ -369,6 +371,72 @@ class Momentum:
 
     def period(self) -> int:
         """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class KaufmanAdaptiveMovingAverage:
+    """Kaufman's adaptive moving average. The efficiency ratio of the last
+    ``period`` changes, ``|x - x[-period]|`` over the sum of the absolute
+    changes, sets the smoothing between those of 2- and 30-input
+    exponential averages:
+    ``sc = (ratio * (2/3 - 2/31) + 2/31) ** 2``, then
+    ``average = (x - average) * sc + average``, seeded with the input before
+    the first answer.
+
+    A window without movement (a zero sum of changes) reads as ratio 1, as
+    in TA-Lib. The sum of changes slides in O(1) and is recomputed from the
+    window every ``period`` inputs and whenever it falls to a sixteenth of
+    its peak, so it stays within a few ulps of the exact sum and a still
+    window reads exactly 0 (TA-Lib's KAMA keeps a running sum, which
+    drifts). The period defaults to 30. Lookback ``period``; a period of 1
+    answers every input as it is, with lookback 0, as TA-Lib does.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a period of 268435455 or more
+    (the window holds ``period + 1`` inputs).
+    """
+
+    def __new__(cls, period: _Count = 30) -> KaufmanAdaptiveMovingAverage: ...
+    def next(self, input: _Real) -> float:
+        """Take one value and return the average, NaN during the lookback.
+
+        NaN inputs before the first number are skipped without counting; a
+        later NaN or infinite input makes the answers NaN until ``reset``.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class TillsonT3:
+    """Tillson's T3: six exponential averages of one period in a chain, each
+    with ``alpha = 2 / (period + 1)`` and seeded with the simple average of
+    the first ``period`` values it takes, as ``ExponentialMovingAverage``
+    is; with ``a = volume_factor``,
+    ``c1 e6 + c2 e5 + c3 e4 + c4 e3`` where ``c1 = -a^3``,
+    ``c2 = 3a^2 + 3a^3``, ``c3 = -6a^2 - 3a - 3a^3`` and
+    ``c4 = 1 + 3a + a^3 + 3a^2``.
+
+    The parameters default to (5, 0.7). Lookback ``6 * (period - 1)``. No
+    division by the inputs, so no zero divisor.
+
+    Raises ValueError "Period cannot be 0." for a zero period, then
+    ValueError "Volume factor must be between 0 and 1." for a volume factor
+    outside [0, 1] or NaN.
+    """
+
+    def __new__(cls, period: _Count = 5, volume_factor: _Real = 0.7) -> TillsonT3: ...
+    def next(self, input: _Real) -> float:
+        """Take one value and return the average, NaN during the lookback.
+
+        NaN inputs before the first number are skipped without counting; a
+        later NaN or infinite input makes the answers NaN until ``reset``.
+        """
 
     def reset(self) -> None:
         """Forget every input: the object behaves as a new one."""

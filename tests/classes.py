@@ -211,6 +211,9 @@ class ClassicRow:
     input: str = "close"
     result: str = "float"
     exact: Callable = None  # window -> exact answer
+    # (values, *arguments) -> exact answers, where an answer rests on more
+    # than one window (an adaptive average's running state)
+    exact_series: Callable = None
     peer_takes: Callable = lambda *arguments: True  # whether TA-Lib accepts these arguments
     # Answers that are differences of prices (MACD) round as the prices do:
     # they are compared with TA-Lib to 1e-12 of the price level.
@@ -235,6 +238,14 @@ class ClassicRow:
     @property
     def methods(self):
         return ("period", "next", "reset") if self.parameter_names == ("period",) else ("next", "reset")
+
+    def exact_answers(self, values, arguments):
+        """The exact answers to `values`, or None where TA-Lib is the reference."""
+        if self.exact_series is not None:
+            return self.exact_series(values, *arguments)
+        if self.exact is not None:
+            return models.over_windows(values, arguments[0], self.exact)
+        return None
 
     def make(self, arguments=None):
         return self.cls(*(self.configs[0] if arguments is None else arguments))
@@ -300,5 +311,14 @@ CLASSIC = [
     ClassicRow("Momentum", (("period", 10),), ((10,), (1,), (3,), (50,)), change_lookback,
                lambda talib, c, p: [talib.MOM(c.close, p)], differences=True,
                layout=WINDOW_LAYOUT),
+    ClassicRow("KaufmanAdaptiveMovingAverage", (("period", 30),), ((30,), (1,), (2,), (3,), (5,), (100,)),
+               lambda p: 0 if p == 1 else p, lambda talib, c, p: [talib.KAMA(c.close, p)],
+               exact_series=models.exact_kaufman,
+               layout=WINDOW_LAYOUT + (("average", "d"), ("changes", "d"), ("peak", "d"),
+                                       ("since_exact", "I"))),
+    ClassicRow("TillsonT3", (("period", 5), ("volume_factor", 0.7)),
+               ((5, 0.7), (1, 0.7), (2, 0.0), (3, 1.0), (4, 0.3), (20, 0.7)),
+               lambda p, a: 6 * (p - 1), lambda talib, c, p, a: [talib.T3(c.close, p, a)],
+               layout=ema_chain(6) + (("volume_factor", "d"),)),
 ]
 CLASSIC_BY_NAME = {row.name: row for row in CLASSIC}

@@ -17,6 +17,8 @@
 #include "triple_exponential_moving_average.h"
 #include "triangular_moving_average.h"
 #include "momentum.h"
+#include "kaufman_adaptive_moving_average.h"
+#include "tillson_t3.h"
 
 namespace barworks::classic {
 
@@ -24,6 +26,7 @@ using Classes = ClassList<AverageTrueRange, ExponentialMovingAverage,
                           MovingAverageConvergenceDivergence, RateOfChange, RelativeStrengthIndex,
                           StandardDeviation, WeightedMovingAverage,
                           DoubleExponentialMovingAverage, TripleExponentialMovingAverage,
-                          TriangularMovingAverage, Momentum>;
+                          TriangularMovingAverage, Momentum, KaufmanAdaptiveMovingAverage,
+                          TillsonT3>;
 
 }  // namespace barworks::classic
