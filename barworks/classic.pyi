@@ -33,6 +33,12 @@ __all__ = [
     "RelativeStrengthIndex",
     "StandardDeviation",
     "WeightedMovingAverage",
+    "DoubleExponentialMovingAverage",
+    "TripleExponentialMovingAverage",
+    "TriangularMovingAverage",
+    "Momentum",
+    "KaufmanAdaptiveMovingAverage",
+    "TillsonT3",
 ]
 
 @final
@@ -247,6 +253,190 @@ class WeightedMovingAverage:
 
     def period(self) -> int:
         """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class DoubleExponentialMovingAverage:
+    """Double exponential moving average: ``2 * e1 - e2``, where ``e1`` is
+    the exponential moving average of the inputs and ``e2`` that of ``e1``,
+    both with ``alpha = 2 / (period + 1)`` and seeded as
+    ``ExponentialMovingAverage`` (``e2`` with the simple average of the
+    first ``period`` values of ``e1``).
+
+    The period defaults to 30. Lookback ``2 * (period - 1)``. No division by
+    the inputs, so no zero divisor.
+
+    Raises ValueError "Period cannot be 0." for a zero period.
+    """
+
+    def __new__(cls, period: _Count = 30) -> DoubleExponentialMovingAverage: ...
+    def next(self, input: _Real) -> float:
+        """Take one value and return the average, NaN during the lookback.
+
+        NaN inputs before the first number are skipped without counting; a
+        later NaN or infinite input makes the answers NaN until ``reset``.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class TripleExponentialMovingAverage:
+    """Triple exponential moving average: ``3 * e1 - 3 * e2 + e3``, where
+    ``e1`` is the exponential moving average of the inputs, ``e2`` that of
+    ``e1`` and ``e3`` that of ``e2``, all with ``alpha = 2 / (period + 1)``
+    and each seeded with the simple average of the first ``period`` values
+    it takes, as ``ExponentialMovingAverage`` is.
+
+    The period defaults to 30. Lookback ``3 * (period - 1)``. No division by
+    the inputs, so no zero divisor.
+
+    Raises ValueError "Period cannot be 0." for a zero period.
+    """
+
+    def __new__(cls, period: _Count = 30) -> TripleExponentialMovingAverage: ...
+    def next(self, input: _Real) -> float:
+        """Take one value and return the average, NaN during the lookback.
+
+        NaN inputs before the first number are skipped without counting; a
+        later NaN or infinite input makes the answers NaN until ``reset``.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class TriangularMovingAverage:
+    """Triangular moving average: the simple average of simple averages,
+    ``SMA(m)`` of ``SMA(m)`` for an odd period ``n = 2m - 1`` and
+    ``SMA(m + 1)`` of ``SMA(m)`` for an even one ``n = 2m``; over the
+    window, weights rising 1, 2, ... m from either end over their total
+    (``(x1 + 2 x2 + 3 x3 + 2 x4 + x5) / 9`` for 5,
+    ``(x1 + 2 x2 + 2 x3 + x4) / 6`` for 4).
+
+    The weighted sum slides in O(1) and is recomputed from the window every
+    ``period`` inputs, so it stays within about 1e-15 of the exact average
+    however long the stream (TA-Lib's TRIMA keeps running sums and drifts).
+    The period defaults to 30. Lookback ``period - 1``: NaN until the window
+    is full. No division by the inputs, so no zero divisor.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a period of 268435456 or more.
+    """
+
+    def __new__(cls, period: _Count = 30) -> TriangularMovingAverage: ...
+    def next(self, input: _Real) -> float:
+        """Take one value and return the average, NaN during the lookback.
+
+        NaN inputs before the first number are skipped without counting; a
+        later NaN or infinite input makes the answers NaN while it is in the
+        window, and once it has left the average is recomputed from the
+        window.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class Momentum:
+    """Momentum, the change against the input ``period`` steps back:
+    ``x - x[-period]`` (10 to 11 gives 1.0).
+
+    The period defaults to 10. Lookback ``period``: NaN until ``period + 1``
+    inputs have been seen. No divisor.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a period of 268435456 or more.
+    """
+
+    def __new__(cls, period: _Count = 10) -> Momentum: ...
+    def next(self, input: _Real) -> float:
+        """Take one value and return the change, NaN during the lookback.
+
+        NaN inputs before the first number are skipped without counting;
+        later NaN and infinite inputs give what IEEE arithmetic gives and
+        affect only the answers that read them.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class KaufmanAdaptiveMovingAverage:
+    """Kaufman's adaptive moving average. The efficiency ratio of the last
+    ``period`` changes, ``|x - x[-period]|`` over the sum of the absolute
+    changes, sets the smoothing between those of 2- and 30-input
+    exponential averages:
+    ``sc = (ratio * (2/3 - 2/31) + 2/31) ** 2``, then
+    ``average = (x - average) * sc + average``, seeded with the input before
+    the first answer.
+
+    A window without movement (a zero sum of changes) reads as ratio 1, as
+    in TA-Lib. The sum of changes slides in O(1) and is recomputed from the
+    window every ``period`` inputs and whenever it falls to a sixteenth of
+    its peak, so it stays within a few ulps of the exact sum and a still
+    window reads exactly 0 (TA-Lib's KAMA keeps a running sum, which
+    drifts). The period defaults to 30. Lookback ``period``; a period of 1
+    answers every input as it is, with lookback 0, as TA-Lib does.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a period of 268435455 or more
+    (the window holds ``period + 1`` inputs).
+    """
+
+    def __new__(cls, period: _Count = 30) -> KaufmanAdaptiveMovingAverage: ...
+    def next(self, input: _Real) -> float:
+        """Take one value and return the average, NaN during the lookback.
+
+        NaN inputs before the first number are skipped without counting; a
+        later NaN or infinite input makes the answers NaN until ``reset``.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class TillsonT3:
+    """Tillson's T3: six exponential averages of one period in a chain, each
+    with ``alpha = 2 / (period + 1)`` and seeded with the simple average of
+    the first ``period`` values it takes, as ``ExponentialMovingAverage``
+    is; with ``a = volume_factor``,
+    ``c1 e6 + c2 e5 + c3 e4 + c4 e3`` where ``c1 = -a^3``,
+    ``c2 = 3a^2 + 3a^3``, ``c3 = -6a^2 - 3a - 3a^3`` and
+    ``c4 = 1 + 3a + a^3 + 3a^2``.
+
+    The parameters default to (5, 0.7). Lookback ``6 * (period - 1)``. No
+    division by the inputs, so no zero divisor.
+
+    Raises ValueError "Period cannot be 0." for a zero period, then
+    ValueError "Volume factor must be between 0 and 1." for a volume factor
+    outside [0, 1] or NaN.
+    """
+
+    def __new__(cls, period: _Count = 5, volume_factor: _Real = 0.7) -> TillsonT3: ...
+    def next(self, input: _Real) -> float:
+        """Take one value and return the average, NaN during the lookback.
+
+        NaN inputs before the first number are skipped without counting; a
+        later NaN or infinite input makes the answers NaN until ``reset``.
+        """
 
     def reset(self) -> None:
         """Forget every input: the object behaves as a new one."""

@@ -211,6 +211,9 @@ class ClassicRow:
     input: str = "close"
     result: str = "float"
     exact: Callable = None  # window -> exact answer
+    # (values, *arguments) -> exact answers, where an answer rests on more
+    # than one window (an adaptive average's running state)
+    exact_series: Callable = None
     peer_takes: Callable = lambda *arguments: True  # whether TA-Lib accepts these arguments
     # Answers that are differences of prices (MACD) round as the prices do:
     # they are compared with TA-Lib to 1e-12 of the price level.
@@ -236,6 +239,14 @@ class ClassicRow:
     def methods(self):
         return ("period", "next", "reset") if self.parameter_names == ("period",) else ("next", "reset")
 
+    def exact_answers(self, values, arguments):
+        """The exact answers to `values`, or None where TA-Lib is the reference."""
+        if self.exact_series is not None:
+            return self.exact_series(values, *arguments)
+        if self.exact is not None:
+            return models.over_windows(values, arguments[0], self.exact)
+        return None
+
     def make(self, arguments=None):
         return self.cls(*(self.configs[0] if arguments is None else arguments))
 
@@ -245,6 +256,13 @@ class ClassicRow:
 
 WINDOW_LAYOUT = (("window.period", "I"), ("window.index", "I"), ("window.count", "I"),
                  ("window.values", "W"))
+
+
+def ema_chain(length):
+    """The stored form of `length` chained classic exponential averages."""
+    names = ("first", "second", "third", "fourth", "fifth", "sixth")[:length]
+    return tuple((f"{name}.{field}", code) for name in names
+                 for field, code in (("period", "I"), ("current", "d"), ("count", "I")))
 
 
 def period_lookback(period):
@@ -278,5 +296,29 @@ CLASSIC = [
                period_lookback, lambda talib, c, p: [talib.WMA(c.close, p)],
                exact=lambda w: math.fsum(i * v for i, v in enumerate(w, 1)) / (len(w) * (len(w) + 1) / 2),
                layout=WINDOW_LAYOUT + (("sum", "d"), ("weighted", "d"), ("since_exact", "I"))),
+    ClassicRow("DoubleExponentialMovingAverage", (("period", 30),), ((30,), (1,), (2,), (3,), (5,)),
+               lambda p: 2 * (p - 1), lambda talib, c, p: [talib.DEMA(c.close, p)],
+               layout=ema_chain(2)),
+    ClassicRow("TripleExponentialMovingAverage", (("period", 30),), ((30,), (1,), (2,), (3,), (5,)),
+               lambda p: 3 * (p - 1), lambda talib, c, p: [talib.TEMA(c.close, p)],
+               layout=ema_chain(3)),
+    ClassicRow("TriangularMovingAverage", (("period", 30),),
+               ((30,), (1,), (2,), (3,), (4,), (5,), (6,), (101,)),
+               period_lookback, lambda talib, c, p: [talib.TRIMA(c.close, p)],
+               exact=models.exact_triangular,
+               layout=WINDOW_LAYOUT + (("newer", "d"), ("weighted", "d"), ("older", "d"),
+                                       ("since_exact", "I"))),
+    ClassicRow("Momentum", (("period", 10),), ((10,), (1,), (3,), (50,)), change_lookback,
+               lambda talib, c, p: [talib.MOM(c.close, p)], differences=True,
+               layout=WINDOW_LAYOUT),
+    ClassicRow("KaufmanAdaptiveMovingAverage", (("period", 30),), ((30,), (1,), (2,), (3,), (5,), (100,)),
+               lambda p: 0 if p == 1 else p, lambda talib, c, p: [talib.KAMA(c.close, p)],
+               exact_series=models.exact_kaufman,
+               layout=WINDOW_LAYOUT + (("average", "d"), ("changes", "d"), ("peak", "d"),
+                                       ("since_exact", "I"))),
+    ClassicRow("TillsonT3", (("period", 5), ("volume_factor", 0.7)),
+               ((5, 0.7), (1, 0.7), (2, 0.0), (3, 1.0), (4, 0.3), (20, 0.7)),
+               lambda p, a: 6 * (p - 1), lambda talib, c, p, a: [talib.T3(c.close, p, a)],
+               layout=ema_chain(6) + (("volume_factor", "d"),)),
 ]
 CLASSIC_BY_NAME = {row.name: row for row in CLASSIC}

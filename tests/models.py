@@ -287,6 +287,31 @@ def over_windows(values, period, answer):
                                    for i in range(period - 1, len(values))]
 
 
+def exact_triangular(window):
+    """The triangular average of one window: weights 1, 2, ... m from either
+    end, m = (n + 1) // 2, over their total."""
+    n, m = len(window), (len(window) + 1) // 2
+    return math.fsum(min(i + 1, n - i, m) * v for i, v in enumerate(window)) / (m * (n + 1 - m))
+
+
+def exact_kaufman(values, period):
+    """Kaufman's average with each window's sum of changes summed exactly:
+    seeded with the input before the first answer, ratio 1 for a window
+    without movement; a period of 1 answers the inputs."""
+    if period == 1:
+        return list(values)
+    fast, slow = 2.0 / 3.0, 2.0 / 31.0
+    answers, average = [nan] * period, values[period - 1]
+    for i in range(period, len(values)):
+        changes = math.fsum(abs(values[j] - values[j - 1]) for j in range(i - period + 1, i + 1))
+        direction = abs(values[i] - values[i - period])
+        ratio = direction / changes if direction < changes else 1.0
+        factor = ratio * (fast - slow) + slow
+        average = (values[i] - average) * (factor * factor) + average
+        answers.append(average)
+    return answers
+
+
 def exact_deviation(window):
     # About the rounded mean, less what its rounding adds: the deviations
     # from it sum to n times that rounding error.

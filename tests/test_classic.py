@@ -17,7 +17,7 @@ from _barworks import Bar
 from barworks import classic
 
 from classes import CLASSIC, CLASSIC_BY_NAME
-from models import exact_deviation, over_windows
+from models import exact_deviation
 
 NAN = math.nan
 NAMES = [row.name for row in CLASSIC]
@@ -136,11 +136,11 @@ def test_agrees_with_talib(talib, name, arguments, series):
     row = CLASSIC_BY_NAME[name]
     ours = stream(row.make(arguments), inputs_for(name, closes))
     peers = peer_columns(talib, name, arguments, closes)
-    if row.exact is not None:
+    exact = row.exact_answers(closes, arguments)
+    if exact is not None:
         # TA-Lib keeps running sums here, which drift (by up to 1e-8 for the
         # deviation's squares); ours must be exact to 1e-12 and differ from
         # TA-Lib by no more than TA-Lib's own error.
-        exact = over_windows(closes, arguments[0], row.exact)
         assert worst_relative_difference(ours, exact) <= 1e-12
         peer_error = worst_relative_difference(peers[0], exact)
         assert worst_relative_difference(ours, peers[0]) <= peer_error + 1e-12
@@ -148,6 +148,21 @@ def test_agrees_with_talib(talib, name, arguments, series):
     level = max(map(abs, closes)) if row.differences else 0.0
     for mine, theirs in zip(columns(name, ours), peers):
         assert worst_relative_difference(mine, theirs, level) <= 1e-12
+
+
+@pytest.mark.parametrize("name", [row.name for row in CLASSIC
+                                  if row.exact is not None or row.exact_series is not None])
+def test_exact_classes_do_not_drift_over_long_streams(name):
+    row = CLASSIC_BY_NAME[name]
+    values = walk(14, 200_000, gaps=True)
+    arguments = row.configs[0]
+    answers = barworks.feed(row.make(), values)[-500:]
+    if row.exact_series is not None:
+        expected = row.exact_series(values, *arguments)[-500:]
+    else:
+        period = arguments[0]
+        expected = [row.exact(values[i - period + 1:i + 1]) for i in range(len(values) - 500, len(values))]
+    assert worst_relative_difference(answers, expected) <= 1e-13
 
 
 @pytest.mark.parametrize("name", [row.name for row in CLASSIC if row.input == "close"])
@@ -386,9 +401,12 @@ def test_binding_errors(name):
     assert message_of(cls, size=3) == (TypeError, f"{new} got an unexpected keyword argument 'size'")
     assert message_of(cls, *arguments, **{parameters[0]: 3}) == (
         TypeError, f"{new} got multiple values for argument '{parameters[0]}'")
-    assert message_of(cls, *arguments[:-1], 0) == (ValueError, "Period cannot be 0.")
-    assert message_of(cls, *arguments[:-1], 2.0)[1].startswith(f"argument '{parameters[-1]}': ")
-    assert message_of(cls, *arguments[:-1], 2**32) == (
+    # The last period; a float parameter after it keeps its value.
+    at = max(i for i, (_, default) in enumerate(row.parameters) if not isinstance(default, float))
+    with_period = lambda value: (*arguments[:at], value, *arguments[at + 1:])  # noqa: E731
+    assert message_of(cls, *with_period(0)) == (ValueError, "Period cannot be 0.")
+    assert message_of(cls, *with_period(2.0))[1].startswith(f"argument '{parameters[at]}': ")
+    assert message_of(cls, *with_period(2**32)) == (
         OverflowError, "out of range integral type conversion attempted")
     indicator = cls(**dict(zip(parameters, arguments)))
     run = f"{name}.next()"
@@ -413,6 +431,23 @@ def test_binding_errors(name):
 ])
 def test_macd_refuses_bad_periods(arguments, message):
     assert message_of(classic.MovingAverageConvergenceDivergence, *arguments) == (ValueError, message)
+
+
+@pytest.mark.parametrize("arguments, keywords, error", [
+    ((5, 1.5), {}, (ValueError, "Volume factor must be between 0 and 1.")),
+    ((5, -0.1), {}, (ValueError, "Volume factor must be between 0 and 1.")),
+    ((), {"volume_factor": NAN}, (ValueError, "Volume factor must be between 0 and 1.")),
+    ((0, 2.0), {}, (ValueError, "Period cannot be 0.")),  # the period is refused first
+    ((5, "0.7"), {}, (TypeError, "argument 'volume_factor': must be real number, not str")),
+])
+def test_tillson_t3_refuses_a_volume_factor_outside_0_to_1(arguments, keywords, error):
+    assert message_of(classic.TillsonT3, *arguments, **keywords) == error
+
+
+def test_tillson_t3_defaults():
+    values = walk(15, 100)
+    assert repr(barworks.feed(classic.TillsonT3(), values).tolist()) == repr(
+        barworks.feed(classic.TillsonT3(5, 0.7), values).tolist())
 
 
 MACD_PERIODS = [

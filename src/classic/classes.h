@@ -13,11 +13,20 @@
 #include "relative_strength_index.h"
 #include "standard_deviation.h"
 #include "weighted_moving_average.h"
+#include "double_exponential_moving_average.h"
+#include "triple_exponential_moving_average.h"
+#include "triangular_moving_average.h"
+#include "momentum.h"
+#include "kaufman_adaptive_moving_average.h"
+#include "tillson_t3.h"
 
 namespace barworks::classic {
 
 using Classes = ClassList<AverageTrueRange, ExponentialMovingAverage,
                           MovingAverageConvergenceDivergence, RateOfChange, RelativeStrengthIndex,
-                          StandardDeviation, WeightedMovingAverage>;
+                          StandardDeviation, WeightedMovingAverage,
+                          DoubleExponentialMovingAverage, TripleExponentialMovingAverage,
+                          TriangularMovingAverage, Momentum, KaufmanAdaptiveMovingAverage,
+                          TillsonT3>;
 
 }  // namespace barworks::classic

@@ -1,7 +1,4 @@
 #include "exponential_moving_average.h"
-#include "../nan.h"
-
-#include <cmath>
 
 namespace barworks::classic {
 
@@ -10,19 +7,6 @@ Expected<ExponentialMovingAverage> ExponentialMovingAverage::create(std::uint32_
   ExponentialMovingAverage average{period, 0.0, 0.0, 0};
   average.alpha = average.smoothing();
   return average;
-}
-
-double ExponentialMovingAverage::update(double x) noexcept {
-  x = canonical(x);
-  if (count == period) [[likely]] {
-    current = (x - current) * alpha + current;
-    return current;
-  }
-  if (count == 0 && std::isnan(x)) return kNotYet;
-  current += x;
-  if (++count < period) return kNotYet;
-  current /= static_cast<double>(period);
-  return current;
 }
 
 void ExponentialMovingAverage::reset() noexcept {

@@ -2,7 +2,10 @@
 
 #include <cstdint>
 
+#include <cmath>
+
 #include "../error.h"
+#include "../nan.h"
 #include "family.h"
 #include "../warmup.h"
 
@@ -33,6 +36,22 @@ struct ExponentialMovingAverage {
   // wrap to 0.
   double smoothing() const noexcept { return 2.0 / (static_cast<double>(period) + 1.0); }
 };
+
+// Defined here so that the batch loop and the records that embed this one
+// inline it: called out of line, the average goes through memory on every
+// step.
+inline double ExponentialMovingAverage::update(double x) noexcept {
+  x = canonical(x);
+  if (count == period) [[likely]] {
+    current = (x - current) * alpha + current;
+    return current;
+  }
+  if (count == 0 && std::isnan(x)) return kNotYet;
+  current += x;
+  if (++count < period) return kNotYet;
+  current /= static_cast<double>(period);
+  return current;
+}
 
 }  // namespace barworks::classic
 

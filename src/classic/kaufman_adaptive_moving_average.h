@@ -1,0 +1,215 @@
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <utility>
+
+#include "../error.h"
+#include "../nan.h"
+#include "../warmup.h"
+#include "../window.h"
+#include "family.h"
+
+namespace barworks::classic {
+
+// Kaufman's adaptive moving average. The efficiency ratio of the last
+// `period` changes, |x - x[-period]| over the sum of |x[-i] - x[-i-1]|,
+// sets the smoothing between those of 2- and 30-input exponential averages:
+//   sc = (ratio * (2/3 - 2/31) + 2/31)^2;  average = (x - average) * sc + average
+// seeded with the input before the first answer. A window without movement
+// (a zero sum of changes) reads as ratio 1, as TA-Lib reads it. Lookback
+// `period`; a period of 1 answers each input as it is, with lookback 0, as
+// TA-Lib does ("a period of 1 performs no smoothing").
+// The sum of changes slides in O(1), each change added and later taken
+// out as the same double, and is recomputed from the window every
+// `period` inputs (every 64 for shorter windows), and at once when it falls
+// below 1/16 of its largest value since (a move leaving the window), so that
+// it stays within a few ulps of the exact sum and a still window reads
+// exactly 0. NaN inputs before the first number are skipped without
+// counting; a later NaN or infinite input makes the answers NaN until reset.
+// Non-finite inputs are kept out of the sum (the slide stops while one is
+// in the window, and the sum is recomputed once it has left), so no two
+// NaNs meet in it.
+struct KaufmanAdaptiveMovingAverage {
+  CircularWindow window;    // the last period + 1 inputs
+  double average;           // the answer; 0 until the first
+  double changes;           // the window's sum of absolute changes
+  double last;              // the previous input
+  double peak;              // largest `changes` since the last exact computation
+  std::uint32_t nonfinite;    // NaN and infinite inputs in the window
+  std::uint32_t since_exact;  // slides since the last exact recomputation
+  std::uint32_t exact_every;  // slides between exact recomputations
+
+  static constexpr double kFast = 2.0 / 3.0;
+  static constexpr double kSlow = 2.0 / 31.0;
+  static constexpr double kSpread = kFast - kSlow;
+  static constexpr std::uint32_t kFewestSlides = 64;
+
+  static Expected<KaufmanAdaptiveMovingAverage> create(std::uint32_t period) noexcept {
+    if (period == 0) return std::unexpected(kPeriodZero);
+    // One more than the period, which takes the largest periods past the
+    // window limit rather than round to 0.
+    auto window = CircularWindow::create(std::min(period, kWindowLimit - 1) + 1);
+    if (!window) return std::unexpected(window.error());
+    KaufmanAdaptiveMovingAverage made{std::move(*window), 0.0, 0.0, 0.0, 0.0, 0, 0, 0};
+    made.exact_every = made.slides_between_exact();
+    return made;
+  }
+  double update(double x) noexcept;
+  void reset() noexcept {
+    window.clear();
+    average = 0.0;
+    changes = 0.0;
+    last = 0.0;
+    peak = 0.0;
+    nonfinite = 0;
+    since_exact = 0;
+  }
+  std::uint32_t length() const noexcept { return window.period - 1; }
+  std::uint32_t slides_between_exact() const noexcept {
+    return std::max(length(), kFewestSlides);
+  }
+  // What `last` holds, recomputed from the window. A window not allocated
+  // yet (a checkpoint being checked) reads as empty.
+  double latest() const noexcept {
+    if (window.count == 0 || window.values.size() == 0) return 0.0;
+    return window.values[window.index == 0 ? window.period - 1 : window.index - 1];
+  }
+  std::uint32_t count_nonfinite() const noexcept {
+    std::uint32_t found = 0;
+    for (const double value : window.values) found += !std::isfinite(value);
+    return found;
+  }
+  // The sum of the window's absolute changes, from the oldest input (the
+  // next slot to be written) to the newest. Given the window rather than
+  // the record, so that the record's address does not escape the loops.
+  [[gnu::cold, gnu::noinline]] static double sum_of_changes(const CircularWindow& window) noexcept {
+    double sum = 0.0;
+    std::uint32_t slot = window.index;
+    double before = window.values[slot];
+    for (std::uint32_t step = 1; step < window.period; ++step) {
+      slot = next_slot(slot, window.period);
+      sum += std::fabs(window.values[slot] - before);
+      before = window.values[slot];
+    }
+    return sum;
+  }
+
+ private:
+  void recompute() noexcept {
+    changes = sum_of_changes(window);
+    peak = changes;
+    since_exact = 0;
+  }
+  double smooth(double x, double reference) noexcept {
+    const double direction = std::fabs(x - reference);
+    // Also 1 for a rounded sum a hair below the direction it bounds.
+    const double ratio = direction < changes ? direction / changes : 1.0;
+    const double factor = ratio * kSpread + kSlow;
+    average = (x - average) * (factor * factor) + average;
+    return average;
+  }
+};
+
+inline double KaufmanAdaptiveMovingAverage::update(double x) noexcept {
+  // The average can meet two NaNs: each is made the one NaN first.
+  x = canonical(x);
+  if (window.period == 2) [[unlikely]] return x;
+  if (window.count == 0 && x != x) [[unlikely]] return kNotYet;
+  const std::uint32_t size = window.period;
+  const bool full = window.count == size;
+  const double previous = last;
+  last = x;
+  const double old = window.push(x);
+  // The input `period` steps back, now the oldest in the window.
+  const double reference = window.values[window.index];
+  // The difference is finite whenever both inputs are, so one test keeps
+  // the count of non-finite inputs off the common path; a difference that
+  // overflows from finite inputs takes that path too and recomputes.
+  bool rebuild = false;
+  if (!(std::fabs(x - old) <= std::numeric_limits<double>::max())) [[unlikely]] {
+    nonfinite += !std::isfinite(x);
+    nonfinite -= !std::isfinite(old);
+    rebuild = true;
+  }
+  if (nonfinite != 0) [[unlikely]] {
+    // The window holds every input until the first answer, so a non-finite
+    // one is still in it then: the average is NaN from there until reset.
+    if (window.count == size) average = kNaN;
+    return kNotYet;
+  }
+  const double taken = std::fabs(x - previous);
+  if (!full) [[unlikely]] {
+    if (window.count == 1) return kNotYet;
+    changes += taken;
+    if (window.count < size) return kNotYet;
+    average = previous;
+    peak = changes;
+    return smooth(x, reference);
+  }
+  if (rebuild || ++since_exact == exact_every) [[unlikely]] {
+    recompute();
+  } else {
+    // One addition on the sum's path from step to step.
+    changes += taken - std::fabs(reference - old);
+    // A maximum, not a branch: a new peak comes at random in a random walk.
+    peak = changes > peak ? changes : peak;
+    if (changes * 16.0 < peak) [[unlikely]] recompute();
+  }
+  return smooth(x, reference);
+}
+
+}  // namespace barworks::classic
+
+namespace barworks {
+
+template <>
+struct PythonClass<classic::KaufmanAdaptiveMovingAverage>
+    : ClassicPeriodIndicator<classic::KaufmanAdaptiveMovingAverage> {
+  using R = classic::KaufmanAdaptiveMovingAverage;
+  static constexpr const char* kName = "KaufmanAdaptiveMovingAverage";
+  static constexpr auto kConstructor = constructor<&R::create>(with_default("period", 30));
+};
+
+// The previous input, the count of non-finite inputs and the
+// recomputations' pace follow from the window
+// and are recomputed on load; the sliding sum is stored as it is. The
+// average and the peak are first set with the first answer.
+template <>
+struct Checkpoint<classic::KaufmanAdaptiveMovingAverage> {
+  using R = classic::KaufmanAdaptiveMovingAverage;
+  static constexpr auto kFields = std::tuple{
+      component<&R::window>("window"), number<&R::average>("average"),
+      number<&R::changes>("changes"), derived<&R::last, &R::latest>(),
+      number<&R::peak>("peak"), derived<&R::nonfinite, &R::count_nonfinite>(),
+      tally<&R::since_exact>("since_exact"),
+      derived<&R::exact_every, &R::slides_between_exact>(),
+      rule<R>([](const R& r) noexcept { return r.window.period >= 2 && count_within_period(r.window); },
+              "the window must hold at least two inputs and the count must not pass it"),
+      rule<R>([](const R& r) noexcept { return r.window.count > 1 || r.changes == 0.0; },
+              "the sum of changes must be 0 before the second input"),
+      rule<R>(
+          [](const R& r) noexcept {
+            const bool full = r.window.count == r.window.period;
+            return full ? r.since_exact < r.slides_between_exact()
+                        : r.since_exact == 0 && r.average == 0.0 && r.peak == 0.0;
+          },
+          "the slides since the last exact computation must be fewer than the larger of the "
+          "period and 64, and the average and the peak 0 while the window fills")};
+};
+static_assert(checkpoint_layout::lists_every_member<classic::KaufmanAdaptiveMovingAverage>());
+
+// The first answer needs the input `period` steps before it; a period of 1
+// answers from the first input.
+template <>
+struct Warmup<classic::KaufmanAdaptiveMovingAverage> {
+  using R = classic::KaufmanAdaptiveMovingAverage;
+  static std::uint64_t lookback(const R& record) noexcept {
+    return record.length() == 1 ? 0 : record.length();
+  }
+  static std::uint64_t inputs_seen(const R& record) noexcept { return record.window.count; }
+};
+
+}  // namespace barworks

@@ -1,0 +1,160 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "../error.h"
+#include "../warmup.h"
+#include "exponential_moving_average.h"
+#include "family.h"
+
+namespace barworks::classic {
+
+// Tillson's T3: six seeded exponential averages of one period in a chain,
+// each taking the answers of the one before once they are numbers, and
+// with a = volume_factor
+//   result = c1 e6 + c2 e5 + c3 e4 + c4 e3
+//   c1 = -a^3, c2 = 3a^2 + 3a^3, c3 = -6a^2 - 3a - 3a^3, c4 = 1 + 3a + a^3 + 3a^2
+// (the coefficients sum to 1). Lookback 6 * (period - 1). NaN inputs before
+// the first number are skipped without counting; a later NaN or infinite
+// input makes the answers NaN until reset.
+struct TillsonT3 {
+  ExponentialMovingAverage first;
+  ExponentialMovingAverage second;
+  ExponentialMovingAverage third;
+  ExponentialMovingAverage fourth;
+  ExponentialMovingAverage fifth;
+  ExponentialMovingAverage sixth;
+  double volume_factor;
+  double c1, c2, c3, c4;
+
+  // A zero period fails first, then a volume factor outside [0, 1].
+  static Expected<TillsonT3> create(std::uint32_t period, double volume_factor) noexcept;
+  double update(double x) noexcept {
+    const double e1 = first.update(x);
+    if (!first.ready()) [[unlikely]] return kNotYet;
+    const double e2 = second.update(e1);
+    if (!second.ready()) [[unlikely]] return kNotYet;
+    const double e3 = third.update(e2);
+    if (!third.ready()) [[unlikely]] return kNotYet;
+    const double e4 = fourth.update(e3);
+    if (!fourth.ready()) [[unlikely]] return kNotYet;
+    const double e5 = fifth.update(e4);
+    if (!fifth.ready()) [[unlikely]] return kNotYet;
+    const double e6 = sixth.update(e5);
+    if (!sixth.ready()) [[unlikely]] return kNotYet;
+    return c1 * e6 + c2 * e5 + c3 * e4 + c4 * e3;
+  }
+  void reset() noexcept {
+    for (ExponentialMovingAverage* average : chain()) average->reset();
+  }
+  std::array<ExponentialMovingAverage*, 6> chain() noexcept {
+    return {&first, &second, &third, &fourth, &fifth, &sixth};
+  }
+  std::array<const ExponentialMovingAverage*, 6> chain() const noexcept {
+    return {&first, &second, &third, &fourth, &fifth, &sixth};
+  }
+  double coefficient_1() const noexcept {
+    const double a = volume_factor;
+    return -a * a * a;
+  }
+  double coefficient_2() const noexcept {
+    const double a = volume_factor;
+    return 3.0 * a * a + 3.0 * a * a * a;
+  }
+  double coefficient_3() const noexcept {
+    const double a = volume_factor;
+    return -6.0 * a * a - 3.0 * a - 3.0 * a * a * a;
+  }
+  double coefficient_4() const noexcept {
+    const double a = volume_factor;
+    return 1.0 + 3.0 * a + a * a * a + 3.0 * a * a;
+  }
+  static bool valid_volume_factor(double a) noexcept { return a >= 0.0 && a <= 1.0; }
+};
+
+inline constexpr Error kVolumeFactorOutOfRange{ErrorKind::kValue,
+                                               "Volume factor must be between 0 and 1."};
+
+inline Expected<TillsonT3> TillsonT3::create(std::uint32_t period, double volume_factor) noexcept {
+  auto average = ExponentialMovingAverage::create(period);
+  if (!average) return std::unexpected(average.error());
+  // NaN fails the comparisons too.
+  if (!valid_volume_factor(volume_factor)) return std::unexpected(kVolumeFactorOutOfRange);
+  TillsonT3 made{*average, *average, *average, *average, *average, *average,
+                 volume_factor, 0.0, 0.0, 0.0, 0.0};
+  made.c1 = made.coefficient_1();
+  made.c2 = made.coefficient_2();
+  made.c3 = made.coefficient_3();
+  made.c4 = made.coefficient_4();
+  return made;
+}
+
+}  // namespace barworks::classic
+
+namespace barworks {
+
+template <>
+struct PythonClass<classic::TillsonT3> {
+  using R = classic::TillsonT3;
+  static constexpr const char* kName = "TillsonT3";
+  static constexpr const char* kModule = classic::kModuleName;
+  static constexpr auto kConstructor = constructor<&R::create>(
+      with_default("period", 5), with_default("volume_factor", "0.7"));
+  static constexpr auto kMethods =
+      std::tuple{method<&R::update>("next", Access::kExclusive, "input"),
+                 method<&R::reset>("reset", Access::kExclusive)};
+};
+
+// The coefficients follow from the volume factor and are recomputed on
+// load. Each average is fed only once the one before it is seeded.
+template <>
+struct Checkpoint<classic::TillsonT3> {
+  using R = classic::TillsonT3;
+  static constexpr auto kFields = std::tuple{
+      component<&R::first>("first"), component<&R::second>("second"),
+      component<&R::third>("third"), component<&R::fourth>("fourth"),
+      component<&R::fifth>("fifth"), component<&R::sixth>("sixth"),
+      number<&R::volume_factor>("volume_factor"), derived<&R::c1, &R::coefficient_1>(),
+      derived<&R::c2, &R::coefficient_2>(), derived<&R::c3, &R::coefficient_3>(),
+      derived<&R::c4, &R::coefficient_4>(),
+      rule<R>(
+          [](const R& r) noexcept {
+            for (const auto* average : r.chain())
+              if (average->period != r.first.period) return false;
+            return true;
+          },
+          "the six averages must have the same period"),
+      rule<R>(
+          [](const R& r) noexcept {
+            const auto chain = r.chain();
+            for (std::size_t i = 1; i < chain.size(); ++i)
+              if (chain[i]->count != 0 && !chain[i - 1]->ready()) return false;
+            return true;
+          },
+          "an average must not have taken inputs before the one feeding it is seeded"),
+      rule<R>([](const R& r) noexcept { return R::valid_volume_factor(r.volume_factor); },
+              "the volume factor must be between 0 and 1")};
+};
+static_assert(checkpoint_layout::lists_every_member<classic::TillsonT3>());
+
+// Each average counts up to its seed, the next from there on.
+template <>
+struct Warmup<classic::TillsonT3> {
+  using R = classic::TillsonT3;
+  static std::uint64_t lookback(const R& record) noexcept {
+    return 6 * (std::uint64_t{record.first.period} - 1);
+  }
+  static std::uint64_t inputs_seen(const R& record) noexcept {
+    const std::uint64_t step = std::uint64_t{record.first.period} - 1;
+    const auto chain = record.chain();
+    std::uint64_t before = 0;
+    for (const auto* average : chain) {
+      if (!average->ready() || average == chain.back()) return before + average->taken();
+      before += step;
+    }
+    return before;
+  }
+};
+
+}  // namespace barworks
