@@ -33,6 +33,8 @@ __all__ = [
     "RelativeStrengthIndex",
     "StandardDeviation",
     "WeightedMovingAverage",
+    "Variance",
+    "BollingerBands",
 ]
 
 @final
@@ -247,6 +249,71 @@ class WeightedMovingAverage:
 
     def period(self) -> int:
         """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class Variance:
+    """Population variance of the last ``period`` inputs,
+    ``sum((x - mean) ** 2) / period``, exact at any price level.
+
+    The mean and the sum of squared deviations slide relative to a value
+    near the window and are recomputed exactly from the window every
+    ``period`` inputs (every 64 for shorter windows, and at once when the
+    spread collapses), so the answer stays within about 1e-14 of the exact
+    variance however long the stream (TA-Lib's VAR keeps running sums and
+    drifts). A window of equal values answers exactly 0.0. The period
+    defaults to 5. Lookback ``period - 1``: NaN until the window is full.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a period of 268435456 or more.
+    """
+
+    def __new__(cls, period: _Count = 5) -> Variance: ...
+    def next(self, input: _Real) -> float:
+        """Take one value and return the variance, NaN during the lookback.
+
+        A NaN or infinite input makes the answers NaN while it is in the
+        window (so leading NaN inputs only delay the first answer); once it
+        has left, the variance is recomputed from the window and is exact
+        again.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class BollingerBands:
+    """Bollinger bands of the last ``period`` inputs, ``(upper, middle, lower)``:
+    ``middle = mean``, ``upper = middle + deviations_up * deviation``,
+    ``lower = middle - deviations_down * deviation``, with the population
+    standard deviation (divisor ``period``).
+
+    The mean and the deviation are those of ``Variance``: exact at any price
+    level however long the stream (TA-Lib's BBANDS keeps running sums and
+    drifts). A window of equal values has deviation exactly 0.0, so all three
+    bands are that value. The parameters default to (5, 2.0, 2.0); the
+    factors may be any float. Lookback ``period - 1``: all three NaN until
+    the window is full.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a period of 268435456 or more.
+    """
+
+    def __new__(
+        cls, period: _Count = 5, deviations_up: _Real = 2.0, deviations_down: _Real = 2.0
+    ) -> BollingerBands: ...
+    def next(self, input: _Real) -> tuple[float, float, float]:
+        """Take one value and return ``(upper, middle, lower)``, all three NaN
+        during the lookback.
+
+        A NaN or infinite input makes the answers NaN while it is in the
+        window; once it has left, the bands are recomputed from the window.
+        """
 
     def reset(self) -> None:
         """Forget every input: the object behaves as a new one."""

@@ -210,7 +210,7 @@ class ClassicRow:
     talib: Callable  # (talib, columns, *arguments) -> [array, ...]
     input: str = "close"
     result: str = "float"
-    exact: Callable = None  # window -> exact answer
+    exact: Callable = None  # (window, *arguments) -> exact answer
     peer_takes: Callable = lambda *arguments: True  # whether TA-Lib accepts these arguments
     # Answers that are differences of prices (MACD) round as the prices do:
     # they are compared with TA-Lib to 1e-12 of the price level.
@@ -246,6 +246,10 @@ class ClassicRow:
 WINDOW_LAYOUT = (("window.period", "I"), ("window.index", "I"), ("window.count", "I"),
                  ("window.values", "W"))
 
+# The embedded variance's fields, inline.
+VARIANCE_LAYOUT = WINDOW_LAYOUT + (("mean", "d"), ("squares", "d"), ("reference", "d"),
+                                   ("peak", "d"), ("equal_run", "I"), ("since_exact", "I"))
+
 
 def period_lookback(period):
     return period - 1
@@ -276,7 +280,16 @@ CLASSIC = [
                exact=models.exact_deviation, peer_takes=lambda period: period >= 2),
     ClassicRow("WeightedMovingAverage", (("period", 30),), ((30,), (1,), (2,), (5,)),
                period_lookback, lambda talib, c, p: [talib.WMA(c.close, p)],
-               exact=lambda w: math.fsum(i * v for i, v in enumerate(w, 1)) / (len(w) * (len(w) + 1) / 2),
+               exact=lambda w, p: math.fsum(i * v for i, v in enumerate(w, 1)) / (len(w) * (len(w) + 1) / 2),
                layout=WINDOW_LAYOUT + (("sum", "d"), ("weighted", "d"), ("since_exact", "I"))),
+    ClassicRow("Variance", (("period", 5),), ((5,), (1,), (2,), (3,), (6,), (100,)),
+               period_lookback, lambda talib, c, p: [talib.VAR(c.close, p, 1.0)],
+               exact=models.exact_variance, layout=VARIANCE_LAYOUT),
+    ClassicRow("BollingerBands", (("period", 5), ("deviations_up", 2.0), ("deviations_down", 2.0)),
+               ((5, 2.0, 2.0), (1, 2.0, 2.0), (2, 1.0, 1.0), (3, 1.5, 0.5), (6, -0.5, 3.0),
+                (50, 2.5, 1.5)),
+               lambda p, up, down: p - 1, lambda talib, c, *a: list(talib.BBANDS(c.close, *a, matype=0)),
+               result="triple", exact=models.exact_bands, peer_takes=lambda p, up, down: p >= 2,
+               layout=VARIANCE_LAYOUT + (("deviations_up", "d"), ("deviations_down", "d"))),
 ]
 CLASSIC_BY_NAME = {row.name: row for row in CLASSIC}

@@ -287,10 +287,19 @@ def over_windows(values, period, answer):
                                    for i in range(period - 1, len(values))]
 
 
-def exact_deviation(window):
+def exact_variance(window, *parameters):
     # About the rounded mean, less what its rounding adds: the deviations
     # from it sum to n times that rounding error.
     n = len(window)
     mean = math.fsum(window) / n
     deviations = [v - mean for v in window]
-    return math.sqrt((math.fsum(d * d for d in deviations) - math.fsum(deviations) ** 2 / n) / n)
+    return (math.fsum(d * d for d in deviations) - math.fsum(deviations) ** 2 / n) / n
+
+
+def exact_deviation(window, *parameters):
+    return math.sqrt(exact_variance(window))
+
+
+def exact_bands(window, period, up, down):
+    middle, deviation = math.fsum(window) / len(window), exact_deviation(window)
+    return (middle + up * deviation, middle, middle - down * deviation)

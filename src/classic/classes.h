@@ -7,17 +7,19 @@
 #include "../describe.h"
 
 #include "average_true_range.h"
+#include "bollinger_bands.h"
 #include "exponential_moving_average.h"
 #include "moving_average_convergence_divergence.h"
 #include "rate_of_change.h"
 #include "relative_strength_index.h"
 #include "standard_deviation.h"
+#include "variance.h"
 #include "weighted_moving_average.h"
 
 namespace barworks::classic {
 
 using Classes = ClassList<AverageTrueRange, ExponentialMovingAverage,
                           MovingAverageConvergenceDivergence, RateOfChange, RelativeStrengthIndex,
-                          StandardDeviation, WeightedMovingAverage>;
+                          StandardDeviation, WeightedMovingAverage, Variance, BollingerBands>;
 
 }  // namespace barworks::classic
