@@ -1,8 +1,10 @@
 """Streaming indicators with the definitions that batch libraries and
 charting tools print: Wilder's relative strength index and average true
 range, moving averages seeded with a simple average or weighted linearly,
-rate of change in percent, and a population standard deviation that stays
-exact however long the stream.
+rate of change in percent, a population variance, standard deviation and
+Bollinger bands, and least-squares lines (linear regression, its slope,
+intercept and angle, the time series forecast), all of which stay exact
+however long the stream.
 
 Each answers NaN until it has seen its lookback (``barworks.lookback`` gives
 it for an object), then a number for every input, as the batch libraries do.
@@ -35,6 +37,11 @@ __all__ = [
     "WeightedMovingAverage",
     "Variance",
     "BollingerBands",
+    "LinearRegression",
+    "LinearRegressionSlope",
+    "LinearRegressionIntercept",
+    "LinearRegressionAngle",
+    "TimeSeriesForecast",
 ]
 
 @final
@@ -314,6 +321,172 @@ class BollingerBands:
         A NaN or infinite input makes the answers NaN while it is in the
         window; once it has left, the bands are recomputed from the window.
         """
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class LinearRegression:
+    """The least-squares line of the last ``period`` inputs at the newest
+    one: ``intercept + slope * (period - 1)`` (TA-Lib's LINEARREG).
+
+    Fits the least-squares line through the last ``period`` inputs, the oldest
+    at x = 0 and the newest at x = ``period - 1``. The sums of the inputs and
+    of position times input slide relative to a value near the window and are
+    recomputed exactly from the window every ``period`` inputs (every 64 for
+    shorter windows), so the line stays exact at any price level however long
+    the stream (TA-Lib keeps running sums here and drifts by about 1e-11). A
+    window of equal values answers exactly that value; so does a period of 1.
+    The period defaults to 14. Lookback ``period - 1``: NaN until the window is
+    full.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a period of 268435456 or more.
+    """
+
+    def __new__(cls, period: _Count = 14) -> LinearRegression: ...
+    def next(self, input: _Real) -> float:
+        """Take one value and return the line at the newest input, NaN during the lookback.
+
+        A NaN or infinite input makes the answers NaN while it is in the
+        window; once it has left, the sums are recomputed from the window.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class LinearRegressionSlope:
+    """The slope per input of the least-squares line of the last ``period``
+    inputs (TA-Lib's LINEARREG_SLOPE).
+
+    Fits the least-squares line through the last ``period`` inputs, the oldest
+    at x = 0 and the newest at x = ``period - 1``. The sums of the inputs and
+    of position times input slide relative to a value near the window and are
+    recomputed exactly from the window every ``period`` inputs (every 64 for
+    shorter windows), so the line stays exact at any price level however long
+    the stream (TA-Lib keeps running sums here and drifts by about 1e-11). A
+    window of equal values answers exactly 0.0; so does a period of 1, which
+    TA-Lib refuses. The period defaults to 14. Lookback ``period - 1``: NaN
+    until the window is full.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a period of 268435456 or more.
+    """
+
+    def __new__(cls, period: _Count = 14) -> LinearRegressionSlope: ...
+    def next(self, input: _Real) -> float:
+        """Take one value and return the slope, NaN during the lookback.
+
+        A NaN or infinite input makes the answers NaN while it is in the
+        window; once it has left, the sums are recomputed from the window.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class LinearRegressionIntercept:
+    """The least-squares line of the last ``period`` inputs at the oldest
+    one, x = 0 (TA-Lib's LINEARREG_INTERCEPT).
+
+    Fits the least-squares line through the last ``period`` inputs, the oldest
+    at x = 0 and the newest at x = ``period - 1``. The sums of the inputs and
+    of position times input slide relative to a value near the window and are
+    recomputed exactly from the window every ``period`` inputs (every 64 for
+    shorter windows), so the line stays exact at any price level however long
+    the stream (TA-Lib keeps running sums here and drifts by about 1e-11). A
+    window of equal values answers exactly that value; so does a period of 1.
+    The period defaults to 14. Lookback ``period - 1``: NaN until the window is
+    full.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a period of 268435456 or more.
+    """
+
+    def __new__(cls, period: _Count = 14) -> LinearRegressionIntercept: ...
+    def next(self, input: _Real) -> float:
+        """Take one value and return the intercept, NaN during the lookback.
+
+        A NaN or infinite input makes the answers NaN while it is in the
+        window; once it has left, the sums are recomputed from the window.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class LinearRegressionAngle:
+    """The angle in degrees of the least-squares line of the last ``period``
+    inputs, ``atan(slope) * 180 / pi`` with the slope per input (TA-Lib's
+    LINEARREG_ANGLE).
+
+    Fits the least-squares line through the last ``period`` inputs, the oldest
+    at x = 0 and the newest at x = ``period - 1``. The sums of the inputs and
+    of position times input slide relative to a value near the window and are
+    recomputed exactly from the window every ``period`` inputs (every 64 for
+    shorter windows), so the line stays exact at any price level however long
+    the stream (TA-Lib keeps running sums here and drifts by about 1e-11). A
+    window of equal values answers exactly 0.0; so does a period of 1. The
+    period defaults to 14. Lookback ``period - 1``: NaN until the window is
+    full.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a period of 268435456 or more.
+    """
+
+    def __new__(cls, period: _Count = 14) -> LinearRegressionAngle: ...
+    def next(self, input: _Real) -> float:
+        """Take one value and return the angle in degrees, NaN during the lookback.
+
+        A NaN or infinite input makes the answers NaN while it is in the
+        window; once it has left, the sums are recomputed from the window.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class TimeSeriesForecast:
+    """The least-squares line of the last ``period`` inputs one step past the
+    newest: ``intercept + slope * period`` (TA-Lib's TSF).
+
+    Fits the least-squares line through the last ``period`` inputs, the oldest
+    at x = 0 and the newest at x = ``period - 1``. The sums of the inputs and
+    of position times input slide relative to a value near the window and are
+    recomputed exactly from the window every ``period`` inputs (every 64 for
+    shorter windows), so the line stays exact at any price level however long
+    the stream (TA-Lib keeps running sums here and drifts by about 1e-11). A
+    window of equal values answers exactly that value; so does a period of 1.
+    The period defaults to 14. Lookback ``period - 1``: NaN until the window is
+    full.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a period of 268435456 or more.
+    """
+
+    def __new__(cls, period: _Count = 14) -> TimeSeriesForecast: ...
+    def next(self, input: _Real) -> float:
+        """Take one value and return the forecast, NaN during the lookback.
+
+        A NaN or infinite input makes the answers NaN while it is in the
+        window; once it has left, the sums are recomputed from the window.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
 
     def reset(self) -> None:
         """Forget every input: the object behaves as a new one."""

@@ -250,6 +250,9 @@ WINDOW_LAYOUT = (("window.period", "I"), ("window.index", "I"), ("window.count",
 VARIANCE_LAYOUT = WINDOW_LAYOUT + (("mean", "d"), ("squares", "d"), ("reference", "d"),
                                    ("peak", "d"), ("equal_run", "I"), ("since_exact", "I"))
 
+LINE_LAYOUT = WINDOW_LAYOUT + (("sum", "d"), ("weighted", "d"), ("reference", "d"),
+                               ("equal_run", "I"), ("since_exact", "I"))
+
 
 def period_lookback(period):
     return period - 1
@@ -291,5 +294,20 @@ CLASSIC = [
                lambda p, up, down: p - 1, lambda talib, c, *a: list(talib.BBANDS(c.close, *a, matype=0)),
                result="triple", exact=models.exact_bands, peer_takes=lambda p, up, down: p >= 2,
                layout=VARIANCE_LAYOUT + (("deviations_up", "d"), ("deviations_down", "d"))),
+    *(ClassicRow(name, (("period", 14),), ((14,), (1,), (2,), (3,), (6,), (100,)), period_lookback,
+                 lambda talib, c, p, f=function: [getattr(talib, f)(c.close, p)],
+                 exact=exact, peer_takes=lambda period: period >= 2, differences=differences,
+                 layout=LINE_LAYOUT)
+      for name, function, exact, differences in (
+          ("LinearRegression", "LINEARREG", lambda w, p: models.exact_line(w)["value"], False),
+          # The slope (and so the angle) of prices far above their tick is a
+          # difference of prices: it rounds as they do, not to itself.
+          ("LinearRegressionSlope", "LINEARREG_SLOPE", lambda w, p: models.exact_line(w)["slope"],
+           True),
+          ("LinearRegressionIntercept", "LINEARREG_INTERCEPT",
+           lambda w, p: models.exact_line(w)["intercept"], False),
+          ("LinearRegressionAngle", "LINEARREG_ANGLE",
+           lambda w, p: math.degrees(math.atan(models.exact_line(w)["slope"])), True),
+          ("TimeSeriesForecast", "TSF", lambda w, p: models.exact_line(w)["forecast"], False))),
 ]
 CLASSIC_BY_NAME = {row.name: row for row in CLASSIC}

@@ -303,3 +303,17 @@ def exact_deviation(window, *parameters):
 def exact_bands(window, period, up, down):
     middle, deviation = math.fsum(window) / len(window), exact_deviation(window)
     return (middle + up * deviation, middle, middle - down * deviation)
+
+
+def exact_line(window, *parameters):
+    """The least-squares line of a window (the oldest at x = 0) as
+    {"slope", "intercept", "value", "forecast"}: from deviations from the
+    newest value, exact for prices near it, so that no product rounds at the
+    price level."""
+    n, k = len(window), window[-1]
+    deviations = [v - k for v in window]
+    middle = math.fsum(deviations) / n
+    slope = (math.fsum((2 * i - n + 1) * d for i, d in enumerate(deviations)) * 6 / (n * (n * n - 1))
+             if n > 1 else 0.0)
+    return {name: k + (middle + slope * (x - (n - 1) / 2))
+            for name, x in (("intercept", 0), ("value", n - 1), ("forecast", n))} | {"slope": slope}

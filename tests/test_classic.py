@@ -138,17 +138,17 @@ def test_agrees_with_talib(talib, name, arguments, series):
     row = CLASSIC_BY_NAME[name]
     ours = stream(row.make(arguments), inputs_for(name, closes))
     peers = peer_columns(talib, name, arguments, closes)
+    level = max(map(abs, closes)) if row.differences else 0.0
     if row.exact is not None:
         # TA-Lib keeps running sums here, which drift (by up to 1e-8 for the
         # deviation's squares); ours must be exact to 1e-12 and differ from
         # TA-Lib by no more than TA-Lib's own error.
         exact = over_windows(closes, arguments[0], lambda window: row.exact(window, *arguments))
         for mine, want, theirs in zip(columns(name, ours), columns(name, exact), peers):
-            assert worst_relative_difference(mine, want) <= 1e-12
-            peer_error = worst_relative_difference(theirs, want)
-            assert worst_relative_difference(mine, theirs) <= peer_error + 1e-12
+            assert worst_relative_difference(mine, want, level) <= 1e-12
+            peer_error = worst_relative_difference(theirs, want, level)
+            assert worst_relative_difference(mine, theirs, level) <= peer_error + 1e-12
         return
-    level = max(map(abs, closes)) if row.differences else 0.0
     for mine, theirs in zip(columns(name, ours), peers):
         assert worst_relative_difference(mine, theirs, level) <= 1e-12
 
@@ -158,8 +158,9 @@ def test_leading_nans_are_skipped_as_talib_skips_them(talib, name):
     closes = [NAN] * 5 + walk(5, 300)
     arguments = CLASSIC_BY_NAME[name].configs[0]
     ours = stream(make(name), closes)
+    level = max(closes[5:]) if CLASSIC_BY_NAME[name].differences else 0.0
     for mine, theirs in zip(columns(name, ours), peer_columns(talib, name, arguments, closes)):
-        assert worst_relative_difference(mine, theirs) <= 1e-12
+        assert worst_relative_difference(mine, theirs, level) <= 1e-12
 
 
 @pytest.mark.parametrize("side", ["high", "low", "close"])
@@ -212,6 +213,19 @@ def test_deviation_does_not_drift_and_equal_values_give_zero():
     assert deviation.next(123.456) == 0.0
     assert deviation.next(123.456) == 0.0
     assert deviation.next(124.0) == pytest.approx(exact_deviation([123.456] * 19 + [124.0]), rel=1e-13)
+
+
+@pytest.mark.parametrize("name", [row.name for row in CLASSIC if row.exact is not None])
+def test_sliding_sums_do_not_drift(name):
+    row, values = CLASSIC_BY_NAME[name], walk(14, 200_000, gaps=True)
+    arguments = row.configs[0]
+    ours = barworks.feed(row.make(arguments), values)[-1000:]
+    exact = [row.exact(values[i - arguments[0] + 1:i + 1], *arguments)
+             for i in range(len(values) - 1000, len(values))]
+    level = max(values[-1000:]) if row.differences else 0.0
+    for mine, want in zip(columns(name, [tuple(v) if np.ndim(v) else float(v) for v in ours]),
+                          columns(name, exact)):
+        assert worst_relative_difference(mine, want, level) <= 1e-12
 
 
 @pytest.mark.parametrize("period", [5, 6, 7, 23])

@@ -9,10 +9,15 @@
 #include "average_true_range.h"
 #include "bollinger_bands.h"
 #include "exponential_moving_average.h"
+#include "linear_regression.h"
+#include "linear_regression_angle.h"
+#include "linear_regression_intercept.h"
+#include "linear_regression_slope.h"
 #include "moving_average_convergence_divergence.h"
 #include "rate_of_change.h"
 #include "relative_strength_index.h"
 #include "standard_deviation.h"
+#include "time_series_forecast.h"
 #include "variance.h"
 #include "weighted_moving_average.h"
 
@@ -20,6 +25,8 @@ namespace barworks::classic {
 
 using Classes = ClassList<AverageTrueRange, ExponentialMovingAverage,
                           MovingAverageConvergenceDivergence, RateOfChange, RelativeStrengthIndex,
-                          StandardDeviation, WeightedMovingAverage, Variance, BollingerBands>;
+                          StandardDeviation, WeightedMovingAverage, Variance, BollingerBands,
+                          LinearRegression, LinearRegressionSlope, LinearRegressionIntercept,
+                          LinearRegressionAngle, TimeSeriesForecast>;
 
 }  // namespace barworks::classic

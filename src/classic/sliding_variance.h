@@ -51,8 +51,10 @@ struct SlidingVariance {
   // the run of equal inputs that ended it (the rest follows from the window).
   static SlidingVariance rebuilt(CircularWindow&& window, std::uint32_t equal_run) noexcept;
   // The variance after taking x: NaN while the window fills or holds a
-  // non-finite value, exactly 0.0 for a window of equal values.
-  double update(double x) noexcept;
+  // non-finite value, exactly 0.0 for a window of equal values. Always
+  // inlined: with three records calling it, the compiler would otherwise
+  // keep one call out of line, its fields in memory.
+  [[gnu::always_inline]] double update(double x) noexcept;
   // The window's mean after an update that answered a number.
   double average() const noexcept { return reference + mean; }
   void reset() noexcept;
