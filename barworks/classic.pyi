@@ -1,8 +1,8 @@
 """Streaming indicators with the definitions that batch libraries and
-charting tools print: Wilder's relative strength index and average true
-range, moving averages seeded with a simple average or weighted linearly,
-rate of change in percent, and a population standard deviation that stays
-exact however long the stream.
+charting tools print (TA-Lib's): moving averages of every common kind,
+oscillators, volatility, statistics and least-squares lines. Where those
+libraries keep running sums that drift, these stay exact to the window
+however long the stream.
 
 Each answers NaN until it has seen its lookback (``barworks.lookback`` gives
 it for an object), then a number for every input, as the batch libraries do.
@@ -39,6 +39,13 @@ __all__ = [
     "Momentum",
     "KaufmanAdaptiveMovingAverage",
     "TillsonT3",
+    "Variance",
+    "BollingerBands",
+    "LinearRegression",
+    "LinearRegressionSlope",
+    "LinearRegressionIntercept",
+    "LinearRegressionAngle",
+    "TimeSeriesForecast",
 ]
 
 @final
@@ -437,6 +444,237 @@ class TillsonT3:
         NaN inputs before the first number are skipped without counting; a
         later NaN or infinite input makes the answers NaN until ``reset``.
         """
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class Variance:
+    """Population variance of the last ``period`` inputs,
+    ``sum((x - mean) ** 2) / period``, exact at any price level.
+
+    The mean and the sum of squared deviations slide relative to a value
+    near the window and are recomputed exactly from the window every
+    ``period`` inputs (every 64 for shorter windows, and at once when the
+    spread collapses), so the answer stays within about 1e-14 of the exact
+    variance however long the stream (TA-Lib's VAR keeps running sums and
+    drifts). A window of equal values answers exactly 0.0. The period
+    defaults to 5. Lookback ``period - 1``: NaN until the window is full.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a period of 268435456 or more.
+    """
+
+    def __new__(cls, period: _Count = 5) -> Variance: ...
+    def next(self, input: _Real) -> float:
+        """Take one value and return the variance, NaN during the lookback.
+
+        A NaN or infinite input makes the answers NaN while it is in the
+        window (so leading NaN inputs only delay the first answer); once it
+        has left, the variance is recomputed from the window and is exact
+        again.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class BollingerBands:
+    """Bollinger bands of the last ``period`` inputs, ``(upper, middle, lower)``:
+    ``middle = mean``, ``upper = middle + deviations_up * deviation``,
+    ``lower = middle - deviations_down * deviation``, with the population
+    standard deviation (divisor ``period``).
+
+    The mean and the deviation are those of ``Variance``: exact at any price
+    level however long the stream (TA-Lib's BBANDS keeps running sums and
+    drifts). A window of equal values has deviation exactly 0.0, so all three
+    bands are that value. The parameters default to (5, 2.0, 2.0); the
+    factors may be any float. Lookback ``period - 1``: all three NaN until
+    the window is full.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a period of 268435456 or more.
+    """
+
+    def __new__(
+        cls, period: _Count = 5, deviations_up: _Real = 2.0, deviations_down: _Real = 2.0
+    ) -> BollingerBands: ...
+    def next(self, input: _Real) -> tuple[float, float, float]:
+        """Take one value and return ``(upper, middle, lower)``, all three NaN
+        during the lookback.
+
+        A NaN or infinite input makes the answers NaN while it is in the
+        window; once it has left, the bands are recomputed from the window.
+        """
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class LinearRegression:
+    """The least-squares line of the last ``period`` inputs at the newest
+    one: ``intercept + slope * (period - 1)`` (TA-Lib's LINEARREG).
+
+    Fits the least-squares line through the last ``period`` inputs, the oldest
+    at x = 0 and the newest at x = ``period - 1``. The sums of the inputs and
+    of position times input slide relative to a value near the window and are
+    recomputed exactly from the window every ``period`` inputs (every 64 for
+    shorter windows), so the line stays exact at any price level however long
+    the stream (TA-Lib keeps running sums here and drifts by about 1e-11). A
+    window of equal values answers exactly that value; so does a period of 1.
+    The period defaults to 14. Lookback ``period - 1``: NaN until the window is
+    full.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a period of 268435456 or more.
+    """
+
+    def __new__(cls, period: _Count = 14) -> LinearRegression: ...
+    def next(self, input: _Real) -> float:
+        """Take one value and return the line at the newest input, NaN during the lookback.
+
+        A NaN or infinite input makes the answers NaN while it is in the
+        window; once it has left, the sums are recomputed from the window.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class LinearRegressionSlope:
+    """The slope per input of the least-squares line of the last ``period``
+    inputs (TA-Lib's LINEARREG_SLOPE).
+
+    Fits the least-squares line through the last ``period`` inputs, the oldest
+    at x = 0 and the newest at x = ``period - 1``. The sums of the inputs and
+    of position times input slide relative to a value near the window and are
+    recomputed exactly from the window every ``period`` inputs (every 64 for
+    shorter windows), so the line stays exact at any price level however long
+    the stream (TA-Lib keeps running sums here and drifts by about 1e-11). A
+    window of equal values answers exactly 0.0; so does a period of 1, which
+    TA-Lib refuses. The period defaults to 14. Lookback ``period - 1``: NaN
+    until the window is full.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a period of 268435456 or more.
+    """
+
+    def __new__(cls, period: _Count = 14) -> LinearRegressionSlope: ...
+    def next(self, input: _Real) -> float:
+        """Take one value and return the slope, NaN during the lookback.
+
+        A NaN or infinite input makes the answers NaN while it is in the
+        window; once it has left, the sums are recomputed from the window.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class LinearRegressionIntercept:
+    """The least-squares line of the last ``period`` inputs at the oldest
+    one, x = 0 (TA-Lib's LINEARREG_INTERCEPT).
+
+    Fits the least-squares line through the last ``period`` inputs, the oldest
+    at x = 0 and the newest at x = ``period - 1``. The sums of the inputs and
+    of position times input slide relative to a value near the window and are
+    recomputed exactly from the window every ``period`` inputs (every 64 for
+    shorter windows), so the line stays exact at any price level however long
+    the stream (TA-Lib keeps running sums here and drifts by about 1e-11). A
+    window of equal values answers exactly that value; so does a period of 1.
+    The period defaults to 14. Lookback ``period - 1``: NaN until the window is
+    full.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a period of 268435456 or more.
+    """
+
+    def __new__(cls, period: _Count = 14) -> LinearRegressionIntercept: ...
+    def next(self, input: _Real) -> float:
+        """Take one value and return the intercept, NaN during the lookback.
+
+        A NaN or infinite input makes the answers NaN while it is in the
+        window; once it has left, the sums are recomputed from the window.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class LinearRegressionAngle:
+    """The angle in degrees of the least-squares line of the last ``period``
+    inputs, ``atan(slope) * 180 / pi`` with the slope per input (TA-Lib's
+    LINEARREG_ANGLE).
+
+    Fits the least-squares line through the last ``period`` inputs, the oldest
+    at x = 0 and the newest at x = ``period - 1``. The sums of the inputs and
+    of position times input slide relative to a value near the window and are
+    recomputed exactly from the window every ``period`` inputs (every 64 for
+    shorter windows), so the line stays exact at any price level however long
+    the stream (TA-Lib keeps running sums here and drifts by about 1e-11). A
+    window of equal values answers exactly 0.0; so does a period of 1. The
+    period defaults to 14. Lookback ``period - 1``: NaN until the window is
+    full.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a period of 268435456 or more.
+    """
+
+    def __new__(cls, period: _Count = 14) -> LinearRegressionAngle: ...
+    def next(self, input: _Real) -> float:
+        """Take one value and return the angle in degrees, NaN during the lookback.
+
+        A NaN or infinite input makes the answers NaN while it is in the
+        window; once it has left, the sums are recomputed from the window.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class TimeSeriesForecast:
+    """The least-squares line of the last ``period`` inputs one step past the
+    newest: ``intercept + slope * period`` (TA-Lib's TSF).
+
+    Fits the least-squares line through the last ``period`` inputs, the oldest
+    at x = 0 and the newest at x = ``period - 1``. The sums of the inputs and
+    of position times input slide relative to a value near the window and are
+    recomputed exactly from the window every ``period`` inputs (every 64 for
+    shorter windows), so the line stays exact at any price level however long
+    the stream (TA-Lib keeps running sums here and drifts by about 1e-11). A
+    window of equal values answers exactly that value; so does a period of 1.
+    The period defaults to 14. Lookback ``period - 1``: NaN until the window is
+    full.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a period of 268435456 or more.
+    """
+
+    def __new__(cls, period: _Count = 14) -> TimeSeriesForecast: ...
+    def next(self, input: _Real) -> float:
+        """Take one value and return the forecast, NaN during the lookback.
+
+        A NaN or infinite input makes the answers NaN while it is in the
+        window; once it has left, the sums are recomputed from the window.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
 
     def reset(self) -> None:
         """Forget every input: the object behaves as a new one."""

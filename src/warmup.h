@@ -38,6 +38,17 @@ struct WindowWarmup {
   static std::uint64_t inputs_seen(const Record& record) noexcept { return record.window.count; }
 };
 
+// The same for a record whose window is in the embedded record `Member`.
+template <class Record, auto Member>
+struct EmbeddedWindowWarmup {
+  static std::uint64_t lookback(const Record& record) noexcept {
+    return std::uint64_t{record.length()} - 1;
+  }
+  static std::uint64_t inputs_seen(const Record& record) noexcept {
+    return (record.*Member).window.count;
+  }
+};
+
 // The answers of the coming inputs still inside the warm-up.
 template <WarmupStated Record>
 std::uint64_t warmup_left(const Record& record) noexcept {

@@ -210,7 +210,7 @@ class ClassicRow:
     talib: Callable  # (talib, columns, *arguments) -> [array, ...]
     input: str = "close"
     result: str = "float"
-    exact: Callable = None  # window -> exact answer
+    exact: Callable = None  # (window, *arguments) -> exact answer
     # (values, *arguments) -> exact answers, where an answer rests on more
     # than one window (an adaptive average's running state)
     exact_series: Callable = None
@@ -244,7 +244,8 @@ class ClassicRow:
         if self.exact_series is not None:
             return self.exact_series(values, *arguments)
         if self.exact is not None:
-            return models.over_windows(values, arguments[0], self.exact)
+            return models.over_windows(values, arguments[0],
+                                       lambda window: self.exact(window, *arguments))
         return None
 
     def make(self, arguments=None):
@@ -256,6 +257,13 @@ class ClassicRow:
 
 WINDOW_LAYOUT = (("window.period", "I"), ("window.index", "I"), ("window.count", "I"),
                  ("window.values", "W"))
+
+# The embedded variance's fields, inline.
+VARIANCE_LAYOUT = WINDOW_LAYOUT + (("mean", "d"), ("squares", "d"), ("reference", "d"),
+                                   ("peak", "d"), ("equal_run", "I"), ("since_exact", "I"))
+
+LINE_LAYOUT = WINDOW_LAYOUT + (("sum", "d"), ("weighted", "d"), ("reference", "d"),
+                               ("equal_run", "I"), ("since_exact", "I"))
 
 
 def ema_chain(length):
@@ -294,7 +302,7 @@ CLASSIC = [
                exact=models.exact_deviation, peer_takes=lambda period: period >= 2),
     ClassicRow("WeightedMovingAverage", (("period", 30),), ((30,), (1,), (2,), (5,)),
                period_lookback, lambda talib, c, p: [talib.WMA(c.close, p)],
-               exact=lambda w: math.fsum(i * v for i, v in enumerate(w, 1)) / (len(w) * (len(w) + 1) / 2),
+               exact=lambda w, p: math.fsum(i * v for i, v in enumerate(w, 1)) / (len(w) * (len(w) + 1) / 2),
                layout=WINDOW_LAYOUT + (("sum", "d"), ("weighted", "d"), ("since_exact", "I"))),
     ClassicRow("DoubleExponentialMovingAverage", (("period", 30),), ((30,), (1,), (2,), (3,), (5,)),
                lambda p: 2 * (p - 1), lambda talib, c, p: [talib.DEMA(c.close, p)],
@@ -320,5 +328,29 @@ CLASSIC = [
                ((5, 0.7), (1, 0.7), (2, 0.0), (3, 1.0), (4, 0.3), (20, 0.7)),
                lambda p, a: 6 * (p - 1), lambda talib, c, p, a: [talib.T3(c.close, p, a)],
                layout=ema_chain(6) + (("volume_factor", "d"),)),
+    ClassicRow("Variance", (("period", 5),), ((5,), (1,), (2,), (3,), (6,), (100,)),
+               period_lookback, lambda talib, c, p: [talib.VAR(c.close, p, 1.0)],
+               exact=models.exact_variance, layout=VARIANCE_LAYOUT),
+    ClassicRow("BollingerBands", (("period", 5), ("deviations_up", 2.0), ("deviations_down", 2.0)),
+               ((5, 2.0, 2.0), (1, 2.0, 2.0), (2, 1.0, 1.0), (3, 1.5, 0.5), (6, -0.5, 3.0),
+                (50, 2.5, 1.5)),
+               lambda p, up, down: p - 1, lambda talib, c, *a: list(talib.BBANDS(c.close, *a, matype=0)),
+               result="triple", exact=models.exact_bands, peer_takes=lambda p, up, down: p >= 2,
+               layout=VARIANCE_LAYOUT + (("deviations_up", "d"), ("deviations_down", "d"))),
+    *(ClassicRow(name, (("period", 14),), ((14,), (1,), (2,), (3,), (6,), (100,)), period_lookback,
+                 lambda talib, c, p, f=function: [getattr(talib, f)(c.close, p)],
+                 exact=exact, peer_takes=lambda period: period >= 2, differences=differences,
+                 layout=LINE_LAYOUT)
+      for name, function, exact, differences in (
+          ("LinearRegression", "LINEARREG", lambda w, p: models.exact_line(w)["value"], False),
+          # The slope (and so the angle) of prices far above their tick is a
+          # difference of prices: it rounds as they do, not to itself.
+          ("LinearRegressionSlope", "LINEARREG_SLOPE", lambda w, p: models.exact_line(w)["slope"],
+           True),
+          ("LinearRegressionIntercept", "LINEARREG_INTERCEPT",
+           lambda w, p: models.exact_line(w)["intercept"], False),
+          ("LinearRegressionAngle", "LINEARREG_ANGLE",
+           lambda w, p: math.degrees(math.atan(models.exact_line(w)["slope"])), True),
+          ("TimeSeriesForecast", "TSF", lambda w, p: models.exact_line(w)["forecast"], False))),
 ]
 CLASSIC_BY_NAME = {row.name: row for row in CLASSIC}

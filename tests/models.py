@@ -287,7 +287,7 @@ def over_windows(values, period, answer):
                                    for i in range(period - 1, len(values))]
 
 
-def exact_triangular(window):
+def exact_triangular(window, *parameters):
     """The triangular average of one window: weights 1, 2, ... m from either
     end, m = (n + 1) // 2, over their total."""
     n, m = len(window), (len(window) + 1) // 2
@@ -312,10 +312,33 @@ def exact_kaufman(values, period):
     return answers
 
 
-def exact_deviation(window):
+def exact_variance(window, *parameters):
     # About the rounded mean, less what its rounding adds: the deviations
     # from it sum to n times that rounding error.
     n = len(window)
     mean = math.fsum(window) / n
     deviations = [v - mean for v in window]
-    return math.sqrt((math.fsum(d * d for d in deviations) - math.fsum(deviations) ** 2 / n) / n)
+    return (math.fsum(d * d for d in deviations) - math.fsum(deviations) ** 2 / n) / n
+
+
+def exact_deviation(window, *parameters):
+    return math.sqrt(exact_variance(window))
+
+
+def exact_bands(window, period, up, down):
+    middle, deviation = math.fsum(window) / len(window), exact_deviation(window)
+    return (middle + up * deviation, middle, middle - down * deviation)
+
+
+def exact_line(window, *parameters):
+    """The least-squares line of a window (the oldest at x = 0) as
+    {"slope", "intercept", "value", "forecast"}: from deviations from the
+    newest value, exact for prices near it, so that no product rounds at the
+    price level."""
+    n, k = len(window), window[-1]
+    deviations = [v - k for v in window]
+    middle = math.fsum(deviations) / n
+    slope = (math.fsum((2 * i - n + 1) * d for i, d in enumerate(deviations)) * 6 / (n * (n * n - 1))
+             if n > 1 else 0.0)
+    return {name: k + (middle + slope * (x - (n - 1) / 2))
+            for name, x in (("intercept", 0), ("value", n - 1), ("forecast", n))} | {"slope": slope}

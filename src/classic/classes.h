@@ -19,6 +19,13 @@
 #include "momentum.h"
 #include "kaufman_adaptive_moving_average.h"
 #include "tillson_t3.h"
+#include "bollinger_bands.h"
+#include "linear_regression.h"
+#include "linear_regression_angle.h"
+#include "linear_regression_intercept.h"
+#include "linear_regression_slope.h"
+#include "time_series_forecast.h"
+#include "variance.h"
 
 namespace barworks::classic {
 
@@ -27,6 +34,8 @@ using Classes = ClassList<AverageTrueRange, ExponentialMovingAverage,
                           StandardDeviation, WeightedMovingAverage,
                           DoubleExponentialMovingAverage, TripleExponentialMovingAverage,
                           TriangularMovingAverage, Momentum, KaufmanAdaptiveMovingAverage,
-                          TillsonT3>;
+                          TillsonT3, Variance, BollingerBands, LinearRegression,
+                          LinearRegressionSlope, LinearRegressionIntercept, LinearRegressionAngle,
+                          TimeSeriesForecast>;
 
 }  // namespace barworks::classic

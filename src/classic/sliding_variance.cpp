@@ -1,19 +1,19 @@
-#include "standard_deviation.h"
+#include "sliding_variance.h"
 
 #include <cmath>
 
 namespace barworks::classic {
 
-Expected<StandardDeviation> StandardDeviation::create(std::uint32_t period) noexcept {
+Expected<SlidingVariance> SlidingVariance::create(std::uint32_t period) noexcept {
   auto window = CircularWindow::create(period);
   if (!window) return std::unexpected(window.error());
-  StandardDeviation made{.window = std::move(*window)};
+  SlidingVariance made{.window = std::move(*window)};
   made.reciprocal = made.period_reciprocal();
   made.exact_every = made.slides_between_exact();
   return made;
 }
 
-StandardDeviation::Sums StandardDeviation::exact_sums(const double* values, std::uint32_t size,
+SlidingVariance::Sums SlidingVariance::exact_sums(const double* values, std::uint32_t size,
                                                       double n) noexcept {
   // Each pass keeps four partial sums side by side, in locals the compiler
   // keeps in registers: one sum is a chain of additions, each waiting for
@@ -59,9 +59,9 @@ StandardDeviation::Sums StandardDeviation::exact_sums(const double* values, std:
   return {k, deviations / n, ((q0 + q1) + (q2 + q3)) - deviations * deviations / n};
 }
 
-StandardDeviation StandardDeviation::rebuilt(CircularWindow&& window,
+SlidingVariance SlidingVariance::rebuilt(CircularWindow&& window,
                                               std::uint32_t equal_run) noexcept {
-  StandardDeviation made{.window = std::move(window)};
+  SlidingVariance made{.window = std::move(window)};
   made.reciprocal = made.period_reciprocal();
   made.exact_every = made.slides_between_exact();
   made.last = made.latest();
@@ -84,18 +84,18 @@ StandardDeviation StandardDeviation::rebuilt(CircularWindow&& window,
   return made;
 }
 
-double StandardDeviation::latest() const noexcept {
+double SlidingVariance::latest() const noexcept {
   if (window.count == 0 || window.values.size() == 0) return 0.0;
   return window.values[window.index == 0 ? window.period - 1 : window.index - 1];
 }
 
-std::uint32_t StandardDeviation::count_nonfinite() const noexcept {
+std::uint32_t SlidingVariance::count_nonfinite() const noexcept {
   std::uint32_t found = 0;
   for (const double value : window.values) found += !std::isfinite(value);
   return found;
 }
 
-void StandardDeviation::reset() noexcept {
+void SlidingVariance::reset() noexcept {
   window.clear();
   reference = 0.0;
   mean = 0.0;

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <utility>
+
+#include "../error.h"
+#include "../warmup.h"
+#include "../nan.h"
+#include "family.h"
+#include "sliding_variance.h"
+
+namespace barworks::classic {
+
+// Bollinger bands over the last `period` inputs, answered as
+// (upper, middle, lower):
+//   middle = mean;  upper = middle + deviations_up * deviation
+//   lower = middle - deviations_down * deviation
+// with the population deviation (divisor `period`). The mean and the
+// deviation come from SlidingVariance, exact to about 1e-14 relative at any
+// price level. A window of equal values has deviation exactly 0.0: all three
+// bands are that value. Lookback period - 1: all three NaN until the window
+// is full. A NaN or infinite input makes the answers NaN while it is in the
+// window; when it leaves, the bands are recomputed from the window.
+struct BollingerBands {
+  SlidingVariance variance;
+  double deviations_up;
+  double deviations_down;
+
+  static Expected<BollingerBands> create(std::uint32_t period, double deviations_up,
+                                         double deviations_down) noexcept {
+    auto made = SlidingVariance::create(period);
+    if (!made) return std::unexpected(made.error());
+    // Canonical, so that a NaN factor answers the one NaN records hold.
+    return BollingerBands{std::move(*made), canonical(deviations_up), canonical(deviations_down)};
+  }
+  std::array<double, 3> update(double x) noexcept {
+    const double deviation = std::sqrt(variance.update(x));
+    // NaN while the variance is: the mean is not read then.
+    const double middle = deviation == deviation ? variance.average() : kNotYet;
+    return {middle + deviations_up * deviation, middle, middle - deviations_down * deviation};
+  }
+  void reset() noexcept { variance.reset(); }
+  std::uint32_t length() const noexcept { return variance.length(); }
+};
+
+}  // namespace barworks::classic
+
+namespace barworks {
+
+template <>
+struct PythonClass<classic::BollingerBands> {
+  using R = classic::BollingerBands;
+  static constexpr const char* kName = "BollingerBands";
+  static constexpr const char* kModule = classic::kModuleName;
+  static constexpr auto kConstructor =
+      constructor<&R::create>(with_default("period", 5), with_default("deviations_up", "2.0"),
+                              with_default("deviations_down", "2.0"));
+  static constexpr auto kMethods =
+      std::tuple{method<&R::update>("next", Access::kExclusive, "input"),
+                 method<&R::reset>("reset", Access::kExclusive)};
+};
+
+// The factors are stored as given: any double, NaN included, as the
+// constructor takes them.
+template <>
+struct Checkpoint<classic::BollingerBands> {
+  using R = classic::BollingerBands;
+  static constexpr auto kFields = std::tuple{
+      component<&R::variance>("variance"), number<&R::deviations_up>("deviations_up"),
+      number<&R::deviations_down>("deviations_down")};
+};
+static_assert(checkpoint_layout::lists_every_member_throughout<classic::BollingerBands>());
+
+template <>
+struct Warmup<classic::BollingerBands>
+    : EmbeddedWindowWarmup<classic::BollingerBands, &classic::BollingerBands::variance> {};
+
+}  // namespace barworks

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <utility>
+
+#include "../error.h"
+#include "../warmup.h"
+#include "family.h"
+#include "sliding_variance.h"
+
+namespace barworks::classic {
+
+// Population variance (divisor `period`) of the last `period` inputs,
+// sum((x - mean)^2) / period, exact to about 1e-14 relative at any price
+// level (SlidingVariance). A window of equal values answers exactly 0.0.
+// Lookback period - 1: NaN until the window is full. A NaN or infinite
+// input makes the answers NaN while it is in the window; when it leaves,
+// the variance is recomputed from the window and is exact again.
+struct Variance {
+  SlidingVariance variance;
+
+  static Expected<Variance> create(std::uint32_t period) noexcept {
+    auto made = SlidingVariance::create(period);
+    if (!made) return std::unexpected(made.error());
+    return Variance{std::move(*made)};
+  }
+  double update(double x) noexcept { return variance.update(x); }
+  void reset() noexcept { variance.reset(); }
+  std::uint32_t length() const noexcept { return variance.length(); }
+};
+
+}  // namespace barworks::classic
+
+namespace barworks {
+
+template <>
+struct PythonClass<classic::Variance> : ClassicPeriodIndicator<classic::Variance> {
+  using R = classic::Variance;
+  static constexpr const char* kName = "Variance";
+  static constexpr auto kConstructor = constructor<&R::create>(with_default("period", 5));
+};
+
+template <>
+struct Checkpoint<classic::Variance> {
+  using R = classic::Variance;
+  static constexpr auto kFields = std::tuple{component<&R::variance>("variance")};
+};
+static_assert(checkpoint_layout::lists_every_member_throughout<classic::Variance>());
+
+template <>
+struct Warmup<classic::Variance>
+    : EmbeddedWindowWarmup<classic::Variance, &classic::Variance::variance> {};
+
+}  // namespace barworks
