@@ -208,9 +208,11 @@ class ClassicRow:
     configs: tuple  # constructor arguments, the sample first
     lookback: Callable  # arguments -> lookback
     talib: Callable  # (talib, columns, *arguments) -> [array, ...]
-    input: str = "close"
+    input: str = "close"  # "close", "bar" or "pair" (next(x, y))
     result: str = "float"
-    exact: Callable = None  # window -> exact answer
+    # window -> exact answer: a window of lookback + 1 inputs, (x, y) pairs
+    # for a class that takes pairs
+    exact: Callable = None
     peer_takes: Callable = lambda *arguments: True  # whether TA-Lib accepts these arguments
     # Answers that are differences of prices (MACD) round as the prices do:
     # they are compared with TA-Lib to 1e-12 of the price level.
@@ -243,8 +245,12 @@ class ClassicRow:
         return self.name
 
 
-WINDOW_LAYOUT = (("window.period", "I"), ("window.index", "I"), ("window.count", "I"),
-                 ("window.values", "W"))
+def window_layout(name):
+    return ((f"{name}.period", "I"), (f"{name}.index", "I"), (f"{name}.count", "I"),
+            (f"{name}.values", "W"))
+
+
+WINDOW_LAYOUT = window_layout("window")
 
 
 def period_lookback(period):
@@ -278,5 +284,26 @@ CLASSIC = [
                period_lookback, lambda talib, c, p: [talib.WMA(c.close, p)],
                exact=lambda w: math.fsum(i * v for i, v in enumerate(w, 1)) / (len(w) * (len(w) + 1) / 2),
                layout=WINDOW_LAYOUT + (("sum", "d"), ("weighted", "d"), ("since_exact", "I"))),
+    ClassicRow("Midpoint", (("period", 14),), ((14,), (1,), (2,), (3,), (5,), (40,)),
+               period_lookback, lambda talib, c, p: [talib.MIDPOINT(c.close, p)],
+               peer_takes=lambda period: period >= 2, layout=WINDOW_LAYOUT),
+    ClassicRow("Midprice", (("period", 14),), ((14,), (1,), (2,), (4,), (40,)), period_lookback,
+               lambda talib, c, p: [talib.MIDPRICE(c.high, c.low, p)], input="bar",
+               peer_takes=lambda period: period >= 2,
+               layout=window_layout("highs") + window_layout("lows")),
+    ClassicRow("NormalizedAverageTrueRange", (("period", 14),), ((14,), (1,), (3,), (30,)),
+               change_lookback, lambda talib, c, p: [talib.NATR(c.high, c.low, c.close, p)],
+               input="bar", peer_takes=lambda period: period >= 2,
+               layout=(("average.range.has_previous", "B"), ("average.range.previous_close", "d"),
+                       ("average.average.period", "I"), ("average.average.average", "d"),
+                       ("average.average.count", "I"))),
+    ClassicRow("ParabolicSar", (("acceleration", 0.02), ("maximum", 0.2)),
+               ((0.02, 0.2), (0.0, 0.2), (0.01, 0.1), (0.1, 0.3), (0.2, 0.2), (0.05, 0.06)),
+               lambda acceleration, maximum: 1,
+               lambda talib, c, acceleration, maximum: [talib.SAR(c.high, c.low, acceleration, maximum)],
+               input="bar",
+               layout=tuple((field, "d") for field in ("acceleration", "maximum", "sar", "extreme", "factor",
+                                                      "previous_high", "previous_low"))
+               + (("bars", "B"), ("rising", "B"))),
 ]
 CLASSIC_BY_NAME = {row.name: row for row in CLASSIC}

@@ -60,8 +60,9 @@ def test_bar_columns_equal_bar_records():
     rng = random.Random(5)
     chunk = inputs_for("AverageTrueRange", rng, 300)
     columns = [np.array([getattr(bar, side)() for bar in chunk]) for side in ("high", "low", "close")]
+    first_arguments = dict(reversed(CONFIGS))
     for name in sorted(BAR_FED):
-        arguments = () if name == "TrueRange" else (4,)
+        arguments = first_arguments[name]
         obj, twin = make(name, arguments), make(name, arguments)
         assert array_bits(barworks.feed_bars(obj, *columns)) == loop(twin, chunk)
         assert_same_state(obj, twin, name)

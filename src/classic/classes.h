@@ -13,11 +13,15 @@
 #include "relative_strength_index.h"
 #include "standard_deviation.h"
 #include "weighted_moving_average.h"
+#include "midpoint.h"
+#include "normalized_average_true_range.h"
+#include "parabolic_sar.h"
 
 namespace barworks::classic {
 
 using Classes = ClassList<AverageTrueRange, ExponentialMovingAverage,
                           MovingAverageConvergenceDivergence, RateOfChange, RelativeStrengthIndex,
-                          StandardDeviation, WeightedMovingAverage>;
+                          StandardDeviation, WeightedMovingAverage, Midpoint, Midprice,
+                          NormalizedAverageTrueRange, ParabolicSar>;
 
 }  // namespace barworks::classic
