@@ -37,6 +37,8 @@ __all__ = [
     "Midprice",
     "NormalizedAverageTrueRange",
     "ParabolicSar",
+    "Correlation",
+    "Beta",
 ]
 
 @final
@@ -381,3 +383,68 @@ class ParabolicSar:
 
     def reset(self) -> None:
         """Forget every bar: the object behaves as a new one."""
+
+@final
+class Correlation:
+    """Pearson's correlation coefficient of the last ``period`` pairs:
+    ``r = Sxy / sqrt(Sxx * Syy)``, with ``Sxx``, ``Syy`` and ``Sxy`` the
+    sums of squared and crossed deviations from the means.
+
+    The sums slide relative to a value near each window and are recomputed
+    exactly every ``period`` pairs (at least 64) and when a spread
+    collapses, so they stay within about 1e-13 of the exact answer however
+    long the stream (TA-Lib's CORREL keeps running sums that drift). A window
+    in which x or y does not move answers 0.0, as TA-Lib does. The period
+    defaults to 30. Lookback ``period - 1``: NaN until the windows are full.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a period of 268435456 or more.
+    """
+
+    def __new__(cls, period: _Count = 30) -> Correlation: ...
+    def next(self, x: _Real, y: _Real) -> float:
+        """Take one pair and return the coefficient, NaN during the lookback.
+
+        Pairs before the first whose x and y are both numbers are skipped
+        without counting; a later NaN or infinite input makes the answers
+        NaN while it is in the window, and once it has left the sums are
+        recomputed from the windows (TA-Lib answers 0.0 from then on).
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every pair: the object behaves as a new one."""
+
+@final
+class Beta:
+    """The slope of y's returns regressed on x's over the last ``period``
+    returns, each return ``(price - previous) / previous`` (0 after a zero
+    price): ``beta = Sxy / Sxx``, as TA-Lib's BETA(x, y) defines it.
+
+    The sums slide and are recomputed exactly as in ``Correlation``
+    (TA-Lib's BETA keeps running sums that drift). A window in which x's
+    return does not change, or y's, answers 0.0, as TA-Lib does. The period
+    defaults to 5. Lookback ``period``: the first pair only supplies the
+    previous prices.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a period of 268435456 or more.
+    """
+
+    def __new__(cls, period: _Count = 5) -> Beta: ...
+    def next(self, x: _Real, y: _Real) -> float:
+        """Take one pair of prices and return the beta, NaN during the lookback.
+
+        Pairs before the first whose x and y are both numbers are skipped
+        without counting; a later NaN or infinite price makes the answers
+        NaN while a return it enters is in the window (two returns for each
+        such price), then they are recomputed from the windows.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every pair, the previous prices included: the object behaves as a new one."""

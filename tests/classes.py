@@ -251,6 +251,11 @@ def window_layout(name):
 
 
 WINDOW_LAYOUT = window_layout("window")
+CO_MOMENTS_LAYOUT = (window_layout("moments.xs") + window_layout("moments.ys")
+                     + tuple((f"moments.{field}", "d") for field in (
+                         "mean_x", "mean_y", "squares_x", "squares_y", "products", "reference_x",
+                         "reference_y", "peak_x", "peak_y"))
+                     + (("moments.run_x", "I"), ("moments.run_y", "I"), ("moments.since_exact", "I")))
 
 
 def period_lookback(period):
@@ -305,5 +310,13 @@ CLASSIC = [
                layout=tuple((field, "d") for field in ("acceleration", "maximum", "sar", "extreme", "factor",
                                                       "previous_high", "previous_low"))
                + (("bars", "B"), ("rising", "B"))),
+    ClassicRow("Correlation", (("period", 30),), ((30,), (1,), (2,), (3,), (5,), (100,)),
+               period_lookback, lambda talib, c, p: [talib.CORREL(c.close, c.partner, p)],
+               input="pair", exact=models.exact_correlation, layout=CO_MOMENTS_LAYOUT),
+    ClassicRow("Beta", (("period", 5),), ((5,), (1,), (2,), (3,), (30,)), change_lookback,
+               lambda talib, c, p: [talib.BETA(c.close, c.partner, p)], input="pair",
+               exact=models.exact_beta,
+               layout=CO_MOMENTS_LAYOUT + (("previous_x", "d"), ("previous_y", "d"),
+                                           ("has_previous", "B"))),
 ]
 CLASSIC_BY_NAME = {row.name: row for row in CLASSIC}

@@ -873,10 +873,12 @@ def largest_count(name, path, fields):
     prefix, _, leaf = path.rpartition(".")
     if leaf in ("steps", "volume"):
         return U32_MAX
-    period = fields.get(f"{prefix}.period" if prefix else "period", fields.get("window.period"))
+    candidates = (f"{prefix}.period" if prefix else "period", f"{prefix}.xs.period", "window.period")
+    period = next(fields[key] for key in candidates if key in fields)
     since_exact = max(period, 64) - 1 if name == CLASSIC_PREFIX + "StandardDeviation" else period - 1
     return {"index": period - 1, "extreme_index": period - 1, "since_exact": since_exact,
-            "count": period + (name == "RateOfChange"), "equal_run": period}[leaf]
+            "count": period + (name == "RateOfChange"), "equal_run": period, "run_x": period,
+            "run_y": period}[leaf]
 
 
 @pytest.mark.parametrize("name", NAMES + [CLASSIC_PREFIX + name for name in CLASSIC_ARGS])

@@ -16,12 +16,14 @@
 #include "midpoint.h"
 #include "normalized_average_true_range.h"
 #include "parabolic_sar.h"
+#include "correlation.h"
+#include "beta.h"
 
 namespace barworks::classic {
 
 using Classes = ClassList<AverageTrueRange, ExponentialMovingAverage,
                           MovingAverageConvergenceDivergence, RateOfChange, RelativeStrengthIndex,
                           StandardDeviation, WeightedMovingAverage, Midpoint, Midprice,
-                          NormalizedAverageTrueRange, ParabolicSar>;
+                          NormalizedAverageTrueRange, ParabolicSar, Correlation, Beta>;
 
 }  // namespace barworks::classic
