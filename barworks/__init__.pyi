@@ -99,15 +99,15 @@ def feed(indicator: _Strategy, values: _Values, *, warmup: Literal["value"] = "v
 @overload
 def feed(indicator: _ValueIndicator, values: _Values, *, warmup: _Warmup = "value") -> npt.NDArray[np.float64]: ...
 @overload
-def feed(indicator: _PairIndicator, x: _SeriesLike, y: _Values | _SeriesLike, /, *, warmup: _Warmup = "value") -> Any:
+def feed(indicator: _PairIndicator, values: _SeriesLike, y: _Values | _SeriesLike, /, *, warmup: _Warmup = "value") -> Any:
     """`feed` for a class whose next takes a pair (Correlation, Beta): the
-    columns x and y, each in any form one column takes, of equal lengths
+    columns x (`values`) and y, each in any form one column takes, of equal lengths
     (else ValueError naming both); pandas Series must have equal indexes.
     One column for a pair class, or two for any other class, is refused with
     TypeError."""
 @overload
 def feed(
-    indicator: _PairIndicator, x: _Values, y: _Values, /, *, warmup: _Warmup = "value"
+    indicator: _PairIndicator, values: _Values, y: _Values, /, *, warmup: _Warmup = "value"
 ) -> npt.NDArray[np.float64]: ...
 
 @overload
@@ -134,8 +134,8 @@ def peek(indicator: _Strategy, value: _Number) -> Signal: ...
 @overload
 def peek(indicator: _ValueIndicator, value: _Number) -> float: ...
 @overload
-def peek(indicator: _PairIndicator, x: _Number, y: _Number, /) -> float:
-    """`peek` for a class whose next takes a pair."""
+def peek(indicator: _PairIndicator, value: _Number, y: _Number, /) -> float:
+    """`peek` for a class whose next takes a pair: peek(indicator, x, y)."""
 
 def peek_bar(indicator: _BarIndicator, bar: Bar) -> float:
     """`peek` for TrueRange and the AverageTrueRange classes."""

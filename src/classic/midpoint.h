@@ -22,8 +22,8 @@ namespace barworks::classic {
 // NaN while it is in the window.
 struct Midpoint {
   CircularWindow window;
-  std::uint32_t highest;  // slot of the newest highest input
-  std::uint32_t lowest;   // slot of the newest lowest input
+  std::uint32_t highest;  // slot of a highest input
+  std::uint32_t lowest;   // slot of a lowest input
 
   static Expected<Midpoint> create(std::uint32_t period) noexcept {
     auto window = CircularWindow::create(period);
@@ -61,8 +61,8 @@ struct Midpoint {
 struct Midprice {
   CircularWindow highs;
   CircularWindow lows;
-  std::uint32_t highest;  // slot of the newest highest high
-  std::uint32_t lowest;   // slot of the newest lowest low
+  std::uint32_t highest;  // slot of a highest high
+  std::uint32_t lowest;   // slot of a lowest low
 
   static Expected<Midprice> create(std::uint32_t period) noexcept {
     auto highs = CircularWindow::create(period);

@@ -9,8 +9,8 @@
 namespace barworks::classic {
 
 // Which value is more extreme: NaN beats every number, so a window holding
-// a NaN has NaN for its extremes; among equal values the newer one wins, so
-// that it stays the extreme longer and the window is rescanned less often.
+// a NaN has NaN for its extremes. An equal value takes over, so that a newer
+// one stays the extreme longer and the window is rescanned less often.
 struct Highest {
   static bool beats(double value, double extreme) noexcept {
     return value >= extreme || value != value;
@@ -22,31 +22,41 @@ struct Lowest {
   }
 };
 
-// The slot of the newest of the most extreme values the window holds (slot 0
-// when it holds none): scanned from the oldest input to the newest.
+// The slot of a most extreme value the window holds (slot 0 when it holds
+// none). While the window fills, its inputs are slots 0 to count - 1, and
+// once full every slot: either way one straight pass.
 template <class Order>
-[[gnu::cold, gnu::noinline]] std::uint32_t scan_extreme(const CircularWindow& window) noexcept {
-  const std::uint32_t period = window.period, count = window.count;
-  if (count == 0 || window.values.size() == 0) return 0;
-  std::uint32_t slot = window.index >= count ? window.index - count : window.index + period - count;
-  std::uint32_t found = slot;
-  for (std::uint32_t step = 1; step < count; ++step) {
-    slot = next_slot(slot, period);
-    if (Order::beats(window.values[slot], window.values[found])) found = slot;
+[[gnu::cold, gnu::noinline]] std::uint32_t scan_extreme(const double* values,
+                                                        std::uint32_t count) noexcept {
+  std::uint32_t found = 0;
+  double extreme = count != 0 ? values[0] : 0.0;
+  for (std::uint32_t slot = 1; slot < count; ++slot) {
+    if (Order::beats(values[slot], extreme)) {
+      extreme = values[slot];
+      found = slot;
+    }
   }
   return found;
+}
+template <class Order>
+std::uint32_t scan_extreme(const CircularWindow& window) noexcept {
+  if (window.values.size() == 0) return 0;
+  return scan_extreme<Order>(window.values.begin(), window.count);
 }
 
 // The extreme's slot after `x` went into slot `written`, where `before` is
 // what the remembered slot held before that write. An input that beats the
 // extreme takes over; otherwise only overwriting the extreme's own slot
-// costs a scan. Always the slot scan_extreme would find, so the slot follows
-// from the window alone.
+// costs a scan. Always a slot holding the value scan_extreme finds, so the
+// extreme follows from the window alone and a restored record answers alike.
 template <class Order>
 inline std::uint32_t follow_extreme(const CircularWindow& window, std::uint32_t remembered,
                                     double before, std::uint32_t written, double x) noexcept {
-  if (Order::beats(x, before)) return written;
-  if (remembered == written) [[unlikely]] return scan_extreme<Order>(window);
+  // A selection rather than a branch: a new extreme comes at random.
+  const bool takes = Order::beats(x, before);
+  const bool lost = !takes && remembered == written;
+  remembered = takes ? written : remembered;
+  if (lost) [[unlikely]] remembered = scan_extreme<Order>(window);
   return remembered;
 }
 

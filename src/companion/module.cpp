@@ -33,7 +33,7 @@ PyMethodDef functions[] = {
      "Every Bar of a sequence through indicator.next."},
     {"peek", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&peek)),
      METH_FASTCALL | METH_KEYWORDS,
-     "peek($module, indicator, value)\n--\n\n"
+     "peek($module, indicator, value, *y)\n--\n\n"
      "The answer indicator.next(value) would give, leaving the indicator unchanged; "
      "peek(indicator, x, y) for a class whose next takes a pair."},
     {"peek_bar", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&peek_bar)),
