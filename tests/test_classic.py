@@ -222,6 +222,16 @@ def test_deviation_does_not_drift_and_equal_values_give_zero():
     assert deviation.next(124.0) == pytest.approx(exact_deviation([123.456] * 19 + [124.0]), rel=1e-13)
 
 
+@pytest.mark.parametrize("name", [row.name for row in CLASSIC if row.exact is not None])
+def test_exact_classes_do_not_drift_over_long_streams(name):
+    row = CLASSIC_BY_NAME[name]
+    inputs = inputs_for(name, walk(16, 200_000, gaps=True))
+    ours = stream(row.make(), inputs)[-1000:]
+    size = row.lookback(*row.configs[0]) + 1
+    exact = [row.exact(inputs[i - size + 1:i + 1]) for i in range(len(inputs) - 1000, len(inputs))]
+    assert worst_relative_difference(ours, exact) <= 1e-12
+
+
 @pytest.mark.parametrize("period", [5, 6, 7, 23])
 @pytest.mark.parametrize("start", [0.5, 100.0])
 def test_deviation_is_exact_for_any_period(period, start):
