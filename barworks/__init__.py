@@ -1,8 +1,9 @@
 """Streaming technical analysis around the `_barworks` classes.
 
-`feed` and `feed_bars` run whole arrays through an existing indicator or
-strategy, exactly as a loop of its `next` would, with the interpreter lock
-released while the native records compute; `peek` and `peek_bar` give the
+`feed` and `feed_bars` run whole arrays (two columns, x and y, for a class
+whose next takes a pair) through an existing indicator or strategy, exactly
+as a loop of its `next` would, with the interpreter lock released while the
+native records compute; `peek` and `peek_bar` give the
 answer `next` would give without changing the object; `lookback` is the
 count of warm-up answers `warmup="nan"` blanks.
 """
@@ -52,16 +53,38 @@ def _refuse_unlike_a_column(values, parameter):
             "as NaN, or values.compressed() to leave them out")
 
 
-def feed(indicator, values, *, warmup="value"):
-    """Every value through `indicator.next`, answers as a new numpy array.
+def feed(indicator, values, *y, warmup="value"):
+    """Every value through `indicator.next`, answers as a new numpy array;
+    `feed(indicator, x, y)` for a class whose next takes a pair.
 
     See the package's stub for the shapes, dtypes and warm-up rules.
     """
+    if y:
+        if len(y) != 1:
+            raise TypeError(
+                "feed() takes the indicator and one column, or the two columns x and y for "
+                f"a class whose next takes a pair ({1 + len(y)} given after the indicator)")
+        return _feed_pairs(indicator, values, y[0], warmup)
     _refuse_unlike_a_column(values, "values")
     series = _series_type()
     if series is not None and isinstance(values, series):
         return _as_pandas(_native.feed(indicator, values.to_numpy(), warmup), values.index)
     return _native.feed(indicator, values, warmup)
+
+
+def _feed_pairs(indicator, x, y, warmup):
+    _refuse_unlike_a_column(x, "x")
+    _refuse_unlike_a_column(y, "y")
+    series = _series_type()
+    if series is None or not (isinstance(x, series) or isinstance(y, series)):
+        return _native.feed_pairs(indicator, x, y, warmup)
+    indexes = [c.index for c in (x, y) if isinstance(c, series)]
+    if not all(index.equals(indexes[0]) for index in indexes[1:]):
+        # Combining by position would pair one day's x with another's y.
+        raise ValueError("arguments 'x' and 'y': the Series must have equal indexes; align "
+                         "them first (for example with pandas.concat(..., axis=1).dropna())")
+    arrays = [c.to_numpy() if isinstance(c, series) else c for c in (x, y)]
+    return _as_pandas(_native.feed_pairs(indicator, *arrays, warmup), indexes[0])
 
 
 def feed_bars(indicator, /, *columns, warmup="value"):

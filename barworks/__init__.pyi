@@ -37,6 +37,9 @@ class _Strategy(Protocol):
 class _BarIndicator(Protocol):
     def next(self, input: Bar) -> float: ...
 
+class _PairIndicator(Protocol):
+    def next(self, x: float, y: float) -> float: ...
+
 _Warmup: TypeAlias = Literal["value", "nan"]
 
 class _SeriesLike(Protocol):
@@ -95,6 +98,17 @@ def feed(
 def feed(indicator: _Strategy, values: _Values, *, warmup: Literal["value"] = "value") -> npt.NDArray[np.int8]: ...
 @overload
 def feed(indicator: _ValueIndicator, values: _Values, *, warmup: _Warmup = "value") -> npt.NDArray[np.float64]: ...
+@overload
+def feed(indicator: _PairIndicator, values: _SeriesLike, y: _Values | _SeriesLike, /, *, warmup: _Warmup = "value") -> Any:
+    """`feed` for a class whose next takes a pair (Correlation, Beta): the
+    columns x (`values`) and y, each in any form one column takes, of equal lengths
+    (else ValueError naming both); pandas Series must have equal indexes.
+    One column for a pair class, or two for any other class, is refused with
+    TypeError."""
+@overload
+def feed(
+    indicator: _PairIndicator, values: _Values, y: _Values, /, *, warmup: _Warmup = "value"
+) -> npt.NDArray[np.float64]: ...
 
 @overload
 def feed_bars(indicator: _BarIndicator, bars: Sequence[Bar], /, *, warmup: _Warmup = "value") -> npt.NDArray[np.float64]:
@@ -119,11 +133,14 @@ def peek(indicator: _Triples, value: _Number) -> tuple[float, float, float]:
 def peek(indicator: _Strategy, value: _Number) -> Signal: ...
 @overload
 def peek(indicator: _ValueIndicator, value: _Number) -> float: ...
+@overload
+def peek(indicator: _PairIndicator, value: _Number, y: _Number, /) -> float:
+    """`peek` for a class whose next takes a pair: peek(indicator, x, y)."""
 
 def peek_bar(indicator: _BarIndicator, bar: Bar) -> float:
     """`peek` for TrueRange and the AverageTrueRange classes."""
 
-def lookback(indicator: _ValueIndicator | _Triples | _Strategy | _BarIndicator, /) -> int:
+def lookback(indicator: _ValueIndicator | _Triples | _Strategy | _BarIndicator | _PairIndicator, /) -> int:
     """The count of leading answers that rest on less than a full window,
     counted as batch libraries (TA-Lib) count them for the same lengths;
     what warmup="nan" blanks on a fresh object.
@@ -141,5 +158,7 @@ def lookback(indicator: _ValueIndicator | _Triples | _Strategy | _BarIndicator, 
     RelativeStrengthIndex, RateOfChange, AverageTrueRange (n): n;
     ExponentialMovingAverage, StandardDeviation (n): n - 1;
     MovingAverageConvergenceDivergence (fast, slow, signal):
-    slow - 1 + signal - 1, 33 for (12, 26, 9).
+    slow - 1 + signal - 1, 33 for (12, 26, 9); WeightedMovingAverage,
+    Midpoint, Midprice, Correlation (n): n - 1; NormalizedAverageTrueRange,
+    Beta (n): n; ParabolicSar: 1.
     """

@@ -46,6 +46,12 @@ __all__ = [
     "LinearRegressionIntercept",
     "LinearRegressionAngle",
     "TimeSeriesForecast",
+    "Midpoint",
+    "Midprice",
+    "NormalizedAverageTrueRange",
+    "ParabolicSar",
+    "Correlation",
+    "Beta",
 ]
 
 @final
@@ -678,3 +684,195 @@ class TimeSeriesForecast:
 
     def reset(self) -> None:
         """Forget every input: the object behaves as a new one."""
+
+@final
+class Midpoint:
+    """The middle of the range of the last ``period`` inputs:
+    ``(highest + lowest) / 2``.
+
+    The slots of the highest and the lowest input are remembered and found
+    again only when an input leaves from one of them: amortised O(1) a step.
+    The period defaults to 14. Lookback ``period - 1``: NaN until the window
+    is full.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a period of 268435456 or more.
+    """
+
+    def __new__(cls, period: _Count = 14) -> Midpoint: ...
+    def next(self, input: _Real) -> float:
+        """Take one value and return the midpoint, NaN during the lookback.
+
+        NaN inputs before the first number are skipped without counting; a
+        later NaN makes the answers NaN while it is in the window (TA-Lib's
+        MIDPOINT passes over it or not depending on where it sits). An
+        infinite input gives an infinite midpoint, or NaN with the opposite
+        infinity in the window.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class Midprice:
+    """The middle of the range of the last ``period`` bars:
+    ``(highest high + lowest low) / 2``.
+
+    Amortised O(1) a step, as ``Midpoint``. The period defaults to 14.
+    Lookback ``period - 1``: NaN until the window is full.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a period of 268435456 or more.
+    """
+
+    def __new__(cls, period: _Count = 14) -> Midprice: ...
+    def next(self, input: Bar) -> float:
+        """Take one bar and return the midprice, NaN during the lookback.
+
+        Bars before the first whose high and low are both numbers are
+        skipped without counting; a later NaN high or low makes the answers
+        NaN while it is in the window. Raises TypeError for an input that is
+        not a ``_barworks.Bar``.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every bar: the object behaves as a new one."""
+
+@final
+class NormalizedAverageTrueRange:
+    """Wilder's average true range as a percentage of the close:
+    ``(atr / close) * 100``, with ``atr`` exactly as ``AverageTrueRange``
+    computes it.
+
+    The period defaults to 14. Lookback ``period``: NaN for the first
+    ``period`` bars. A zero close answers 0.0, as TA-Lib does.
+
+    Raises ValueError "Period cannot be 0." for a zero period.
+    """
+
+    def __new__(cls, period: _Count = 14) -> NormalizedAverageTrueRange: ...
+    def next(self, input: Bar) -> float:
+        """Take one bar and return the normalised average true range, NaN
+        during the lookback.
+
+        Bars before the first whose high, low and close are all numbers are
+        skipped without counting; later NaN sides act as in
+        ``AverageTrueRange``, and a NaN close gives NaN for its bar. Raises
+        TypeError for an input that is not a ``_barworks.Bar``.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every bar, the previous close included: the object behaves as a new one."""
+
+@final
+class ParabolicSar:
+    """Wilder's parabolic stop and reverse, from the highs and lows.
+
+    The second bar sets the direction: short when its low fell below the
+    first's by more than its high rose above the first's, else long; a long
+    starts with the SAR at the first low and the extreme point at the second
+    high (a short at the first high and the second low). Each bar, the
+    second included, answers the SAR; a low at or below it (a high at or
+    above it when short) reverses the trend, the SAR jumping to the extreme
+    point (kept beyond the previous and current bar) and the factor back to
+    ``acceleration``; else a new extreme raises the factor by
+    ``acceleration`` up to ``maximum``. Then
+    ``sar += factor * (extreme - sar)``, kept at or below the previous and
+    current lows (at or above the highs when short).
+
+    The factors default to TA-Lib's (0.02, 0.2). Lookback 1: NaN for the
+    first bar.
+
+    Raises ValueError "Acceleration must be a finite number." (or Maximum),
+    "Acceleration cannot be negative." (or Maximum), and "Acceleration must
+    not be greater than maximum." (TA-Lib lowers it to the maximum instead).
+    """
+
+    def __new__(cls, acceleration: _Real = 0.02, maximum: _Real = 0.2) -> ParabolicSar: ...
+    def next(self, input: Bar) -> float:
+        """Take one bar and return the SAR, NaN for the first bar.
+
+        Bars before the first whose high and low are both numbers are
+        skipped without counting. A later NaN high or low moves nothing
+        (every comparison with it fails), as in TA-Lib; a NaN in the second
+        bar, which sets the direction, leaves every answer NaN until
+        ``reset``. Raises TypeError for an input that is not a
+        ``_barworks.Bar``.
+        """
+
+    def reset(self) -> None:
+        """Forget every bar: the object behaves as a new one."""
+
+@final
+class Correlation:
+    """Pearson's correlation coefficient of the last ``period`` pairs:
+    ``r = Sxy / sqrt(Sxx * Syy)``, with ``Sxx``, ``Syy`` and ``Sxy`` the
+    sums of squared and crossed deviations from the means.
+
+    The sums slide relative to a value near each window and are recomputed
+    exactly every ``period`` pairs (at least 64) and when a spread
+    collapses, so they stay within about 1e-13 of the exact answer however
+    long the stream (TA-Lib's CORREL keeps running sums that drift). A window
+    in which x or y does not move answers 0.0, as TA-Lib does. The period
+    defaults to 30. Lookback ``period - 1``: NaN until the windows are full.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a period of 268435456 or more.
+    """
+
+    def __new__(cls, period: _Count = 30) -> Correlation: ...
+    def next(self, x: _Real, y: _Real) -> float:
+        """Take one pair and return the coefficient, NaN during the lookback.
+
+        Pairs before the first whose x and y are both numbers are skipped
+        without counting; a later NaN or infinite input makes the answers
+        NaN while it is in the window, and once it has left the sums are
+        recomputed from the windows (TA-Lib answers 0.0 from then on).
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every pair: the object behaves as a new one."""
+
+@final
+class Beta:
+    """The slope of y's returns regressed on x's over the last ``period``
+    returns, each return ``(price - previous) / previous`` (0 after a zero
+    price): ``beta = Sxy / Sxx``, as TA-Lib's BETA(x, y) defines it.
+
+    The sums slide and are recomputed exactly as in ``Correlation``
+    (TA-Lib's BETA keeps running sums that drift). A window in which x's
+    return does not change, or y's, answers 0.0, as TA-Lib does. The period
+    defaults to 5. Lookback ``period``: the first pair only supplies the
+    previous prices.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a period of 268435456 or more.
+    """
+
+    def __new__(cls, period: _Count = 5) -> Beta: ...
+    def next(self, x: _Real, y: _Real) -> float:
+        """Take one pair of prices and return the beta, NaN during the lookback.
+
+        Pairs before the first whose x and y are both numbers are skipped
+        without counting; a later NaN or infinite price makes the answers
+        NaN while a return it enters is in the window (two returns for each
+        such price), then they are recomputed from the windows.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every pair, the previous prices included: the object behaves as a new one."""

@@ -59,11 +59,11 @@ def classic_case(row):
     """A barworks.classic class at its sample arguments against its TA-Lib
     call, as the agreement tests' table states it."""
     arguments = row.configs[0]
-    kind = "bar" if row.input == "bar" else "float"
+    kind = {"bar": "bar", "pair": "pair"}.get(row.input, "float")
 
     def peer(*columns):
         close, high, low = (columns[2], columns[0], columns[1]) if kind == "bar" else (columns[0], None, None)
-        sides = types.SimpleNamespace(close=close, high=high, low=low)
+        sides = types.SimpleNamespace(close=close, high=high, low=low, partner=partner(close))
         return row.talib(talib, sides, *arguments)
 
     return (f"classic.{row.name}", arguments, kind, peer, ("talib", 1.5))
@@ -87,6 +87,12 @@ def prices(count, seed=1):
     return close, close + spread, close - spread
 
 
+def partner(close):
+    """The second column of a pair, as the agreement tests make it: each close
+    pushed on by its last move."""
+    return 2.0 * close - np.concatenate((close[:1], close[:-1]))
+
+
 def best_ns(run, count, rounds):
     best = float("inf")
     for _ in range(rounds):
@@ -101,6 +107,9 @@ def feed_call(name, arguments, kind, columns):
     if kind == "bar":
         close, high, low = columns
         return lambda: barworks.feed_bars(obj, high, low, close)
+    if kind == "pair":
+        second = partner(columns[0])
+        return lambda: barworks.feed(obj, columns[0], second)
     return lambda: barworks.feed(obj, columns[0])
 
 
@@ -109,10 +118,16 @@ def loop_call(name, arguments, kind, count):
     step = make(name, arguments).next
     if kind == "bar":
         inputs = [bw.Bar(c, h, l, c, 1) for c, h, l in zip(close.tolist(), high.tolist(), low.tolist())]
+    elif kind == "pair":
+        inputs = list(zip(close.tolist(), partner(close).tolist()))
     else:
         inputs = close.tolist()
 
     def run():
+        if kind == "pair":
+            for x, y in inputs:
+                step(x, y)
+            return
         for x in inputs:
             step(x)
 
@@ -156,6 +171,8 @@ obj = getattr(classic if module else bw, cls)(*arguments)
 for size in sorted({{0, count}}):
     if kind == "bar":
         barworks.feed_bars(obj, high[:size], low[:size], close[:size])
+    elif kind == "pair":
+        barworks.feed(obj, close[:size], high[:size])
     else:
         barworks.feed(obj, close[:size])
 """
@@ -164,7 +181,8 @@ for size in sorted({{0, count}}):
 def callgrind_instructions(name, kind, count):
     """Instructions inside the native entry (callgrind collects only there)
     over an empty feed followed, when count > 0, by a feed of count values."""
-    entry = "barworks::companion::feed_bars(*" if kind == "bar" else "barworks::companion::feed(*"
+    entry = {"bar": "barworks::companion::feed_bars(*",
+             "pair": "barworks::companion::feed_pairs(*"}.get(kind, "barworks::companion::feed(*")
     script = CALLGRIND_SCRIPT.format(arguments={n: a for n, a, *_ in CASES})
     with tempfile.TemporaryDirectory() as folder:
         out = os.path.join(folder, "callgrind.out")

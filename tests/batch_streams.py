@@ -14,6 +14,7 @@ from classes import CLASSIC, STREAMS
 # The classic classes are named "classic.<Class>" in these tables.
 BAR_FED = ({row.name for row in STREAMS if row.input == "bar"}
            | {f"classic.{row.name}" for row in CLASSIC if row.input == "bar"})
+PAIR_FED = {f"classic.{row.name}" for row in CLASSIC if row.input == "pair"}
 STRATEGIES = {row.name for row in STREAMS if row.result == "signal"}
 GIVES_TRIPLES = ({row.name for row in STREAMS if row.result == "triple"}
                  | {f"classic.{row.name}" for row in CLASSIC if row.result == "triple"})
@@ -69,7 +70,14 @@ def bars(rng, count, specials=0.08):
 
 
 def inputs_for(name, rng, count, specials=0.08):
+    if name in PAIR_FED:
+        return list(zip(values(rng, count, specials), values(rng, count, specials)))
     return bars(rng, count, specials) if name in BAR_FED else values(rng, count, specials)
+
+
+def step(obj, x):
+    """next of one input: a value, a Bar, or an (x, y) pair."""
+    return obj.next(*x) if isinstance(x, tuple) else obj.next(x)
 
 
 def bits(answer):
@@ -96,7 +104,7 @@ def array_bits(array):
 
 
 def loop(obj, inputs):
-    return [bits(obj.next(x)) for x in inputs]
+    return [bits(step(obj, x)) for x in inputs]
 
 
 def assert_same_state(obj, twin, name, seed=7):

@@ -208,9 +208,11 @@ class ClassicRow:
     configs: tuple  # constructor arguments, the sample first
     lookback: Callable  # arguments -> lookback
     talib: Callable  # (talib, columns, *arguments) -> [array, ...]
-    input: str = "close"
+    input: str = "close"  # "close", "bar" or "pair" (next(x, y))
     result: str = "float"
-    exact: Callable = None  # (window, *arguments) -> exact answer
+    # (window, *arguments) -> exact answer, the window being the last
+    # lookback + 1 inputs ((x, y) pairs for a class that takes pairs)
+    exact: Callable = None
     # (values, *arguments) -> exact answers, where an answer rests on more
     # than one window (an adaptive average's running state)
     exact_series: Callable = None
@@ -244,7 +246,7 @@ class ClassicRow:
         if self.exact_series is not None:
             return self.exact_series(values, *arguments)
         if self.exact is not None:
-            return models.over_windows(values, arguments[0],
+            return models.over_windows(values, self.lookback(*arguments) + 1,
                                        lambda window: self.exact(window, *arguments))
         return None
 
@@ -255,8 +257,17 @@ class ClassicRow:
         return self.name
 
 
-WINDOW_LAYOUT = (("window.period", "I"), ("window.index", "I"), ("window.count", "I"),
-                 ("window.values", "W"))
+def window_layout(name):
+    return ((f"{name}.period", "I"), (f"{name}.index", "I"), (f"{name}.count", "I"),
+            (f"{name}.values", "W"))
+
+
+WINDOW_LAYOUT = window_layout("window")
+CO_MOMENTS_LAYOUT = (window_layout("moments.xs") + window_layout("moments.ys")
+                     + tuple((f"moments.{field}", "d") for field in (
+                         "mean_x", "mean_y", "squares_x", "squares_y", "products", "reference_x",
+                         "reference_y", "peak_x", "peak_y"))
+                     + (("moments.run_x", "I"), ("moments.run_y", "I"), ("moments.since_exact", "I")))
 
 # The embedded variance's fields, inline.
 VARIANCE_LAYOUT = WINDOW_LAYOUT + (("mean", "d"), ("squares", "d"), ("reference", "d"),
@@ -352,5 +363,34 @@ CLASSIC = [
           ("LinearRegressionAngle", "LINEARREG_ANGLE",
            lambda w, p: math.degrees(math.atan(models.exact_line(w)["slope"])), True),
           ("TimeSeriesForecast", "TSF", lambda w, p: models.exact_line(w)["forecast"], False))),
+    ClassicRow("Midpoint", (("period", 14),), ((14,), (1,), (2,), (3,), (5,), (40,)),
+               period_lookback, lambda talib, c, p: [talib.MIDPOINT(c.close, p)],
+               peer_takes=lambda period: period >= 2, layout=WINDOW_LAYOUT),
+    ClassicRow("Midprice", (("period", 14),), ((14,), (1,), (2,), (4,), (40,)), period_lookback,
+               lambda talib, c, p: [talib.MIDPRICE(c.high, c.low, p)], input="bar",
+               peer_takes=lambda period: period >= 2,
+               layout=window_layout("highs") + window_layout("lows")),
+    ClassicRow("NormalizedAverageTrueRange", (("period", 14),), ((14,), (1,), (3,), (30,)),
+               change_lookback, lambda talib, c, p: [talib.NATR(c.high, c.low, c.close, p)],
+               input="bar", peer_takes=lambda period: period >= 2,
+               layout=(("average.range.has_previous", "B"), ("average.range.previous_close", "d"),
+                       ("average.average.period", "I"), ("average.average.average", "d"),
+                       ("average.average.count", "I"))),
+    ClassicRow("ParabolicSar", (("acceleration", 0.02), ("maximum", 0.2)),
+               ((0.02, 0.2), (0.0, 0.2), (0.01, 0.1), (0.1, 0.3), (0.2, 0.2), (0.05, 0.06)),
+               lambda acceleration, maximum: 1,
+               lambda talib, c, acceleration, maximum: [talib.SAR(c.high, c.low, acceleration, maximum)],
+               input="bar",
+               layout=tuple((field, "d") for field in ("acceleration", "maximum", "sar", "extreme", "factor",
+                                                      "previous_high", "previous_low"))
+               + (("bars", "B"), ("rising", "B"))),
+    ClassicRow("Correlation", (("period", 30),), ((30,), (1,), (2,), (3,), (5,), (100,)),
+               period_lookback, lambda talib, c, p: [talib.CORREL(c.close, c.partner, p)],
+               input="pair", exact=models.exact_correlation, layout=CO_MOMENTS_LAYOUT),
+    ClassicRow("Beta", (("period", 5),), ((5,), (1,), (2,), (3,), (30,)), change_lookback,
+               lambda talib, c, p: [talib.BETA(c.close, c.partner, p)], input="pair",
+               exact=models.exact_beta,
+               layout=CO_MOMENTS_LAYOUT + (("previous_x", "d"), ("previous_y", "d"),
+                                           ("has_previous", "B"))),
 ]
 CLASSIC_BY_NAME = {row.name: row for row in CLASSIC}

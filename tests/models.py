@@ -342,3 +342,36 @@ def exact_line(window, *parameters):
              if n > 1 else 0.0)
     return {name: k + (middle + slope * (x - (n - 1) / 2))
             for name, x in (("intercept", 0), ("value", n - 1), ("forecast", n))} | {"slope": slope}
+
+
+def _co_moments(pairs):
+    """Sxx, Syy and Sxy of (x, y) pairs about their rounded means, less what
+    the rounding adds; exactly 0 for a side that does not move."""
+    n = len(pairs)
+    sums = []
+    for side in zip(*pairs):
+        mean = math.fsum(side) / n
+        deviations = [v - mean for v in side]
+        sums.append((deviations, math.fsum(deviations), len(set(side)) == 1))
+    (dx, sx, flat_x), (dy, sy, flat_y) = sums
+    sxx = 0.0 if flat_x else math.fsum(d * d for d in dx) - sx * sx / n
+    syy = 0.0 if flat_y else math.fsum(d * d for d in dy) - sy * sy / n
+    sxy = 0.0 if flat_x or flat_y else math.fsum(a * b for a, b in zip(dx, dy)) - sx * sy / n
+    return sxx, syy, sxy
+
+
+def exact_correlation(pairs, *parameters):
+    """Pearson's r of a window of pairs; 0.0 when a side does not move."""
+    sxx, syy, sxy = _co_moments(pairs)
+    return sxy / math.sqrt(sxx * syy) if sxx * syy > 0.0 else 0.0
+
+
+def exact_beta(prices, *parameters):
+    """The slope of y's returns on x's over a window of price pairs, each
+    return (p - previous) / previous (0 after a zero price); 0.0 when x's
+    return does not change."""
+    def returns(side):
+        return [(b - a) / a if a != 0.0 else 0.0 for a, b in zip(side, side[1:])]
+    xs, ys = zip(*prices)
+    sxx, _, sxy = _co_moments(list(zip(returns(xs), returns(ys))))
+    return sxy / sxx if sxx > 0.0 else 0.0

@@ -38,14 +38,16 @@ def run_python(code):
     return subprocess.run([sys.executable, "-P", "-c", textwrap.dedent(code)],
                           capture_output=True, text=True, timeout=120)
 
-BAR_FED = {"TrueRange", "AverageTrueRange"}
+BAR_FED = {row.name for row in STREAMS + CLASSIC if row.input == "bar"}
+PAIR_FED = {row.name for row in CLASSIC if row.input == "pair"}
 PROTOCOLS = range(pickle.HIGHEST_PROTOCOL + 1)
 
 
-def as_input(name, value):
+def as_inputs(name, value):
+    """The arguments of next made of one value."""
     if name in BAR_FED:
-        return _barworks.Bar(value, value + 1.5, value - 0.5, value + 0.25, 7)
-    return value
+        return (_barworks.Bar(value, value + 1.5, value - 0.5, value + 0.25, 7),)
+    return (value, 2.0 - 0.5 * value) if name in PAIR_FED else (value,)
 
 
 def bits(answer):
@@ -63,7 +65,7 @@ def run(obj, name, items):
         if item is RESET:
             obj.reset()
         else:
-            answers.append(bits(obj.next(as_input(name, item))))
+            answers.append(bits(obj.next(*as_inputs(name, item))))
     return answers
 
 
@@ -321,7 +323,7 @@ def sample(name, args=None, inputs=5):
     obj = getattr(_barworks, name)(*(BY_NAME[name].sample if args is None else args))
     if name in STREAMED:
         for i in range(inputs):
-            obj.next(as_input(name, 1.0 + i * 0.5))
+            obj.next(*as_inputs(name, 1.0 + i * 0.5))
     return obj
 
 
@@ -595,8 +597,8 @@ def test_classic_every_reachable_state_restores(name, args):
                 original.reset()
                 restored.reset()
             else:
-                assert bits(restored.next(as_input(name, item))) == bits(
-                    original.next(as_input(name, item)))
+                assert bits(restored.next(*as_inputs(name, item))) == bits(
+                    original.next(*as_inputs(name, item)))
 
 
 @pytest.mark.parametrize("name,args", CLASSIC_CASES, ids=CLASSIC_IDS)
@@ -652,7 +654,7 @@ def test_classic_and_module_classes_are_told_apart(name):
 def classic_sample(name, args, inputs=5):
     obj = getattr(classic, name)(*args)
     for i in range(inputs):
-        obj.next(as_input(name, 1.0 + i * 0.5))
+        obj.next(*as_inputs(name, 1.0 + i * 0.5))
     return obj
 
 
@@ -805,10 +807,10 @@ def test_classic_state_of_borrowed_object_is_refused():
 
 
 def test_classic_classes_keep_exactly_their_methods():
-    for name in CLASSIC_ARGS:
-        own = {key for key, value in vars(getattr(classic, name)).items()
+    for row in CLASSIC:
+        own = {key for key, value in vars(row.cls).items()
                if callable(value) and not key.startswith("__")}
-        assert own == set(CLASSIC_BY_NAME[name].methods), name
+        assert own == set(row.methods), row.name
 
 
 # ---------------------------------------------------------------------------
@@ -874,10 +876,12 @@ def largest_count(name, path, fields):
     prefix, _, leaf = path.rpartition(".")
     if leaf in ("steps", "volume"):
         return U32_MAX
-    period = fields.get(f"{prefix}.period" if prefix else "period", fields.get("window.period"))
+    candidates = (f"{prefix}.period" if prefix else "period", f"{prefix}.xs.period", "window.period")
+    period = next(fields[key] for key in candidates if key in fields)
     since_exact = max(period, 64) - 1 if name == CLASSIC_PREFIX + "StandardDeviation" else period - 1
     return {"index": period - 1, "extreme_index": period - 1, "since_exact": since_exact,
-            "count": period + (name == "RateOfChange"), "equal_run": period}[leaf]
+            "count": period + (name == "RateOfChange"), "equal_run": period, "run_x": period,
+            "run_y": period}[leaf]
 
 
 @pytest.mark.parametrize("name", NAMES + [CLASSIC_PREFIX + name for name in CLASSIC_ARGS])

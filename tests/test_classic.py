@@ -65,11 +65,21 @@ def bars_from(closes, seed=7):
 
 
 def stream(indicator, inputs):
-    return [indicator.next(value) for value in inputs]
+    return [indicator.next(*value) if isinstance(value, tuple) else indicator.next(value)
+            for value in inputs]
+
+
+def partner(closes):
+    """The second column of a pair: each close pushed on by its last move,
+    on the same level and tick grid, flat where the closes are."""
+    return [2.0 * b - a for a, b in zip(closes[:1] + closes[:-1], closes)]
 
 
 def inputs_for(name, closes):
-    return bars_from(closes) if CLASSIC_BY_NAME[name].input == "bar" else closes
+    kind = CLASSIC_BY_NAME[name].input
+    if kind == "pair":
+        return list(zip(closes, partner(closes)))
+    return bars_from(closes) if kind == "bar" else closes
 
 
 # --------------------------------------------------------------------------
@@ -93,7 +103,7 @@ def peer_columns(talib, name, arguments, closes):
     """TA-Lib's answers to the inputs `inputs_for` makes of `closes`."""
     bars = bars_from(closes)
     sides = types.SimpleNamespace(
-        close=np.array(closes, dtype=float),
+        close=np.array(closes, dtype=float), partner=np.array(partner(closes), dtype=float),
         **{side: np.array([getattr(bar, side)() for bar in bars], dtype=float)
            for side in ("open", "high", "low", "volume")})
     return CLASSIC_BY_NAME[name].talib(talib, sides, *arguments)
@@ -139,7 +149,7 @@ def test_agrees_with_talib(talib, name, arguments, series):
     ours = stream(row.make(arguments), inputs_for(name, closes))
     peers = peer_columns(talib, name, arguments, closes)
     level = max(map(abs, closes)) if row.differences else 0.0
-    exact = row.exact_answers(closes, arguments)
+    exact = row.exact_answers(inputs_for(name, closes), arguments)
     if exact is not None:
         # TA-Lib keeps running sums here, which drift (by up to 1e-8 for the
         # deviation's squares); ours must be exact to 1e-12 and differ from
@@ -156,25 +166,29 @@ def test_agrees_with_talib(talib, name, arguments, series):
 @pytest.mark.parametrize("name", [row.name for row in CLASSIC
                                   if row.exact is not None or row.exact_series is not None])
 def test_exact_classes_do_not_drift_over_long_streams(name):
-    row, values = CLASSIC_BY_NAME[name], walk(14, 200_000, gaps=True)
+    row, closes = CLASSIC_BY_NAME[name], walk(14, 200_000, gaps=True)
     arguments = row.configs[0]
-    ours = barworks.feed(row.make(arguments), values)[-1000:]
+    inputs = inputs_for(name, closes)
+    columns_in = list(zip(*inputs)) if row.input == "pair" else [closes]
+    ours = barworks.feed(row.make(arguments), *columns_in)[-1000:]
     if row.exact_series is not None:
-        exact = row.exact_series(values, *arguments)[-1000:]
+        exact = row.exact_series(inputs, *arguments)[-1000:]
     else:
-        exact = [row.exact(values[i - arguments[0] + 1:i + 1], *arguments)
-                 for i in range(len(values) - 1000, len(values))]
-    level = max(values[-1000:]) if row.differences else 0.0
+        span = row.lookback(*arguments) + 1
+        exact = [row.exact(inputs[i - span + 1:i + 1], *arguments)
+                 for i in range(len(inputs) - 1000, len(inputs))]
+    level = max(closes[-1000:]) if row.differences else 0.0
     for mine, want in zip(columns(name, [tuple(v) if np.ndim(v) else float(v) for v in ours]),
                           columns(name, exact)):
         assert worst_relative_difference(mine, want, level) <= 1e-12
 
 
-@pytest.mark.parametrize("name", [row.name for row in CLASSIC if row.input == "close"])
+@pytest.mark.parametrize("name", NAMES)
 def test_leading_nans_are_skipped_as_talib_skips_them(talib, name):
+    # Bars made of these have NaN sides up to the sixth.
     closes = [NAN] * 5 + walk(5, 300)
     arguments = CLASSIC_BY_NAME[name].configs[0]
-    ours = stream(make(name), closes)
+    ours = stream(make(name), inputs_for(name, closes))
     level = max(closes[5:]) if CLASSIC_BY_NAME[name].differences else 0.0
     for mine, theirs in zip(columns(name, ours), peer_columns(talib, name, arguments, closes)):
         assert worst_relative_difference(mine, theirs, level) <= 1e-12
@@ -352,6 +366,17 @@ def test_average_true_range_measures_gaps_from_the_previous_close():
     assert repr(stream(classic.AverageTrueRange(2), bars)) == repr([NAN, NAN, 6.0, 4.0])
 
 
+@pytest.mark.parametrize("period", [1, 3])
+def test_normalized_average_true_range_is_a_percentage_of_the_close_at_any_period(period):
+    # TA-Lib's NATR with period 1 answers the true range itself.
+    bars = bars_from(walk(15, 100))
+    bars[50] = Bar(0.0, 1.0, 0.0, 0.0, 1)
+    ranges = stream(classic.AverageTrueRange(period), bars)
+    expected = [0.0 if bar.close() == 0.0 and not math.isnan(r) else r / bar.close() * 100.0
+                for r, bar in zip(ranges, bars)]
+    assert repr(stream(classic.NormalizedAverageTrueRange(period), bars)) == repr(expected)
+
+
 def test_macd_feeds_its_fast_average_from_the_slow_average_seed_window():
     closes = walk(12, 40)
     macd = stream(classic.MovingAverageConvergenceDivergence(3, 6, 2), closes)
@@ -382,7 +407,7 @@ def test_class_shape(name):
     shown = [p if default is None else f"{p}={default}" for p, default in row.parameters]
     assert cls.__doc__ == "" and cls.__text_signature__ == "(" + ", ".join(shown) + ")"
     assert [key for key in vars(cls) if not key.startswith("__")] == list(row.methods)
-    assert cls.next.__text_signature__ == "($self, input)"
+    assert cls.next.__text_signature__ == ("($self, x, y)" if row.input == "pair" else "($self, input)")
     with pytest.raises(TypeError):
         type("Derived", (cls,), {})
     with pytest.raises(AttributeError):
@@ -408,25 +433,31 @@ def test_binding_errors(name):
     assert message_of(cls, *arguments, **{parameters[0]: 3}) == (
         TypeError, f"{new} got multiple values for argument '{parameters[0]}'")
     # The last period; a float parameter after it keeps its value.
-    at = max(i for i, (_, default) in enumerate(row.parameters) if not isinstance(default, float))
-    with_period = lambda value: (*arguments[:at], value, *arguments[at + 1:])  # noqa: E731
-    assert message_of(cls, *with_period(0)) == (ValueError, "Period cannot be 0.")
-    assert message_of(cls, *with_period(2.0))[1].startswith(f"argument '{parameters[at]}': ")
-    assert message_of(cls, *with_period(2**32)) == (
-        OverflowError, "out of range integral type conversion attempted")
+    periods = [i for i, (_, default) in enumerate(row.parameters) if not isinstance(default, float)]
+    if periods:
+        at = periods[-1]
+        with_period = lambda value: (*arguments[:at], value, *arguments[at + 1:])  # noqa: E731
+        assert message_of(cls, *with_period(0)) == (ValueError, "Period cannot be 0.")
+        assert message_of(cls, *with_period(2.0))[1].startswith(f"argument '{parameters[at]}': ")
+        assert message_of(cls, *with_period(2**32)) == (
+            OverflowError, "out of range integral type conversion attempted")
+    else:
+        assert message_of(cls, *arguments[:-1], "1")[1].startswith(f"argument '{parameters[-1]}': ")
     indicator = cls(**dict(zip(parameters, arguments)))
     run = f"{name}.next()"
+    inputs = ("x", "y") if row.input == "pair" else ("input",)
+    missing = " and ".join(f"'{p}'" for p in inputs)
     assert message_of(indicator.next) == (
-        TypeError, f"{run} missing 1 required positional argument: 'input'")
-    assert message_of(indicator.next, 1.0, 2.0) == (
-        TypeError, f"{run} takes 1 positional arguments but 2 were given")
-    assert message_of(indicator.next, x=1.0) == (
-        TypeError, f"{run} got an unexpected keyword argument 'x'")
+        TypeError, f"{run} missing {len(inputs)} required positional argument{'s' * (len(inputs) > 1)}: {missing}")
+    assert message_of(indicator.next, *[1.0] * (len(inputs) + 1)) == (
+        TypeError, f"{run} takes {len(inputs)} positional arguments but {len(inputs) + 1} were given")
+    assert message_of(indicator.next, z=1.0) == (
+        TypeError, f"{run} got an unexpected keyword argument 'z'")
     if takes_bars:
         assert message_of(indicator.next, 1.0) == (
             TypeError, "argument 'input': 'float' object cannot be converted to 'Bar'")
     else:
-        assert message_of(indicator.next, "1")[1].startswith("argument 'input': ")
+        assert message_of(indicator.next, *["1"] * len(inputs))[1].startswith(f"argument '{inputs[0]}': ")
 
 
 @pytest.mark.parametrize("arguments, message", [
@@ -454,6 +485,24 @@ def test_tillson_t3_defaults():
     values = walk(15, 100)
     assert repr(barworks.feed(classic.TillsonT3(), values).tolist()) == repr(
         barworks.feed(classic.TillsonT3(5, 0.7), values).tolist())
+
+
+@pytest.mark.parametrize("arguments, message", [
+    ((-0.01, 0.2), "Acceleration cannot be negative."),
+    ((0.0, -0.2), "Maximum cannot be negative."),
+    ((0.3, 0.2), "Acceleration must not be greater than maximum."),
+    ((0.25,), "Acceleration must not be greater than maximum."),
+    ((NAN, 0.2), "Acceleration must be a finite number."),
+    ((0.02, math.inf), "Maximum must be a finite number."),
+])
+def test_parabolic_sar_refuses_nonsense_factors(arguments, message):
+    assert message_of(classic.ParabolicSar, *arguments) == (ValueError, message)
+
+
+def test_parabolic_sar_defaults_are_talibs():
+    default, explicit = classic.ParabolicSar(), classic.ParabolicSar(0.02, 0.2)
+    bars = bars_from(walk(14, 200))
+    assert repr(stream(default, bars)) == repr(stream(explicit, bars))
 
 
 MACD_PERIODS = [
@@ -519,13 +568,14 @@ class Reentrant:
 
 @pytest.mark.parametrize("name", [row.name for row in CLASSIC if row.input != "bar"])
 def test_reentrant_call_is_refused_and_leaves_state_unchanged(name):
-    closes = walk(13, 60)
+    inputs = inputs_for(name, walk(13, 60))
     indicator = make(name)
-    stream(indicator, closes[:40])
-    assert message_of(indicator.next, Reentrant(indicator)) == (RuntimeError, "Already borrowed")
+    stream(indicator, inputs[:40])
+    others = (1.0,) if CLASSIC_BY_NAME[name].input == "pair" else ()
+    assert message_of(indicator.next, Reentrant(indicator), *others) == (RuntimeError, "Already borrowed")
     fresh = make(name)
-    stream(fresh, closes[:40])
-    assert repr(stream(indicator, closes[40:])) == repr(stream(fresh, closes[40:]))
+    stream(fresh, inputs[:40])
+    assert repr(stream(indicator, inputs[40:])) == repr(stream(fresh, inputs[40:]))
 
 
 def test_average_true_range_reads_a_bar_held_by_nobody_else():

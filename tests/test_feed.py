@@ -23,6 +23,7 @@ from batch_streams import (
     CONFIG_IDS,
     CONFIGS,
     GIVES_TRIPLES,
+    PAIR_FED,
     STRATEGIES,
     array_bits,
     assert_same_state,
@@ -37,6 +38,9 @@ from batch_streams import (
 def feed(obj, name, inputs, **options):
     if name in BAR_FED:
         return barworks.feed_bars(obj, inputs, **options)
+    if name in PAIR_FED:
+        xs, ys = (np.array([pair[side] for pair in inputs], dtype=np.float64) for side in (0, 1))
+        return barworks.feed(obj, xs, ys, **options)
     return barworks.feed(obj, np.array(inputs, dtype=np.float64), **options)
 
 
@@ -60,8 +64,9 @@ def test_bar_columns_equal_bar_records():
     rng = random.Random(5)
     chunk = inputs_for("AverageTrueRange", rng, 300)
     columns = [np.array([getattr(bar, side)() for bar in chunk]) for side in ("high", "low", "close")]
+    first_arguments = dict(reversed(CONFIGS))
     for name in sorted(BAR_FED):
-        arguments = () if name == "TrueRange" else (4,)
+        arguments = first_arguments[name]
         obj, twin = make(name, arguments), make(name, arguments)
         assert array_bits(barworks.feed_bars(obj, *columns)) == loop(twin, chunk)
         assert_same_state(obj, twin, name)
@@ -133,12 +138,16 @@ def test_pandas_series_in_series_out():
     high = pandas.Series([2.0, 3.0], index=["a", "b"])
     ranges = barworks.feed_bars(bw.TrueRange(), high, high - 1.0, high)
     assert list(ranges.index) == ["a", "b"] and list(ranges) == [1.0, 1.0]
+    together = barworks.feed(make("classic.Correlation", (3,)), series, series * 2.0 + 1.0)
+    assert together.index.equals(index)
+    with pytest.raises(ValueError, match="arguments 'x' and 'y': the Series must have equal indexes"):
+        barworks.feed(make("classic.Correlation", (3,)), high, high.set_axis(["b", "a"]))
 
 
 @pytest.mark.parametrize("name, arguments", CONFIGS, ids=CONFIG_IDS)
 def test_empty_input_gives_an_empty_answer(name, arguments):
     obj, twin = make(name, arguments), make(name, arguments)
-    answers = barworks.feed_bars(obj, []) if name in BAR_FED else barworks.feed(obj, [])
+    answers = feed(obj, name, [])
     assert answers.shape == ((0, 3) if name in GIVES_TRIPLES else (0,))
     assert_same_state(obj, twin, name)
 
@@ -262,6 +271,9 @@ REFUSALS = [
      "argument 'indicator': SimpleMovingAverage takes float inputs; use barworks.feed()"),
     (lambda o: barworks.peek_bar(o, bw.Bar(1.0, 2.0, 0.5, 1.5, 1)), TypeError,
      "argument 'indicator': SimpleMovingAverage takes float inputs; use barworks.peek()"),
+    (lambda o: barworks.feed(o, [1.0], [2.0]), TypeError,
+     "argument 'indicator': SimpleMovingAverage takes float inputs; use barworks.feed() with one column"),
+    (lambda o: barworks.feed(o, [1.0], [2.0], [3.0]), TypeError, "feed() takes the indicator and one column, or"),
 ]
 
 BAR_REFUSALS = [
@@ -278,11 +290,26 @@ BAR_REFUSALS = [
 ]
 
 
-@pytest.mark.parametrize("call, error, message",
-                         [(c, e, m) for c, e, m in REFUSALS] + [(c, e, m) for c, e, m in BAR_REFUSALS],
-                         ids=[m[:50] for _, _, m in REFUSALS + BAR_REFUSALS])
-def test_refused_inputs_leave_the_object_untouched(call, error, message):
-    name, arguments = ("AverageTrueRange", (3,)) if (call, error, message) in BAR_REFUSALS else ("SimpleMovingAverage", (3,))
+PAIR_REFUSALS = [
+    (lambda o: barworks.feed(o, [1.0, 2.0], [1.0]), ValueError,
+     "arguments 'x' and 'y' must have the same length, got 2 and 1"),
+    (lambda o: barworks.feed(o, [1.0], ["2"]), TypeError, "argument 'y[0]': must be real number, not str"),
+    (lambda o: barworks.feed(o, [1.0], np.zeros((1, 1))), TypeError, "argument 'y': expected one column"),
+    (lambda o: barworks.feed(o, [1.0]), TypeError,
+     "argument 'indicator': Correlation takes pairs of floats; use barworks.feed(indicator, x, y)"),
+    (lambda o: barworks.peek(o, 1.0), TypeError,
+     "argument 'indicator': Correlation takes pairs of floats; use barworks.peek(indicator, x, y)"),
+    (lambda o: barworks.peek(o, 1.0, "2"), TypeError, "argument 'y': must be real number, not str"),
+    (lambda o: barworks.feed_bars(o, [bw.Bar(1.0, 2.0, 0.5, 1.5, 1)]), TypeError,
+     "argument 'indicator': Correlation takes pairs of floats; use barworks.feed(indicator, x, y)"),
+]
+REFUSED_BY = {"SimpleMovingAverage": REFUSALS, "AverageTrueRange": BAR_REFUSALS, "classic.Correlation": PAIR_REFUSALS}
+REFUSAL_CASES = [(name, call, error, message) for name, table in REFUSED_BY.items() for call, error, message in table]
+
+
+@pytest.mark.parametrize("name, call, error, message", REFUSAL_CASES, ids=[m[:50] for *_, m in REFUSAL_CASES])
+def test_refused_inputs_leave_the_object_untouched(name, call, error, message):
+    arguments = (3,)
     obj, twin = make(name, arguments), make(name, arguments)
     warm = inputs_for(name, random.Random(1), 4)
     loop(obj, warm), loop(twin, warm)

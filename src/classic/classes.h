@@ -26,6 +26,11 @@
 #include "linear_regression_slope.h"
 #include "time_series_forecast.h"
 #include "variance.h"
+#include "midpoint.h"
+#include "normalized_average_true_range.h"
+#include "parabolic_sar.h"
+#include "correlation.h"
+#include "beta.h"
 
 namespace barworks::classic {
 
@@ -36,6 +41,6 @@ using Classes = ClassList<AverageTrueRange, ExponentialMovingAverage,
                           TriangularMovingAverage, Momentum, KaufmanAdaptiveMovingAverage,
                           TillsonT3, Variance, BollingerBands, LinearRegression,
                           LinearRegressionSlope, LinearRegressionIntercept, LinearRegressionAngle,
-                          TimeSeriesForecast>;
+                          TimeSeriesForecast, Midpoint, Midprice, NormalizedAverageTrueRange, ParabolicSar, Correlation, Beta>;
 
 }  // namespace barworks::classic

@@ -17,10 +17,19 @@ namespace {
 // lock to a waiting thread and waiting for it back, so it is kept.
 constexpr Py_ssize_t kReleaseLockFrom = 8192;
 
+// One step of the record's own update on an input as `read` builds it: a
+// value, a bar, or a pair taken apart into next's two arguments.
 template <class Record>
-using Input = std::conditional_t<TakesBars<Record>, const Bar&, double>;
+auto step(Record& record, double value) noexcept { return record.update(value); }
 template <class Record>
-using Result = decltype(std::declval<Record&>().update(std::declval<Input<Record>>()));
+auto step(Record& record, const Bar& bar) noexcept { return record.update(bar); }
+template <class Record>
+auto step(Record& record, Pair pair) noexcept { return record.update(pair.x, pair.y); }
+
+template <class Record>
+using Input = std::conditional_t<TakesBars<Record>, Bar, std::conditional_t<TakesPairs<Record>, Pair, double>>;
+template <class Record>
+using Result = decltype(step(std::declval<Record&>(), std::declval<Input<Record>>()));
 template <class Record>
 using RowOf = Row<Result<Record>>;
 template <class Record>
@@ -31,7 +40,7 @@ inline constexpr bool kGivesCodes = std::is_same_v<Result<Record>, Signal>;
 template <class Record, class Read>
 void run(Record& record, Py_ssize_t size, Read read, typename RowOf<Record>::Cell* rows) noexcept {
   constexpr Py_ssize_t kColumns = RowOf<Record>::kColumns;
-  for (Py_ssize_t i = 0; i < size; ++i) RowOf<Record>::store(rows + i * kColumns, record.update(read(i)));
+  for (Py_ssize_t i = 0; i < size; ++i) RowOf<Record>::store(rows + i * kColumns, step(record, read(i)));
 }
 
 // warmup="value" (false) or "nan" (true); -1 with ValueError set.
@@ -88,12 +97,22 @@ constexpr std::array<const char*, 3> kFeedParameters{"indicator", "values", "war
 constexpr std::array<const char*, 5> kFeedBarsParameters{"indicator", "high", "low", "close",
                                                           "warmup"};
 constexpr std::array<const char*, 3> kFeedBarRecordsParameters{"indicator", "bars", "warmup"};
+constexpr std::array<const char*, 4> kFeedPairsParameters{"indicator", "x", "y", "warmup"};
 
 }  // namespace
 
-void refuse_input_kind(const char* class_name, bool takes_bars, const char* other_entry) noexcept {
-  PyErr_Format(PyExc_TypeError, "argument 'indicator': %s takes %s; use %s", class_name,
-               takes_bars ? "Bar inputs" : "float inputs", other_entry);
+void refuse_input_kind(const char* class_name, InputKind kind, bool peeking) noexcept {
+  const char* takes = "float inputs";
+  const char* entry = peeking ? "barworks.peek() with one value" : "barworks.feed() with one column";
+  if (kind == InputKind::kBar) {
+    takes = "Bar inputs";
+    entry = peeking ? "barworks.peek_bar()" : "barworks.feed_bars()";
+  } else if (kind == InputKind::kPair) {
+    takes = "pairs of floats";
+    entry = peeking ? "barworks.peek(indicator, x, y)" : "barworks.feed(indicator, x, y)";
+  }
+  PyErr_Format(PyExc_TypeError, "argument 'indicator': %s takes %s; use %s", class_name, takes,
+               entry);
 }
 
 PyObject* feed(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
@@ -103,8 +122,8 @@ PyObject* feed(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwn
   const int blank_warmup = parse_warmup(bound[2]);
   if (blank_warmup < 0) return nullptr;
   return dispatch(bound[0], [&]<class Record>(Instance<Record>& instance) -> PyObject* {
-    if constexpr (TakesBars<Record>) {
-      refuse_input_kind(PythonClass<Record>::kName, true, "barworks.feed_bars()");
+    if constexpr (kInputKind<Record> != InputKind::kFloat) {
+      refuse_input_kind<Record>(false);
       return nullptr;
     } else {
       if (refuse_codes_warmup<Record>(blank_warmup)) return nullptr;
@@ -146,7 +165,7 @@ template <class Take>
 PyObject* feed_bar_kind(PyObject* indicator, int blank_warmup, Take take) noexcept {
   return dispatch(indicator, [&]<class Record>(Instance<Record>& instance) -> PyObject* {
     if constexpr (!TakesBars<Record>) {
-      refuse_input_kind(PythonClass<Record>::kName, false, "barworks.feed()");
+      refuse_input_kind<Record>(false);
       return nullptr;
     } else {
       Borrow borrow;
@@ -170,6 +189,36 @@ PyObject* feed_bars(PyObject*, PyObject* const* args, Py_ssize_t nargs,
   return feed_bar_kind(bound[0], blank_warmup, [&](Values& high, Values& low, Values& close) {
     return high.take(bound[1], "high") && low.take(bound[2], "low") &&
            close.take(bound[3], "close");
+  });
+}
+
+PyObject* feed_pairs(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                     PyObject* kwnames) noexcept {
+  std::array<PyObject*, 4> slots{};
+  PyObject* const* bound = bind("feed_pairs", kFeedPairsParameters, args, nargs, kwnames, slots);
+  if (bound == nullptr) return nullptr;
+  const int blank_warmup = parse_warmup(bound[3]);
+  if (blank_warmup < 0) return nullptr;
+  return dispatch(bound[0], [&]<class Record>(Instance<Record>& instance) -> PyObject* {
+    if constexpr (!TakesPairs<Record>) {
+      refuse_input_kind<Record>(false);
+      return nullptr;
+    } else {
+      // Taken before the inputs convert, as feed takes it.
+      Borrow borrow;
+      if (!hold(instance, borrow, Access::kExclusive)) return nullptr;
+      Values x, y;
+      if (!x.take(bound[1], "x") || !y.take(bound[2], "y")) return nullptr;
+      if (x.size() != y.size()) [[unlikely]] {
+        PyErr_Format(PyExc_ValueError,
+                     "arguments 'x' and 'y' must have the same length, got %zd and %zd",
+                     x.size(), y.size());
+        return nullptr;
+      }
+      const Column xs = x.column(), ys = y.column();
+      return run_batch(instance, x.size(), [=](Py_ssize_t i) { return Pair{xs[i], ys[i]}; },
+                       blank_warmup);
+    }
   });
 }
 

@@ -1,5 +1,5 @@
 // Whole runs of inputs through one object: the entries behind barworks.feed
-// and barworks.feed_bars.
+// (one column or two, x and y, for a pair class) and barworks.feed_bars.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -13,6 +13,9 @@ PyObject* feed(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
 // feed_bars(indicator, high, low, close, warmup)
 PyObject* feed_bars(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                     PyObject* kwnames) noexcept;
+// feed_pairs(indicator, x, y, warmup)
+PyObject* feed_pairs(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                     PyObject* kwnames) noexcept;
 // feed_bar_records(indicator, bars, warmup)
 PyObject* feed_bar_records(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                            PyObject* kwnames) noexcept;

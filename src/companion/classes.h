@@ -34,6 +34,22 @@ using Dispatched = KeepOnly<IsStreamed, Adopted>;
 template <class Record>
 concept TakesBars = requires(Record& record, const Bar& bar) { record.update(bar); };
 
+// Classes whose next takes two floats, x and y.
+template <class Record>
+concept TakesPairs = requires(Record& record) { record.update(0.0, 0.0); };
+
+// One input of a pair class, as a batch reads it.
+struct Pair {
+  double x;
+  double y;
+};
+
+// What next takes, as the refusals name it.
+enum class InputKind { kFloat, kBar, kPair };
+template <class Record>
+inline constexpr InputKind kInputKind =
+    TakesBars<Record> ? InputKind::kBar : TakesPairs<Record> ? InputKind::kPair : InputKind::kFloat;
+
 // TypeError naming `parameter`: `object` is not one of `wanted`.
 [[gnu::cold]] void refuse_object(PyObject* object, const char* parameter,
                                  const char* wanted) noexcept;
@@ -85,8 +101,13 @@ PyObject* const* bind(const char* name, const std::array<const char*, N>& parame
   return slots.data();
 }
 
-// TypeError for an indicator fed through the wrong entry.
-[[gnu::cold]] void refuse_input_kind(const char* class_name, bool takes_bars,
-                                     const char* other_entry) noexcept;
+// TypeError for an indicator fed through the wrong entry: "<class> takes
+// <kind>; use <the entry for its kind>", the entries of peek when `peeking`.
+[[gnu::cold]] void refuse_input_kind(const char* class_name, InputKind kind,
+                                     bool peeking) noexcept;
+template <class Record>
+[[gnu::cold]] void refuse_input_kind(bool peeking) noexcept {
+  refuse_input_kind(PythonClass<Record>::kName, kInputKind<Record>, peeking);
+}
 
 }  // namespace barworks::companion

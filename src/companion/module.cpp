@@ -22,6 +22,10 @@ PyMethodDef functions[] = {
      METH_FASTCALL | METH_KEYWORDS,
      "feed_bars($module, indicator, high, low, close, warmup)\n--\n\n"
      "Every bar given by three columns through indicator.next."},
+    {"feed_pairs", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&feed_pairs)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "feed_pairs($module, indicator, x, y, warmup)\n--\n\n"
+     "Every pair of two columns through indicator.next(x, y)."},
     {"feed_bar_records",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&feed_bar_records)),
      METH_FASTCALL | METH_KEYWORDS,
@@ -29,8 +33,9 @@ PyMethodDef functions[] = {
      "Every Bar of a sequence through indicator.next."},
     {"peek", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&peek)),
      METH_FASTCALL | METH_KEYWORDS,
-     "peek($module, indicator, value)\n--\n\n"
-     "The answer indicator.next(value) would give, leaving the indicator unchanged."},
+     "peek($module, indicator, value, *y)\n--\n\n"
+     "The answer indicator.next(value) would give, leaving the indicator unchanged; "
+     "peek(indicator, x, y) for a class whose next takes a pair."},
     {"peek_bar", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&peek_bar)),
      METH_FASTCALL | METH_KEYWORDS,
      "peek_bar($module, indicator, bar)\n--\n\n"

@@ -95,7 +95,7 @@ class Snapshot {
   decltype(save_all(std::declval<const Record&>())) saved_;
 };
 
-// peek(indicator, value)
+// peek(indicator, value), or peek(indicator, x, y) for a pair class
 PyObject* peek(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                PyObject* kwnames) noexcept;
 // peek_bar(indicator, bar)
