@@ -10,6 +10,7 @@
 #include "../checkpoint.h"
 #include "../error.h"
 #include "../window.h"
+#include "exact_window.h"
 
 namespace barworks::classic {
 
@@ -71,18 +72,14 @@ struct CoMoments {
 
   double period_reciprocal() const noexcept { return 1.0 / static_cast<double>(xs.period); }
   std::uint32_t slides_between_exact() const noexcept {
-    return xs.period > kFewestSlides ? xs.period : kFewestSlides;
+    return classic::slides_between_exact(xs.period);
   }
-  static constexpr std::uint32_t kFewestSlides = 64;
   // What the derived members hold, from the windows; a window not allocated
   // yet (a checkpoint being checked) reads as empty.
   double newest_x() const noexcept { return newest(xs); }
   double newest_y() const noexcept { return newest(ys); }
   std::uint32_t count_nonfinite() const noexcept {
-    std::uint32_t found = 0;
-    for (const double value : xs.values) found += !std::isfinite(value);
-    for (const double value : ys.values) found += !std::isfinite(value);
-    return found;
+    return classic::count_nonfinite(xs.values) + classic::count_nonfinite(ys.values);
   }
 
   struct Sums {
@@ -183,28 +180,6 @@ inline bool CoMoments::take(double x, double y) noexcept {
   return true;
 }
 
-inline CoMoments::Sums CoMoments::exact_sums(const double* xs, const double* ys,
-                                             std::uint32_t size, double n) noexcept {
-  double sum_x = 0.0, sum_y = 0.0;
-  for (std::uint32_t i = 0; i < size; ++i) {
-    sum_x += xs[i];
-    sum_y += ys[i];
-  }
-  // The rounded means serve as references; the deviations from them sum to
-  // n times their rounding errors, which is taken back out.
-  const double kx = sum_x / n, ky = sum_y / n;
-  double dx = 0.0, dy = 0.0, qx = 0.0, qy = 0.0, qxy = 0.0;
-  for (std::uint32_t i = 0; i < size; ++i) {
-    const double ex = xs[i] - kx, ey = ys[i] - ky;
-    dx += ex;
-    dy += ey;
-    qx += ex * ex;
-    qy += ey * ey;
-    qxy += ex * ey;
-  }
-  return {kx, ky, dx / n, dy / n, qx - dx * dx / n, qy - dy * dy / n, qxy - dx * dy / n};
-}
-
 }  // namespace barworks::classic
 
 namespace barworks {
@@ -254,8 +229,7 @@ struct Checkpoint<classic::CoMoments> {
             const bool full = r.xs.count == r.xs.period;
             return full ? r.since_exact < r.slides_between_exact() : r.since_exact == 0;
           },
-          "the slides since the last exact computation must be fewer than the larger of the "
-          "period and 64, and none while the windows fill")};
+          classic::kSinceExactMeaning)};
 };
 static_assert(checkpoint_layout::lists_every_member<classic::CoMoments>());
 

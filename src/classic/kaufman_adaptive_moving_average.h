@@ -10,6 +10,7 @@
 #include "../nan.h"
 #include "../warmup.h"
 #include "../window.h"
+#include "exact_window.h"
 #include "family.h"
 
 namespace barworks::classic {
@@ -45,7 +46,6 @@ struct KaufmanAdaptiveMovingAverage {
   static constexpr double kFast = 2.0 / 3.0;
   static constexpr double kSlow = 2.0 / 31.0;
   static constexpr double kSpread = kFast - kSlow;
-  static constexpr std::uint32_t kFewestSlides = 64;
 
   static Expected<KaufmanAdaptiveMovingAverage> create(std::uint32_t period) noexcept {
     if (period == 0) return std::unexpected(kPeriodZero);
@@ -69,7 +69,7 @@ struct KaufmanAdaptiveMovingAverage {
   }
   std::uint32_t length() const noexcept { return window.period - 1; }
   std::uint32_t slides_between_exact() const noexcept {
-    return std::max(length(), kFewestSlides);
+    return classic::slides_between_exact(length());
   }
   // What `last` holds, recomputed from the window. A window not allocated
   // yet (a checkpoint being checked) reads as empty.
@@ -77,11 +77,7 @@ struct KaufmanAdaptiveMovingAverage {
     if (window.count == 0 || window.values.size() == 0) return 0.0;
     return window.values[window.index == 0 ? window.period - 1 : window.index - 1];
   }
-  std::uint32_t count_nonfinite() const noexcept {
-    std::uint32_t found = 0;
-    for (const double value : window.values) found += !std::isfinite(value);
-    return found;
-  }
+  std::uint32_t count_nonfinite() const noexcept { return classic::count_nonfinite(window.values); }
   // The sum of the window's absolute changes, from the oldest input (the
   // next slot to be written) to the newest. Given the window rather than
   // the record, so that the record's address does not escape the loops.
@@ -128,12 +124,7 @@ inline double KaufmanAdaptiveMovingAverage::update(double x) noexcept {
   // The difference is finite whenever both inputs are, so one test keeps
   // the count of non-finite inputs off the common path; a difference that
   // overflows from finite inputs takes that path too and recomputes.
-  bool rebuild = false;
-  if (!(std::fabs(x - old) <= std::numeric_limits<double>::max())) [[unlikely]] {
-    nonfinite += !std::isfinite(x);
-    nonfinite -= !std::isfinite(old);
-    rebuild = true;
-  }
+  const bool rebuild = nonfinite_moved(x, old, x - old, nonfinite);
   if (nonfinite != 0) [[unlikely]] {
     // The window holds every input until the first answer, so a non-finite
     // one is still in it then: the average is NaN from there until reset.

@@ -9,6 +9,7 @@
 #include "../nan.h"
 #include "../warmup.h"
 #include "../window.h"
+#include "exact_window.h"
 #include "family.h"
 
 namespace barworks::classic {
@@ -96,20 +97,15 @@ struct LeastSquaresLine {
     return (static_cast<double>(window.period) + 1.0) * 0.5;
   }
   std::uint32_t slides_between_exact() const noexcept {
-    return window.period > kFewestSlides ? window.period : kFewestSlides;
+    return classic::slides_between_exact(window.period);
   }
-  static constexpr std::uint32_t kFewestSlides = 64;
   // What `last` and `nonfinite` hold, recomputed from the window. A window
   // not allocated yet (a checkpoint being checked) reads as empty.
   double latest() const noexcept {
     if (window.count == 0 || window.values.size() == 0) return 0.0;
     return window.values[window.index == 0 ? window.period - 1 : window.index - 1];
   }
-  std::uint32_t count_nonfinite() const noexcept {
-    std::uint32_t found = 0;
-    for (const double value : window.values) found += !std::isfinite(value);
-    return found;
-  }
+  std::uint32_t count_nonfinite() const noexcept { return classic::count_nonfinite(window.values); }
 
   struct Sums {
     double reference;
@@ -166,12 +162,7 @@ inline LeastSquaresLine::Line LeastSquaresLine::update(double x) noexcept {
   // the count of non-finite inputs off the common path; a difference that
   // overflows from finite inputs takes that path too and recomputes.
   const double change = x - old;
-  bool rebuild = false;
-  if (!(std::fabs(change) <= std::numeric_limits<double>::max())) [[unlikely]] {
-    nonfinite += !std::isfinite(x);
-    nonfinite -= !std::isfinite(old);
-    rebuild = true;
-  }
+  const bool rebuild = nonfinite_moved(x, old, change, nonfinite);
   if (nonfinite != 0) [[unlikely]] return {kNotYet, kNotYet, kNotYet, half};
 
   if (!full) [[unlikely]] {
@@ -236,8 +227,7 @@ struct Checkpoint<classic::LeastSquaresLine> {
             const bool full = r.window.count == r.window.period;
             return full ? r.since_exact < r.slides_between_exact() : r.since_exact == 0;
           },
-          "the slides since the last exact computation must be fewer than the larger of the "
-          "period and 64, and none while the window fills")};
+          classic::kSinceExactMeaning)};
 };
 static_assert(checkpoint_layout::lists_every_member<classic::LeastSquaresLine>());
 

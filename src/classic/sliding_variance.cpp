@@ -7,7 +7,7 @@ namespace barworks::classic {
 Expected<SlidingVariance> SlidingVariance::create(std::uint32_t period) noexcept {
   auto window = CircularWindow::create(period);
   if (!window) return std::unexpected(window.error());
-  SlidingVariance made{.window = std::move(*window)};
+  SlidingVariance made{std::move(*window), 0.0, 0.0, 0.0, 0.0, 0.0, 0, 0, 0.0, 0, 0};
   made.reciprocal = made.period_reciprocal();
   made.exact_every = made.slides_between_exact();
   return made;
@@ -61,7 +61,7 @@ SlidingVariance::Sums SlidingVariance::exact_sums(const double* values, std::uin
 
 SlidingVariance SlidingVariance::rebuilt(CircularWindow&& window,
                                               std::uint32_t equal_run) noexcept {
-  SlidingVariance made{.window = std::move(window)};
+  SlidingVariance made{std::move(window), 0.0, 0.0, 0.0, 0.0, 0.0, 0, 0, 0.0, 0, 0};
   made.reciprocal = made.period_reciprocal();
   made.exact_every = made.slides_between_exact();
   made.last = made.latest();
@@ -87,12 +87,6 @@ SlidingVariance SlidingVariance::rebuilt(CircularWindow&& window,
 double SlidingVariance::latest() const noexcept {
   if (window.count == 0 || window.values.size() == 0) return 0.0;
   return window.values[window.index == 0 ? window.period - 1 : window.index - 1];
-}
-
-std::uint32_t SlidingVariance::count_nonfinite() const noexcept {
-  std::uint32_t found = 0;
-  for (const double value : window.values) found += !std::isfinite(value);
-  return found;
 }
 
 void SlidingVariance::reset() noexcept {

@@ -7,6 +7,7 @@
 
 #include "../error.h"
 #include "../window.h"
+#include "exact_window.h"
 #include "family.h"
 #include "../nan.h"
 #include "../warmup.h"
@@ -62,15 +63,11 @@ struct SlidingVariance {
   // What `last` and `nonfinite` hold, recomputed from the window. A window
   // not allocated yet (a checkpoint being checked) reads as empty.
   double latest() const noexcept;
-  std::uint32_t count_nonfinite() const noexcept;
+  std::uint32_t count_nonfinite() const noexcept { return classic::count_nonfinite(window.values); }
   double period_reciprocal() const noexcept { return 1.0 / static_cast<double>(window.period); }
-  // A slide's rounding is a few ulps of the spread, so the sums stay exact
-  // to about 1e-14 over this many slides; a short window is not recomputed
-  // more often, where a recomputation would cost more than the slides.
   std::uint32_t slides_between_exact() const noexcept {
-    return window.period > kFewestSlides ? window.period : kFewestSlides;
+    return classic::slides_between_exact(window.period);
   }
-  static constexpr std::uint32_t kFewestSlides = 64;
 
   // The reference, the mean and the squares of `size` values, computed
   // exactly in two passes.
@@ -131,12 +128,7 @@ inline double SlidingVariance::update(double x) noexcept {
   // the count of non-finite inputs off the common path. A difference that
   // overflows from finite inputs takes that path too and recomputes.
   const double delta = x - old;
-  bool rebuild = false;
-  if (!(std::fabs(delta) <= std::numeric_limits<double>::max())) [[unlikely]] {
-    nonfinite += !std::isfinite(x);
-    nonfinite -= !std::isfinite(old);
-    rebuild = true;
-  }
+  const bool rebuild = nonfinite_moved(x, old, delta, nonfinite);
   // The sliding state skips every step with a non-finite value in the
   // window and is rebuilt from the window once the last one has left.
   if (nonfinite != 0) [[unlikely]] return kNotYet;
@@ -202,8 +194,7 @@ struct Checkpoint<classic::SlidingVariance> {
             const bool full = r.window.count == r.window.period;
             return full ? r.since_exact < r.slides_between_exact() : r.since_exact == 0;
           },
-          "the slides since the last exact computation must be fewer than the larger of the "
-          "period and 64, and none while the window fills")};
+          classic::kSinceExactMeaning)};
 };
 static_assert(checkpoint_layout::lists_every_member<classic::SlidingVariance>());
 

@@ -9,6 +9,7 @@
 #include "../error.h"
 #include "../warmup.h"
 #include "../window.h"
+#include "exact_window.h"
 #include "family.h"
 
 namespace barworks::classic {
@@ -68,14 +69,9 @@ struct TriangularMovingAverage {
     return 1.0 / (m * other);
   }
   std::uint32_t slides_between_exact() const noexcept {
-    return window.period > kFewestSlides ? window.period : kFewestSlides;
+    return classic::slides_between_exact(window.period);
   }
-  static constexpr std::uint32_t kFewestSlides = 64;
-  std::uint32_t count_nonfinite() const noexcept {
-    std::uint32_t found = 0;
-    for (const double value : window.values) found += !std::isfinite(value);
-    return found;
-  }
+  std::uint32_t count_nonfinite() const noexcept { return classic::count_nonfinite(window.values); }
 
  private:
   // From the oldest input (the next slot to be written) to the newest.
@@ -112,12 +108,7 @@ inline double TriangularMovingAverage::update(double x) noexcept {
   // The difference is finite whenever both inputs are, so one test keeps
   // the count of non-finite inputs off the common path; a difference that
   // overflows from finite inputs takes that path too and recomputes.
-  bool rebuild = false;
-  if (!(std::fabs(x - old) <= std::numeric_limits<double>::max())) [[unlikely]] {
-    nonfinite += !std::isfinite(x);
-    nonfinite -= !std::isfinite(old);
-    rebuild = true;
-  }
+  const bool rebuild = nonfinite_moved(x, old, x - old, nonfinite);
   if (nonfinite != 0) [[unlikely]] return kNotYet;
   if (!full) [[unlikely]] {
     if (window.count < period) return kNotYet;
@@ -180,8 +171,7 @@ struct Checkpoint<classic::TriangularMovingAverage> {
             const bool full = r.window.count == r.window.period;
             return full ? r.since_exact < r.slides_between_exact() : r.since_exact == 0;
           },
-          "the slides since the last exact computation must be fewer than the larger of the "
-          "period and 64, and none while the window fills")};
+          classic::kSinceExactMeaning)};
 };
 static_assert(checkpoint_layout::lists_every_member<classic::TriangularMovingAverage>());
 

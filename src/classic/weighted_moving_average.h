@@ -8,6 +8,7 @@
 #include "../error.h"
 #include "../warmup.h"
 #include "../window.h"
+#include "exact_window.h"
 #include "family.h"
 
 namespace barworks::classic {
@@ -59,14 +60,9 @@ struct WeightedMovingAverage {
   }
   double period_weight() const noexcept { return static_cast<double>(window.period); }
   std::uint32_t slides_between_exact() const noexcept {
-    return window.period > kFewestSlides ? window.period : kFewestSlides;
+    return classic::slides_between_exact(window.period);
   }
-  static constexpr std::uint32_t kFewestSlides = 64;
-  std::uint32_t count_nonfinite() const noexcept {
-    std::uint32_t found = 0;
-    for (const double value : window.values) found += !std::isfinite(value);
-    return found;
-  }
+  std::uint32_t count_nonfinite() const noexcept { return classic::count_nonfinite(window.values); }
 
  private:
   // From the oldest input (the next slot to be written) to the newest.
@@ -95,12 +91,7 @@ inline double WeightedMovingAverage::update(double x) noexcept {
   // the count of non-finite inputs off the common path; a difference that
   // overflows from finite inputs takes that path too and recomputes.
   const double change = x - old;
-  bool rebuild = false;
-  if (!(std::fabs(change) <= std::numeric_limits<double>::max())) [[unlikely]] {
-    nonfinite += !std::isfinite(x);
-    nonfinite -= !std::isfinite(old);
-    rebuild = true;
-  }
+  const bool rebuild = nonfinite_moved(x, old, change, nonfinite);
   if (nonfinite != 0) [[unlikely]] return kNotYet;
   if (full) [[likely]] {
     if (rebuild || ++since_exact == exact_every) [[unlikely]] {
@@ -154,8 +145,7 @@ struct Checkpoint<classic::WeightedMovingAverage> {
             const bool full = r.window.count == r.window.period;
             return full ? r.since_exact < r.slides_between_exact() : r.since_exact == 0;
           },
-          "the slides since the last exact computation must be fewer than the larger of the "
-          "period and 64, and none while the window fills")};
+          classic::kSinceExactMeaning)};
 };
 
 template <>

@@ -1,0 +1,48 @@
+// What every record shares whose sums slide over a window and are recomputed
+// exactly from it: how often, and the count of non-finite inputs that stops
+// the slide while one is in the window.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "../window.h"
+
+namespace barworks::classic {
+
+// A slide's rounding is a few ulps of the spread, so sliding sums stay
+// exact to about 1e-14 over this many slides; a short window is not
+// recomputed more often, where a recomputation would cost more than the
+// slides it replaces.
+inline constexpr std::uint32_t kFewestSlides = 64;
+
+constexpr std::uint32_t slides_between_exact(std::uint32_t period) noexcept {
+  return period > kFewestSlides ? period : kFewestSlides;
+}
+
+inline std::uint32_t count_nonfinite(const Window& values) noexcept {
+  std::uint32_t found = 0;
+  for (const double value : values) found += !std::isfinite(value);
+  return found;
+}
+
+// Counts the inputs that entered (x) and left (old) a window when they are
+// not finite. Their difference `change` is finite whenever both are, so one
+// test keeps the count off the common path. True when the sums must be
+// recomputed: a non-finite input came or went, or the difference of two
+// finite ones overflowed.
+[[gnu::always_inline]] inline bool nonfinite_moved(double x, double old, double change,
+                                                   std::uint32_t& nonfinite) noexcept {
+  if (std::fabs(change) <= std::numeric_limits<double>::max()) [[likely]] return false;
+  nonfinite += !std::isfinite(x);
+  nonfinite -= !std::isfinite(old);
+  return true;
+}
+
+// The meaning of the rule on `since_exact` that each such record states.
+inline constexpr const char* kSinceExactMeaning =
+    "the slides since the last exact computation must be fewer than the larger of the period and "
+    "64, and none while the window fills";
+
+}  // namespace barworks::classic
