@@ -224,12 +224,7 @@ struct Checkpoint<classic::CoMoments> {
             return counts(r.run_x) && counts(r.run_y);
           },
           "the runs of equal inputs must count the last input and no input before the window's"),
-      rule<R>(
-          [](const R& r) noexcept {
-            const bool full = r.xs.count == r.xs.period;
-            return full ? r.since_exact < r.slides_between_exact() : r.since_exact == 0;
-          },
-          classic::kSinceExactMeaning)};
+      since_exact_rule<R, &R::xs>()};
 };
 static_assert(checkpoint_layout::lists_every_member<classic::CoMoments>());
 

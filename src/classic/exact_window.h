@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "../checkpoint.h"
 #include "../window.h"
 
 namespace barworks::classic {
@@ -40,9 +41,31 @@ inline std::uint32_t count_nonfinite(const Window& values) noexcept {
   return true;
 }
 
-// The meaning of the rule on `since_exact` that each such record states.
-inline constexpr const char* kSinceExactMeaning =
-    "the slides since the last exact computation must be fewer than the larger of the period and "
-    "64, and none while the window fills";
-
 }  // namespace barworks::classic
+
+namespace barworks {
+
+// The checkpoint rules such a record over one `window` states: its slides
+// since the last exact computation, and, where it answers exactly 0.0 for a
+// window of equal inputs, their run.
+template <class R, CircularWindow R::* Window = &R::window>
+constexpr Rule<R> since_exact_rule() {
+  return rule<R>(
+      [](const R& r) noexcept {
+        const bool full = (r.*Window).count == (r.*Window).period;
+        return full ? r.since_exact < r.slides_between_exact() : r.since_exact == 0;
+      },
+      "the slides since the last exact computation must be fewer than the larger of the period "
+      "and 64, and none while the window fills");
+}
+
+template <class R>
+constexpr Rule<R> equal_run_rule() {
+  return rule<R>(
+      [](const R& r) noexcept {
+        return (r.equal_run != 0 || r.window.count == 0) && r.equal_run <= r.window.count;
+      },
+      "the run of equal inputs must count the last input and no input before the window's");
+}
+
+}  // namespace barworks

@@ -217,17 +217,8 @@ struct Checkpoint<classic::LeastSquaresLine> {
                                            r.reference == 0.0 && r.equal_run == 0);
           },
           "the sums and the run of equal inputs must be 0 before the first input"),
-      rule<R>(
-          [](const R& r) noexcept {
-            return (r.equal_run != 0 || r.window.count == 0) && r.equal_run <= r.window.count;
-          },
-          "the run of equal inputs must count the last input and no input before the window's"),
-      rule<R>(
-          [](const R& r) noexcept {
-            const bool full = r.window.count == r.window.period;
-            return full ? r.since_exact < r.slides_between_exact() : r.since_exact == 0;
-          },
-          classic::kSinceExactMeaning)};
+      equal_run_rule<R>(),
+      since_exact_rule<R>()};
 };
 static_assert(checkpoint_layout::lists_every_member<classic::LeastSquaresLine>());
 

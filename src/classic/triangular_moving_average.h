@@ -166,12 +166,7 @@ struct Checkpoint<classic::TriangularMovingAverage> {
                    (r.newer == 0.0 && r.weighted == 0.0 && r.older == 0.0);
           },
           "the sums must be 0 until the window is full"),
-      rule<R>(
-          [](const R& r) noexcept {
-            const bool full = r.window.count == r.window.period;
-            return full ? r.since_exact < r.slides_between_exact() : r.since_exact == 0;
-          },
-          classic::kSinceExactMeaning)};
+      since_exact_rule<R>()};
 };
 static_assert(checkpoint_layout::lists_every_member<classic::TriangularMovingAverage>());
 

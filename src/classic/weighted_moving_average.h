@@ -140,12 +140,7 @@ struct Checkpoint<classic::WeightedMovingAverage> {
                 return r.window.count != 0 || (r.sum == 0.0 && r.weighted == 0.0);
               },
               "the sums must be 0 before the first input"),
-      rule<R>(
-          [](const R& r) noexcept {
-            const bool full = r.window.count == r.window.period;
-            return full ? r.since_exact < r.slides_between_exact() : r.since_exact == 0;
-          },
-          classic::kSinceExactMeaning)};
+      since_exact_rule<R>()};
 };
 
 template <>
