@@ -10,6 +10,7 @@ refusals, models, the stateful, thread, leak and soak checks) are driven by
 these rows; a new class needs a row here and a model in models.py.
 """
 
+import importlib
 from dataclasses import dataclass, field
 from typing import Callable
 
@@ -17,7 +18,6 @@ from hypothesis import strategies as st
 
 import _barworks
 import models
-from barworks import classic
 from helpers import same_float
 from hostile import F64, PANIC, U32, U32_MAX, Refusal, plain_floats, small_periods
 
@@ -85,16 +85,16 @@ class Row:
     result: str = "float"  # what next gives: "float", "triple" or "signal"
     accessors: tuple = ()  # (method, access, expected(model, arguments))
     model: Callable = field(default=None)  # converted constructor arguments -> model; None: a Twin
-    module: object = _barworks
+    module: str = "_barworks"  # imported when first used: the companion may not be built
     defaults: tuple = ()  # values of the trailing parameters a caller may omit
 
     @property
     def cls(self):
-        return getattr(self.module, self.name)
+        return getattr(importlib.import_module(self.module), self.name)
 
     @property
     def label(self):
-        return self.name if self.module is _barworks else f"classic.{self.name}"
+        return self.name if self.module == "_barworks" else f"classic.{self.name}"
 
     @property
     def parameter_names(self):
@@ -200,7 +200,7 @@ def classic_macd(fast_period, slow_period, signal_period):
 
 def classic_row(name, refusal=nonzero, refused=((0,),), **extra):
     return Row(name, PERIOD, (3,), st.tuples(small_periods()), refusal, refused, PERIOD_METHODS,
-               accessors=PERIOD_ACCESSOR, module=classic, **extra)
+               accessors=PERIOD_ACCESSOR, module="barworks.classic", **extra)
 
 
 # barworks.classic, modelled by twins.
@@ -211,7 +211,7 @@ CLASSIC_ROWS = [
         (("fast_period", U32), ("slow_period", U32), ("signal_period", U32)), (12, 26, 9),
         st.tuples(ordered_pair(), small_periods()).map(lambda p: (*p[0], p[1])), classic_macd,
         ((0, 26, 9), (12, 0, 9), (12, 26, 0), (26, 12, 9), (5, 5, 1), (5, 3, 0)), STREAM_METHODS,
-        result="triple", module=classic, defaults=(12, 26, 9)),
+        result="triple", module="barworks.classic", defaults=(12, 26, 9)),
     classic_row("RateOfChange", windows, WINDOW_REFUSED),
     classic_row("RelativeStrengthIndex"),
     classic_row("StandardDeviation", windows, WINDOW_REFUSED),
