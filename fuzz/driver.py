@@ -607,7 +607,7 @@ class Run:
 
     # ------------------------------------------------------------ companion
 
-    def element(self, live, name):
+    def element(self, live):
         """An item of a chunk for feed: mostly numbers of every class, now
         and then a hostile one, or one that calls back into `live`."""
         source = self.source
@@ -677,7 +677,7 @@ class Run:
         options = {} if warmup is None else {"warmup": warmup}
         warmup = warmup or "value"
         if row.input == "bar" and source.flag():
-            items = [self.bar() if source.below(6) else self.element(live, "bars")
+            items = [self.bar() if source.below(6) else self.element(live)
                      for _ in range(count)]
             if source.flag():
                 items = tuple(items)
@@ -691,7 +691,7 @@ class Run:
                         return outcome
                 return Value(list(items))
         elif row.input == "bar":
-            forms = [self.chunk_form([self.element(live, side) for _ in range(count)])
+            forms = [self.chunk_form([self.element(live) for _ in range(count)])
                      for side in ("high", "low", "close")]
             columns = [form for form, _ in forms]
             call = lambda: barworks.feed_bars(native, *columns, **options)  # noqa: E731
@@ -703,7 +703,7 @@ class Run:
                     return outcome
                 return Value([_barworks.Bar(0.0, *fields, 0) for fields in zip(*outcome.value)])
         else:
-            values, items = self.chunk_form([self.element(live, "values") for _ in range(count)])
+            values, items = self.chunk_form([self.element(live) for _ in range(count)])
             call = lambda: barworks.feed(native, values, **options)  # noqa: E731
             what = f"feed({row.label}, {values!r})"
 
@@ -768,7 +768,7 @@ class Run:
         source, native, row = self.source, live.native, live.row
         bar_fed = row.input == "bar"
         name = "bar" if bar_fed else "value"
-        value = self.bar() if bar_fed and source.below(4) else self.element(live, name)
+        value = self.bar() if bar_fed and source.below(4) else self.element(live)
         look = barworks.peek_bar if bar_fed else barworks.peek
         if source.flag():
             call = lambda: look(native, **{name: value})  # noqa: E731
