@@ -1,4 +1,5 @@
-"""Turns a fuzz input into a sequence of calls on every class of _barworks.
+"""Turns a fuzz input into a sequence of calls on every class of _barworks
+and barworks.classic, and into the companion's calls on live objects.
 
 Each input is read as a stream of small decisions: which call to make, on
 which live instance, how to bind it and with which arguments (exact floats
@@ -7,15 +8,24 @@ of every class, ints, bools, subclasses, objects whose `__float__` or
 Every call is checked as it returns: a refused call must raise exactly the
 exception the binding rules, the conversion account of hostile.py or the
 class's own checks give; an accepted one must match its class's model bit for
-bit, and leaves the model one step further. Anything else is a failure: the
-harness reports it and aborts, which libFuzzer records as a crash.
+bit, and leaves the model one step further. Each streaming object also has
+a twin given only the plain converted inputs through next: its answers must
+equal the object's to the bit, a NaN's sign included, whether the object
+answered through next, feed, feed_bars or peek. A peek and a refused call
+leave the stored state (barworks.state) as it was; a copy through restore,
+pickle or copy stores back byte for byte and takes the original's place.
+Anything else is a failure: the harness reports it and aborts, which
+libFuzzer records as a crash.
 
 Run on its own, `python3.14 fuzz/driver.py FILE...` replays inputs against
 whichever build of the module is importable.
 """
 
+import array
+import copy
 import ctypes
 import os
+import pickle
 import struct
 import sys
 import traceback
@@ -25,6 +35,8 @@ _TESTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "te
 sys.path[:0] = [os.path.normpath(_TESTS), os.path.normpath(os.path.join(_TESTS, "reliability"))]
 
 import _barworks  # noqa: E402
+import barworks  # noqa: E402
+import numpy  # noqa: E402
 from hostile import (  # noqa: E402
     ERRORS, F64, HUGE_INTS, ODD_FLOAT_RESULTS, ODD_INDEX_RESULTS, OTHER_OBJECTS, PANIC,
     SPECIAL_FLOATS, U32, FloatSubclass, FloatSubclassWithFloat, Index, IntSubclass,
@@ -32,8 +44,12 @@ from hostile import (  # noqa: E402
     _from_conversion, convert, convert_bar, raising,
 )
 from classes import (  # noqa: E402
-    CAPACITY, CONSTRUCTED, EXCLUSIVE, WINDOW_LIMIT, model_input, same_accessor, same_result,
+    CAPACITY, CLASSIC_ROWS, CONSTRUCTED as MODULE_ROWS, EXCLUSIVE, SHARED, WINDOW_LIMIT,
+    model_input, same_accessor, same_result,
 )
+from batch_streams import array_bits, bits  # noqa: E402
+
+CONSTRUCTED = MODULE_ROWS + CLASSIC_ROWS
 
 LIVE_LIMIT = 6
 # Valid periods above this are skipped where they would allocate windows:
@@ -166,9 +182,14 @@ class ReentrantIndex(Reentrant):
 class Live:
     def __init__(self, row, native, model, converted):
         self.row, self.native, self.model, self.converted = row, native, model, converted
+        self.twin = row.cls(*converted) if row.input else None
+
+    def plain(self, converted):
+        """What the twin's next takes for a converted input."""
+        return _barworks.Bar(0.0, *converted, 0) if self.row.input == "bar" else converted
 
 
-def binding(full, names, positional, keywords):
+def binding(full, names, positional, keywords, defaults=()):
     """The binding refusal for a call, or the arguments in declaration order."""
     if len(positional) > len(names):
         count = len(positional)
@@ -183,6 +204,8 @@ def binding(full, names, positional, keywords):
         if name in slots:
             return Refusal(TypeError, f"{full} got multiple values for argument '{name}'")
         slots[str.__str__(name)] = value
+    for name, value in zip(names[len(names) - len(defaults):], defaults):
+        slots.setdefault(name, value)
     missing = [f"'{name}'" for name in names if name not in slots]
     if missing:
         listed = (missing[0] if len(missing) == 1 else " and ".join(missing) if len(missing) == 2
@@ -374,7 +397,7 @@ class Run:
         values = [self.argument(kind) for _, kind in row.parameters]
         positional, keywords = self.shape(names, values)
         call = lambda: row.cls(*positional, **dict(keywords))  # noqa: E731
-        bound = binding(full, names, positional, keywords)
+        bound = binding(full, names, positional, keywords, row.defaults)
         if isinstance(bound, Refusal):
             self.refused(call, bound, full)
             return
@@ -389,7 +412,7 @@ class Run:
             converted.append(outcome.value)
         else:
             outcome = row.refusal(*converted) or Value(tuple(converted))
-        what = f"{row.name}{tuple(bound)!r}"
+        what = f"{row.label}{tuple(bound)!r}"
         if self.settled_refusal(what, outcome, native, failure):
             return
         if type(native) is not row.cls:
@@ -439,8 +462,8 @@ class Run:
             raise Mismatch(f"{what}: raised {failure!r}, expected {outcome!r}") from failure
         return False
 
-    def feed(self):
-        live = self.pick_live(streaming=True)
+    def feed(self, live=None):
+        live = live or self.pick_live(streaming=True)
         if live is None:
             return
         source = self.source
@@ -463,21 +486,36 @@ class Run:
         if id(native) in self.held:
             self.refused(call, busy(EXCLUSIVE), full)
             return
+        before = barworks.state(native)
         got, failure = self.attempt(lambda: self.held_call(native, EXCLUSIVE, call))
         (argument,) = bound
         if live.row.input == "bar":
             outcome = convert_bar("input", argument)
         else:
             outcome = self.outcome(F64, "input", argument)
+        if failure is not None:
+            self.unchanged(native, before, full)
         self.settle(live, full, argument, outcome, got, failure)
 
     def settle(self, live, what, argument, outcome, got, failure):
         what = f"{what}({argument!r})"
         if self.settled_refusal(what, outcome, got, failure):
             return
-        want = live.model.next(*model_input(live.row, outcome.value))
-        if not same_result(live.row, got, want):
-            raise Mismatch(f"{what} gave {got!r}, the model {want!r}")
+        self.step_twin(live, what, outcome.value, bits(got))
+
+    def step_twin(self, live, what, converted, got):
+        """Steps the twin and the model with a converted input; `got`, the
+        object's answer in bits, must be the twin's, and the twin's the model's."""
+        answer = live.twin.next(live.plain(converted))
+        if got != bits(answer):
+            raise Mismatch(f"{what} gave {got!r}, its twin {answer!r}")
+        want = live.model.next(*model_input(live.row, converted))
+        if not same_result(live.row, answer, want):
+            raise Mismatch(f"{what} gave {answer!r}, the model {want!r}")
+
+    def unchanged(self, native, before, what):
+        if barworks.state(native) != before:
+            raise Mismatch(f"{what} changed the stored state")
 
     def bar(self):
         source = self.source
@@ -485,8 +523,8 @@ class Run:
                   for _ in range(4)]
         return _barworks.Bar(*fields, source.below(256))
 
-    def reset(self):
-        live = self.pick_live(streaming=True)
+    def reset(self, live=None):
+        live = live or self.pick_live(streaming=True)
         if live is None:
             return
         if id(live.native) in self.held:
@@ -495,6 +533,7 @@ class Run:
         if self.check(live.native.reset, None, "reset") is not None:
             raise Mismatch("reset() answered")
         live.model.reset()
+        live.twin.reset()
 
     def accessors(self, live=None):
         live = live or self.pick_live()
@@ -508,7 +547,7 @@ class Run:
             got = self.check(call, None, method)
             want = expected(live.model, live.converted)
             if not same_accessor(got, want):
-                raise Mismatch(f"{live.row.name}.{method}() gave {got!r}, expected {want!r}")
+                raise Mismatch(f"{live.row.label}.{method}() gave {got!r}, expected {want!r}")
 
     def misuse(self):
         """Arguments to methods that take none: the interpreter's TypeError."""
@@ -542,6 +581,10 @@ class Run:
             self.refused(hollow.reset, refusal, "reset")
             value = 1.0 if row.input == "float" else _barworks.Bar(1.0, 2.0, 0.5, 1.5, 1)
             self.refused(lambda: hollow.next(value), refusal, "next")
+            look = barworks.peek if row.input == "float" else barworks.peek_bar
+            self.refused(lambda: look(hollow, value), Refusal(TypeError), "peek")
+            self.refused(lambda: barworks.feed(hollow, [1.0]), Refusal(TypeError), "feed")
+        self.refused(lambda: barworks.state(hollow), Refusal(TypeError), "state")
         if row.name == "Bar":
             live = self.pick_live(streaming=True)
             if live is not None and live.row.input == "bar" and id(live.native) not in self.held:
@@ -562,7 +605,228 @@ class Run:
         if repr(signal) != f"Signal.{('BUY', 'SELL', 'HOLD')[code]}":
             raise Mismatch(repr(signal))
 
-    STEPS = (construct, feed, feed, feed, reset, accessors, misuse, drop, signals, hollow)
+    # ------------------------------------------------------------ companion
+
+    def element(self, live):
+        """An item of a chunk for feed: mostly numbers of every class, now
+        and then a hostile one, or one that calls back into `live`."""
+        source = self.source
+        choice = source.below(16)
+        if choice < 6:
+            return source.double()
+        if choice < 10:
+            return source.pick(SPECIAL_FLOATS)
+        if choice < 12:
+            return source.below(256) - 128
+        if choice == 12:
+            return source.pick(HUGE_INTS + (True, False))
+        if choice == 13 and self.depth < 2:
+            return self.calls_back(live)
+        return self.argument(F64)
+
+    def calls_back(self, live):
+        """A number whose conversion makes a call on `live` itself, which
+        is held by then: every call on it is refused."""
+        step = self.source.pick(self.ON_ONE)
+
+        def action():
+            self.depth += 1
+            try:
+                step(self, live)
+            except Exhausted:
+                pass
+            finally:
+                self.depth -= 1
+
+        return ReentrantFloat(action, self.source.double(), self.source.flag())
+
+    def chunk_outcome(self, names, columns):
+        """The first refused item's Refusal, or the converted columns."""
+        converted = []
+        for name, column in zip(names, columns):
+            values = []
+            for i, item in enumerate(column):
+                outcome = self.outcome(F64, f"{name}[{i}]", item)
+                if isinstance(outcome, Refusal):
+                    return outcome
+                values.append(outcome.value)
+            converted.append(values)
+        return Value(converted)
+
+    def chunk_form(self, items):
+        """The items as a list or tuple, or, when they are all plain numbers,
+        as an array of doubles or numpy's float64 or float32."""
+        form = self.source.below(6)
+        if form >= 3 and all(type(item) in (float, int, bool) and abs(item) < 2**53
+                             for item in items):
+            if form == 3:
+                return array.array("d", map(float, items)), [float(x) for x in items]
+            dtype = numpy.float64 if form == 4 else numpy.float32
+            values = numpy.array([float(x) for x in items], dtype=dtype)
+            return values, values.tolist()
+        return (tuple(items) if form & 1 else list(items)), items
+
+    def batch(self, live=None):
+        """feed, or feed_bars with records or three columns, of a short chunk."""
+        live = live or self.pick_live(streaming=True)
+        if live is None:
+            return
+        source, native, row = self.source, live.native, live.row
+        count = source.below(9)
+        warmup = source.pick(("value", "value", "nan", None))
+        options = {} if warmup is None else {"warmup": warmup}
+        warmup = warmup or "value"
+        if row.input == "bar" and source.flag():
+            items = [self.bar() if source.below(6) else self.element(live)
+                     for _ in range(count)]
+            if source.flag():
+                items = tuple(items)
+            call = lambda: barworks.feed_bars(native, items, **options)  # noqa: E731
+            what = f"feed_bars({row.label}, {items!r})"
+
+            def outcome_of():
+                for i, item in enumerate(items):
+                    outcome = convert_bar(f"bars[{i}]", item)
+                    if isinstance(outcome, Refusal):
+                        return outcome
+                return Value(list(items))
+        elif row.input == "bar":
+            forms = [self.chunk_form([self.element(live) for _ in range(count)])
+                     for side in ("high", "low", "close")]
+            columns = [form for form, _ in forms]
+            call = lambda: barworks.feed_bars(native, *columns, **options)  # noqa: E731
+            what = f"feed_bars({row.label}, {columns!r})"
+
+            def outcome_of():
+                outcome = self.chunk_outcome(("high", "low", "close"), [items for _, items in forms])
+                if isinstance(outcome, Refusal):
+                    return outcome
+                return Value([_barworks.Bar(0.0, *fields, 0) for fields in zip(*outcome.value)])
+        else:
+            values, items = self.chunk_form([self.element(live) for _ in range(count)])
+            call = lambda: barworks.feed(native, values, **options)  # noqa: E731
+            what = f"feed({row.label}, {values!r})"
+
+            def outcome_of():
+                outcome = self.chunk_outcome(("values",), [items])
+                return outcome if isinstance(outcome, Refusal) else Value(outcome.value[0])
+        no_nan = warmup == "nan" and row.result == "signal"  # refused before anything else
+        if no_nan:
+            outcome_of = lambda: Refusal(  # noqa: E731
+                ValueError, f"argument 'warmup': {row.name} answers int8 signal codes, which "
+                            "have no NaN; use warmup='value'")
+        if id(native) in self.held:
+            self.refused(call, outcome_of() if no_nan else busy(EXCLUSIVE), what)
+            return
+        before = barworks.state(native)
+        got, failure = self.attempt(lambda: self.held_call(native, EXCLUSIVE, call))
+        if failure is not None:
+            self.unchanged(native, before, what)
+        outcome = outcome_of()
+        if self.settled_refusal(what, outcome, got, failure):
+            return
+        if type(got) is not numpy.ndarray or len(got) != len(outcome.value) or \
+                got.shape[1:] != ((3,) if row.result == "triple" else ()):
+            raise Mismatch(f"{what} gave {got!r}")
+        answers = array_bits(got)
+        cut = 0
+        if warmup == "nan" and row.module == "_barworks":
+            # A leading run may be blanked; classic objects blank nothing
+            # they answer themselves.
+            answer = self.twin_answers(live, outcome.value)
+            cut = max((i + 1 for i, pair in enumerate(zip(answers, answer)) if pair[0] != pair[1]),
+                      default=0)
+            if not all(map(blank, answers[:cut])):
+                raise Mismatch(f"{what} gave {answers!r}, its twin {answer!r}")
+            answers = answers[cut:]
+            items = outcome.value[cut:]
+            self.step_models(live, outcome.value[:cut])
+        else:
+            items = outcome.value
+        for item, answer in zip(items, answers):
+            self.step_twin(live, what, item if row.input == "float" else
+                           (item.high(), item.low(), item.close()), answer)
+
+    def twin_answers(self, live, items):
+        """The twin's answers for `items` without moving it."""
+        twin = barworks.restore(barworks.state(live.twin))
+        return [bits(twin.next(item)) for item in items]
+
+    def step_models(self, live, items):
+        for item in items:
+            answer = live.twin.next(item)
+            converted = item if live.row.input == "float" else (item.high(), item.low(), item.close())
+            want = live.model.next(*model_input(live.row, converted))
+            if not same_result(live.row, answer, want):
+                raise Mismatch(f"twin gave {answer!r}, the model {want!r}")
+
+    def peek(self, live=None):
+        """peek or peek_bar: nothing changes, and next then answers the same."""
+        live = live or self.pick_live(streaming=True)
+        if live is None:
+            return
+        source, native, row = self.source, live.native, live.row
+        bar_fed = row.input == "bar"
+        name = "bar" if bar_fed else "value"
+        value = self.bar() if bar_fed and source.below(4) else self.element(live)
+        look = barworks.peek_bar if bar_fed else barworks.peek
+        if source.flag():
+            call = lambda: look(native, **{name: value})  # noqa: E731
+        else:
+            call = lambda: look(native, value)  # noqa: E731
+        what = f"{look.__name__}({row.label}, {value!r})"
+        if id(native) in self.held:
+            self.refused(call, busy(EXCLUSIVE), what)
+            return
+        before = barworks.state(native)
+        got, failure = self.attempt(lambda: self.held_call(native, EXCLUSIVE, call))
+        self.unchanged(native, before, what)
+        outcome = convert_bar(name, value) if bar_fed else self.outcome(F64, name, value)
+        if self.settled_refusal(what, outcome, got, failure):
+            return
+        plain = live.plain(outcome.value)
+        answer = self.check(lambda: native.next(plain), None, "next after peek")
+        if bits(answer) != bits(got):
+            raise Mismatch(f"{what} gave {got!r}, next then {answer!r}")
+        self.step_twin(live, what, outcome.value, bits(answer))
+
+    COPIES = (
+        ("restore", lambda obj: barworks.restore(barworks.state(obj))),
+        ("restore from a bytearray", lambda obj: barworks.restore(bytearray(barworks.state(obj)))),
+        ("pickle", lambda obj: pickle.loads(pickle.dumps(obj, pickle.HIGHEST_PROTOCOL))),
+        ("pickle 0", lambda obj: pickle.loads(pickle.dumps(obj, 0))),
+        ("copy", copy.copy),
+        ("deepcopy", copy.deepcopy),
+    )
+
+    def round_trip(self, live=None):
+        """A copy stores back byte for byte and takes the original's place."""
+        live = live or self.pick_live()
+        if live is None:
+            return
+        way, duplicate = self.source.pick(self.COPIES)
+        native = live.native
+        if way == "pickle 0" and live.row.input is None:
+            # A Bar pickles by its fields, and protocol 0 writes a float as
+            # text, which drops a NaN's sign.
+            way, duplicate = self.COPIES[0]
+        what = f"{way} of {live.row.label}"
+        if id(native) in self.held:
+            self.refused(lambda: duplicate(native), busy(SHARED), what)
+            return
+        stored = self.check(lambda: barworks.state(native), None, what)
+        twin = self.check(lambda: duplicate(native), None, what)
+        if type(twin) is not type(native) or twin is native:
+            raise Mismatch(f"{what} gave {twin!r}")
+        if barworks.state(twin) != stored or barworks.state(native) != stored:
+            raise Mismatch(f"{what} stores back otherwise")
+        if self.source.flag():
+            live.native = twin
+
+    STEPS = (construct, feed, feed, feed, reset, accessors, misuse, drop, signals, hollow,
+             batch, batch, peek, round_trip)
+    # The calls a conversion may make on the object it is converted for.
+    ON_ONE = (feed, reset, accessors, batch, peek, round_trip)
 
     def go(self):
         # The module and the account of its conversions see the same filter.
@@ -586,6 +850,12 @@ class Run:
                 self.settle(live, f"{live.row.name}.next()", value,
                             self.outcome(F64, "input", value) if live.row.input == "float"
                             else convert_bar("input", value), got, None)
+
+
+def blank(answer):
+    """A warm-up answer feed blanked: NaN, of any sign."""
+    parts = answer if isinstance(answer[0], tuple) else (answer,)
+    return all(part[0] == "nan" for part in parts)
 
 
 class _Sink:

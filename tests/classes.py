@@ -10,6 +10,7 @@ refusals, models, the stateful, thread, leak and soak checks) are driven by
 these rows; a new class needs a row here and a model in models.py.
 """
 
+import importlib
 import math
 from dataclasses import dataclass, field
 from typing import Callable
@@ -84,11 +85,17 @@ class Row:
     input: str | None = "float"  # what next takes: "float", "bar", or None (no next)
     result: str = "float"  # what next gives: "float", "triple" or "signal"
     accessors: tuple = ()  # (method, access, expected(model, arguments))
-    model: Callable = field(default=None)  # converted constructor arguments -> model
+    model: Callable = field(default=None)  # converted constructor arguments -> model; None: a Twin
+    module: str = "_barworks"  # imported when first used: the companion may not be built
+    defaults: tuple = ()  # values of the trailing parameters a caller may omit
 
     @property
     def cls(self):
-        return getattr(_barworks, self.name)
+        return getattr(importlib.import_module(self.module), self.name)
+
+    @property
+    def label(self):
+        return self.name if self.module == "_barworks" else f"classic.{self.name}"
 
     @property
     def parameter_names(self):
@@ -102,10 +109,24 @@ class Row:
         return self.cls(*self.sample)
 
     def new_model(self, arguments):
-        return self.model(*arguments)
+        return Twin(self.cls, arguments) if self.model is None else self.model(*arguments)
 
     def __repr__(self):
-        return self.name
+        return self.label
+
+
+class Twin:
+    """The model of a class that has no Python one: a second object of the
+    class, given only plain converted inputs."""
+
+    def __init__(self, cls, arguments):
+        self.native = cls(*arguments)
+
+    def next(self, *value):
+        return self.native.next(_barworks.Bar(0.0, *value, 0) if len(value) == 3 else value[0])
+
+    def reset(self):
+        self.native.reset()
 
 
 PERIOD = (("period", U32),)
@@ -169,6 +190,33 @@ BY_NAME = {row.name: row for row in CLASSES}
 CONSTRUCTED = [row for row in CLASSES if row.parameters is not None]
 STREAMS = [row for row in CLASSES if row.input is not None]
 FLOAT_STREAMS = [row for row in STREAMS if row.input == "float"]
+
+FAST_NOT_BELOW_SLOW = Refusal(ValueError, "Fast period must be less than slow period.")
+
+
+def classic_macd(fast_period, slow_period, signal_period):
+    refusal = nonzero(fast_period, slow_period, signal_period)
+    return refusal or (FAST_NOT_BELOW_SLOW if fast_period >= slow_period else None)
+
+
+def classic_row(name, refusal=nonzero, refused=((0,),), **extra):
+    return Row(name, PERIOD, (3,), st.tuples(small_periods()), refusal, refused, PERIOD_METHODS,
+               accessors=PERIOD_ACCESSOR, module="barworks.classic", **extra)
+
+
+# barworks.classic, modelled by twins.
+CLASSIC_ROWS = [
+    classic_row("AverageTrueRange", input="bar"),
+    classic_row("ExponentialMovingAverage"),
+    Row("MovingAverageConvergenceDivergence",
+        (("fast_period", U32), ("slow_period", U32), ("signal_period", U32)), (12, 26, 9),
+        st.tuples(ordered_pair(), small_periods()).map(lambda p: (*p[0], p[1])), classic_macd,
+        ((0, 26, 9), (12, 0, 9), (12, 26, 0), (26, 12, 9), (5, 5, 1), (5, 3, 0)), STREAM_METHODS,
+        result="triple", module="barworks.classic", defaults=(12, 26, 9)),
+    classic_row("RateOfChange", windows, WINDOW_REFUSED),
+    classic_row("RelativeStrengthIndex"),
+    classic_row("StandardDeviation", windows, WINDOW_REFUSED),
+]
 
 
 def same_result(row, got, want):

@@ -2,9 +2,12 @@
 
 "suite" (the default) is quick enough for every test run; "leaks" has few
 examples, since the refleak pass repeats each test six times on the slow
-debug interpreter; "thorough" runs 2,000 examples per class, for the
-sanitizer build. Every profile has a fixed seed, so a failure reproduces
-with the same command.
+debug interpreter; "thorough" runs many, for the sanitizer build. Every
+profile has a fixed seed, so a failure reproduces with the same command.
+
+A profile's examples are a budget shared by the classes a test runs one
+machine for (`shared_among`), so that adding classes does not lengthen the
+run.
 """
 
 import os
@@ -19,9 +22,18 @@ _common = dict(
     suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large,
                            HealthCheck.filter_too_much],
 )
+# Examples over all classes of one test, and the fewest one class gets.
+_BUDGET = {"suite": 840, "leaks": 210, "thorough": 28000}
+_FEWEST = 4
 settings.register_profile("suite", max_examples=60, stateful_step_count=20, **_common)
 settings.register_profile("leaks", max_examples=15, stateful_step_count=20, **_common)
 settings.register_profile("thorough", max_examples=2000, stateful_step_count=12, **_common)
 
 PROFILE = os.environ.get("BARWORKS_HYPOTHESIS_PROFILE", "suite")
 SETTINGS = settings.get_profile(PROFILE)
+
+
+def shared_among(classes, share=1.0):
+    """The profile with `share` of its budget split evenly over `classes` machines."""
+    examples = max(_FEWEST, int(_BUDGET[PROFILE] * share) // classes)
+    return settings(SETTINGS, max_examples=examples)

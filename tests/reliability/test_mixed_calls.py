@@ -24,7 +24,11 @@ import sys
 import pytest
 
 import _barworks
-from classes import CLASSES, CONSTRUCTED, STREAMS, WINDOW_LIMIT
+import copy
+import pickle
+
+import barworks
+from classes import CLASSES, CLASSIC_ROWS, CONSTRUCTED, STREAMS, WINDOW_LIMIT
 from helpers import CallsBack, Index, Real
 from hostile import F64, raising
 
@@ -58,7 +62,7 @@ def huge_error(row):
 def operations():
     """(call, exception it must raise or None): one module call each."""
     ops = []
-    for row in CONSTRUCTED:
+    for row in CONSTRUCTED + CLASSIC_ROWS:
         cls, sample = row.cls, row.sample
         ops += [
             (lambda cls=cls, sample=sample: cls(*sample), None),
@@ -85,6 +89,14 @@ def operations():
         instance = cls(*sample)
         for method, _, _ in row.accessors:
             ops.append((getattr(instance, method), None))
+        stored = barworks.state(instance)
+        ops += [
+            (lambda obj=instance: barworks.state(obj), None),
+            (lambda stored=stored: barworks.restore(stored), None),
+            (lambda stored=stored: barworks.restore(stored[:-1]), ValueError),
+            (lambda obj=instance: pickle.loads(pickle.dumps(obj)), None),
+            (lambda obj=instance: copy.deepcopy(obj), None),
+        ]
         if row.input is None:
             continue
         target, sibling = instance, cls(*sample)
@@ -112,8 +124,16 @@ def operations():
                 (lambda f=target.next, g=target.reset: f(CallsBack(g, 1.0)), RuntimeError),
                 (lambda f=target.next, g=sibling.next: f(CallsBack(lambda: g(2.0), 1.0)), None),
             ]
+            look = lambda v, obj=target: barworks.peek(obj, v)  # noqa: E731
+            ops += [
+                (lambda f=look: f(1.5), None),
+                (lambda f=look: f("1.5"), TypeError),
+                (lambda f=look, g=target.next: f(CallsBack(lambda: g(1.0))), RuntimeError),
+                (lambda f=look, obj=target: f(CallsBack(lambda: barworks.state(obj))), RuntimeError),
+            ]
         else:
             ops.append((lambda f=target.next: f(1.0), TypeError))
+            ops.append((lambda obj=target, bar=bar: barworks.peek_bar(obj, bar), None))
     signal = _barworks.Signal.SELL
     ops += [
         (lambda: int(signal), None),

@@ -1,4 +1,5 @@
-"""Eight threads on shared and separate instances of every class.
+"""Eight threads on shared and separate instances of every class, the
+barworks.classic ones included.
 
 With a switch interval of a microsecond and arguments whose `__float__` runs
 Python code, the interpreter hands the lock to another thread in the middle
@@ -14,7 +15,9 @@ import threading
 import time
 
 import _barworks
-from classes import STREAMS, model_input, same_result
+from classes import CLASSIC_ROWS, STREAMS as MODULE_STREAMS, model_input, same_result
+
+STREAMS = MODULE_STREAMS + [row for row in CLASSIC_ROWS if row.input]
 
 THREADS = 8
 ROUNDS = 150
@@ -69,27 +72,27 @@ def worker(thread, shared, separate, log, start):
             value = stream_value(thread, step)
             argument = bar_of(value) if row.input == "bar" else (Slow(value) if step % 2 else value)
             try:
-                log["separate"][row.name].append(separate[row.name].next(argument))
+                log["separate"][row.label].append(separate[row.label].next(argument))
             except BaseException as error:  # recorded, and fails the test
-                log["unexpected"].append((row.name, "separate", repr(error)))
+                log["unexpected"].append((row.label, "separate", repr(error)))
             argument = SHARED_BAR if row.input == "bar" else Slow(SHARED_VALUE)
             try:
-                log["shared"][row.name].append(shared[row.name].next(argument))
+                log["shared"][row.label].append(shared[row.label].next(argument))
             except RuntimeError as error:
                 if str(error) == "Already borrowed":
-                    log["refused"][row.name] += 1
+                    log["refused"][row.label] += 1
                 else:
-                    log["unexpected"].append((row.name, "shared", repr(error)))
+                    log["unexpected"].append((row.label, "shared", repr(error)))
             except BaseException as error:
-                log["unexpected"].append((row.name, "shared", repr(error)))
+                log["unexpected"].append((row.label, "shared", repr(error)))
 
 
 def test_threads_share_instances_safely():
-    make = {row.name: row.make for row in STREAMS}
+    make = {row.label: row.make for row in STREAMS}
     shared = {name: new() for name, new in make.items()}
-    logs = [{"separate": {row.name: [] for row in STREAMS},
-             "shared": {row.name: [] for row in STREAMS},
-             "refused": {row.name: 0 for row in STREAMS},
+    logs = [{"separate": {row.label: [] for row in STREAMS},
+             "shared": {row.label: [] for row in STREAMS},
+             "refused": {row.label: 0 for row in STREAMS},
              "unexpected": []} for _ in range(THREADS)]
     start = threading.Barrier(THREADS)
     threads = [threading.Thread(target=worker,
@@ -111,17 +114,17 @@ def test_threads_share_instances_safely():
         sample = row.sample
         for t, log in enumerate(logs):
             model = row.new_model(sample)
-            for step, got in enumerate(log["separate"][row.name]):
+            for step, got in enumerate(log["separate"][row.label]):
                 value = stream_value(t, step)
                 converted = model_input(row, bar_fields(value) if row.input == "bar" else value)
                 assert same_result(row, got, model.next(*converted)), (row, t, step)
-            assert len(log["separate"][row.name]) == ROUNDS
+            assert len(log["separate"][row.label]) == ROUNDS
 
         # The shared instance took the same input at every success, so its
         # results, in whatever order the threads got them, are the model's
         # first results; its state is the model's after as many steps.
-        results = [got for log in logs for got in log["shared"][row.name]]
-        refused = sum(log["refused"][row.name] for log in logs)
+        results = [got for log in logs for got in log["shared"][row.label]]
+        refused = sum(log["refused"][row.label] for log in logs)
         assert len(results) + refused == THREADS * ROUNDS
         model = row.new_model(sample)
         shared_input = model_input(row, (12.0, 9.0, 11.0) if row.input == "bar" else SHARED_VALUE)
@@ -129,8 +132,8 @@ def test_threads_share_instances_safely():
         assert sorted(key(row, got) for got in results) == sorted(key(row, x) for x in expected)
         probe = bar_of(1.0) if row.input == "bar" else 1.0
         probe_input = model_input(row, bar_fields(1.0) if row.input == "bar" else 1.0)
-        assert same_result(row, shared[row.name].next(probe), model.next(*probe_input)), row
+        assert same_result(row, shared[row.label].next(probe), model.next(*probe_input)), row
 
     # A Bar argument runs no Python code, so only float streams contend.
-    contended = sum(log["refused"][row.name] for log in logs for row in STREAMS)
+    contended = sum(log["refused"][row.label] for log in logs for row in STREAMS)
     assert contended > 0, "no call was ever interrupted: the test exercised nothing"
