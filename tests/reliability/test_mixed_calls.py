@@ -197,7 +197,7 @@ def test_mixed_calls_keep_nothing():
     with open(os.devnull, "w") as devnull:
         os.dup2(devnull.fileno(), 2)
     try:
-        run(ops, max(3 * len(ops), CALLS // 10))
+        run(ops, max(10 * len(ops), CALLS // 10))
         before = counts()
         run(ops, CALLS)
         after = counts()
