@@ -6,6 +6,7 @@ import os
 import random
 import statistics
 import types
+from pathlib import Path
 from fractions import Fraction
 
 import numpy as np
@@ -218,6 +219,14 @@ def test_nan_until_lookback_then_numbers(name):
     for column in answers:
         assert all(math.isnan(v) for v in column[:lookback])
         assert not any(math.isnan(v) for v in column[lookback:])
+
+
+def test_every_class_has_its_readme_rows():
+    readme = (Path(__file__).resolve().parent.parent / "README.md").read_text()
+    for row in CLASSIC:
+        shown = ", ".join(p if d is None else f"{p}={d}" for p, d in row.parameters)
+        assert f"| `{row.name}({shown})` |" in readme, row.name
+        assert readme.count(f"`{row.name}(") >= 2, row.name
 
 
 @pytest.mark.parametrize("name", NAMES)
