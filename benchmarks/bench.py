@@ -8,6 +8,7 @@ baseline is what to compare between machines and runs.
 
 import argparse
 import collections
+import os
 import random
 import sys
 import time
@@ -37,18 +38,21 @@ CASES = [
 # that builds the same result.
 FLOORS = {"MovingAverageConvergenceDivergence": "next_tuple"}
 
-# The classic indicators of barworks.classic, same columns.
-CLASSIC_CASES = [
-    ("RelativeStrengthIndex", (14,), "float", 1.3),
-    ("AverageTrueRange", (14,), "bar", 1.3),
-    ("ExponentialMovingAverage", (20,), "float", 1.3),
-    ("MovingAverageConvergenceDivergence", (12, 26, 9), "float", 1.6),
-    ("RateOfChange", (10,), "float", 1.3),
-    ("StandardDeviation", (20,), "float", 1.3),
-]
+# The classic indicators of barworks.classic, from the tests' table of them:
+# each at its sample arguments, held to 1.4 times the floor (the tuple floor
+# for a tuple answer).
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
+from classes import CLASSIC  # noqa: E402
+
+CLASSIC_CASES = [(row.name, row.configs[0], {"close": "float"}.get(row.input, row.input), 1.4)
+                 for row in CLASSIC]
+FLOORS.update({row.name: "next_tuple" for row in CLASSIC if row.result == "triple"})
 
 
 def inputs(kind, count, seed=1):
+    if kind == "pair":
+        # Two columns, each a walk: next(x, y) takes one from each.
+        return inputs("float", count, seed), inputs("float", count, seed + 1)
     rng = random.Random(seed)
     price, values = 100.0, []
     for step in range(count):
@@ -67,13 +71,18 @@ def inputs(kind, count, seed=1):
 
 def loop(function, values):
     """The caller's view: a plain Python loop, as in a backtest."""
+    if isinstance(values, tuple):
+        for x, y in zip(*values):
+            function(x, y)
+        return
     for value in values:
         function(value)
 
 
 def drain(function, values):
     """The call alone: map() with next() as its function, results dropped."""
-    collections.deque(map(function, values), maxlen=0)
+    columns = values if isinstance(values, tuple) else (values,)
+    collections.deque(map(function, *columns), maxlen=0)
 
 
 def best_ns_per_call(harness, function, values, rounds):
@@ -82,7 +91,7 @@ def best_ns_per_call(harness, function, values, rounds):
         start = time.perf_counter_ns()
         harness(function, values)
         best = min(best, time.perf_counter_ns() - start)
-    return best / len(values)
+    return best / (len(values[0]) if isinstance(values, tuple) else len(values))
 
 
 def main():
@@ -91,7 +100,7 @@ def main():
     parser.add_argument("--rounds", type=int, default=15)
     args = parser.parse_args()
 
-    prepared = {kind: inputs(kind, args.count) for kind in ("float", "rising", "falling", "bar")}
+    prepared = {kind: inputs(kind, args.count) for kind in ("float", "rising", "falling", "bar", "pair")}
     print(f"Python {sys.version.split()[0]}, {args.count} calls per round, best of {args.rounds}")
     print("loop: `for x in inputs: obj.next(x)`; map: the calls alone, through map()")
     print("base: a method that only returns a new float (for MACD: a new tuple of three floats)")
