@@ -18,7 +18,7 @@ namespace barworks::classic {
 //   middle = mean;  upper = middle + deviations_up * deviation
 //   lower = middle - deviations_down * deviation
 // with the population deviation (divisor `period`). The mean and the
-// deviation come from SlidingVariance, exact to about 1e-14 relative at any
+// deviation come from SlidingVariance, exact to a few times 1e-14 relative at any
 // price level. A window of equal values has deviation exactly 0.0: all three
 // bands are that value. Lookback period - 1: all three NaN until the window
 // is full. A NaN or infinite input makes the answers NaN while it is in the

@@ -13,7 +13,7 @@
 namespace barworks::classic {
 
 // A slide's rounding is a few ulps of the spread, so sliding sums stay
-// exact to about 1e-14 over this many slides; a short window is not
+// exact to a few times 1e-14 over this many slides; a short window is not
 // recomputed more often, where a recomputation would cost more than the
 // slides it replaces.
 inline constexpr std::uint32_t kFewestSlides = 64;

@@ -15,7 +15,7 @@
 namespace barworks::classic {
 
 // Population variance (divisor `period`) of the last `period` inputs,
-// sum((x - mean)^2) / period, and their mean, exact to about 1e-14 relative
+// sum((x - mean)^2) / period, and their mean, exact to a few times 1e-14 relative
 // at any price level: the record that StandardDeviation, Variance and
 // BollingerBands embed. The mean and the sum of squared deviations slide
 // with Welford's update (an input added, the one it replaces removed), both

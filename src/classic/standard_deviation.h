@@ -14,7 +14,7 @@ namespace barworks::classic {
 
 // Population standard deviation (divisor `period`) of the last `period`
 // inputs, sqrt(sum((x - mean)^2) / period): the root of SlidingVariance,
-// exact to about 1e-14 relative at any price level. A window of equal values
+// exact to a few times 1e-14 relative at any price level. A window of equal values
 // answers exactly 0.0. Lookback period - 1: NaN until the window is full. A
 // NaN or infinite input makes the answers NaN while it is in the window;
 // when it leaves, the deviation is recomputed from the window and is exact

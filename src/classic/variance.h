@@ -11,7 +11,7 @@
 namespace barworks::classic {
 
 // Population variance (divisor `period`) of the last `period` inputs,
-// sum((x - mean)^2) / period, exact to about 1e-14 relative at any price
+// sum((x - mean)^2) / period, exact to a few times 1e-14 relative at any price
 // level (SlidingVariance). A window of equal values answers exactly 0.0.
 // Lookback period - 1: NaN until the window is full. A NaN or infinite
 // input makes the answers NaN while it is in the window; when it leaves,
