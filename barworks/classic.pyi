@@ -210,12 +210,15 @@ class RelativeStrengthIndex:
 @final
 class StandardDeviation:
     """Population standard deviation of the last ``period`` inputs,
-    ``sqrt(sum((x - mean) ** 2) / period)``, stable for any length of stream.
+    ``sqrt(sum((x - mean) ** 2) / period)``, exact at any price level.
 
-    The mean and the sum of squared deviations slide with each input and are
-    recomputed exactly from the window every ``period`` inputs (and at once
-    when the spread collapses), so rounding error does not grow with the
-    stream; a window of equal values answers exactly 0.0.
+    The mean and the sum of squared deviations slide relative to a value
+    near the window and are recomputed exactly from the window every
+    ``period`` inputs (every 64 for shorter windows, and at once when the
+    spread collapses), so the answer stays within a few times 1e-14 of the
+    exact deviation however long the stream (TA-Lib's STDDEV keeps running
+    sums and drifts); a window of equal values answers exactly 0.0. At
+    spreads near 1e154 the squares overflow and the answer is inf or NaN.
 
     Lookback ``period - 1``: NaN until the window is full.
 
@@ -400,7 +403,8 @@ class KaufmanAdaptiveMovingAverage:
 
     A window without movement (a zero sum of changes) reads as ratio 1, as
     in TA-Lib. The sum of changes slides in O(1) and is recomputed from the
-    window every ``period`` inputs and whenever it falls to a sixteenth of
+    window every ``period`` inputs (every 64 for shorter windows) and
+    whenever it falls to a sixteenth of
     its peak, so it stays within a few ulps of the exact sum and a still
     window reads exactly 0 (TA-Lib's KAMA keeps a running sum, which
     drifts). The period defaults to 30. Lookback ``period``; a period of 1
