@@ -63,11 +63,11 @@ check-leaks:
 	@$(MAKE) --no-print-directory -f build.mk build BUILD=$(LEAKS_BUILD) PYTHON=$(DEBUG_PYTHON) \
 	  CMAKE_FLAGS="$(CHECK_CMAKE_FLAGS)"
 	@PYTHONPATH=$(LEAKS_BUILD) $(DEBUG_PYTHON) -c 'import _barworks; assert "314d" in _barworks.__file__, _barworks.__file__'
-	PYTHONPATH=$(LEAKS_BUILD):$(RELIABILITY) BARWORKS_HYPOTHESIS_PROFILE=leaks \
+	PYTHONPATH=$(LEAKS_BUILD):$(RELIABILITY) BARWORKS_HYPOTHESIS_PROFILE=leaks BARWORKS_CONFIGS=sample \
 	  BARWORKS_REFLEAK_REFERENCES=required \
 	  $(DEBUG_PYTHON) -P -m pytest -q -p no:cacheprovider -p refleak tests \
 	  --ignore=$(RELIABILITY)/test_mixed_calls.py $(addprefix --ignore=,$(NUMPY_TESTS))
-	PYTHONPATH=$(LEAKS_BUILD):$(RELIABILITY) BARWORKS_HYPOTHESIS_PROFILE=leaks \
+	PYTHONPATH=$(LEAKS_BUILD):$(RELIABILITY) BARWORKS_HYPOTHESIS_PROFILE=leaks BARWORKS_CONFIGS=sample \
 	  $(DEBUG_PYTHON) -P -m pytest -q -p no:cacheprovider -p refleak $(NUMPY_TESTS)
 	PYTHONPATH=$(LEAKS_BUILD) BARWORKS_MIXED_CALLS=$(MIXED_CALLS) \
 	  $(DEBUG_PYTHON) -P -m pytest -q -s -p no:cacheprovider $(RELIABILITY)/test_mixed_calls.py
@@ -86,7 +86,7 @@ check-asan:
 	LD_PRELOAD=$$($(CXX) -print-file-name=libasan.so) PYTHONMALLOC=malloc \
 	  ASAN_OPTIONS=detect_leaks=0:log_path=$(ASAN_REPORTS)/asan \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:external_symbolizer_path=/usr/bin/addr2line:log_path=$(ASAN_REPORTS)/ubsan \
-	  BARWORKS_HYPOTHESIS_PROFILE=thorough PYTHONPATH=$(ASAN_BUILD) \
+	  BARWORKS_HYPOTHESIS_PROFILE=thorough BARWORKS_CONFIGS=sample PYTHONPATH=$(ASAN_BUILD) \
 	  $(PYTEST) tests || status=$$?; \
 	if [ -n "$$(ls -A $(ASAN_REPORTS))" ]; then \
 	  echo "sanitizer reports:"; cat $(ASAN_REPORTS)/*; exit 1; \

@@ -12,6 +12,7 @@ these rows; a new class needs a row here and a model in models.py.
 
 import importlib
 import math
+import os
 from dataclasses import dataclass, field
 from typing import Callable
 
@@ -247,6 +248,12 @@ def model_input(row, value):
 # TA-Lib call over columns of the same inputs (close, high, low, volume as
 # numpy arrays), and, where TA-Lib keeps running sums that drift, the exact
 # answer of one window it is held to instead.
+
+
+# The leak and sanitizer passes, which run every test many times or slowly,
+# take each classic class at its sample arguments alone
+# (BARWORKS_CONFIGS=sample), so that their cost grows with the classes only.
+SAMPLES_ONLY = os.environ.get("BARWORKS_CONFIGS") == "sample"
 
 
 @dataclass(frozen=True)

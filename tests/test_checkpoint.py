@@ -19,7 +19,7 @@ import pytest
 
 import _barworks
 import barworks
-from classes import BY_NAME, CLASSES, CLASSIC, CLASSIC_BY_NAME, STREAMS
+from classes import BY_NAME, CLASSES, CLASSIC, CLASSIC_BY_NAME, SAMPLES_ONLY, STREAMS
 from helpers import RESET, random_stream
 
 NAMES = [row.name for row in CLASSES]
@@ -544,7 +544,8 @@ CLASSIC_PREFIX = "barworks.classic."
 # short stream.
 # Three at most, so that the tests' cost grows with the classes and not with
 # their rows' lengths.
-CLASSIC_ARGS = {row.name: [args for args in row.configs if max(args) <= 6][:3] for row in CLASSIC}
+CLASSIC_ARGS = {row.name: [args for args in row.configs if max(args) <= 6][:1 if SAMPLES_ONLY else 3]
+                for row in CLASSIC}
 CLASSIC_CASES = [(name, args) for name, argument_lists in CLASSIC_ARGS.items()
                  for args in argument_lists]
 CLASSIC_IDS = [f"{name}{args}" for name, args in CLASSIC_CASES]
