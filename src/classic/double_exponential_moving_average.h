@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "../error.h"
@@ -27,11 +28,9 @@ struct DoubleExponentialMovingAverage {
     return DoubleExponentialMovingAverage{*average, *average};
   }
   double update(double x) noexcept {
-    const double once = first.update(x);
-    if (!first.ready()) [[unlikely]] return kNotYet;
-    const double twice = second.update(once);
-    if (!second.ready()) [[unlikely]] return kNotYet;
-    return 2.0 * once - twice;
+    std::array<double, 2> e;
+    if (!update_chain(x, e, first, second)) [[unlikely]] return kNotYet;
+    return 2.0 * e[0] - e[1];
   }
   void reset() noexcept {
     first.reset();

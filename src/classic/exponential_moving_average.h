@@ -1,6 +1,10 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <tuple>
+#include <utility>
 
 #include <cmath>
 
@@ -51,6 +55,21 @@ inline double ExponentialMovingAverage::update(double x) noexcept {
   if (++count < period) return kNotYet;
   current /= static_cast<double>(period);
   return current;
+}
+
+// Feeds `x` through averages chained one into the next, each taking the
+// answers of the one before once that one has its seed. False while any
+// of them is still seeding; else `answers` holds each one's answer.
+template <class... Averages>
+[[gnu::always_inline]] inline bool update_chain(double x, std::array<double, sizeof...(Averages)>& answers,
+                         Averages&... averages) noexcept {
+  const auto chained = std::tie(averages...);
+  return [&]<std::size_t... I>(std::index_sequence<I...>) {
+    double value = x;
+    return ((value = std::get<I>(chained).update(value), answers[I] = value,
+             std::get<I>(chained).ready()) &&
+            ...);
+  }(std::index_sequence_for<Averages...>{});
 }
 
 }  // namespace barworks::classic

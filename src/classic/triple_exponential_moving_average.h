@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "../error.h"
@@ -27,13 +28,9 @@ struct TripleExponentialMovingAverage {
     return TripleExponentialMovingAverage{*average, *average, *average};
   }
   double update(double x) noexcept {
-    const double e1 = first.update(x);
-    if (!first.ready()) [[unlikely]] return kNotYet;
-    const double e2 = second.update(e1);
-    if (!second.ready()) [[unlikely]] return kNotYet;
-    const double e3 = third.update(e2);
-    if (!third.ready()) [[unlikely]] return kNotYet;
-    return 3.0 * (e1 - e2) + e3;
+    std::array<double, 3> e;
+    if (!update_chain(x, e, first, second, third)) [[unlikely]] return kNotYet;
+    return 3.0 * (e[0] - e[1]) + e[2];
   }
   void reset() noexcept {
     first.reset();
