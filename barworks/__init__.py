@@ -72,6 +72,12 @@ def feed(indicator, values, *y, warmup="value"):
     return _native.feed(indicator, values, warmup)
 
 
+def _listed(names):
+    """'a', 'b' and 'c'."""
+    quoted = [f"'{name}'" for name in names]
+    return ", ".join(quoted[:-1]) + " and " + quoted[-1]
+
+
 def _feed_pairs(indicator, x, y, warmup):
     _refuse_unlike_a_column(x, "x")
     _refuse_unlike_a_column(y, "y")
@@ -87,28 +93,36 @@ def _feed_pairs(indicator, x, y, warmup):
     return _as_pandas(_native.feed_pairs(indicator, *arrays, warmup), indexes[0])
 
 
-def feed_bars(indicator, /, *columns, warmup="value"):
+def feed_bars(indicator, /, *columns, open=None, volume=None, warmup="value"):
     """Every bar through `indicator.next`: `feed_bars(indicator, bars)` with a
-    sequence of `Bar`, or `feed_bars(indicator, high, low, close)`.
+    sequence of bars, or `feed_bars(indicator, high, low, close)` with the
+    `open` and `volume` columns as keywords for the classes that read them.
     """
     if len(columns) == 1:
+        if open is not None or volume is not None:
+            raise TypeError("feed_bars() takes the open and volume columns only beside high, "
+                            "low and close; a sequence of bars carries its own")
         return _native.feed_bar_records(indicator, columns[0], warmup)
     if len(columns) != 3:
         raise TypeError(
             "feed_bars() takes the indicator and either a sequence of Bar or the three "
             f"arrays high, low and close ({len(columns)} given after the indicator)")
-    for column, parameter in zip(columns, ("high", "low", "close")):
+    named = dict(zip(("high", "low", "close"), columns))
+    named.update((name, column) for name, column in (("open", open), ("volume", volume))
+                 if column is not None)
+    for parameter, column in named.items():
         _refuse_unlike_a_column(column, parameter)
-    high, low, close = columns
+    high = columns[0]
     series = _series_type()
     if series is None:
-        return _native.feed_bars(indicator, high, low, close, warmup)
-    indexes = [c.index for c in columns if isinstance(c, series)]
+        return _native.feed_bars(indicator, *columns, warmup, open, volume)
+    indexes = [c.index for c in named.values() if isinstance(c, series)]
     if not all(index.equals(indexes[0]) for index in indexes[1:]):
         # Combining by position would pair one day's high with another's low.
-        raise ValueError("arguments 'high', 'low' and 'close': the Series must have equal "
+        raise ValueError(f"arguments {_listed(named)}: the Series must have equal "
                          "indexes; align them first (for example with "
                          "pandas.concat(..., axis=1).dropna())")
-    arrays = [c.to_numpy() if isinstance(c, series) else c for c in columns]
-    answers = _native.feed_bars(indicator, *arrays, warmup)
+    arrays = {name: c.to_numpy() if isinstance(c, series) else c for name, c in named.items()}
+    answers = _native.feed_bars(indicator, arrays["high"], arrays["low"], arrays["close"], warmup,
+                                arrays.get("open"), arrays.get("volume"))
     return _as_pandas(answers, high.index) if isinstance(high, series) else answers

@@ -111,17 +111,24 @@ def feed(
 ) -> npt.NDArray[np.float64]: ...
 
 @overload
-def feed_bars(indicator: _BarIndicator, bars: Sequence[Bar], /, *, warmup: _Warmup = "value") -> npt.NDArray[np.float64]:
-    """`feed` for TrueRange and the AverageTrueRange classes: a sequence of Bar, or the
-    high, low and close columns (equal lengths, else ValueError). Only those
-    three prices of a bar enter the true range."""
+def feed_bars(indicator: _BarIndicator, bars: Sequence[Bar | Any], /, *, warmup: _Warmup = "value") -> npt.NDArray[np.float64]:
+    """`feed` for the classes whose next takes a bar: a sequence of bars (a
+    `Bar`, or for any class an object with numeric open, high, low, close
+    and volume attributes), or the high, low and close columns with `open=`
+    and `volume=` as float columns for the classic classes that read them
+    (equal lengths, else ValueError). A class that reads the open or the
+    volume refuses a call without that column with TypeError; the others
+    ignore the columns they do not read."""
 @overload
 def feed_bars(
-    indicator: _BarIndicator, high: _Values, low: _Values, close: _Values, /, *, warmup: _Warmup = "value"
+    indicator: _BarIndicator, high: _Values, low: _Values, close: _Values, /, *,
+    open: _Values | None = None, volume: _Values | None = None, warmup: _Warmup = "value"
 ) -> npt.NDArray[np.float64]: ...
 @overload
 def feed_bars(
-    indicator: _BarIndicator, high: _SeriesLike, low: _Values, close: _Values, /, *, warmup: _Warmup = "value"
+    indicator: _BarIndicator, high: _SeriesLike, low: _Values, close: _Values, /, *,
+    open: _Values | _SeriesLike | None = None, volume: _Values | _SeriesLike | None = None,
+    warmup: _Warmup = "value"
 ) -> Any: ...
 
 @overload
@@ -137,8 +144,8 @@ def peek(indicator: _ValueIndicator, value: _Number) -> float: ...
 def peek(indicator: _PairIndicator, value: _Number, y: _Number, /) -> float:
     """`peek` for a class whose next takes a pair: peek(indicator, x, y)."""
 
-def peek_bar(indicator: _BarIndicator, bar: Bar) -> float:
-    """`peek` for TrueRange and the AverageTrueRange classes."""
+def peek_bar(indicator: _BarIndicator, bar: Bar | Any) -> float:
+    """`peek` for the classes whose next takes a bar (any bar `next` takes)."""
 
 def lookback(indicator: _ValueIndicator | _Triples | _Strategy | _BarIndicator | _PairIndicator, /) -> int:
     """The count of leading answers that rest on less than a full window,

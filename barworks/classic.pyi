@@ -15,7 +15,7 @@ object used again from inside its own call; a failed call leaves the object
 unchanged.
 """
 
-from typing import SupportsFloat, SupportsIndex, TypeAlias, final
+from typing import Protocol, SupportsFloat, SupportsIndex, TypeAlias, final
 
 from _barworks import Bar
 
@@ -24,6 +24,26 @@ from _barworks import Bar
 _Real: TypeAlias = SupportsFloat | SupportsIndex
 # An unsigned 32-bit count: an int (bool included) or an object with __index__.
 _Count: TypeAlias = SupportsIndex
+
+class _BarFields(Protocol):
+    """Any object with numeric open, high, low, close and volume attributes:
+    a named tuple, a dataclass, a row of ``DataFrame.itertuples()``. Its
+    volume may be fractional or beyond 2**32."""
+
+    @property
+    def open(self) -> _Real: ...
+    @property
+    def high(self) -> _Real: ...
+    @property
+    def low(self) -> _Real: ...
+    @property
+    def close(self) -> _Real: ...
+    @property
+    def volume(self) -> _Real: ...
+
+# What a bar class's next takes: a Bar (its whole volume read as a float) or
+# any object with the five fields.
+_AnyBar: TypeAlias = Bar | _BarFields
 
 __all__ = [
     "AverageTrueRange",
@@ -52,6 +72,11 @@ __all__ = [
     "ParabolicSar",
     "Correlation",
     "Beta",
+    "OnBalanceVolume",
+    "AccumulationDistribution",
+    "ChaikinOscillator",
+    "MoneyFlowIndex",
+    "BalanceOfPower",
 ]
 
 @final
@@ -71,15 +96,15 @@ class AverageTrueRange:
     """
 
     def __new__(cls, period: _Count) -> AverageTrueRange: ...
-    def next(self, input: Bar) -> float:
+    def next(self, input: _AnyBar) -> float:
         """Take one bar and return the average true range, NaN during the lookback.
 
         Bars before the first whose high, low and close are all numbers are
         skipped without counting. Later, a NaN high or low makes the true
         range NaN, which stays in the average until ``reset``, as in TA-Lib;
         a NaN previous close is passed over; an infinite true range makes the
-        answers infinite, then NaN. Raises TypeError for an input that is not
-        a ``_barworks.Bar``.
+        answers infinite, then NaN. Raises TypeError for an input that is
+        neither a ``_barworks.Bar`` nor an object with the five bar fields.
         """
 
     def period(self) -> int:
@@ -733,13 +758,13 @@ class Midprice:
     """
 
     def __new__(cls, period: _Count = 14) -> Midprice: ...
-    def next(self, input: Bar) -> float:
+    def next(self, input: _AnyBar) -> float:
         """Take one bar and return the midprice, NaN during the lookback.
 
         Bars before the first whose high and low are both numbers are
         skipped without counting; a later NaN high or low makes the answers
         NaN while it is in the window. Raises TypeError for an input that is
-        not a ``_barworks.Bar``.
+        neither a ``_barworks.Bar`` nor an object with the five bar fields.
         """
 
     def period(self) -> int:
@@ -761,14 +786,15 @@ class NormalizedAverageTrueRange:
     """
 
     def __new__(cls, period: _Count = 14) -> NormalizedAverageTrueRange: ...
-    def next(self, input: Bar) -> float:
+    def next(self, input: _AnyBar) -> float:
         """Take one bar and return the normalised average true range, NaN
         during the lookback.
 
         Bars before the first whose high, low and close are all numbers are
         skipped without counting; later NaN sides act as in
         ``AverageTrueRange``, and a NaN close gives NaN for its bar. Raises
-        TypeError for an input that is not a ``_barworks.Bar``.
+        TypeError for an input that is neither a
+        ``_barworks.Bar`` nor an object with the five bar fields.
         """
 
     def period(self) -> int:
@@ -802,15 +828,15 @@ class ParabolicSar:
     """
 
     def __new__(cls, acceleration: _Real = 0.02, maximum: _Real = 0.2) -> ParabolicSar: ...
-    def next(self, input: Bar) -> float:
+    def next(self, input: _AnyBar) -> float:
         """Take one bar and return the SAR, NaN for the first bar.
 
         Bars before the first whose high and low are both numbers are
         skipped without counting. A later NaN high or low moves nothing
         (every comparison with it fails), as in TA-Lib; a NaN in the second
         bar, which sets the direction, leaves every answer NaN until
-        ``reset``. Raises TypeError for an input that is not a
-        ``_barworks.Bar``.
+        ``reset``. Raises TypeError for an input that is neither a
+        ``_barworks.Bar`` nor an object with the five bar fields.
         """
 
     def reset(self) -> None:
@@ -880,3 +906,120 @@ class Beta:
 
     def reset(self) -> None:
         """Forget every pair, the previous prices included: the object behaves as a new one."""
+
+@final
+class OnBalanceVolume:
+    """On-balance volume: a running total of volume, added on a bar that
+    closes above the previous close, taken away on one that closes below,
+    left on an equal close. It starts at the first bar's volume.
+
+    Lookback 0. Reads the close and the volume; ``feed_bars`` needs
+    ``volume=``. Volumes are floats: fractional and beyond 2**32 alike.
+    """
+
+    def __new__(cls) -> OnBalanceVolume: ...
+    def next(self, input: _AnyBar) -> float:
+        """Take one bar and return the total.
+
+        Bars before the first whose close and volume are numbers are skipped
+        (NaN); a later NaN volume makes the total NaN until ``reset``.
+        """
+
+    def reset(self) -> None:
+        """Forget every bar: the object behaves as a new one."""
+
+@final
+class AccumulationDistribution:
+    """Chaikin's accumulation/distribution line: the running total of
+    ``((close - low) - (high - close)) / (high - low) * volume``.
+
+    Lookback 0. A bar whose high is not above its low (flat or inverted)
+    adds 0.0, as TA-Lib does. Reads high, low, close and volume;
+    ``feed_bars`` needs ``volume=``.
+    """
+
+    def __new__(cls) -> AccumulationDistribution: ...
+    def next(self, input: _AnyBar) -> float:
+        """Take one bar and return the line.
+
+        Bars before the first whose high, low, close and volume are numbers
+        are skipped (NaN); a later NaN makes the line NaN until ``reset``.
+        """
+
+    def reset(self) -> None:
+        """Forget every bar: the object behaves as a new one."""
+
+@final
+class ChaikinOscillator:
+    """Chaikin's oscillator: a fast less a slow exponential average
+    (``alpha = 2 / (period + 1)``) of the accumulation/distribution line,
+    both seeded with the line's first value rather than a simple average:
+    ``fast = (line - fast) * alpha_fast + fast``; answer ``fast - slow``.
+
+    Lookback ``slow_period - 1``. The defaults are 3 and 10. Reads high, low,
+    close and volume; ``feed_bars`` needs ``volume=``.
+
+    Raises ValueError "Period cannot be 0." for a zero period and "Fast
+    period must be less than slow period." unless fast < slow.
+    """
+
+    def __new__(cls, fast_period: _Count = 3, slow_period: _Count = 10) -> ChaikinOscillator: ...
+    def next(self, input: _AnyBar) -> float:
+        """Take one bar and return the oscillator, NaN during the lookback.
+
+        Leading bars with a NaN field are skipped without counting.
+        """
+
+    def reset(self) -> None:
+        """Forget every bar: the object behaves as a new one."""
+
+@final
+class MoneyFlowIndex:
+    """The money flow index: a volume-weighted relative strength of the
+    typical price ``(high + low + close) / 3``. A bar's money flow,
+    ``typical * volume``, is rising when its typical price is above the
+    previous bar's and falling when below; over the last ``period`` bars,
+    ``100 * rising / (rising + falling)``.
+
+    Lookback ``period`` (the first bar only gives a typical price). A window
+    without rising or falling flow answers 0.0, as TA-Lib does. The sums
+    slide and are recomputed from the windows every ``period`` bars (every
+    64 for shorter windows), so they stay exact where TA-Lib's running sums
+    drift. The period defaults to 14. Reads high, low, close and volume;
+    ``feed_bars`` needs ``volume=``.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a period of 268435456 or more.
+    """
+
+    def __new__(cls, period: _Count = 14) -> MoneyFlowIndex: ...
+    def next(self, input: _AnyBar) -> float:
+        """Take one bar and return the index, NaN during the lookback.
+
+        Bars before the first whose fields are all numbers are skipped
+        without counting; a later NaN price or volume makes the answers NaN
+        while its bar, or the bar after it, is in the window.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every bar: the object behaves as a new one."""
+
+@final
+class BalanceOfPower:
+    """Balance of power: ``(close - open) / (high - low)``, how far the bar
+    moved from open to close as a share of its range.
+
+    Lookback 0; no state. A bar whose high is not above its low answers 0.0,
+    as TA-Lib does; a bar with a NaN price answers NaN. Reads the open;
+    ``feed_bars`` needs ``open=``.
+    """
+
+    def __new__(cls) -> BalanceOfPower: ...
+    def next(self, input: _AnyBar) -> float:
+        """Take one bar and return its balance of power."""
+
+    def reset(self) -> None:
+        """Nothing to forget; kept so that every class resets alike."""

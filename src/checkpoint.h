@@ -174,7 +174,7 @@ constexpr std::size_t listed_size() {
       [](const auto&... field) {
         std::size_t at = 0;
         std::size_t widest = 1;
-        for (const Extent e : {extent(field)...}) {
+        for (const Extent e : std::initializer_list<Extent>{extent(field)...}) {
           if (e.size == 0) continue;
           at = (at + e.align - 1) / e.align * e.align + e.size;
           if (e.align > widest) widest = e.align;
@@ -187,6 +187,8 @@ constexpr std::size_t listed_size() {
 // True when the list of `Record` names every member, in declaration order.
 template <class Record>
 constexpr bool lists_every_member() {
+  // A record without state still has a size of one byte.
+  if constexpr (std::is_empty_v<Record>) return std::tuple_size_v<decltype(Checkpoint<Record>::kFields)> == 0;
   return listed_size<Record>() == sizeof(Record);
 }
 

@@ -3,6 +3,7 @@
 #include "window.h"
 
 #include <cstdio>
+#include <iterator>
 #include <cstdlib>
 
 namespace barworks {
@@ -277,6 +278,40 @@ bool convert_double_slow(PyObject* object, double& value) noexcept {
   const double converted = PyFloat_AsDouble(object);
   if (converted == -1.0 && PyErr_Occurred()) return false;
   value = converted;
+  return true;
+}
+
+bool convert_candle_attributes(PyObject* object, Candle& candle) noexcept {
+  static constexpr const char* kFields[] = {"open", "high", "low", "close", "volume"};
+  double* const cells[] = {&candle.open, &candle.high, &candle.low, &candle.close,
+                           &candle.volume};
+  for (std::size_t i = 0; i < std::size(kFields); ++i) {
+    PyObject* field = nullptr;
+    if (PyObject_GetOptionalAttrString(object, kFields[i], &field) < 0) return false;
+    if (field == nullptr) {
+      PyObject* name = PyType_GetQualName(Py_TYPE(object));
+      if (name == nullptr) return false;
+      PyErr_Format(PyExc_TypeError,
+                   "expected a Bar or an object with numeric open, high, low, close and volume "
+                   "attributes, got '%U', which has no '%s'",
+                   name, kFields[i]);
+      Py_DECREF(name);
+      return false;
+    }
+    Argument<double> number;
+    const bool converted = number.convert(field);
+    Py_DECREF(field);
+    if (!converted) [[unlikely]] {
+      // A TypeError gains the field's name; anything else passes unchanged.
+      if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+        PyObject* cause = PyErr_GetRaisedException();
+        PyErr_Format(PyExc_TypeError, "field '%s': %S", kFields[i], cause);
+        Py_DECREF(cause);
+      }
+      return false;
+    }
+    *cells[i] = number.get();
+  }
   return true;
 }
 

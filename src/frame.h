@@ -21,6 +21,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "bar.h"
+#include "candle.h"
 #include "checkpoint.h"
 #include "describe.h"
 #include "error.h"
@@ -206,6 +208,29 @@ struct Argument<const Record&> {
     return true;
   }
   const Record& get() const noexcept { return *record; }
+};
+
+// A Candle from a Bar (its whole volume made a float) or from any object
+// with numeric open, high, low, close and volume attributes, such as a named
+// tuple, a dataclass or a row of DataFrame.itertuples(); false with
+// TypeError set.
+[[gnu::cold]] bool convert_candle_attributes(PyObject* object, Candle& candle) noexcept;
+
+template <>
+struct Argument<const Candle&> {
+  Candle value;
+  bool convert(PyObject* object) noexcept {
+    PyTypeObject* bar = class_object<Bar>();
+    if (bar == nullptr) return false;
+    if (Py_TYPE(object) == bar || PyType_IsSubtype(Py_TYPE(object), bar)) [[likely]] {
+      Argument<const Bar&> read;
+      if (!read.convert(object)) return false;
+      value = Candle::of(read.get());
+      return true;
+    }
+    return convert_candle_attributes(object, value);
+  }
+  const Candle& get() const noexcept { return value; }
 };
 
 // Converts args[0..N) into the parameters' types, in order; the first failure

@@ -49,6 +49,15 @@ struct EmbeddedWindowWarmup {
   }
 };
 
+// A record that answers from its first input on, once `started`.
+template <class Record>
+struct FromFirstInput {
+  static std::uint64_t lookback(const Record&) noexcept { return 0; }
+  static std::uint64_t inputs_seen(const Record& record) noexcept {
+    return record.started ? kWarmedUp : 0;
+  }
+};
+
 // The answers of the coming inputs still inside the warm-up.
 template <WarmupStated Record>
 std::uint64_t warmup_left(const Record& record) noexcept {

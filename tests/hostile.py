@@ -121,9 +121,16 @@ def convert(kind, name, obj):
     return Value(value)
 
 
-def convert_bar(name, obj):
+def convert_bar(name, obj, classic=False):
+    """A classic class also reads any object with the five bar fields; none
+    of the hostile inputs has them."""
     if isinstance(obj, _barworks.Bar):
         return Value((obj.high(), obj.low(), obj.close()))
+    if classic:
+        return Refusal(
+            TypeError,
+            f"argument '{name}': expected a Bar or an object with numeric open, high, low, close "
+            f"and volume attributes, got '{type(obj).__qualname__}', which has no 'open'")
     return Refusal(
         TypeError,
         f"argument '{name}': '{type(obj).__qualname__}' object cannot be converted to 'Bar'")

@@ -375,3 +375,13 @@ def exact_beta(prices, *parameters):
     xs, ys = zip(*prices)
     sxx, _, sxy = _co_moments(list(zip(returns(xs), returns(ys))))
     return sxy / sxx if sxx > 0.0 else 0.0
+
+
+def exact_money_flow(bars, *parameters):
+    """The money flow index of a window of bars: the first gives only the
+    typical price the second is compared with; 0.0 with no flow."""
+    typical = [(b.high() + b.low() + b.close()) / 3.0 for b in bars]
+    flows = [(t, t * b.volume(), previous) for t, b, previous in zip(typical[1:], bars[1:], typical)]
+    rising = math.fsum(flow for t, flow, previous in flows if t > previous)
+    falling = math.fsum(flow for t, flow, previous in flows if t < previous)
+    return 100.0 * rising / (rising + falling) if rising + falling != 0.0 else 0.0

@@ -544,7 +544,7 @@ CLASSIC_PREFIX = "barworks.classic."
 # short stream.
 # Three at most, so that the tests' cost grows with the classes and not with
 # their rows' lengths.
-CLASSIC_ARGS = {row.name: [args for args in row.configs if max(args) <= 6][:1 if SAMPLES_ONLY else 3]
+CLASSIC_ARGS = {row.name: [args for args in row.configs if max(args, default=0) <= 6][:1 if SAMPLES_ONLY else 3]
                 for row in CLASSIC}
 CLASSIC_CASES = [(name, args) for name, argument_lists in CLASSIC_ARGS.items()
                  for args in argument_lists]
@@ -569,7 +569,9 @@ LAYOUTS.update({
         ("mean", "d"), ("squares", "d"), ("reference", "d"), ("peak", "d"), ("equal_run", "I"),
         ("since_exact", "I")],
 })
-LAYOUTS.update({CLASSIC_PREFIX + row.name: list(row.layout) for row in CLASSIC if row.layout})
+for row in CLASSIC:  # a stateless class stores nothing after the header
+    if row.layout or CLASSIC_PREFIX + row.name not in LAYOUTS:
+        LAYOUTS[CLASSIC_PREFIX + row.name] = list(row.layout)
 FORMER_LAYOUTS[1][CLASSIC_PREFIX + "StandardDeviation"] = within("window", WINDOW) + [
     ("mean", "d"), ("squares", "d"), ("peak", "d"), ("equal_run", "I"), ("since_exact", "I")]
 
@@ -884,7 +886,8 @@ def largest_count(name, path, fields):
     prefix, _, leaf = path.rpartition(".")
     if leaf in ("steps", "volume"):
         return U32_MAX
-    candidates = (f"{prefix}.period" if prefix else "period", f"{prefix}.xs.period", "window.period")
+    candidates = (f"{prefix}.period" if prefix else "period", f"{prefix}.xs.period", "window.period",
+                  "rising.period", "slow_period")
     period = next(fields[key] for key in candidates if key in fields)
     since_exact = max(period, 64) - 1 if name == CLASSIC_PREFIX + "StandardDeviation" else period - 1
     return {"index": period - 1, "extreme_index": period - 1, "since_exact": since_exact,

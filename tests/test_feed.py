@@ -63,12 +63,15 @@ def test_chunks_with_resets_equal_the_loop(name, arguments):
 def test_bar_columns_equal_bar_records():
     rng = random.Random(5)
     chunk = inputs_for("AverageTrueRange", rng, 300)
-    columns = [np.array([getattr(bar, side)() for bar in chunk]) for side in ("high", "low", "close")]
+    columns = {side: np.array([getattr(bar, side)() for bar in chunk], dtype=float)
+               for side in ("open", "high", "low", "close", "volume")}
     first_arguments = dict(reversed(CONFIGS))
     for name in sorted(BAR_FED):
         arguments = first_arguments[name]
         obj, twin = make(name, arguments), make(name, arguments)
-        assert array_bits(barworks.feed_bars(obj, *columns)) == loop(twin, chunk)
+        answers = barworks.feed_bars(obj, columns["high"], columns["low"], columns["close"],
+                                     open=columns["open"], volume=columns["volume"])
+        assert array_bits(answers) == loop(twin, chunk)
         assert_same_state(obj, twin, name)
 
 
@@ -280,7 +283,8 @@ BAR_REFUSALS = [
     (lambda o: barworks.feed_bars(o, [1.0, 2.0], [1.0], [1.0, 2.0]), ValueError,
      "arguments 'high', 'low' and 'close' must have the same length, got 2, 1 and 2"),
     (lambda o: barworks.feed_bars(o, [bw.Bar(1.0, 2.0, 0.5, 1.5, 1), 2.0]), TypeError,
-     "argument 'bars[1]': 'float' object cannot be converted to 'Bar'"),
+     "argument 'bars[1]': expected a Bar or an object with numeric open, high, low, close and "
+     "volume attributes, got 'float', which has no 'open'"),
     (lambda o: barworks.feed_bars(o, [1.0], [1.0]), TypeError, "feed_bars() takes the indicator and either"),
     (lambda o: barworks.feed_bars(o, [1.0], np.zeros(1, dtype=complex), [1.0]), TypeError, "argument 'low': expected a buffer of numbers"),
     (lambda o: barworks.feed_bars(o, (bar for bar in [])), TypeError,

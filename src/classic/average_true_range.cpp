@@ -9,14 +9,14 @@ Expected<AverageTrueRange> AverageTrueRange::create(std::uint32_t period) noexce
   return AverageTrueRange{TrueRange::create(), WilderAverage::create(period)};
 }
 
-double AverageTrueRange::update(const Bar& bar) noexcept {
+double AverageTrueRange::update(const Candle& bar) noexcept {
   if (!range.has_previous) [[unlikely]] {
     if (std::isnan(bar.high) || std::isnan(bar.low) || std::isnan(bar.close)) return kNotYet;
     // Only the close is kept; this bar's own range is no true range.
-    (void)range.update(bar);
+    (void)range.update(bar.prices());
     return kNotYet;
   }
-  const double true_range = range.update(bar);
+  const double true_range = range.update(bar.prices());
   // The module's true range passes over any NaN operand; the batch
   // libraries pass over only a NaN previous close, so a NaN high or low
   // reaches the answer.

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "../bar.h"
+#include "../candle.h"
 #include "../error.h"
 #include "../indicators/true_range.h"
 #include "family.h"
@@ -26,7 +26,7 @@ struct AverageTrueRange {
   WilderAverage average;
 
   static Expected<AverageTrueRange> create(std::uint32_t period) noexcept;
-  double update(const Bar& bar) noexcept;
+  double update(const Candle& bar) noexcept;
   void reset() noexcept;
   std::uint32_t length() const noexcept { return average.period; }
 };

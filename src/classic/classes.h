@@ -31,6 +31,11 @@
 #include "parabolic_sar.h"
 #include "correlation.h"
 #include "beta.h"
+#include "on_balance_volume.h"
+#include "accumulation_distribution.h"
+#include "chaikin_oscillator.h"
+#include "money_flow_index.h"
+#include "balance_of_power.h"
 
 namespace barworks::classic {
 
@@ -41,6 +46,8 @@ using Classes = ClassList<AverageTrueRange, ExponentialMovingAverage,
                           TriangularMovingAverage, Momentum, KaufmanAdaptiveMovingAverage,
                           TillsonT3, Variance, BollingerBands, LinearRegression,
                           LinearRegressionSlope, LinearRegressionIntercept, LinearRegressionAngle,
-                          TimeSeriesForecast, Midpoint, Midprice, NormalizedAverageTrueRange, ParabolicSar, Correlation, Beta>;
+                          TimeSeriesForecast, Midpoint, Midprice, NormalizedAverageTrueRange, ParabolicSar, Correlation, Beta,
+                          OnBalanceVolume, AccumulationDistribution, ChaikinOscillator,
+                          MoneyFlowIndex, BalanceOfPower>;
 
 }  // namespace barworks::classic

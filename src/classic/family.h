@@ -20,6 +20,16 @@ inline constexpr double kNotYet = kNaN;
 
 namespace barworks {
 
+// A class of barworks.classic with next(input) and reset(); its
+// description adds the constructor and its name.
+template <class Record>
+struct ClassicIndicator {
+  static constexpr const char* kModule = classic::kModuleName;
+  static constexpr auto kMethods =
+      std::tuple{method<&Record::update>("next", Access::kExclusive, "input"),
+                 method<&Record::reset>("reset", Access::kExclusive)};
+};
+
 // Class(period) with next(input), period() and reset(), reported as a
 // class of barworks.classic.
 template <class Record>

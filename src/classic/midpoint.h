@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "../bar.h"
+#include "../candle.h"
 #include "../error.h"
 #include "../nan.h"
 #include "../warmup.h"
@@ -71,7 +71,7 @@ struct Midprice {
     if (!lows) return std::unexpected(lows.error());
     return Midprice{std::move(*highs), std::move(*lows), 0, 0};
   }
-  double update(const Bar& bar) noexcept {
+  double update(const Candle& bar) noexcept {
     if (highs.count == 0 && (bar.high != bar.high || bar.low != bar.low)) [[unlikely]] {
       return kNotYet;
     }

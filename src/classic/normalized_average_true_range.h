@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "../bar.h"
+#include "../candle.h"
 #include "../error.h"
 #include "../nan.h"
 #include "../warmup.h"
@@ -27,7 +27,7 @@ struct NormalizedAverageTrueRange {
   // The average and the close may both be NaN; the answer is made the one
   // NaN, since the inlined batch loop and next do not give a NaN quotient
   // the same sign.
-  double update(const Bar& bar) noexcept {
+  double update(const Candle& bar) noexcept {
     const double range = average.update(bar);
     const double close = bar.close;
     if (close == 0.0 && range == range) [[unlikely]] return 0.0;

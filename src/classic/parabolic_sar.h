@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "../bar.h"
+#include "../candle.h"
 #include "../error.h"
 #include "../nan.h"
 #include "../warmup.h"
@@ -58,7 +58,7 @@ struct ParabolicSar {
     if (acceleration > maximum) return std::unexpected(kAccelerationAboveMaximum);
     return ParabolicSar{acceleration, maximum, 0.0, 0.0, 0.0, 0.0, 0.0, 0, false};
   }
-  double update(const Bar& bar) noexcept;
+  double update(const Candle& bar) noexcept;
   void reset() noexcept {
     sar = 0.0;
     extreme = 0.0;
@@ -89,7 +89,7 @@ struct ParabolicSar {
 
 // Two NaN may meet in the arithmetic (a NaN second bar), so each price is
 // taken as the one NaN.
-inline double ParabolicSar::update(const Bar& bar) noexcept {
+inline double ParabolicSar::update(const Candle& bar) noexcept {
   const double high = canonical(bar.high), low = canonical(bar.low);
   if (bars < 2) [[unlikely]] {
     if (bars == 0) {

@@ -2,12 +2,14 @@
 
 #include <array>
 #include <new>
+#include <tuple>
 #include <utility>
 
 #include "answers.h"
 #include "classes.h"
 #include "input.h"
 #include "lookback.h"
+#include "../nan.h"
 
 namespace barworks::companion {
 
@@ -24,10 +26,13 @@ auto step(Record& record, double value) noexcept { return record.update(value); 
 template <class Record>
 auto step(Record& record, const Bar& bar) noexcept { return record.update(bar); }
 template <class Record>
+auto step(Record& record, const Candle& bar) noexcept { return record.update(bar); }
+template <class Record>
 auto step(Record& record, Pair pair) noexcept { return record.update(pair.x, pair.y); }
 
 template <class Record>
-using Input = std::conditional_t<TakesBars<Record>, Bar, std::conditional_t<TakesPairs<Record>, Pair, double>>;
+using Input =
+    std::conditional_t<TakesBars<Record>, BarOf<Record>, std::conditional_t<TakesPairs<Record>, Pair, double>>;
 template <class Record>
 using Result = decltype(step(std::declval<Record&>(), std::declval<Input<Record>>()));
 template <class Record>
@@ -94,8 +99,8 @@ bool refuse_codes_warmup(bool blank_warmup) noexcept {
 }
 
 constexpr std::array<const char*, 3> kFeedParameters{"indicator", "values", "warmup"};
-constexpr std::array<const char*, 5> kFeedBarsParameters{"indicator", "high", "low", "close",
-                                                          "warmup"};
+constexpr std::array<const char*, 7> kFeedBarsParameters{"indicator", "high", "low", "close",
+                                                          "warmup", "open", "volume"};
 constexpr std::array<const char*, 3> kFeedBarRecordsParameters{"indicator", "bars", "warmup"};
 constexpr std::array<const char*, 4> kFeedPairsParameters{"indicator", "x", "y", "warmup"};
 
@@ -143,22 +148,71 @@ PyObject* feed(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwn
 
 namespace {
 
-// The bar-fed run over three columns. The records read only high, low and
-// close, so each step builds a bar of those.
-template <class Record>
-PyObject* run_bars(Instance<Record>& instance, const Values& high, const Values& low,
-                   const Values& close, bool blank_warmup) noexcept {
+// TypeError: the class reads a column the call left out.
+[[gnu::cold]] void refuse_missing_column(const char* class_name, const char* column) noexcept {
+  PyErr_Format(PyExc_TypeError, "%s reads the %s column; pass feed_bars(..., %s=...)", class_name,
+               column, column);
+}
+
+// ValueError unless every given column has the close's length.
+bool same_lengths(const BarColumns& columns) noexcept {
+  const Values &high = columns.high, &low = columns.low, &close = columns.close;
   if (high.size() != low.size() || high.size() != close.size()) [[unlikely]] {
     PyErr_Format(PyExc_ValueError,
                  "arguments 'high', 'low' and 'close' must have the same length, got %zd, %zd "
                  "and %zd",
                  high.size(), low.size(), close.size());
-    return nullptr;
+    return false;
   }
-  const Column highs = high.column(), lows = low.column(), closes = close.column();
-  return run_batch(
-      instance, high.size(),
-      [=](Py_ssize_t i) { return Bar{0.0, highs[i], lows[i], closes[i], 0}; }, blank_warmup);
+  for (const auto& [given, values, name] :
+       {std::tuple{columns.has_open, &columns.open, "open"},
+        std::tuple{columns.has_volume, &columns.volume, "volume"}}) {
+    if (given && values->size() != close.size()) [[unlikely]] {
+      PyErr_Format(PyExc_ValueError,
+                   "argument '%s' must have the length of 'close', %zd, not %zd", name,
+                   close.size(), values->size());
+      return false;
+    }
+  }
+  return true;
+}
+
+// The bar-fed run over the columns. Each step builds the bar the record
+// reads: a Bar of the prices for _barworks's classes, a Candle for the
+// classic ones, with the open and volume where the class reads them.
+template <class Record>
+PyObject* run_bars(Instance<Record>& instance, const BarColumns& columns,
+                   bool blank_warmup) noexcept {
+  if constexpr (kReadsOpen<Record>) {
+    if (!columns.has_open) {
+      refuse_missing_column(PythonClass<Record>::kName, "open");
+      return nullptr;
+    }
+  }
+  if constexpr (kReadsVolume<Record>) {
+    if (!columns.has_volume) {
+      refuse_missing_column(PythonClass<Record>::kName, "volume");
+      return nullptr;
+    }
+  }
+  if (!same_lengths(columns)) return nullptr;
+  const Column opens = columns.open.column(), highs = columns.high.column(),
+               lows = columns.low.column(), closes = columns.close.column(),
+               volumes = columns.volume.column();
+  const Py_ssize_t size = columns.close.size();
+  if constexpr (TakesCandles<Record>) {
+    return run_batch(
+        instance, size,
+        [=](Py_ssize_t i) {
+          return Candle{kReadsOpen<Record> ? opens[i] : kNaN, highs[i], lows[i], closes[i],
+                        kReadsVolume<Record> ? volumes[i] : kNaN};
+        },
+        blank_warmup);
+  } else {
+    return run_batch(
+        instance, size, [=](Py_ssize_t i) { return Bar{0.0, highs[i], lows[i], closes[i], 0}; },
+        blank_warmup);
+  }
 }
 
 template <class Take>
@@ -170,9 +224,9 @@ PyObject* feed_bar_kind(PyObject* indicator, int blank_warmup, Take take) noexce
     } else {
       Borrow borrow;
       if (!hold(instance, borrow, Access::kExclusive)) return nullptr;
-      Values high, low, close;
-      if (!take(high, low, close)) return nullptr;
-      return run_bars(instance, high, low, close, blank_warmup);
+      BarColumns columns;
+      if (!take(columns)) return nullptr;
+      return run_bars(instance, columns, blank_warmup);
     }
   });
 }
@@ -181,14 +235,20 @@ PyObject* feed_bar_kind(PyObject* indicator, int blank_warmup, Take take) noexce
 
 PyObject* feed_bars(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                     PyObject* kwnames) noexcept {
-  std::array<PyObject*, 5> slots{};
+  std::array<PyObject*, 7> slots{};
   PyObject* const* bound = bind("feed_bars", kFeedBarsParameters, args, nargs, kwnames, slots);
   if (bound == nullptr) return nullptr;
   const int blank_warmup = parse_warmup(bound[4]);
   if (blank_warmup < 0) return nullptr;
-  return feed_bar_kind(bound[0], blank_warmup, [&](Values& high, Values& low, Values& close) {
-    return high.take(bound[1], "high") && low.take(bound[2], "low") &&
-           close.take(bound[3], "close");
+  PyObject* open = bound[5];
+  PyObject* volume = bound[6];
+  return feed_bar_kind(bound[0], blank_warmup, [&](BarColumns& columns) {
+    columns.has_open = open != nullptr && open != Py_None;
+    columns.has_volume = volume != nullptr && volume != Py_None;
+    return columns.high.take(bound[1], "high") && columns.low.take(bound[2], "low") &&
+           columns.close.take(bound[3], "close") &&
+           (!columns.has_open || columns.open.take(open, "open")) &&
+           (!columns.has_volume || columns.volume.take(volume, "volume"));
   });
 }
 
@@ -230,9 +290,8 @@ PyObject* feed_bar_records(PyObject*, PyObject* const* args, Py_ssize_t nargs,
   if (bound == nullptr) return nullptr;
   const int blank_warmup = parse_warmup(bound[2]);
   if (blank_warmup < 0) return nullptr;
-  return feed_bar_kind(bound[0], blank_warmup, [&](Values& high, Values& low, Values& close) {
-    return take_bars(bound[1], high, low, close);
-  });
+  return feed_bar_kind(bound[0], blank_warmup,
+                       [&](BarColumns& columns) { return take_bars(bound[1], columns); });
 }
 
 }  // namespace barworks::companion

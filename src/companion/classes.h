@@ -31,8 +31,16 @@ struct IsStreamed : std::bool_constant<requires { &Record::update; }> {};
 // _barworks's and then barworks.classic's, in registration order.
 using Dispatched = KeepOnly<IsStreamed, Adopted>;
 
+// Classes whose next takes a bar: _barworks's read a Bar, the classic ones a
+// Candle (a real-valued volume).
 template <class Record>
-concept TakesBars = requires(Record& record, const Bar& bar) { record.update(bar); };
+concept TakesModuleBars = requires(Record& record, const Bar& bar) { record.update(bar); };
+template <class Record>
+concept TakesCandles = requires(Record& record, const Candle& bar) { record.update(bar); };
+template <class Record>
+concept TakesBars = TakesModuleBars<Record> || TakesCandles<Record>;
+template <class Record>
+using BarOf = std::conditional_t<TakesCandles<Record>, Candle, Bar>;
 
 // Classes whose next takes two floats, x and y.
 template <class Record>

@@ -212,18 +212,25 @@ bool Values::convert(PyObject* object, const char* parameter) noexcept {
   return converted;
 }
 
-bool take_bars(PyObject* bars, Values& high, Values& low, Values& close) noexcept {
-  PyObject* items = items_of(bars, "bars", "a sequence of Bar (or the three columns high, low and close)");
+bool take_bars(PyObject* bars, BarColumns& columns) noexcept {
+  PyObject* items =
+      items_of(bars, "bars", "a sequence of Bar (or the three columns high, low and close)");
   if (items == nullptr) return false;
   const Py_ssize_t size = PyTuple_GET_SIZE(items);
-  bool converted = high.allocate(size) && low.allocate(size) && close.allocate(size);
+  bool converted = columns.open.allocate(size) && columns.high.allocate(size) &&
+                   columns.low.allocate(size) && columns.close.allocate(size) &&
+                   columns.volume.allocate(size);
+  columns.has_open = columns.has_volume = true;
   for (Py_ssize_t i = 0; converted && i < size; ++i) {
-    // Read in place under shared access, as a bar-fed next reads its bar.
-    Argument<const Bar&> item;
+    // Read as a classic bar-fed next reads its bar.
+    Argument<const Candle&> item;
     if (item.convert(PyTuple_GET_ITEM(items, i))) [[likely]] {
-      high.owned()[i] = item.get().high;
-      low.owned()[i] = item.get().low;
-      close.owned()[i] = item.get().close;
+      const Candle& bar = item.get();
+      columns.open.owned()[i] = bar.open;
+      columns.high.owned()[i] = bar.high;
+      columns.low.owned()[i] = bar.low;
+      columns.close.owned()[i] = bar.close;
+      columns.volume.owned()[i] = bar.volume;
     } else {
       raise_item_error("bars", i);
       converted = false;

@@ -59,8 +59,17 @@ class Values {
 // machine's byte order ("d", "<d", "=d" for float64 here).
 bool is_native_format(const char* format, char code) noexcept;
 
-// Converts a sequence of Bar into three columns; false with an exception set.
-bool take_bars(PyObject* bars, Values& high, Values& low, Values& close) noexcept;
+// The columns of a bar-fed run; open and volume only where given.
+struct BarColumns {
+  Values open, high, low, close, volume;
+  bool has_open = false;
+  bool has_volume = false;
+};
+
+// Converts a sequence of bars (Bar, or objects with numeric open, high, low,
+// close and volume attributes) into the five columns; false with an
+// exception set.
+bool take_bars(PyObject* bars, BarColumns& columns) noexcept;
 
 // Raises the pending conversion error of item `index` of `parameter` as the
 // frame raises an argument's: "argument '<parameter>[<index>]': ...".

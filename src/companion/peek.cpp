@@ -86,7 +86,7 @@ PyObject* peek_bar(PyObject*, PyObject* const* args, Py_ssize_t nargs,
       refuse_input_kind<Record>(true);
       return nullptr;
     } else {
-      return peek_step<Record, const Bar&>(instance, bound[1], "bar");
+      return peek_step<Record, const BarOf<Record>&>(instance, bound[1], "bar");
     }
   });
 }

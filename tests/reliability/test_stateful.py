@@ -88,7 +88,9 @@ def inputs(row):
 
 
 def input_outcome(row, value):
-    return convert_bar("input", value) if row.input == "bar" else convert(F64, "input", value)
+    if row.input == "bar":
+        return convert_bar("input", value, row.module == "barworks.classic")
+    return convert(F64, "input", value)
 
 
 class Reentrant:
@@ -374,7 +376,8 @@ def machine_for(row, batch=False):
                 name = "bar" if row.input == "bar" else "value"
                 look = getattr(barworks, "peek_bar" if row.input == "bar" else "peek")
                 with strict_warnings():
-                    outcome = (convert_bar(name, value) if row.input == "bar"
+                    outcome = (convert_bar(name, value, row.module == "barworks.classic")
+                               if row.input == "bar"
                                else convert(F64, name, value))
                     if keyword:
                         got = expect(lambda: look(live.native, **{name: value}), outcome)

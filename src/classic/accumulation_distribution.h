@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstdint>
+
+#include "../candle.h"
+#include "../warmup.h"
+#include "family.h"
+
+namespace barworks::classic {
+
+// Where a bar closed within its range, from -1 at the low to +1 at the
+// high, times its volume: the close location value's money flow. A bar
+// whose high is not above its low adds 0.0, as the batch libraries do.
+inline double money_flow_volume(const Candle& bar) noexcept {
+  const double range = bar.high - bar.low;
+  if (range <= 0.0) [[unlikely]] return 0.0;
+  // Made the one NaN, so that the running total stays one NaN.
+  return canonical(((bar.close - bar.low) - (bar.high - bar.close)) / range * bar.volume);
+}
+
+// Chaikin's accumulation/distribution line, the running total of each
+// bar's money flow volume:
+//   total += ((close - low) - (high - close)) / (high - low) * volume
+// Lookback 0. A bar whose high is not above its low (flat, or inverted)
+// adds 0.0, as TA-Lib does. Bars before the first whose four fields are
+// numbers are skipped (NaN); a later NaN makes the total NaN until reset.
+struct AccumulationDistribution {
+  static constexpr bool kReadsVolume = true;
+
+  double total;
+  bool started;
+
+  static AccumulationDistribution create() noexcept { return AccumulationDistribution{0.0, false}; }
+  double update(const Candle& bar) noexcept {
+    if (!started) [[unlikely]] {
+      if (any_nan(bar.high, bar.low, bar.close, bar.volume)) return kNotYet;
+      started = true;
+    }
+    total += money_flow_volume(bar);
+    return total;
+  }
+  void reset() noexcept { *this = create(); }
+};
+
+}  // namespace barworks::classic
+
+namespace barworks {
+
+template <>
+struct PythonClass<classic::AccumulationDistribution>
+    : ClassicIndicator<classic::AccumulationDistribution> {
+  static constexpr const char* kName = "AccumulationDistribution";
+  static constexpr auto kConstructor = constructor<&classic::AccumulationDistribution::create>();
+};
+
+template <>
+struct Checkpoint<classic::AccumulationDistribution> {
+  using R = classic::AccumulationDistribution;
+  static constexpr auto kFields = std::tuple{
+      number<&R::total>("total"), choice<&R::started>("started", 1),
+      rule<R>([](const R& r) noexcept { return r.started || r.total == 0.0; },
+              "the total must be 0 before the first bar")};
+};
+
+template <>
+struct Warmup<classic::AccumulationDistribution>
+    : FromFirstInput<classic::AccumulationDistribution> {};
+
+}  // namespace barworks

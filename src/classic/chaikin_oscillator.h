@@ -1,0 +1,106 @@
+#pragma once
+
+#include <cstdint>
+
+#include "../candle.h"
+#include "../error.h"
+#include "../nan.h"
+#include "../warmup.h"
+#include "accumulation_distribution.h"
+#include "family.h"
+#include "moving_average_convergence_divergence.h"
+
+namespace barworks::classic {
+
+// Chaikin's oscillator: a fast less a slow exponential average of the
+// accumulation/distribution line, alpha = 2 / (period + 1) each, both
+// seeded with the line's first value (not a simple average):
+//   fast = (line - fast) * alpha_fast + fast;  answer = fast - slow
+// Lookback slow_period - 1. The fast period must be below the slow one.
+// Leading bars are skipped as the line skips them.
+struct ChaikinOscillator {
+  static constexpr bool kReadsVolume = true;
+
+  AccumulationDistribution line;
+  double fast;
+  double slow;
+  double fast_alpha;
+  double slow_alpha;
+  std::uint32_t fast_period;
+  std::uint32_t slow_period;
+  std::uint32_t count;  // bars taken, up to slow_period
+
+  static Expected<ChaikinOscillator> create(std::uint32_t fast_period,
+                                            std::uint32_t slow_period) noexcept {
+    if (fast_period == 0 || slow_period == 0) return std::unexpected(kPeriodZero);
+    if (fast_period >= slow_period) return std::unexpected(kFastNotBelowSlow);
+    ChaikinOscillator made{AccumulationDistribution::create(), 0.0, 0.0, 0.0, 0.0,
+                           fast_period, slow_period, 0};
+    made.fast_alpha = made.fast_smoothing();
+    made.slow_alpha = made.slow_smoothing();
+    return made;
+  }
+  // The line's NaN is made the one NaN, which both averages then carry.
+  double update(const Candle& bar) noexcept {
+    const double value = canonical(line.update(bar));
+    if (count == 0) [[unlikely]] {
+      if (!line.started) return kNotYet;  // a leading bar with a NaN field
+      fast = value;
+      slow = value;
+    } else {
+      fast = (value - fast) * fast_alpha + fast;
+      slow = (value - slow) * slow_alpha + slow;
+    }
+    if (count < slow_period) [[unlikely]] {
+      if (++count < slow_period) return kNotYet;
+    }
+    return fast - slow;
+  }
+  void reset() noexcept {
+    line.reset();
+    fast = slow = 0.0;
+    count = 0;
+  }
+  double fast_smoothing() const noexcept { return 2.0 / (static_cast<double>(fast_period) + 1.0); }
+  double slow_smoothing() const noexcept { return 2.0 / (static_cast<double>(slow_period) + 1.0); }
+};
+
+}  // namespace barworks::classic
+
+namespace barworks {
+
+template <>
+struct PythonClass<classic::ChaikinOscillator> : ClassicIndicator<classic::ChaikinOscillator> {
+  static constexpr const char* kName = "ChaikinOscillator";
+  static constexpr auto kConstructor = constructor<&classic::ChaikinOscillator::create>(
+      with_default("fast_period", 3), with_default("slow_period", 10));
+};
+
+template <>
+struct Checkpoint<classic::ChaikinOscillator> {
+  using R = classic::ChaikinOscillator;
+  static constexpr auto kFields = std::tuple{
+      component<&R::line>("line"), number<&R::fast>("fast"), number<&R::slow>("slow"),
+      derived<&R::fast_alpha, &R::fast_smoothing>(), derived<&R::slow_alpha, &R::slow_smoothing>(),
+      tally<&R::fast_period>("fast_period"), tally<&R::slow_period>("slow_period"),
+      tally<&R::count>("count"),
+      rule<R>([](const R& r) noexcept {
+                return r.fast_period != 0 && r.fast_period < r.slow_period;
+              },
+              "the fast period must be at least 1 and below the slow one"),
+      rule<R>([](const R& r) noexcept { return r.count <= r.slow_period; },
+              "the count must not pass the slow period"),
+      rule<R>([](const R& r) noexcept {
+                return r.count != 0 || (r.fast == 0.0 && r.slow == 0.0 && !r.line.started);
+              },
+              "nothing may be averaged before the first bar")};
+};
+
+template <>
+struct Warmup<classic::ChaikinOscillator> {
+  using R = classic::ChaikinOscillator;
+  static std::uint64_t lookback(const R& record) noexcept { return record.slow_period - 1; }
+  static std::uint64_t inputs_seen(const R& record) noexcept { return record.count; }
+};
+
+}  // namespace barworks
