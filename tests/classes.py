@@ -424,7 +424,7 @@ CLASSIC = [
     ClassicRow("Midprice", (("period", 14),), ((14,), (1,), (2,), (4,), (40,)), period_lookback,
                lambda talib, c, p: [talib.MIDPRICE(c.high, c.low, p)], input="bar",
                peer_takes=lambda period: period >= 2,
-               layout=window_layout("highs") + window_layout("lows")),
+               layout=window_layout("range.highs") + window_layout("range.lows")),
     ClassicRow("NormalizedAverageTrueRange", (("period", 14),), ((14,), (1,), (3,), (30,)),
                change_lookback, lambda talib, c, p: [talib.NATR(c.high, c.low, c.close, p)],
                input="bar", peer_takes=lambda period: period >= 2,
