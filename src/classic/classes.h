@@ -31,6 +31,12 @@
 #include "parabolic_sar.h"
 #include "correlation.h"
 #include "beta.h"
+#include "aroon.h"
+#include "williams_r.h"
+#include "stochastic_fast.h"
+#include "stochastic.h"
+#include "stochastic_rsi.h"
+#include "commodity_channel_index.h"
 
 namespace barworks::classic {
 
@@ -41,6 +47,8 @@ using Classes = ClassList<AverageTrueRange, ExponentialMovingAverage,
                           TriangularMovingAverage, Momentum, KaufmanAdaptiveMovingAverage,
                           TillsonT3, Variance, BollingerBands, LinearRegression,
                           LinearRegressionSlope, LinearRegressionIntercept, LinearRegressionAngle,
-                          TimeSeriesForecast, Midpoint, Midprice, NormalizedAverageTrueRange, ParabolicSar, Correlation, Beta>;
+                          TimeSeriesForecast, Midpoint, Midprice, NormalizedAverageTrueRange, ParabolicSar, Correlation, Beta,
+                          Aroon, AroonOscillator, WilliamsR, StochasticFast, Stochastic,
+                          StochasticRsi, CommodityChannelIndex>;
 
 }  // namespace barworks::classic
