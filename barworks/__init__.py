@@ -18,8 +18,16 @@ __version__ = "0.1.0"
 
 __all__ = ["feed", "feed_bars", "lookback", "peek", "peek_bar", "restore", "state"]
 
-# MACD answers three numbers per input; as a pandas object they are columns.
-_MACD_COLUMNS = ("macd", "signal", "histogram")
+# Classes answering a tuple per input, by class name: as a pandas object
+# the tuple's members are named columns.
+_COLUMNS = {
+    "MovingAverageConvergenceDivergence": ("macd", "signal", "histogram"),
+    "BollingerBands": ("upper", "middle", "lower"),
+    "Aroon": ("down", "up"),
+    "StochasticFast": ("fastk", "fastd"),
+    "Stochastic": ("slowk", "slowd"),
+    "StochasticRsi": ("fastk", "fastd"),
+}
 
 
 def _series_type():
@@ -28,10 +36,11 @@ def _series_type():
     return None if pandas is None else pandas.Series
 
 
-def _as_pandas(answers, index):
+def _as_pandas(answers, index, indicator):
     pandas = sys.modules["pandas"]
     if answers.ndim == 2:
-        return pandas.DataFrame(answers, index=index, columns=list(_MACD_COLUMNS))
+        columns = list(_COLUMNS[type(indicator).__name__])
+        return pandas.DataFrame(answers, index=index, columns=columns)
     return pandas.Series(answers, index=index)
 
 
@@ -68,7 +77,8 @@ def feed(indicator, values, *y, warmup="value"):
     _refuse_unlike_a_column(values, "values")
     series = _series_type()
     if series is not None and isinstance(values, series):
-        return _as_pandas(_native.feed(indicator, values.to_numpy(), warmup), values.index)
+        return _as_pandas(_native.feed(indicator, values.to_numpy(), warmup), values.index,
+                          indicator)
     return _native.feed(indicator, values, warmup)
 
 
@@ -90,7 +100,7 @@ def _feed_pairs(indicator, x, y, warmup):
         raise ValueError("arguments 'x' and 'y': the Series must have equal indexes; align "
                          "them first (for example with pandas.concat(..., axis=1).dropna())")
     arrays = [c.to_numpy() if isinstance(c, series) else c for c in (x, y)]
-    return _as_pandas(_native.feed_pairs(indicator, *arrays, warmup), indexes[0])
+    return _as_pandas(_native.feed_pairs(indicator, *arrays, warmup), indexes[0], indicator)
 
 
 def feed_bars(indicator, /, *columns, open=None, volume=None, warmup="value"):
@@ -125,4 +135,4 @@ def feed_bars(indicator, /, *columns, open=None, volume=None, warmup="value"):
     arrays = {name: c.to_numpy() if isinstance(c, series) else c for name, c in named.items()}
     answers = _native.feed_bars(indicator, arrays["high"], arrays["low"], arrays["close"], warmup,
                                 arrays.get("open"), arrays.get("volume"))
-    return _as_pandas(answers, high.index) if isinstance(high, series) else answers
+    return _as_pandas(answers, high.index, indicator) if isinstance(high, series) else answers

@@ -77,6 +77,13 @@ __all__ = [
     "ChaikinOscillator",
     "MoneyFlowIndex",
     "BalanceOfPower",
+    "Aroon",
+    "AroonOscillator",
+    "WilliamsR",
+    "StochasticFast",
+    "Stochastic",
+    "StochasticRsi",
+    "CommodityChannelIndex",
 ]
 
 @final
@@ -1023,3 +1030,196 @@ class BalanceOfPower:
 
     def reset(self) -> None:
         """Nothing to forget; kept so that every class resets alike."""
+
+@final
+class Aroon:
+    """Aroon of the last ``period + 1`` bars, ``(down, up)`` as TA-Lib's
+    AROON: ``up = (100 / period) * (period - bars since the highest high)``,
+    ``down`` the same of the lowest low. Of equal extremes the latest
+    counts, so a flat window answers ``(100.0, 100.0)``. Amortised O(1) a
+    step. The period defaults to 14. Lookback ``period``.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a window of 268435456 or more.
+    """
+
+    def __new__(cls, period: _Count = 14) -> Aroon: ...
+    def next(self, input: _AnyBar) -> tuple[float, float]:
+        """Take one bar and return ``(down, up)``, both NaN during the lookback.
+
+        Bars before the first whose high and low are all numbers are skipped
+        without counting; a later NaN makes the answers NaN while it is in
+        the window. Raises TypeError for an input that is neither a
+        ``_barworks.Bar`` nor an object with the five bar fields.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every bar: the object behaves as a new one."""
+
+@final
+class AroonOscillator:
+    """Aroon's ``up - down`` over the last ``period + 1`` bars (TA-Lib's
+    AROONOSC): ``(100 / period) * (bars since the lowest low - bars since
+    the highest high)``, 0 for a flat window. The period defaults to 14.
+    Lookback ``period``.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a window of 268435456 or more.
+    """
+
+    def __new__(cls, period: _Count = 14) -> AroonOscillator: ...
+    def next(self, input: _AnyBar) -> float:
+        """Take one bar and return the oscillator, NaN during the lookback.
+
+        Bars before the first whose high and low are all numbers are skipped
+        without counting; a later NaN makes the answers NaN while it is in
+        the window. Raises TypeError for an input that is neither a
+        ``_barworks.Bar`` nor an object with the five bar fields.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every bar: the object behaves as a new one."""
+
+@final
+class WilliamsR:
+    """Williams %R of the last ``period`` bars (TA-Lib's WILLR):
+    ``-100 * ((highest high - close) / (highest high - lowest low))``.
+    A window whose highest high equals its lowest low (or comes within 2e-14 of it,
+    relative to their level: rounding, not a move) answers 0.0, as
+    TA-Lib does. Amortised O(1) a step. The period defaults to 14.
+    Lookback ``period - 1``.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a window of 268435456 or more.
+    """
+
+    def __new__(cls, period: _Count = 14) -> WilliamsR: ...
+    def next(self, input: _AnyBar) -> float:
+        """Take one bar and return %R, NaN during the lookback.
+
+        Bars before the first whose high, low and close are all numbers are skipped
+        without counting; a later NaN makes the answers NaN while it is in
+        the window. Raises TypeError for an input that is neither a
+        ``_barworks.Bar`` nor an object with the five bar fields.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every bar: the object behaves as a new one."""
+
+@final
+class StochasticFast:
+    """The fast stochastic, ``(fastk, fastd)`` as TA-Lib's STOCHF with simple
+    averages: ``fastk = 100 * ((close - lowest low) / (highest high -
+    lowest low))`` over the last ``fastk_period`` bars, and ``fastd`` the
+    simple average of the last ``fastd_period`` fastk. A window whose
+    highest high equals its lowest low (or comes within 2e-14 of it,
+    relative to their level: rounding, not a move) has fastk 0.0, as TA-Lib answers.
+    Amortised O(1) a step. Lookback ``fastk_period - 1 + fastd_period - 1``.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a window of 268435456 or more.
+    """
+
+    def __new__(cls, fastk_period: _Count = 5, fastd_period: _Count = 3) -> StochasticFast: ...
+    def next(self, input: _AnyBar) -> tuple[float, float]:
+        """Take one bar and return ``(fastk, fastd)``, both NaN during the lookback.
+
+        Bars before the first whose high, low and close are all numbers are skipped
+        without counting; a later NaN makes the answers NaN while it is in
+        the window. Raises TypeError for an input that is neither a
+        ``_barworks.Bar`` nor an object with the five bar fields.
+        """
+
+    def reset(self) -> None:
+        """Forget every bar: the object behaves as a new one."""
+
+@final
+class Stochastic:
+    """The slow stochastic, ``(slowk, slowd)`` as TA-Lib's STOCH with simple
+    averages: ``slowk`` the simple average of the last ``slowk_period``
+    fastk (``100 * ((close - lowest low) / (highest high - lowest low))``
+    over ``fastk_period`` bars, 0.0 for a window whose highest high equals
+    its lowest low (or comes within 2e-14 of it,
+    relative to their level: rounding, not a move), as TA-Lib answers) and ``slowd`` the simple average of
+    the last ``slowd_period`` slowk. Amortised O(1) a step. Lookback
+    ``fastk_period - 1 + slowk_period - 1 + slowd_period - 1``.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a window of 268435456 or more.
+    """
+
+    def __new__(cls, fastk_period: _Count = 5, slowk_period: _Count = 3, slowd_period: _Count = 3) -> Stochastic: ...
+    def next(self, input: _AnyBar) -> tuple[float, float]:
+        """Take one bar and return ``(slowk, slowd)``, both NaN during the lookback.
+
+        Bars before the first whose high, low and close are all numbers are skipped
+        without counting; a later NaN makes the answers NaN while it is in
+        the window. Raises TypeError for an input that is neither a
+        ``_barworks.Bar`` nor an object with the five bar fields.
+        """
+
+    def reset(self) -> None:
+        """Forget every bar: the object behaves as a new one."""
+
+@final
+class StochasticRsi:
+    """The fast stochastic of the relative strength index, ``(fastk, fastd)``
+    as TA-Lib's STOCHRSI with simple averages: ``StochasticFast(fastk_period,
+    fastd_period)`` fed bars whose high, low and close are each
+    ``RelativeStrengthIndex(period)`` of the closes. A window of equal RSI
+    has fastk 0.0, as TA-Lib answers. Amortised O(1) a step. Lookback
+    ``period + fastk_period - 1 + fastd_period - 1``.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a window of 268435456 or more.
+    """
+
+    def __new__(
+        cls, period: _Count = 14, fastk_period: _Count = 5, fastd_period: _Count = 3
+    ) -> StochasticRsi: ...
+    def next(self, input: _Real) -> tuple[float, float]:
+        """Take one close and return ``(fastk, fastd)``, both NaN during the
+        lookback. NaN closes before the first number are skipped without
+        counting."""
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class CommodityChannelIndex:
+    """The commodity channel index of the last ``period`` bars (TA-Lib's CCI):
+    ``(typical - mean) / (0.015 * deviation)``, where ``typical = (high +
+    low + close) / 3``, ``mean`` the mean of the window's typical prices and
+    ``deviation`` their mean absolute deviation from it. A zero deviation
+    answers 0.0, as TA-Lib does. The deviation takes a pass over the
+    window: O(period) a step. The period defaults to 14. Lookback
+    ``period - 1``.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a window of 268435456 or more.
+    """
+
+    def __new__(cls, period: _Count = 14) -> CommodityChannelIndex: ...
+    def next(self, input: _AnyBar) -> float:
+        """Take one bar and return the index, NaN during the lookback.
+
+        Bars before the first whose high, low and close are all numbers are skipped
+        without counting; a later NaN makes the answers NaN while it is in
+        the window. Raises TypeError for an input that is neither a
+        ``_barworks.Bar`` nor an object with the five bar fields.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every bar: the object behaves as a new one."""

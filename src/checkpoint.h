@@ -16,6 +16,9 @@
 //                                    one step writes only slot i
 //   component<&R::m>("m")           an embedded record, by its own list
 //   derived<&R::m, &R::f>()          m = f(), recomputed on load, not stored
+//   rebuilt<&R::m, &R::f>()          m rebuilt in place by f() on load (false:
+//                                    memory is short), not stored; a peek keeps
+//                                    only m.mark() and puts it back by m.rewind()
 //   rule<R>(holds, "what it means")  a relation between members
 // A record whose list changed in a later format version also names
 //   kSince   that version, the first its list was written in
@@ -121,6 +124,13 @@ constexpr Derived<Member, Function> derived() {
   return {};
 }
 
+template <auto Member, auto Function>
+struct Rebuilt {};
+template <auto Member, auto Function>
+constexpr Rebuilt<Member, Function> rebuilt() {
+  return {};
+}
+
 template <class Record>
 struct Rule {
   bool (*holds)(const Record&) noexcept;
@@ -165,6 +175,8 @@ template <auto M>
 constexpr Extent extent(const Component<M>&) { return extent_of(M); }
 template <auto M, auto F>
 constexpr Extent extent(const Derived<M, F>&) { return extent_of(M); }
+template <auto M, auto F>
+constexpr Extent extent(const Rebuilt<M, F>&) { return extent_of(M); }
 template <class R>
 constexpr Extent extent(const Rule<R>&) { return {0, 1}; }
 
@@ -251,6 +263,8 @@ constexpr std::uint64_t mix_field(std::uint64_t h, const Component<M>& f) {
 }
 template <auto M, auto F>
 constexpr std::uint64_t mix_field(std::uint64_t h, const Derived<M, F>& f) { return mix(h, 'd', "", extent(f)); }
+template <auto M, auto F>
+constexpr std::uint64_t mix_field(std::uint64_t h, const Rebuilt<M, F>& f) { return mix(h, 'q', "", extent(f)); }
 template <class R>
 constexpr std::uint64_t mix_field(std::uint64_t h, const Rule<R>&) { return h; }
 

@@ -16,8 +16,11 @@ BAR_FED = ({row.name for row in STREAMS if row.input == "bar"}
            | {f"classic.{row.name}" for row in CLASSIC if row.input == "bar"})
 PAIR_FED = {f"classic.{row.name}" for row in CLASSIC if row.input == "pair"}
 STRATEGIES = {row.name for row in STREAMS if row.result == "signal"}
-GIVES_TRIPLES = ({row.name for row in STREAMS if row.result == "triple"}
-                 | {f"classic.{row.name}" for row in CLASSIC if row.result == "triple"})
+# Classes that answer tuples, by their width.
+TUPLE_WIDTHS = ({row.name: 3 for row in STREAMS if row.result == "triple"}
+                | {f"classic.{row.name}": {"triple": 3, "pair": 2}[row.result]
+                   for row in CLASSIC if row.result in ("triple", "pair")})
+GIVES_TRIPLES = set(TUPLE_WIDTHS)
 
 # Each classic class with three arguments of its row: its sample, the
 # shortest window and the longest, where warm-up, slides, exact

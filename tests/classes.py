@@ -424,7 +424,7 @@ CLASSIC = [
     ClassicRow("Midprice", (("period", 14),), ((14,), (1,), (2,), (4,), (40,)), period_lookback,
                lambda talib, c, p: [talib.MIDPRICE(c.high, c.low, p)], input="bar",
                peer_takes=lambda period: period >= 2,
-               layout=window_layout("highs") + window_layout("lows")),
+               layout=window_layout("range.highs") + window_layout("range.lows")),
     ClassicRow("NormalizedAverageTrueRange", (("period", 14),), ((14,), (1,), (3,), (30,)),
                change_lookback, lambda talib, c, p: [talib.NATR(c.high, c.low, c.close, p)],
                input="bar", peer_takes=lambda period: period >= 2,
@@ -466,5 +466,53 @@ CLASSIC = [
                   ("started", "B"), ("since_exact", "I"))),
     ClassicRow("BalanceOfPower", (), ((),), lambda: 0,
                lambda talib, c: [talib.BOP(c.open, c.high, c.low, c.close)], input="bar"),
+]
+
+RANGE_LAYOUT = window_layout("range.highs") + window_layout("range.lows")
+
+
+def average_layout(name):
+    return window_layout(f"{name}.window") + ((f"{name}.sum", "d"),)
+
+
+CLASSIC += [
+    ClassicRow("Aroon", (("period", 14),), ((14,), (1,), (2,), (5,), (40,)), change_lookback,
+               lambda talib, c, p: list(talib.AROON(c.high, c.low, p)), input="bar",
+               result="pair", peer_takes=lambda period: period >= 2,
+               layout=window_layout("range.highs") + window_layout("range.lows")),
+    ClassicRow("AroonOscillator", (("period", 14),), ((14,), (1,), (2,), (5,), (40,)),
+               change_lookback, lambda talib, c, p: [talib.AROONOSC(c.high, c.low, p)],
+               input="bar", peer_takes=lambda period: period >= 2,
+               layout=window_layout("aroon.range.highs") + window_layout("aroon.range.lows")),
+    ClassicRow("WilliamsR", (("period", 14),), ((14,), (1,), (2,), (5,), (40,)), period_lookback,
+               lambda talib, c, p: [talib.WILLR(c.high, c.low, c.close, p)], input="bar",
+               peer_takes=lambda period: period >= 2, layout=RANGE_LAYOUT),
+    ClassicRow("StochasticFast", (("fastk_period", 5), ("fastd_period", 3)),
+               ((5, 3), (1, 1), (2, 1), (1, 4), (14, 3), (30, 10)),
+               lambda k, d: k - 1 + d - 1,
+               lambda talib, c, k, d: list(talib.STOCHF(c.high, c.low, c.close, k, d, 0)),
+               input="bar", result="pair",
+               layout=RANGE_LAYOUT + average_layout("fastd")),
+    ClassicRow("Stochastic", (("fastk_period", 5), ("slowk_period", 3), ("slowd_period", 3)),
+               ((5, 3, 3), (1, 1, 1), (2, 1, 3), (1, 4, 1), (14, 3, 5), (30, 10, 2)),
+               lambda k, sk, sd: k - 1 + sk - 1 + sd - 1,
+               lambda talib, c, k, sk, sd: list(talib.STOCH(c.high, c.low, c.close, k, sk, 0, sd, 0)),
+               input="bar", result="pair",
+               layout=tuple((f"fast.{path}", code) for path, code in RANGE_LAYOUT + average_layout("fastd"))
+               + average_layout("slowd")),
+    ClassicRow("StochasticRsi", (("period", 14), ("fastk_period", 5), ("fastd_period", 3)),
+               ((14, 5, 3), (2, 1, 1), (3, 2, 1), (5, 1, 4), (14, 14, 3), (30, 10, 2)),
+               lambda p, k, d: p + k - 1 + d - 1,
+               lambda talib, c, p, k, d: list(talib.STOCHRSI(c.close, p, k, d, 0)),
+               result="pair",
+               layout=(("rsi.gains.period", "I"), ("rsi.gains.average", "d"), ("rsi.gains.count", "I"),
+                       ("rsi.losses.period", "I"), ("rsi.losses.average", "d"),
+                       ("rsi.losses.count", "I"), ("rsi.previous", "d"), ("rsi.has_previous", "B"))
+               + tuple((f"stochastic.{path}", code)
+                       for path, code in RANGE_LAYOUT + average_layout("fastd"))),
+    ClassicRow("CommodityChannelIndex", (("period", 14),), ((14,), (1,), (2,), (5,), (40,)),
+               period_lookback, lambda talib, c, p: [talib.CCI(c.high, c.low, c.close, p)],
+               input="bar", peer_takes=lambda period: period >= 2,
+               layout=window_layout("typical")),
 ]
 CLASSIC_BY_NAME = {row.name: row for row in CLASSIC}

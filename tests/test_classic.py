@@ -95,9 +95,10 @@ def talib():
 
 
 def columns(name, values):
-    if CLASSIC_BY_NAME[name].result != "triple":
+    width = {"triple": 3, "pair": 2}.get(CLASSIC_BY_NAME[name].result)
+    if width is None:
         return [values]
-    return list(zip(*(v if isinstance(v, tuple) else (v,) * 3 for v in values)))
+    return list(zip(*(v if isinstance(v, tuple) else (v,) * width for v in values)))
 
 
 def peer_columns(talib, name, arguments, closes):

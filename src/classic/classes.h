@@ -36,6 +36,12 @@
 #include "chaikin_oscillator.h"
 #include "money_flow_index.h"
 #include "balance_of_power.h"
+#include "aroon.h"
+#include "williams_r.h"
+#include "stochastic_fast.h"
+#include "stochastic.h"
+#include "stochastic_rsi.h"
+#include "commodity_channel_index.h"
 
 namespace barworks::classic {
 
@@ -48,6 +54,8 @@ using Classes = ClassList<AverageTrueRange, ExponentialMovingAverage,
                           LinearRegressionSlope, LinearRegressionIntercept, LinearRegressionAngle,
                           TimeSeriesForecast, Midpoint, Midprice, NormalizedAverageTrueRange, ParabolicSar, Correlation, Beta,
                           OnBalanceVolume, AccumulationDistribution, ChaikinOscillator,
-                          MoneyFlowIndex, BalanceOfPower>;
+                          MoneyFlowIndex, BalanceOfPower,
+                          Aroon, AroonOscillator, WilliamsR, StochasticFast, Stochastic,
+                          StochasticRsi, CommodityChannelIndex>;
 
 }  // namespace barworks::classic

@@ -27,7 +27,7 @@ double RelativeStrengthIndex::update(double x) noexcept {
   const double average_gain = gains.update(gain);
   const double average_loss = losses.update(loss);
   const double total = average_gain + average_loss;
-  const double strength = 100.0 * average_gain / total;
+  const double strength = 100.0 * (average_gain / total);
   // No movement at all over the smoothing reads as 0, as the batch
   // libraries answer; NaN totals fail the comparison and stay NaN. Both
   // sides are computed, so the choice is a select rather than a branch.

@@ -13,8 +13,9 @@ namespace barworks::classic {
 // change c = x - previous, split into gain max(c, 0) and loss max(-c, 0).
 // The averages are seeded with the plain mean of the first `period` gains
 // and losses, then smoothed with 1 / period:
-//   average = (average * (period - 1) + value) / period
-//   result = 100 * gain / (gain + loss), or 0 when both averages are 0
+//   average = (average * (period - 1) + value) * (1 / period)
+//   result = 100 * (gain / (gain + loss)), or 0 when both averages are 0
+// which repeats TA-Lib's answers to the bit.
 // Lookback `period`: the answer is NaN until `period` changes have been
 // seen. NaN inputs before the first number are skipped without counting; a
 // later NaN makes its change NaN, and that NaN stays in both averages until

@@ -9,39 +9,34 @@ namespace barworks::classic {
 // Wilder's smoothing, the part that the relative strength index and the
 // average true range share (not a class of its own): seeded with the mean of
 // the first `period` values, then
-//   average = average * ((period - 1) / period) + x * (1 / period)
-// with both factors rounded once at construction. This is the batch
-// libraries' (average * (period - 1) + x) / period up to a few ulps, without
-// a division in the chain that carries one step into the next; the factors
-// sum to one and the old average is scaled down every step, so the rounding
-// does not build up over a long stream. NaN until seeded. A NaN value stays
-// in the average until reset.
+//   average = (average * (period - 1) + x) * (1 / period)
+// with 1 / period rounded once at construction: TA-Lib's relative strength
+// index to the bit (a stochastic of it magnifies any ulp on a still
+// stretch), and no division in the chain that carries one step into the
+// next. NaN until seeded. A NaN value stays in the average until reset.
 struct WilderAverage {
   std::uint32_t period;
-  double decay;         // (period - 1) / period
+  double lag;           // period - 1
   double weight;        // 1 / period
   double average;       // the running sum while seeding, then the average
   std::uint32_t count;  // values taken, up to `period`
 
   static WilderAverage create(std::uint32_t period) noexcept {
     WilderAverage made{period, 0.0, 0.0, 0.0, 0};
-    made.decay = made.decay_factor();
+    made.lag = made.lag_factor();
     made.weight = made.weight_factor();
     return made;
   }
-  double decay_factor() const noexcept {
-    const double n = static_cast<double>(period);
-    return (n - 1.0) / n;
-  }
+  double lag_factor() const noexcept { return static_cast<double>(period) - 1.0; }
   double weight_factor() const noexcept { return 1.0 / static_cast<double>(period); }
   double update(double x) noexcept {
     if (count == period) [[likely]] {
-      average = average * decay + x * weight;
+      average = (average * lag + x) * weight;
       return average;
     }
     average += x;
     if (++count < period) return kNotYet;
-    average /= static_cast<double>(period);
+    average *= weight;
     return average;
   }
   void reset() noexcept {
@@ -60,7 +55,7 @@ template <>
 struct Checkpoint<classic::WilderAverage> {
   using R = classic::WilderAverage;
   static constexpr auto kFields = std::tuple{
-      period<&R::period>("period", 0), derived<&R::decay, &R::decay_factor>(),
+      period<&R::period>("period", 0), derived<&R::lag, &R::lag_factor>(),
       derived<&R::weight, &R::weight_factor>(), number<&R::average>("average"),
       below<&R::count, &R::period>("count", 1),
       rule<R>([](const R& r) noexcept { return r.count != 0 || r.average == 0.0; },

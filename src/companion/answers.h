@@ -1,5 +1,6 @@
 // The arrays a batch writes its answers into, and how each kind of answer is
-// stored in a row: a float64 per value, three float64 for MACD, an int8 code
+// stored in a row: a float64 per value, a float64 per member of a tuple answer
+// (MACD's three, Aroon's two), an int8 code
 // per Signal.
 #pragma once
 
@@ -7,6 +8,7 @@
 #include <Python.h>
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 
@@ -25,14 +27,12 @@ struct Row<double> {
   static void store(Cell* row, double answer) noexcept { row[0] = answer; }
 };
 
-template <>
-struct Row<std::array<double, 3>> {
+template <std::size_t N>
+struct Row<std::array<double, N>> {
   using Cell = double;
-  static constexpr Py_ssize_t kColumns = 3;
-  static void store(Cell* row, const std::array<double, 3>& answer) noexcept {
-    row[0] = answer[0];
-    row[1] = answer[1];
-    row[2] = answer[2];
+  static constexpr Py_ssize_t kColumns = N;
+  static void store(Cell* row, const std::array<double, N>& answer) noexcept {
+    for (std::size_t i = 0; i < N; ++i) row[i] = answer[i];
   }
 };
 

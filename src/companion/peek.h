@@ -46,6 +46,12 @@ struct SlotCopy {
   template <class R>
   void restore(R& record) const noexcept { (record.*Member)[slot] = value; }
 };
+template <auto Member>
+struct MarkCopy {
+  decltype(std::declval<const typename MemberOf<Member>::type&>().mark()) mark;
+  template <class R>
+  void restore(R& record) const noexcept { (record.*Member).rewind(mark); }
+};
 struct NothingToCopy {
   template <class R>
   void restore(R&) const noexcept {}
@@ -63,6 +69,8 @@ template <auto M, auto L, class R>
 FieldCopy<M> save(const R& r, const Below<M, L>&) noexcept { return {r.*M}; }
 template <auto M, auto F, class R>
 FieldCopy<M> save(const R& r, const Derived<M, F>&) noexcept { return {r.*M}; }
+template <auto M, auto F, class R>
+MarkCopy<M> save(const R& r, const Rebuilt<M, F>&) noexcept { return {(r.*M).mark()}; }
 template <auto M, class R>
 ComponentCopy<M> save(const R& r, const Component<M>&) noexcept { return {Snapshot(r.*M)}; }
 template <auto M, auto L, auto S, class R>
@@ -75,8 +83,8 @@ NothingToCopy save(const R&, const Rule<R>&) noexcept { return {}; }
 
 // What a record's update may change, saved before a step and put back
 // after: every field of its checkpoint list (which names every member) and,
-// of each window, the one slot a step writes; so a peek costs one update
-// and never copies a window.
+// of each window, the one slot a step writes, of each rebuilt queue its
+// mark; so a peek costs one update and never copies a window.
 template <class Record>
 class Snapshot {
  public:

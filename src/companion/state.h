@@ -15,7 +15,8 @@
 //                     tally, period,
 //                     below              4 bytes, unsigned
 //                     values             4 bytes length n, then n numbers
-//                     derived, rule      nothing (recomputed or checked)
+//                     derived, rebuilt,
+//                     rule               nothing (recomputed or checked)
 // and nothing after the last field.
 //
 // Version 2 changed barworks.classic.StandardDeviation's fields only; every
@@ -197,6 +198,8 @@ void write_field(Writer& w, const R& r, const Component<M>&) noexcept {
 }
 template <auto M, auto F, class R>
 void write_field(Writer&, const R&, const Derived<M, F>&) noexcept {}
+template <auto M, auto F, class R>
+void write_field(Writer&, const R&, const Rebuilt<M, F>&) noexcept {}
 template <class R>
 void write_field(Writer&, const R&, const Rule<R>&) noexcept {}
 
@@ -402,6 +405,13 @@ bool read_field(Loader&, R& r, const Derived<M, F>&) noexcept {
   r.*M = (r.*F)();
   return true;
 }
+// Built only with the windows it is rebuilt from, on the second pass.
+template <auto M, auto F, class R>
+bool read_field(Loader& l, R& r, const Rebuilt<M, F>&) noexcept {
+  if (!l.building() || (r.*F)()) return true;
+  l.out_of_memory = true;
+  return false;
+}
 template <class R>
 bool read_field(Loader& l, R& r, const Rule<R>& rule) noexcept {
   if (rule.holds(r)) return true;
@@ -424,6 +434,10 @@ bool settle_field(Loader& l, R& r, const Component<M>& field) noexcept {
 }
 template <auto M, auto F, class R>
 bool settle_field(Loader& l, R& r, const Derived<M, F>& field) noexcept {
+  return read_field(l, r, field);
+}
+template <auto M, auto F, class R>
+bool settle_field(Loader& l, R& r, const Rebuilt<M, F>& field) noexcept {
   return read_field(l, r, field);
 }
 template <class R>

@@ -61,7 +61,7 @@ def key(row, result):
     """A sortable bit pattern of a result; every NaN is one NaN."""
     if row.result == "signal":
         return int(result)
-    values = result if row.result == "triple" else (result,)
+    values = result if row.result in ("triple", "pair") else (result,)
     return tuple(b"nan" if math.isnan(value) else struct.pack("<d", value) for value in values)
 
 

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <utility>
+
+#include "../candle.h"
+#include "../error.h"
+#include "../indicators/simple_moving_average.h"
+#include "../nan.h"
+#include "../warmup.h"
+#include "family.h"
+#include "sliding_extremes.h"
+
+namespace barworks::classic {
+
+// The fast stochastic: (fastk, fastd), where
+// fastk = 100 * ((close - lowest low) / (highest high - lowest low)) over
+// the last `fastk_period` bars, 0 for a window whose highest high equals its
+// lowest low, or is within 2e-14 of it relative to their level (as TA-Lib
+// answers), and fastd the simple average of the last
+// `fastd_period` fastk. Lookback fastk_period - 1 + fastd_period - 1. Bars
+// before the first whose high, low and close are all numbers are skipped.
+struct StochasticFast {
+  BarRange range;
+  SimpleMovingAverage fastd;
+
+  static Expected<StochasticFast> create(std::uint32_t fastk_period,
+                                         std::uint32_t fastd_period) noexcept {
+    auto range = BarRange::create(fastk_period);
+    if (!range) return std::unexpected(range.error());
+    auto average = SimpleMovingAverage::create(fastd_period);
+    if (!average) return std::unexpected(average.error());
+    return StochasticFast{std::move(*range), std::move(*average)};
+  }
+  std::array<double, 2> update(const Candle& bar) noexcept {
+    return step(bar.high, bar.low, bar.close);
+  }
+  std::array<double, 2> step(double high, double low, double close) noexcept {
+    if (range.highs.count == 0 && (high != high || low != low || close != close)) [[unlikely]] {
+      return {kNotYet, kNotYet};
+    }
+    range.push(canonical(high), canonical(low));
+    if (!range.full()) return {kNotYet, kNotYet};
+    const double lowest = range.lowest_low();
+    const double spread = range.spread();
+    const double fastk = spread == 0.0 ? 0.0 : canonical(100.0 * ((close - lowest) / spread));
+    const double average = fastd.update(fastk);
+    if (fastd.window.count < fastd.window.period) return {kNotYet, kNotYet};
+    return {fastk, average};
+  }
+  void reset() noexcept {
+    range.clear();
+    fastd.reset();
+  }
+  std::uint64_t lookback() const noexcept {
+    return std::uint64_t{range.length()} - 1 + fastd.window.period - 1;
+  }
+  std::uint64_t inputs_seen() const noexcept {
+    return std::uint64_t{range.highs.count} + fastd.window.count - (fastd.window.count != 0);
+  }
+};
+
+}  // namespace barworks::classic
+
+namespace barworks {
+
+template <>
+struct PythonClass<classic::StochasticFast> {
+  using R = classic::StochasticFast;
+  static constexpr const char* kName = "StochasticFast";
+  static constexpr const char* kModule = classic::kModuleName;
+  static constexpr auto kConstructor =
+      constructor<&R::create>(with_default("fastk_period", 5), with_default("fastd_period", 3));
+  static constexpr auto kMethods = std::tuple{
+      method<&R::update>("next", Access::kExclusive, "input"),
+      method<&R::reset>("reset", Access::kExclusive)};
+};
+
+template <>
+struct Checkpoint<classic::StochasticFast> {
+  using R = classic::StochasticFast;
+  static constexpr auto kFields = std::tuple{
+      component<&R::range>("range"), component<&R::fastd>("fastd"),
+      rule<R>([](const R& r) noexcept { return r.fastd.window.count == 0 || r.range.full(); },
+              "nothing may be averaged before the first full window")};
+};
+static_assert(checkpoint_layout::lists_every_member_throughout<classic::StochasticFast>());
+
+template <>
+struct Warmup<classic::StochasticFast> {
+  static std::uint64_t lookback(const classic::StochasticFast& r) noexcept { return r.lookback(); }
+  static std::uint64_t inputs_seen(const classic::StochasticFast& r) noexcept {
+    return r.inputs_seen();
+  }
+};
+
+}  // namespace barworks

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstdint>
+#include <utility>
+
+#include "../candle.h"
+#include "../error.h"
+#include "../nan.h"
+#include "../warmup.h"
+#include "family.h"
+#include "sliding_extremes.h"
+
+namespace barworks::classic {
+
+// Williams %R of the last `period` bars:
+// -100 * ((highest high - close) / (highest high - lowest low)), and 0 for
+// a window whose highest high equals its lowest low, or is within 2e-14 of
+// it relative to their level, as TA-Lib answers.
+// Lookback period - 1. Bars before the first whose high, low and close are
+// all numbers are skipped; a later NaN makes the answers NaN while it is in
+// the window.
+struct WilliamsR {
+  BarRange range;
+
+  static Expected<WilliamsR> create(std::uint32_t period) noexcept {
+    auto range = BarRange::create(period);
+    if (!range) return std::unexpected(range.error());
+    return WilliamsR{std::move(*range)};
+  }
+  double update(const Candle& bar) noexcept {
+    if (range.highs.count == 0 &&
+        (bar.high != bar.high || bar.low != bar.low || bar.close != bar.close)) [[unlikely]] {
+      return kNotYet;
+    }
+    range.push(canonical(bar.high), canonical(bar.low));
+    if (!range.full()) return kNotYet;
+    const double highest = range.highest_high();
+    const double spread = range.spread();
+    if (spread == 0.0) return 0.0;
+    return canonical(-100.0 * ((highest - bar.close) / spread));
+  }
+  void reset() noexcept { range.clear(); }
+  std::uint32_t length() const noexcept { return range.length(); }
+};
+
+}  // namespace barworks::classic
+
+namespace barworks {
+
+template <>
+struct PythonClass<classic::WilliamsR> : ClassicPeriodIndicator<classic::WilliamsR> {
+  static constexpr const char* kName = "WilliamsR";
+  static constexpr auto kConstructor =
+      constructor<&classic::WilliamsR::create>(with_default("period", 14));
+};
+
+template <>
+struct Checkpoint<classic::WilliamsR> {
+  using R = classic::WilliamsR;
+  static constexpr auto kFields = std::tuple{component<&R::range>("range")};
+};
+static_assert(checkpoint_layout::lists_every_member_throughout<classic::WilliamsR>());
+
+template <>
+struct Warmup<classic::WilliamsR> {
+  static std::uint64_t lookback(const classic::WilliamsR& record) noexcept {
+    return std::uint64_t{record.length()} - 1;
+  }
+  static std::uint64_t inputs_seen(const classic::WilliamsR& record) noexcept {
+    return record.range.highs.count;
+  }
+};
+
+}  // namespace barworks
