@@ -98,6 +98,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--count", type=int, default=200_000)
     parser.add_argument("--rounds", type=int, default=15)
+    parser.add_argument("--only", default="", help="only the classes whose name contains this")
     args = parser.parse_args()
 
     prepared = {kind: inputs(kind, args.count) for kind in ("float", "rising", "falling", "bar", "pair")}
@@ -108,6 +109,8 @@ def main():
     misses = 0
     cases = [(bw, "", case) for case in CASES] + [(classic, "classic.", case) for case in CLASSIC_CASES]
     for module, prefix, (name, arguments, kind, target) in cases:
+        if args.only not in prefix + name:
+            continue
         values = prepared[kind]
         row = []
         for harness in (loop, drain):

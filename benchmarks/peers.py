@@ -10,6 +10,9 @@ Python loop, and so is its nearest equivalent:
   with the same calling convention that only returns a new float.
 TA-Lib's batch function over the whole array, divided by its length, is shown
 for reference: it is not an update, it needs the whole history at once.
+Every class of barworks.classic follows, one row each from the tests' table
+of them (tests/classes.py), at its sample arguments, against the TA-Lib
+function of the same definition that the table names.
 
 Where a peer computes something else, the table says so and shows the
 largest gap to barworks once every warm-up is over; neither side is bent to
@@ -19,9 +22,11 @@ match the other. Peers come from a virtual environment of their own
 
 import argparse
 import math
+import os
 import random
 import sys
 import time
+import types
 
 import numpy as np
 import talib
@@ -31,6 +36,10 @@ from talipp.ohlcv import OHLCV
 
 import _barworks as bw
 from _baseline import Baseline
+from barworks import classic
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
+from classes import CLASSIC  # noqa: E402  the classic classes' table
 
 
 def timed(loop, rounds):
@@ -100,6 +109,12 @@ class Data:
         self.ohlcv = [OHLCV(o, h, l, c, 1000) for o, h, l, c in bars]
         self.high = np.array([h for _, h, _, _ in bars])
         self.low = np.array([l for _, _, l, _ in bars])
+        self.open = np.array([o for o, _, _, _ in bars])
+        self.volume = np.full(count, 1000.0)
+        # The second column of a pair, as the agreement tests make it: each
+        # close pushed on by its last move.
+        self.partner = 2.0 * self.close_array - np.concatenate((self.close_array[:1], self.close_array[:-1]))
+        self.pairs = list(zip(closes, self.partner.tolist()))
 
 
 HISTORY = 200  # bars handed to open_and_fill; more than any lookback below
@@ -172,10 +187,87 @@ def largest_gap(name, arguments, kind, talib_call, data):
     return float(np.max(np.abs(mine[HISTORY:] - theirs[HISTORY:])))
 
 
+# ---------------------------------------------------------------- barworks.classic
+# Every class of the tests' table at its sample arguments, against the TA-Lib
+# function the table names, which shares its definition: the table's call is
+# made once on the whole columns (TA-Lib's batch) and once with the stream
+# objects' opener in place of each function, which gives the stream object
+# and which columns it reads, in the order its update takes their values.
+class StreamOpener:
+    """Stands for the talib module in a table row's call: the function the
+    row names opens a TA-Lib stream object on the first HISTORY values of
+    the columns, and the opener keeps it with its name and the columns it
+    reads, in the order its update takes their values."""
+
+    def __init__(self, columns):
+        self.columns = columns
+        self.opened = None
+
+    def __getattr__(self, name):
+        def open_stream(*arrays_and_parameters, **keywords):
+            arrays = [a for a in arrays_and_parameters if isinstance(a, np.ndarray)]
+            parameters = arrays_and_parameters[len(arrays):]
+            names = [next(n for n, column in vars(self.columns).items() if column is a) for a in arrays]
+            handle = getattr(stream, name).open_and_fill(*(a[:HISTORY] for a in arrays), *parameters,
+                                                         **keywords)[0]
+            self.opened = (name, handle, names)
+            return (handle,)
+        return open_stream
+
+
+def classic_rows(data, rounds, only):
+    """A table row per classic class at its sample arguments: barworks's next
+    against the floor and TA-Lib's stream object, TA-Lib's batch per value,
+    and the largest gap."""
+    count = len(data.closes)
+    columns = types.SimpleNamespace(close=data.close_array, high=data.high, low=data.low,
+                                    partner=data.partner, open=data.open, volume=data.volume)
+    for row in CLASSIC:
+        if only not in f"classic.{row.name}":
+            continue
+        arguments = row.configs[0]
+        inputs = {"bar": data.bars, "pair": data.pairs}.get(row.input, data.closes)
+        harness = star_calls if row.input == "pair" else calls
+        floor_method = "next_tuple" if row.result == "triple" else "next"
+        floor = ns_per(timed(harness(lambda: getattr(Baseline(), floor_method), inputs), rounds), count)
+        mine = ns_per(timed(harness(lambda: row.make(arguments).next, inputs), rounds), count)
+        opener = StreamOpener(columns)
+        row.talib(opener, columns, *arguments)
+        function, _, names = opener.opened
+        updates = list(zip(*(getattr(columns, name)[HISTORY:].tolist() for name in names)))
+
+        def open_update():
+            row.talib(opener, columns, *arguments)
+            return opener.opened[1].update
+
+        theirs = ns_per(timed(star_calls(open_update, updates), rounds), len(updates))
+        batched = ns_per(timed(lambda: (lambda: row.talib(talib, columns, *arguments)), rounds), count)
+        label = f"classic.{row.name}{arguments if len(arguments) != 1 else '(%s)' % arguments[0]}"
+        yield [f"`{label}`", f"{mine:.0f}", f"{floor:.0f}", f"{mine / floor:.2f}", f"{theirs:.0f}",
+               f"{theirs / mine:.1f}x", "-", "-", f"{batched:.1f}",
+               f"{classic_gap(row, arguments, inputs, columns):.3g}",
+               f"the same definition as TA-Lib's {function}"]
+
+
+def ns_per(total, count):
+    return total / count
+
+
+def classic_gap(row, arguments, inputs, columns):
+    """Largest gap between barworks's first answer and TA-Lib's once every
+    warm-up (the first HISTORY inputs) is over."""
+    indicator = row.make(arguments)
+    step = (lambda pair: indicator.next(*pair)) if row.input == "pair" else indicator.next
+    mine = np.array([first(step(x)) for x in inputs])
+    theirs = row.talib(talib, columns, *arguments)[0]
+    return float(np.max(np.abs(mine[HISTORY:] - theirs[HISTORY:])))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--count", type=int, default=50_000, help="updates per round (default %(default)s)")
     parser.add_argument("--rounds", type=int, default=7, help="rounds; the best counts (default %(default)s)")
+    parser.add_argument("--only", default="", help="only the classes whose name contains this")
     args = parser.parse_args()
     data = Data(args.count, seed=7)
     count = args.count
@@ -189,6 +281,8 @@ def main():
           "| TA-Lib batch per value | largest gap to TA-Lib | definitions |")
     print("|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|---|")
     for name, arguments, kind, talib_call, talipp_make, note in ROWS:
+        if args.only not in name:
+            continue
         inputs = data.bars if kind == "bar" else data.closes
         floor = ns(timed(calls(lambda: Baseline().next, inputs), args.rounds))
         mine = ns(timed(calls(lambda: getattr(bw, name)(*arguments).next, inputs), args.rounds))
@@ -215,6 +309,8 @@ def main():
         else:
             cells += ["-", "-"]
         cells.append(note)
+        print("| " + " | ".join(cells) + " |", flush=True)
+    for cells in classic_rows(data, args.rounds, args.only):
         print("| " + " | ".join(cells) + " |", flush=True)
     return 0
 

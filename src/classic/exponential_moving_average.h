@@ -30,7 +30,11 @@ struct ExponentialMovingAverage {
   std::uint32_t count;  // inputs taken, up to `period`
 
   static Expected<ExponentialMovingAverage> create(std::uint32_t period) noexcept;
-  double update(double x) noexcept;
+  double update(double x) noexcept { return take(canonical(x)); }
+  // The update of an input that is already canonical(): another average's
+  // answer, whose NaNs are all kNaN (arithmetic on kNaN and the invalid
+  // operations make no other), so a chain checks its input once.
+  double take(double x) noexcept;
   void reset() noexcept;
   std::uint32_t length() const noexcept { return period; }
   // True once the seed has been taken.
@@ -44,8 +48,7 @@ struct ExponentialMovingAverage {
 // Defined here so that the batch loop and the records that embed this one
 // inline it: called out of line, the average goes through memory on every
 // step.
-inline double ExponentialMovingAverage::update(double x) noexcept {
-  x = canonical(x);
+inline double ExponentialMovingAverage::take(double x) noexcept {
   if (count == period) [[likely]] {
     current = (x - current) * alpha + current;
     return current;
@@ -65,8 +68,8 @@ template <class... Averages>
                          Averages&... averages) noexcept {
   const auto chained = std::tie(averages...);
   return [&]<std::size_t... I>(std::index_sequence<I...>) {
-    double value = x;
-    return ((value = std::get<I>(chained).update(value), answers[I] = value,
+    double value = canonical(x);
+    return ((value = std::get<I>(chained).take(value), answers[I] = value,
              std::get<I>(chained).ready()) &&
             ...);
   }(std::index_sequence_for<Averages...>{});

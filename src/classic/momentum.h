@@ -8,6 +8,7 @@
 #include "../warmup.h"
 #include "../window.h"
 #include "family.h"
+#include "lagged_change.h"
 
 namespace barworks::classic {
 
@@ -16,7 +17,8 @@ namespace barworks::classic {
 // Lookback `period`: NaN until `period` + 1 inputs have been seen. NaN
 // inputs before the first number are skipped without counting; later NaN
 // and infinite inputs give what IEEE arithmetic gives and affect only the
-// answers that read them. No divisor.
+// answers that read them. No divisor. A run over an array reads the input
+// `period` back from the array (lagged_change.h).
 struct Momentum {
   CircularWindow window;
 
@@ -34,8 +36,9 @@ struct Momentum {
     // `period` steps back.
     const double reference = window.push(x);
     if (!full) [[unlikely]] return kNotYet;
-    return x - reference;
+    return change(x, reference);
   }
+  static double change(double x, double reference) noexcept { return x - reference; }
   void reset() noexcept { window.clear(); }
   std::uint32_t length() const noexcept { return window.period; }
 };

@@ -19,7 +19,7 @@ double RateOfChange::update(double x) noexcept {
   // `period` steps back.
   const double reference = window.push(x);
   if (!full) [[unlikely]] return kNotYet;
-  return (x / reference - 1.0) * 100.0;
+  return change(x, reference);
 }
 
 }  // namespace barworks::classic

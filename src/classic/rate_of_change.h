@@ -5,6 +5,7 @@
 #include "../error.h"
 #include "../window.h"
 #include "family.h"
+#include "lagged_change.h"
 #include "../warmup.h"
 
 namespace barworks::classic {
@@ -17,11 +18,16 @@ namespace barworks::classic {
 // and affect only the answers that read them. A zero reference gives an
 // infinity, or NaN for a zero input: the change from nothing has no finite
 // percentage (the batch libraries answer 0 there).
+// A run over an array reads the input `period` back from the array
+// (lagged_change.h).
 struct RateOfChange {
   CircularWindow window;
 
   static Expected<RateOfChange> create(std::uint32_t period) noexcept;
   double update(double x) noexcept;
+  static double change(double x, double reference) noexcept {
+    return (x / reference - 1.0) * 100.0;
+  }
   void reset() noexcept { window.clear(); }
   std::uint32_t length() const noexcept { return window.period; }
 };

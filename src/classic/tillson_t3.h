@@ -33,15 +33,15 @@ struct TillsonT3 {
   double update(double x) noexcept {
     const double e1 = first.update(x);
     if (!first.ready()) [[unlikely]] return kNotYet;
-    const double e2 = second.update(e1);
+    const double e2 = second.take(e1);
     if (!second.ready()) [[unlikely]] return kNotYet;
-    const double e3 = third.update(e2);
+    const double e3 = third.take(e2);
     if (!third.ready()) [[unlikely]] return kNotYet;
-    const double e4 = fourth.update(e3);
+    const double e4 = fourth.take(e3);
     if (!fourth.ready()) [[unlikely]] return kNotYet;
-    const double e5 = fifth.update(e4);
+    const double e5 = fifth.take(e4);
     if (!fifth.ready()) [[unlikely]] return kNotYet;
-    const double e6 = sixth.update(e5);
+    const double e6 = sixth.take(e5);
     if (!sixth.ready()) [[unlikely]] return kNotYet;
     return c1 * e6 + c2 * e5 + c3 * e4 + c4 * e3;
   }

@@ -5,6 +5,7 @@
 #include <tuple>
 #include <utility>
 
+#include "../classic/lagged_change.h"
 #include "answers.h"
 #include "classes.h"
 #include "input.h"
@@ -41,11 +42,17 @@ template <class Record>
 inline constexpr bool kGivesCodes = std::is_same_v<Result<Record>, Signal>;
 
 // The one loop: each input through the record's own update, each answer
-// stored in its row. `read` builds the input of step i.
+// stored in its row. `read` builds the input of step i. A record whose
+// answer is a change against an input a fixed distance back runs through
+// run_lagged, which answers from the inputs themselves once it can.
 template <class Record, class Read>
 void run(Record& record, Py_ssize_t size, Read read, typename RowOf<Record>::Cell* rows) noexcept {
-  constexpr Py_ssize_t kColumns = RowOf<Record>::kColumns;
-  for (Py_ssize_t i = 0; i < size; ++i) RowOf<Record>::store(rows + i * kColumns, step(record, read(i)));
+  if constexpr (classic::LaggedChange<Record>) {
+    classic::run_lagged(record, static_cast<std::size_t>(size), read, rows);
+  } else {
+    constexpr Py_ssize_t kColumns = RowOf<Record>::kColumns;
+    for (Py_ssize_t i = 0; i < size; ++i) RowOf<Record>::store(rows + i * kColumns, step(record, read(i)));
+  }
 }
 
 // warmup="value" (false) or "nan" (true); -1 with ValueError set.
@@ -139,9 +146,7 @@ PyObject* feed(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwn
       if (!hold(instance, borrow, Access::kExclusive)) return nullptr;
       Values values;
       if (!values.take(bound[1], "values")) return nullptr;
-      const Column column = values.column();
-      return run_batch(instance, values.size(), [column](Py_ssize_t i) { return column[i]; },
-                       blank_warmup);
+      return run_batch(instance, values.size(), ColumnReader{values.column()}, blank_warmup);
     }
   });
 }

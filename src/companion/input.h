@@ -6,6 +6,7 @@
 #include <Python.h>
 
 #include <cstring>
+#include <optional>
 
 namespace barworks::companion {
 
@@ -20,6 +21,30 @@ struct Column {
     double value;
     std::memcpy(&value, data + i * stride, sizeof value);
     return value;
+  }
+};
+
+// A run of doubles one after another, possibly unaligned: with the stride
+// known, a loop over it vectorizes.
+struct DenseColumn {
+  const char* data = nullptr;
+
+  double operator()(Py_ssize_t i) const noexcept {
+    double value;
+    std::memcpy(&value, data + i * static_cast<Py_ssize_t>(sizeof value), sizeof value);
+    return value;
+  }
+};
+
+// Reads a column as a batch steps through it; offers the dense reading
+// where the column is dense.
+struct ColumnReader {
+  Column column;
+
+  double operator()(Py_ssize_t i) const noexcept { return column[i]; }
+  std::optional<DenseColumn> dense() const noexcept {
+    if (column.stride != static_cast<Py_ssize_t>(sizeof(double))) return std::nullopt;
+    return DenseColumn{column.data};
   }
 };
 
