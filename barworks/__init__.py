@@ -18,18 +18,6 @@ __version__ = "0.1.0"
 
 __all__ = ["feed", "feed_bars", "lookback", "peek", "peek_bar", "restore", "state"]
 
-# Classes answering a tuple per input, by class name: as a pandas object
-# the tuple's members are named columns.
-_COLUMNS = {
-    "MovingAverageConvergenceDivergence": ("macd", "signal", "histogram"),
-    "BollingerBands": ("upper", "middle", "lower"),
-    "Aroon": ("down", "up"),
-    "StochasticFast": ("fastk", "fastd"),
-    "Stochastic": ("slowk", "slowd"),
-    "StochasticRsi": ("fastk", "fastd"),
-}
-
-
 def _series_type():
     # pandas is not a dependency: a Series can only be given if it is loaded.
     pandas = sys.modules.get("pandas")
@@ -37,9 +25,10 @@ def _series_type():
 
 
 def _as_pandas(answers, index, indicator):
+    """A tuple answer's parts are columns named as its class names them."""
     pandas = sys.modules["pandas"]
     if answers.ndim == 2:
-        columns = list(_COLUMNS[type(indicator).__name__])
+        columns = list(_native.answer_names(indicator))
         return pandas.DataFrame(answers, index=index, columns=columns)
     return pandas.Series(answers, index=index)
 

@@ -17,7 +17,9 @@
 //   kInt          integer_conversion<&R::fn>: the value of int();
 //   kEquality     integer_equality<&R::fn>: == and != against instances of
 //                 the class and against integers, by the integer fn gives.
-//   kFreeList     how many freed instances to keep for reuse.
+//   kFreeList     how many freed instances to keep for reuse;
+//   kAnswers      for a class whose next answers a tuple, the names of its
+//                 parts in order (a table of its answers names its columns).
 //
 // Parameter and result types come from the member function's own type:
 // double, std::uint32_t, const R& of a described record (shared access to

@@ -76,6 +76,7 @@ namespace barworks {
 template <>
 struct PythonClass<classic::Aroon> : ClassicPeriodIndicator<classic::Aroon> {
   static constexpr const char* kName = "Aroon";
+  static constexpr std::array kAnswers{"down", "up"};
   static constexpr auto kConstructor =
       constructor<&classic::Aroon::create>(with_default("period", 14));
 };

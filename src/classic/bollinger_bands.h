@@ -53,6 +53,7 @@ template <>
 struct PythonClass<classic::BollingerBands> {
   using R = classic::BollingerBands;
   static constexpr const char* kName = "BollingerBands";
+  static constexpr std::array kAnswers{"upper", "middle", "lower"};
   static constexpr const char* kModule = classic::kModuleName;
   static constexpr auto kConstructor =
       constructor<&R::create>(with_default("period", 5), with_default("deviations_up", "2.0"),

@@ -44,6 +44,7 @@ template <>
 struct PythonClass<classic::MovingAverageConvergenceDivergence> {
   using R = classic::MovingAverageConvergenceDivergence;
   static constexpr const char* kName = "MovingAverageConvergenceDivergence";
+  static constexpr std::array kAnswers{"macd", "signal", "histogram"};
   static constexpr const char* kModule = classic::kModuleName;
   static constexpr auto kConstructor =
       constructor<&R::create>(with_default("fast_period", 12), with_default("slow_period", 26),

@@ -53,6 +53,7 @@ template <>
 struct PythonClass<classic::Stochastic> {
   using R = classic::Stochastic;
   static constexpr const char* kName = "Stochastic";
+  static constexpr std::array kAnswers{"slowk", "slowd"};
   static constexpr const char* kModule = classic::kModuleName;
   static constexpr auto kConstructor =
       constructor<&R::create>(with_default("fastk_period", 5), with_default("slowk_period", 3),

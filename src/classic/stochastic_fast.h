@@ -69,6 +69,7 @@ template <>
 struct PythonClass<classic::StochasticFast> {
   using R = classic::StochasticFast;
   static constexpr const char* kName = "StochasticFast";
+  static constexpr std::array kAnswers{"fastk", "fastd"};
   static constexpr const char* kModule = classic::kModuleName;
   static constexpr auto kConstructor =
       constructor<&R::create>(with_default("fastk_period", 5), with_default("fastd_period", 3));

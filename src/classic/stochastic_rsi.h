@@ -48,6 +48,7 @@ template <>
 struct PythonClass<classic::StochasticRsi> {
   using R = classic::StochasticRsi;
   static constexpr const char* kName = "StochasticRsi";
+  static constexpr std::array kAnswers{"fastk", "fastd"};
   static constexpr const char* kModule = classic::kModuleName;
   static constexpr auto kConstructor =
       constructor<&R::create>(with_default("period", 14), with_default("fastk_period", 5),

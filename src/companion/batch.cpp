@@ -38,6 +38,17 @@ template <class Record>
 using Result = decltype(step(std::declval<Record&>(), std::declval<Input<Record>>()));
 template <class Record>
 using RowOf = Row<Result<Record>>;
+
+// A tuple answer names each of its parts beside its record.
+template <class Record>
+constexpr bool names_its_parts() {
+  if constexpr (RowOf<Record>::kColumns == 1) {
+    return true;
+  } else {
+    return requires { PythonClass<Record>::kAnswers; } &&
+           PythonClass<Record>::kAnswers.size() == RowOf<Record>::kColumns;
+  }
+}
 template <class Record>
 inline constexpr bool kGivesCodes = std::is_same_v<Result<Record>, Signal>;
 
@@ -72,6 +83,8 @@ template <class Record, class Read>
 PyObject* run_batch(Instance<Record>& instance, Py_ssize_t size, Read read,
                     bool blank_warmup) noexcept {
   using Rows = RowOf<Record>;
+  static_assert(names_its_parts<Record>(),
+                "a class answering a tuple names its parts in PythonClass<>::kAnswers");
   Answers answers;
   if (!answers.create(size, Rows::kColumns, kGivesCodes<Record>)) return nullptr;
   const std::uint64_t left = blank_warmup ? warmup_left(instance.payload) : 0;

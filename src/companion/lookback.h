@@ -1,6 +1,7 @@
-// Warm-up counts: each record states its lookback and the inputs it has
-// seen beside itself (Warmup<R>, src/warmup.h); this is the module function
-// that reads them.
+// What a record states of its answers beside itself: its warm-up (Warmup<R>,
+// src/warmup.h: the lookback and the inputs it has seen) and the names of a
+// tuple answer's parts (PythonClass<R>::kAnswers); these are the module
+// functions that read them.
 #pragma once
 
 #include "../warmup.h"
@@ -17,5 +18,8 @@ static_assert(all_state_warmup(Dispatched{}),
 
 // lookback(indicator): the class's count for this object's window lengths.
 PyObject* lookback_of(PyObject* module, PyObject* indicator) noexcept;
+
+// answer_names(indicator): the parts of its class's tuple answer, or None.
+PyObject* answer_names(PyObject* module, PyObject* indicator) noexcept;
 
 }  // namespace barworks::companion

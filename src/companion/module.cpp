@@ -43,6 +43,9 @@ PyMethodDef functions[] = {
     {"lookback", &lookback_of, METH_O,
      "lookback($module, indicator, /)\n--\n\n"
      "How many leading answers feed(..., warmup='nan') blanks on a fresh indicator."},
+    {"answer_names", &answer_names, METH_O,
+     "answer_names($module, indicator, /)\n--\n\n"
+     "The names of the parts of the class's tuple answer, in order, or None."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -36,6 +36,7 @@ template <>
 struct PythonClass<MovingAverageConvergenceDivergence> {
   using R = MovingAverageConvergenceDivergence;
   static constexpr const char* kName = "MovingAverageConvergenceDivergence";
+  static constexpr std::array kAnswers{"macd", "signal", "histogram"};
   static constexpr auto kConstructor =
       constructor<&R::create>("long_period", "short_period", "signal_period");
   static constexpr auto kMethods =
