@@ -267,6 +267,23 @@ def test_every_class_has_its_readme_rows():
         assert readme.count(f"`{row.name}(") >= 2, row.name
 
 
+@pytest.mark.parametrize("name", [row.name for row in CLASSIC if row.result != "float"])
+def test_tuple_answers_name_their_columns_as_the_readme_does(name):
+    pandas = pytest.importorskip("pandas")
+    readme = (Path(__file__).resolve().parent.parent / "README.md").read_text()
+    row = next(line for line in readme.splitlines() if line.startswith(f"| `{name}("))
+    named = row.split("→ `(")[1].split(")`")[0].split(", ")
+    closes = walk(17, 60)
+    inputs = inputs_for(name, closes)
+    index = pandas.RangeIndex(100, 160)
+    if CLASSIC_BY_NAME[name].input == "bar":
+        sides = [pandas.Series([getattr(bar, side)() for bar in inputs], index=index) for side in ("high", "low", "close")]
+        frame = barworks.feed_bars(make(name), *sides)
+    else:
+        frame = barworks.feed(make(name), pandas.Series(closes, index=index))
+    assert list(frame.columns) == named and frame.index.equals(index)
+
+
 @pytest.mark.parametrize("name", NAMES)
 def test_reset_equals_fresh(name):
     inputs = inputs_for(name, walk(8, 200, gaps=True))
