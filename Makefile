@@ -10,8 +10,8 @@ DRY_RUN = $(if $(findstring n,$(firstword -$(MAKEFLAGS))),-n)
 RUN = $(SID) $(MAKE) $(DRY_RUN) --no-print-directory -f build.mk BUILD=$(BUILD) \
   DEMO_ARGS="$(DEMO_ARGS)" BENCH_ARGS="$(BENCH_ARGS)" $(MAKEOVERRIDES)
 
-.PHONY: build test demo bench bench-peers check-leaks check-asan soak wheel fuzz fuzz-checkpoint check-toolchain clean
-build test demo bench bench-peers check-leaks check-asan soak wheel:
+.PHONY: build test demo bench bench-peers bench-classic check-leaks check-asan soak wheel fuzz fuzz-checkpoint check-toolchain clean
+build test demo bench bench-peers bench-classic check-leaks check-asan soak wheel:
 	+@$(RUN) $@
 
 # Tries tools/sid as a user would: what reaches the root, and the one-line

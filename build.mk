@@ -157,6 +157,12 @@ check-installed: wheel
 bench-peers: build $(PEERS_PYTHON)
 	PYTHONPATH=$(BUILD) $(PEERS_PYTHON) -P benchmarks/peers.py $(BENCH_ARGS)
 
+# Each classic class against TA-Lib from one run: agreement, next against the
+# floor, feed against the batch function.
+.PHONY: bench-classic
+bench-classic: build $(PEERS_PYTHON)
+	PYTHONPATH=$(BUILD) $(PEERS_PYTHON) -P benchmarks/classic_report.py $(BENCH_ARGS)
+
 # Coverage-guided fuzzing: the module built by clang with libFuzzer's
 # coverage and the sanitizers, driven for FUZZ_SECONDS by an embedded
 # interpreter (fuzz/harness.cpp, fuzz/driver.py) from the seed corpus in
