@@ -84,6 +84,7 @@ __all__ = [
     "Stochastic",
     "StochasticRsi",
     "CommodityChannelIndex",
+    "UltimateOscillator",
 ]
 
 @final
@@ -1220,6 +1221,43 @@ class CommodityChannelIndex:
 
     def period(self) -> int:
         """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every bar: the object behaves as a new one."""
+
+@final
+class UltimateOscillator:
+    """Williams' ultimate oscillator (TA-Lib's ULTOSC). Against the previous
+    close ``p``, a bar's buying pressure is ``close - min(low, p)`` and its
+    true range ``max(high, p) - min(low, p)``; with ``a(n)`` the sum of
+    buying pressure over the sum of true range of the last ``n`` bars,
+    ``100 * ((4 * a(shortest) + 2 * a(middle) + a(longest)) / 7)``.
+
+    The three periods are taken in order, whatever order they are given in,
+    and may be equal, as TA-Lib takes them: ``UltimateOscillator(28, 14, 7)``
+    is ``UltimateOscillator(7, 14, 28)``. A term whose true ranges sum to 0
+    (a flat stretch) is 0.0, as TA-Lib answers. Lookback the longest period
+    (the first bar only gives a close). The sums slide and are recomputed
+    from the windows every longest period (every 64 bars for shorter ones),
+    so they stay exact where TA-Lib's running sums drift. The periods
+    default to 7, 14 and 28. Reads high, low and close.
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a period of 268435456 or more.
+    """
+
+    def __new__(cls, period1: _Count = 7, period2: _Count = 14,
+                period3: _Count = 28) -> UltimateOscillator: ...
+    def next(self, input: _AnyBar) -> float:
+        """Take one bar and return the oscillator, NaN during the lookback.
+
+        Bars before the first whose high, low and close are all numbers are
+        skipped without counting; a later NaN or infinite price makes the
+        answers NaN while its bar, or the bar after it, is among the last
+        longest-period bars (TA-Lib passes over a NaN high or low and keeps
+        a NaN close in its sums for good). Raises TypeError for an input that
+        is neither a ``_barworks.Bar`` nor an object with the five bar fields.
+        """
 
     def reset(self) -> None:
         """Forget every bar: the object behaves as a new one."""

@@ -475,6 +475,14 @@ def average_layout(name):
     return window_layout(f"{name}.window") + ((f"{name}.sum", "d"),)
 
 
+def trailing_sums_layout(name):
+    return window_layout(f"{name}.window") + tuple(
+        (f"{name}.{field}", code) for field, code in
+        (("shortest_period", "I"), ("middle_period", "I"), ("shortest_sum", "d"), ("middle_sum", "d"),
+         ("longest_sum", "d"), ("shortest_peak", "d"), ("middle_peak", "d"),
+          ("longest_peak", "d"), ("since_exact", "I")))
+
+
 CLASSIC += [
     ClassicRow("Aroon", (("period", 14),), ((14,), (1,), (2,), (5,), (40,)), change_lookback,
                lambda talib, c, p: list(talib.AROON(c.high, c.low, p)), input="bar",
@@ -514,5 +522,12 @@ CLASSIC += [
                period_lookback, lambda talib, c, p: [talib.CCI(c.high, c.low, c.close, p)],
                input="bar", peer_takes=lambda period: period >= 2,
                layout=window_layout("typical")),
+    ClassicRow("UltimateOscillator", (("period1", 7), ("period2", 14), ("period3", 28)),
+               ((7, 14, 28), (1, 1, 1), (28, 14, 7), (3, 3, 9), (2, 5, 40)),
+               lambda *periods: max(periods),
+               lambda talib, c, *periods: [talib.ULTOSC(c.high, c.low, c.close, *periods)],
+               input="bar", exact=models.exact_ultimate,
+               layout=trailing_sums_layout("buying") + trailing_sums_layout("ranges")
+               + (("previous_close", "d"), ("started", "B"))),
 ]
 CLASSIC_BY_NAME = {row.name: row for row in CLASSIC}

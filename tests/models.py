@@ -385,3 +385,21 @@ def exact_money_flow(bars, *parameters):
     rising = math.fsum(flow for t, flow, previous in flows if t > previous)
     falling = math.fsum(flow for t, flow, previous in flows if t < previous)
     return 100.0 * rising / (rising + falling) if rising + falling != 0.0 else 0.0
+
+
+def exact_ultimate(bars, *periods):
+    """The ultimate oscillator of a window of bars, the first giving only the
+    previous close: the periods in order, 0 for a term whose true ranges sum
+    to 0."""
+    shortest, middle, longest = sorted(periods)
+    pressures, ranges = [], []
+    for previous, bar in zip(bars, bars[1:]):
+        true_low = min(bar.low(), previous.close())
+        pressures.append(bar.close() - true_low)
+        ranges.append(max(bar.high(), previous.close()) - true_low)
+
+    def average(n):
+        total = math.fsum(ranges[-n:])
+        return math.fsum(pressures[-n:]) / total if total != 0.0 else 0.0
+
+    return 100.0 * ((4.0 * average(shortest) + 2.0 * average(middle) + average(longest)) / 7.0)

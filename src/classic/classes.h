@@ -42,6 +42,7 @@
 #include "stochastic.h"
 #include "stochastic_rsi.h"
 #include "commodity_channel_index.h"
+#include "ultimate_oscillator.h"
 
 namespace barworks::classic {
 
@@ -56,6 +57,7 @@ using Classes = ClassList<AverageTrueRange, ExponentialMovingAverage,
                           OnBalanceVolume, AccumulationDistribution, ChaikinOscillator,
                           MoneyFlowIndex, BalanceOfPower,
                           Aroon, AroonOscillator, WilliamsR, StochasticFast, Stochastic,
-                          StochasticRsi, CommodityChannelIndex>;
+                          StochasticRsi, CommodityChannelIndex,
+                          UltimateOscillator>;
 
 }  // namespace barworks::classic
