@@ -17,14 +17,14 @@ from . import _state, universe
 __all__ = ["restore", "state"]
 
 
-def state(obj):
+def state(obj, /):
     """The checkpoint of a barworks object or universe as bytes."""
     if isinstance(obj, universe.Universe):
         return obj._stored()
     return _state.state(obj)
 
 
-def restore(data):
+def restore(data, /):
     """A new object (or universe) holding exactly the state `data` records."""
     try:
         head = memoryview(data).cast("B")[:4].tobytes()
