@@ -10,8 +10,6 @@ inputs by them; the lanes are `barworks._native.Lanes`.
 import struct
 import sys
 
-import numpy as np
-
 from . import _native
 from ._state import restore as _restore_object, state as _state_of
 
@@ -24,6 +22,18 @@ UNSTEPPED_CODE = -1
 MAGIC = b"BWUV"
 _VERSION = 1
 _NAME_TEXT, _NAME_INTEGER = b"s", b"i"
+
+
+# numpy, imported when the first universe is made: importing barworks alone
+# does not load it.
+np = None
+
+
+def _load_numpy():
+    global np
+    if np is None:
+        import numpy
+        np = numpy
 
 
 def _loaded(module, name):
@@ -54,6 +64,7 @@ class Universe:
                     type(prototype).__name__)
 
     def _adopt(self, lanes, names, class_name):
+        _load_numpy()
         self._lanes = lanes
         self._symbols = names
         self._positions = {name: i for i, name in enumerate(names)}
@@ -191,8 +202,9 @@ class Universe:
         if parts:
             raise ValueError(f"argument '{parameter}': " + "; ".join(parts))
 
-    def _column(self, values, parameter, dtype=np.float64):
+    def _column(self, values, parameter, dtype=None):
         """One value per symbol, and whether a pandas Series gave them."""
+        dtype = np.float64 if dtype is None else dtype
         series = _loaded("pandas", "Series")
         if series is not None and isinstance(values, series):
             index = values.index
