@@ -38,6 +38,7 @@ demo: build
 bench: build $(PEERS_PYTHON)
 	PYTHONPATH=$(BUILD) $(PYTHON) benchmarks/bench.py
 	PYTHONPATH=$(BUILD) $(PEERS_PYTHON) -P benchmarks/feed.py --callgrind
+	PYTHONPATH=$(BUILD) $(PEERS_PYTHON) -P benchmarks/universe.py --callgrind
 
 # Reliability checks. Each builds into a directory of its own beside $(BUILD).
 DEBUG_PYTHON ?= python3.14d

@@ -12,11 +12,12 @@ import sys
 
 from ._native import lookback, peek, peek_bar
 from .checkpoint import restore, state
+from .universe import Universe
 from . import _native
 
 __version__ = "0.1.0"
 
-__all__ = ["feed", "feed_bars", "lookback", "peek", "peek_bar", "restore", "state"]
+__all__ = ["Universe", "feed", "feed_bars", "lookback", "peek", "peek_bar", "restore", "state"]
 
 def _series_type():
     # pandas is not a dependency: a Series can only be given if it is loaded.

@@ -12,9 +12,10 @@ from _barworks import Bar, Signal
 
 from . import classic
 from .checkpoint import restore as restore, state as state
+from .universe import Universe as Universe
 
 __version__: str
-__all__ = ["feed", "feed_bars", "lookback", "peek", "peek_bar", "restore", "state"]
+__all__ = ["Universe", "feed", "feed_bars", "lookback", "peek", "peek_bar", "restore", "state"]
 
 _Number: TypeAlias = SupportsFloat | SupportsIndex
 # One column: a one-dimensional float64 buffer (numpy array, array('d'),

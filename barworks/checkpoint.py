@@ -12,9 +12,27 @@ import _barworks
 
 from . import _classic
 
-from ._state import restore, state
+from . import _state, universe
 
 __all__ = ["restore", "state"]
+
+
+def state(obj, /):
+    """The checkpoint of a barworks object or universe as bytes."""
+    if isinstance(obj, universe.Universe):
+        return obj._stored()
+    return _state.state(obj)
+
+
+def restore(data, /):
+    """A new object (or universe) holding exactly the state `data` records."""
+    try:
+        head = memoryview(data).cast("B")[:4].tobytes()
+    except (TypeError, ValueError):
+        return _state.restore(data)
+    if head == universe.MAGIC:
+        return universe.Universe._restored(data)
+    return _state.restore(data)
 
 
 def _bar(open, high, low, close, volume):

@@ -1,3 +1,10 @@
-from ._state import restore as restore, state as state
+from collections.abc import Buffer
+from typing import Any
 
 __all__ = ["restore", "state"]
+
+def state(obj: object, /) -> bytes:
+    """The checkpoint of a barworks object or Universe as bytes."""
+
+def restore(data: Buffer, /) -> Any:
+    """A new object or Universe holding exactly the state `data` records."""

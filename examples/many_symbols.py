@@ -1,10 +1,12 @@
 """Thousands of symbols on a local Dask cluster, indicator state moving
 between tasks and worker processes as pickled checkpoints.
 
-The symbols are split into partitions. Time is cut into chunks; the task for
-(partition, chunk) receives the partition's indicators as one pickled blob,
-feeds each symbol's chunk of prices through them and returns the new blob
-with a summary. The next chunk's task may run on any worker: the state
+The symbols are split into partitions, each held as one barworks.Universe
+per indicator: every symbol of the partition is a lane of it, never a Python
+object of its own. Time is cut into chunks; the task for (partition, chunk)
+receives the partition's universes as one pickled blob, feeds the chunk's
+(steps, symbols) matrix of prices through each in one call and returns the
+new blob with a summary. The next chunk's task may run on any worker: the state
 travels with it, and no task ever replays history.
 
     PYTHONPATH=build/release python3.14 -P examples/many_symbols.py \\
@@ -63,18 +65,33 @@ def new_indicators(symbols: list[int]) -> dict[int, Indicators]:
             for symbol in symbols}
 
 
+def new_universes(symbols: list[int]) -> list[barworks.Universe]:
+    """One universe per indicator, a lane per symbol."""
+    return [barworks.Universe(getattr(_barworks, name), symbols, *arguments)
+            for name, arguments in INDICATORS]
+
+
+def indicators_of(blob: bytes) -> dict[int, Indicators]:
+    """The pickled universes of a partition as separate objects, by symbol."""
+    universes: list[barworks.Universe] = pickle.loads(blob)
+    return {symbol: [universe[symbol] for universe in universes]
+            for symbol in universes[0].symbols}
+
+
 def advance(blob: bytes, steps: int, chunks: int, chunk: int,
             keep_answers: bool = False) -> tuple[bytes, dict[int, Answers]]:
-    """Runs one chunk of one partition. `blob` is the pickled {symbol:
-    indicators}; returns the new blob and, per symbol, either every answer
-    or only the last."""
-    state: dict[int, Indicators] = pickle.loads(blob)
+    """Runs one chunk of one partition. `blob` is the pickled list of the
+    partition's universes; returns the new blob and, per symbol, either
+    every answer or only the last."""
+    universes: list[barworks.Universe] = pickle.loads(blob)
+    symbols = universes[0].symbols
+    matrix = np.column_stack([chunk_of(symbol, steps, chunks, chunk) for symbol in symbols])
+    results = [universe.feed(matrix) for universe in universes]
     answers: dict[int, Answers] = {}
-    for symbol, indicators in state.items():
-        values = chunk_of(symbol, steps, chunks, chunk)
-        results = [feed(indicator, values) for indicator in indicators]
-        answers[symbol] = results if keep_answers else [result[-1] for result in results]
-    return pickle.dumps(state, pickle.HIGHEST_PROTOCOL), answers
+    for j, symbol in enumerate(symbols):
+        columns = [result[:, j] for result in results]
+        answers[symbol] = columns if keep_answers else [column[-1] for column in columns]
+    return pickle.dumps(universes, pickle.HIGHEST_PROTOCOL), answers
 
 
 def peak_memory_mib() -> float:
@@ -93,7 +110,7 @@ def run_on_cluster(client: Any, symbols: list[int], steps: int, chunks: int, par
     checkpoint changes process at every chunk."""
     workers = sorted(client.scheduler_info()["workers"])
     groups = partitioned(symbols, partitions)
-    blobs = [client.scatter(pickle.dumps(new_indicators(group))) for group in groups]
+    blobs = [client.scatter(pickle.dumps(new_universes(group))) for group in groups]
     collected: list[list[Any]] = [[] for _ in groups]
     for chunk in range(chunks):
         futures = []
@@ -149,7 +166,7 @@ def main() -> None:
     inputs = options.symbols * options.steps
     updates = inputs * len(INDICATORS)
     checkpoint = sum(len(blob) for blob in blobs) / options.symbols
-    feeder = "barworks.feed" if hasattr(barworks, "feed") else "a Python loop of next"
+    feeder = "one barworks.Universe per indicator and partition"
     print(f"{options.symbols} symbols x {options.steps} prices in {options.chunks} chunks, "
           f"{len(blobs)} partitions, {options.workers} worker processes, fed by {feeder}")
     print(f"  {elapsed:.2f} s: {inputs / elapsed:,.0f} prices/s, "

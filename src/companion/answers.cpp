@@ -48,7 +48,17 @@ Answers::~Answers() {
 bool Answers::create(Py_ssize_t rows, Py_ssize_t columns, bool codes) noexcept {
   if (!import_numpy()) return false;
   PyObject* shape = columns == 1 ? PyLong_FromSsize_t(rows) : Py_BuildValue("(nn)", rows, columns);
-  if (shape == nullptr) return false;
+  return shape != nullptr && create_array(shape, rows * columns, codes);
+}
+
+bool Answers::create_shaped(const std::array<Py_ssize_t, 3>& shape, bool codes) noexcept {
+  if (!import_numpy()) return false;
+  PyObject* dimensions = shape[2] == 1 ? Py_BuildValue("(nn)", shape[0], shape[1])
+                                       : Py_BuildValue("(nnn)", shape[0], shape[1], shape[2]);
+  return dimensions != nullptr && create_array(dimensions, shape[0] * shape[1] * shape[2], codes);
+}
+
+bool Answers::create_array(PyObject* shape, Py_ssize_t cells, bool codes) noexcept {
   array_ = PyObject_CallFunctionObjArgs(numpy_empty, shape, codes ? int8_type : float64_type,
                                         nullptr);
   Py_DECREF(shape);
@@ -58,17 +68,17 @@ bool Answers::create(Py_ssize_t rows, Py_ssize_t columns, bool codes) noexcept {
   }
   viewed_ = true;
   // numpy.empty is looked up once and may have been replaced since (a shim,
-  // a test double, a profiler's wrapper): the loop writes exactly
-  // rows * columns cells, so what came back must hold exactly those.
+  // a test double, a profiler's wrapper): the loop writes exactly `cells`
+  // cells, so what came back must hold exactly those.
   const std::size_t cell_size = codes ? sizeof(std::int8_t) : sizeof(double);
   const bool fits = view_.itemsize == static_cast<Py_ssize_t>(cell_size) &&
                     is_native_format(view_.format, codes ? 'b' : 'd') &&
-                    view_.len == rows * columns * static_cast<Py_ssize_t>(cell_size);
+                    view_.len == cells * static_cast<Py_ssize_t>(cell_size);
   if (!fits) [[unlikely]] {
     PyErr_Format(PyExc_TypeError,
                  "numpy.empty gave %R, not a writable C-contiguous %s array of %zd cells; has "
                  "numpy.empty been replaced?",
-                 array_, codes ? "int8" : "float64", rows * columns);
+                 array_, codes ? "int8" : "float64", cells);
     return false;
   }
   return true;

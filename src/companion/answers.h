@@ -56,6 +56,8 @@ class Answers {
 
   // False with an exception set.
   bool create(Py_ssize_t rows, Py_ssize_t columns, bool codes) noexcept;
+  // Of shape (rows, lanes, columns), the last left out when it is 1.
+  bool create_shaped(const std::array<Py_ssize_t, 3>& shape, bool codes) noexcept;
   template <class Cell>
   Cell* cells() noexcept {
     return static_cast<Cell*>(view_.buf);
@@ -64,6 +66,9 @@ class Answers {
   PyObject* release() noexcept;
 
  private:
+  // Takes `shape`, a new reference.
+  bool create_array(PyObject* shape, Py_ssize_t cells, bool codes) noexcept;
+
   PyObject* array_ = nullptr;
   Py_buffer view_{};
   bool viewed_ = false;

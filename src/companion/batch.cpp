@@ -5,76 +5,12 @@
 #include <tuple>
 #include <utility>
 
-#include "../classic/lagged_change.h"
-#include "answers.h"
-#include "classes.h"
-#include "input.h"
 #include "lookback.h"
-#include "../nan.h"
+#include "loop.h"
 
 namespace barworks::companion {
 
 namespace {
-
-// Below this many inputs the run is shorter than handing the interpreter
-// lock to a waiting thread and waiting for it back, so it is kept.
-constexpr Py_ssize_t kReleaseLockFrom = 8192;
-
-// One step of the record's own update on an input as `read` builds it: a
-// value, a bar, or a pair taken apart into next's two arguments.
-template <class Record>
-auto step(Record& record, double value) noexcept { return record.update(value); }
-template <class Record>
-auto step(Record& record, const Bar& bar) noexcept { return record.update(bar); }
-template <class Record>
-auto step(Record& record, const Candle& bar) noexcept { return record.update(bar); }
-template <class Record>
-auto step(Record& record, Pair pair) noexcept { return record.update(pair.x, pair.y); }
-
-template <class Record>
-using Input =
-    std::conditional_t<TakesBars<Record>, BarOf<Record>, std::conditional_t<TakesPairs<Record>, Pair, double>>;
-template <class Record>
-using Result = decltype(step(std::declval<Record&>(), std::declval<Input<Record>>()));
-template <class Record>
-using RowOf = Row<Result<Record>>;
-
-// A tuple answer names each of its parts beside its record.
-template <class Record>
-constexpr bool names_its_parts() {
-  if constexpr (RowOf<Record>::kColumns == 1) {
-    return true;
-  } else {
-    return requires { PythonClass<Record>::kAnswers; } &&
-           PythonClass<Record>::kAnswers.size() == RowOf<Record>::kColumns;
-  }
-}
-template <class Record>
-inline constexpr bool kGivesCodes = std::is_same_v<Result<Record>, Signal>;
-
-// The one loop: each input through the record's own update, each answer
-// stored in its row. `read` builds the input of step i. A record whose
-// answer is a change against an input a fixed distance back runs through
-// run_lagged, which answers from the inputs themselves once it can.
-template <class Record, class Read>
-void run(Record& record, Py_ssize_t size, Read read, typename RowOf<Record>::Cell* rows) noexcept {
-  if constexpr (classic::LaggedChange<Record>) {
-    classic::run_lagged(record, static_cast<std::size_t>(size), read, rows);
-  } else {
-    constexpr Py_ssize_t kColumns = RowOf<Record>::kColumns;
-    for (Py_ssize_t i = 0; i < size; ++i) RowOf<Record>::store(rows + i * kColumns, step(record, read(i)));
-  }
-}
-
-// warmup="value" (false) or "nan" (true); -1 with ValueError set.
-int parse_warmup(PyObject* warmup) noexcept {
-  if (PyUnicode_Check(warmup)) {
-    if (PyUnicode_EqualToUTF8(warmup, "value")) return 0;
-    if (PyUnicode_EqualToUTF8(warmup, "nan")) return 1;
-  }
-  PyErr_Format(PyExc_ValueError, "argument 'warmup': expected 'value' or 'nan', not %R", warmup);
-  return -1;
-}
 
 // With the object held exclusively and its inputs pinned or converted: make
 // the answers, run with the interpreter lock released when the run is long,
@@ -108,16 +44,6 @@ PyObject* run_batch(Instance<Record>& instance, Py_ssize_t size, Read read,
   return answers.release();
 }
 
-template <class Record>
-bool refuse_codes_warmup(bool blank_warmup) noexcept {
-  if (!kGivesCodes<Record> || !blank_warmup) return false;
-  PyErr_Format(PyExc_ValueError,
-               "argument 'warmup': %s answers int8 signal codes, which have no NaN; use "
-               "warmup='value'",
-               PythonClass<Record>::kName);
-  return true;
-}
-
 constexpr std::array<const char*, 3> kFeedParameters{"indicator", "values", "warmup"};
 constexpr std::array<const char*, 7> kFeedBarsParameters{"indicator", "high", "low", "close",
                                                           "warmup", "open", "volume"};
@@ -125,6 +51,15 @@ constexpr std::array<const char*, 3> kFeedBarRecordsParameters{"indicator", "bar
 constexpr std::array<const char*, 4> kFeedPairsParameters{"indicator", "x", "y", "warmup"};
 
 }  // namespace
+
+int parse_warmup(PyObject* warmup) noexcept {
+  if (PyUnicode_Check(warmup)) {
+    if (PyUnicode_EqualToUTF8(warmup, "value")) return 0;
+    if (PyUnicode_EqualToUTF8(warmup, "nan")) return 1;
+  }
+  PyErr_Format(PyExc_ValueError, "argument 'warmup': expected 'value' or 'nan', not %R", warmup);
+  return -1;
+}
 
 void refuse_input_kind(const char* class_name, InputKind kind, bool peeking) noexcept {
   const char* takes = "float inputs";
@@ -164,13 +99,12 @@ PyObject* feed(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwn
   });
 }
 
-namespace {
-
-// TypeError: the class reads a column the call left out.
-[[gnu::cold]] void refuse_missing_column(const char* class_name, const char* column) noexcept {
-  PyErr_Format(PyExc_TypeError, "%s reads the %s column; pass feed_bars(..., %s=...)", class_name,
-               column, column);
+void refuse_missing_column(const char* class_name, const char* column, const char* entry) noexcept {
+  PyErr_Format(PyExc_TypeError, "%s reads the %s column; pass %s(..., %s=...)", class_name,
+               column, entry, column);
 }
+
+namespace {
 
 // ValueError unless every given column has the close's length.
 bool same_lengths(const BarColumns& columns) noexcept {
@@ -201,36 +135,14 @@ bool same_lengths(const BarColumns& columns) noexcept {
 template <class Record>
 PyObject* run_bars(Instance<Record>& instance, const BarColumns& columns,
                    bool blank_warmup) noexcept {
-  if constexpr (kReadsOpen<Record>) {
-    if (!columns.has_open) {
-      refuse_missing_column(PythonClass<Record>::kName, "open");
-      return nullptr;
-    }
-  }
-  if constexpr (kReadsVolume<Record>) {
-    if (!columns.has_volume) {
-      refuse_missing_column(PythonClass<Record>::kName, "volume");
-      return nullptr;
-    }
-  }
+  if (!has_columns_read<Record>(columns.has_open, columns.has_volume, "feed_bars")) return nullptr;
   if (!same_lengths(columns)) return nullptr;
   const Column opens = columns.open.column(), highs = columns.high.column(),
                lows = columns.low.column(), closes = columns.close.column(),
                volumes = columns.volume.column();
   const Py_ssize_t size = columns.close.size();
-  if constexpr (TakesCandles<Record>) {
-    return run_batch(
-        instance, size,
-        [=](Py_ssize_t i) {
-          return Candle{kReadsOpen<Record> ? opens[i] : kNaN, highs[i], lows[i], closes[i],
-                        kReadsVolume<Record> ? volumes[i] : kNaN};
-        },
-        blank_warmup);
-  } else {
-    return run_batch(
-        instance, size, [=](Py_ssize_t i) { return Bar{0.0, highs[i], lows[i], closes[i], 0}; },
-        blank_warmup);
-  }
+  return run_batch(instance, size, bar_reader<Record>(opens, highs, lows, closes, volumes),
+                   blank_warmup);
 }
 
 template <class Take>

@@ -8,6 +8,7 @@
 #include "batch.h"
 #include "lookback.h"
 #include "peek.h"
+#include "universe.h"
 
 namespace barworks::companion {
 
@@ -46,8 +47,18 @@ PyMethodDef functions[] = {
     {"answer_names", &answer_names, METH_O,
      "answer_names($module, indicator, /)\n--\n\n"
      "The names of the parts of the class's tuple answer, in order, or None."},
+    {"lanes", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&new_lanes)),
+     METH_FASTCALL,
+     "lanes($module, stored, count, /)\n--\n\n"
+     "`count` lanes of the record that `stored` (from barworks.state) holds: the native half "
+     "of barworks.Universe."},
     {nullptr, nullptr, 0, nullptr},
 };
+
+// The classes adopted, then the class of lanes made.
+bool prepare(PyObject* module) noexcept {
+  return adopt_every_class(module) && add_lanes_class(module);
+}
 
 PyModuleDef module_definition = {
     PyModuleDef_HEAD_INIT,
@@ -66,6 +77,7 @@ ModuleCell module_cell;
 void forget_interpreter() noexcept {
   forget_classes(Adopted{});
   forget_numpy();
+  forget_lanes_class();
   forget_module(module_cell);
 }
 
@@ -79,5 +91,5 @@ void refuse_object(PyObject* object, const char* parameter, const char* wanted) 
 
 PyMODINIT_FUNC PyInit__native() {
   using namespace barworks::companion;
-  return barworks::initialise_module(module_definition, module_cell, &adopt_every_class, &forget_interpreter);
+  return barworks::initialise_module(module_definition, module_cell, &prepare, &forget_interpreter);
 }

@@ -50,20 +50,10 @@ template <class Record>
 PyObject* build(const checkpoint::Header& header) noexcept {
   Record record{};
   Fault fault;
-  switch (checkpoint::load(header.fields, header.size, header.version,
-                           checkpoint::kStoredName<Record>, record, fault)) {
-    case Outcome::kLoaded:
-      return new_instance(ClassCell<Record>::type, std::move(record));
-    case Outcome::kInvalid:
-      PyErr_SetString(PyExc_ValueError, fault.text);
-      return nullptr;
-    case Outcome::kNoMemory:
-      return PyErr_NoMemory();
-    case Outcome::kTooLarge:
-      raise_panic("capacity overflow");
-      return nullptr;
-  }
-  return nullptr;
+  const Outcome outcome = checkpoint::load(header.fields, header.size, header.version,
+                                           checkpoint::kStoredName<Record>, record, fault);
+  if (!checkpoint::raise_unless_loaded(outcome, fault)) return nullptr;
+  return new_instance(ClassCell<Record>::type, std::move(record));
 }
 
 PyObject* restore(PyObject*, PyObject* data) noexcept {
@@ -119,6 +109,7 @@ void forget_interpreter() noexcept {
 }
 
 }  // namespace
+
 }  // namespace barworks
 
 PyMODINIT_FUNC PyInit__state() {

@@ -493,6 +493,11 @@ Outcome load(const unsigned char* fields, std::size_t size, std::uint16_t versio
   return Outcome::kInvalid;
 }
 
+// Raises what kept a load from building its record (ValueError with the
+// fault, MemoryError, the capacity fault); true when it was built. Defined
+// in state.cpp, beside the interpreter.
+bool raise_unless_loaded(Outcome outcome, const Fault& fault) noexcept;
+
 // The header of a stored form: its class name and where the fields start.
 struct Header {
   std::uint16_t version;

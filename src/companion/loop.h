@@ -1,0 +1,121 @@
+// The one loop of inputs through a record, shared by the batch entries over
+// one object (batch.cpp) and over a universe's lanes (universe.cpp): what a
+// step takes and gives for each kind of class, and the run over a column.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <type_traits>
+#include <utility>
+
+#include "../classic/lagged_change.h"
+#include "../nan.h"
+#include "answers.h"
+#include "classes.h"
+#include "input.h"
+
+namespace barworks::companion {
+
+// Below this many inputs (or lanes) a run is shorter than handing the
+// interpreter lock to a waiting thread and waiting for it back, so it is
+// kept.
+inline constexpr Py_ssize_t kReleaseLockFrom = 8192;
+
+// One step of the record's own update on an input as `read` builds it: a
+// value, a bar, or a pair taken apart into next's two arguments.
+template <class Record>
+auto step(Record& record, double value) noexcept { return record.update(value); }
+template <class Record>
+auto step(Record& record, const Bar& bar) noexcept { return record.update(bar); }
+template <class Record>
+auto step(Record& record, const Candle& bar) noexcept { return record.update(bar); }
+template <class Record>
+auto step(Record& record, Pair pair) noexcept { return record.update(pair.x, pair.y); }
+
+template <class Record>
+using Input =
+    std::conditional_t<TakesBars<Record>, BarOf<Record>, std::conditional_t<TakesPairs<Record>, Pair, double>>;
+template <class Record>
+using Result = decltype(step(std::declval<Record&>(), std::declval<Input<Record>>()));
+template <class Record>
+using RowOf = Row<Result<Record>>;
+
+// A tuple answer names each of its parts beside its record.
+template <class Record>
+constexpr bool names_its_parts() {
+  if constexpr (RowOf<Record>::kColumns == 1) {
+    return true;
+  } else {
+    return requires { PythonClass<Record>::kAnswers; } &&
+           PythonClass<Record>::kAnswers.size() == RowOf<Record>::kColumns;
+  }
+}
+template <class Record>
+inline constexpr bool kGivesCodes = std::is_same_v<Result<Record>, Signal>;
+
+// The one loop: each input through the record's own update, each answer
+// stored in its row. `read` builds the input of step i. A record whose
+// answer is a change against an input a fixed distance back runs through
+// run_lagged, which answers from the inputs themselves once it can.
+template <class Record, class Read>
+void run(Record& record, Py_ssize_t size, Read read, typename RowOf<Record>::Cell* rows) noexcept {
+  if constexpr (classic::LaggedChange<Record>) {
+    classic::run_lagged(record, static_cast<std::size_t>(size), read, rows);
+  } else {
+    constexpr Py_ssize_t kColumns = RowOf<Record>::kColumns;
+    for (Py_ssize_t i = 0; i < size; ++i) RowOf<Record>::store(rows + i * kColumns, step(record, read(i)));
+  }
+}
+
+// The bar a record reads from columns: a Bar of the prices for _barworks's
+// classes, a Candle for the classic ones, with the open and volume where
+// the class reads them (the others are never read and so never given).
+template <class Record>
+auto bar_reader(Column opens, Column highs, Column lows, Column closes, Column volumes) noexcept {
+  if constexpr (TakesCandles<Record>) {
+    return [=](Py_ssize_t i) {
+      return Candle{kReadsOpen<Record> ? opens[i] : kNaN, highs[i], lows[i], closes[i],
+                    kReadsVolume<Record> ? volumes[i] : kNaN};
+    };
+  } else {
+    return [=](Py_ssize_t i) { return Bar{0.0, highs[i], lows[i], closes[i], 0}; };
+  }
+}
+
+// warmup="value" (0) or "nan" (1); -1 with ValueError set.
+int parse_warmup(PyObject* warmup) noexcept;
+
+// ValueError for warmup="nan" on a class answering int8 codes, which have
+// no NaN; false when the call stands.
+template <class Record>
+bool refuse_codes_warmup(bool blank_warmup) noexcept {
+  if (!kGivesCodes<Record> || !blank_warmup) return false;
+  PyErr_Format(PyExc_ValueError,
+               "argument 'warmup': %s answers int8 signal codes, which have no NaN; use "
+               "warmup='value'",
+               PythonClass<Record>::kName);
+  return true;
+}
+
+// TypeError: the class reads a column the call left out (`entry` is how the
+// call names it: "feed_bars").
+[[gnu::cold]] void refuse_missing_column(const char* class_name, const char* column,
+                                         const char* entry) noexcept;
+
+// Refuses a bar call that leaves out a column the class reads; false with
+// TypeError set.
+template <class Record>
+bool has_columns_read(bool has_open, bool has_volume, const char* entry) noexcept {
+  if (kReadsOpen<Record> && !has_open) {
+    refuse_missing_column(PythonClass<Record>::kName, "open", entry);
+    return false;
+  }
+  if (kReadsVolume<Record> && !has_volume) {
+    refuse_missing_column(PythonClass<Record>::kName, "volume", entry);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace barworks::companion

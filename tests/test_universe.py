@@ -1,0 +1,168 @@
+"""barworks.Universe: every lane answers and stores exactly what the separate
+object fed the same inputs does, for every class, any number of symbols and
+any mask of the symbols that step; names, lanes as objects and the stored
+form around them."""
+
+import collections
+import pickle
+
+import numpy as np
+import pytest
+
+import _barworks
+import barworks
+from barworks.universe import UNSTEPPED_CODE
+from classes import CLASSES, CLASSIC
+
+Case = collections.namedtuple("Case", "label cls arguments input result")
+Candle = collections.namedtuple("Candle", "open high low close volume")
+
+CASES = [Case(row.label, row.cls, row.sample, row.input, row.result)
+         for row in CLASSES if row.input is not None]
+CASES += [Case(f"classic.{row.name}", row.cls, row.configs[0],
+               {"close": "float"}.get(row.input, row.input), row.result) for row in CLASSIC]
+FIELDS = {"float": ("values",), "pair": ("x", "y"), "bar": ("open", "high", "low", "close", "volume")}
+
+
+def inputs(rng, shape, field):
+    """Prices with NaN and infinities among them; volumes of any size."""
+    values = rng.normal(100.0, 5.0, shape)
+    if field == "volume":
+        values = np.abs(values) * 1e3
+    special = rng.random(shape)
+    values[special < 0.04] = np.nan
+    values[(special >= 0.04) & (special < 0.06)] = np.inf
+    values[(special >= 0.06) & (special < 0.08)] = -np.inf
+    return values
+
+
+def next_of(case, obj, row):
+    """The separate object's next on one symbol's fields."""
+    if case.input == "float":
+        return obj.next(float(row["values"]))
+    if case.input == "pair":
+        return obj.next(float(row["x"]), float(row["y"]))
+    if not case.label.startswith("classic."):
+        return obj.next(_barworks.Bar(0.0, row["high"], row["low"], row["close"], 0))
+    return obj.next(Candle(*(float(row[name]) for name in FIELDS["bar"])))
+
+
+def cells(answer, result):
+    """One answer as the universe lays it out: float64 cells or a code."""
+    if result == "signal":
+        return np.array([int(answer)], np.int8)
+    return np.array(answer if isinstance(answer, tuple) else [answer], np.float64)
+
+
+def step(case, universe, columns, where):
+    if case.input == "float":
+        return universe.next(columns["values"], where=where)
+    if case.input == "pair":
+        return universe.next(columns["x"], columns["y"], where=where)
+    return universe.next_bars(columns["high"], columns["low"], columns["close"],
+                              open=columns["open"], volume=columns["volume"], where=where)
+
+
+def run(case, universe, matrices):
+    if case.input == "float":
+        return universe.feed(matrices["values"])
+    if case.input == "pair":
+        return universe.feed(matrices["x"], matrices["y"])
+    return universe.feed_bars(matrices["high"], matrices["low"], matrices["close"],
+                              open=matrices["open"], volume=matrices["volume"])
+
+
+def run_of(case, obj, matrices, j):
+    column = {name: np.ascontiguousarray(matrix[:, j]) for name, matrix in matrices.items()}
+    if case.input == "float":
+        return barworks.feed(obj, column["values"])
+    if case.input == "pair":
+        return barworks.feed(obj, column["x"], column["y"])
+    return barworks.feed_bars(obj, column["high"], column["low"], column["close"],
+                              open=column["open"], volume=column["volume"])
+
+
+@pytest.mark.parametrize("count", (1, 7, 33))
+@pytest.mark.parametrize("case", CASES, ids=lambda case: case.label)
+def test_every_lane_is_the_separate_object(case, count):
+    rng = np.random.default_rng(count)
+    universe = barworks.Universe(case.cls, count, *case.arguments)
+    objects = [case.cls(*case.arguments) for _ in range(count)]
+    for t in range(30):
+        columns = {name: inputs(rng, count, name) for name in FIELDS[case.input]}
+        where = None if t % 4 == 0 else rng.random(count) < 0.7
+        answers = step(case, universe, columns, where)
+        for j, obj in enumerate(objects):
+            got = np.atleast_1d(answers[j])
+            if where is not None and not where[j]:
+                assert (got == UNSTEPPED_CODE).all() if case.result == "signal" \
+                    else np.isnan(got).all(), (t, j)
+                continue
+            want = cells(next_of(case, obj, {n: c[j] for n, c in columns.items()}), case.result)
+            assert got.tobytes() == want.tobytes(), (t, j)
+    matrices = {name: inputs(rng, (12, count), name) for name in FIELDS[case.input]}
+    answers = run(case, universe, matrices)
+    for j, obj in enumerate(objects):
+        assert answers[:, j].tobytes() == run_of(case, obj, matrices, j).tobytes(), j
+        assert barworks.state(universe[j]) == barworks.state(obj), j
+
+
+def test_names_lanes_and_stored_form():
+    sma = _barworks.SimpleMovingAverage
+    universe = barworks.Universe(sma, ["a", "b", "c"], 3)
+    objects = {name: sma(3) for name in "abc"}
+    for value in (1.0, 4.0, 2.0):
+        universe.next(np.array([value, value * 2, value * 3]))
+        for i, name in enumerate("abc"):
+            objects[name].next(value * (i + 1))
+    universe.add("d", objects["b"])
+    universe.drop("a")
+    assert universe.symbols == ["b", "c", "d"] and len(universe) == 3
+    assert [barworks.state(universe[name]) for name in "bcd"] == \
+        [barworks.state(objects[name]) for name in "bcb"]
+    assert barworks.state(universe[0]) == barworks.state(universe["b"])
+    universe["c"] = objects["a"]
+    assert barworks.state(universe["c"]) == barworks.state(objects["a"])
+    for again in (barworks.restore(barworks.state(universe)), pickle.loads(pickle.dumps(universe))):
+        assert again.symbols == universe.symbols
+        assert barworks.state(again) == barworks.state(universe)
+    built = barworks.Universe.from_objects(list(objects.values()), symbols=list("xyz"))
+    assert barworks.state(built["z"]) == barworks.state(objects["c"])
+
+
+REFUSALS = [
+    (lambda: barworks.Universe(_barworks.SimpleMovingAverage, ["a", "a"], 3), ValueError, "'a'"),
+    (lambda: barworks.Universe(_barworks.SimpleMovingAverage, 2, 0), ValueError, "Period"),
+    (lambda: barworks.Universe(_barworks.Bar, 2, 1.0, 2.0, 0.5, 1.5, 10), TypeError, "Bar"),
+    (lambda u: u.__setitem__("a", _barworks.SimpleMovingAverage(4)), ValueError, "parameters"),
+    (lambda u: u.__setitem__("a", _barworks.Maximum(3)), ValueError, "Maximum"),
+    (lambda u: u.__setitem__("a", 3.0), ValueError, "'a'"),
+    (lambda u: u.add("b"), ValueError, "'b'"),
+    (lambda u: u.next(np.ones(3)), ValueError, "one per symbol"),
+    (lambda u: u.next(np.ones(2), where=[True]), ValueError, "where"),
+    (lambda u: u.next_bars(np.ones(2), np.ones(2), np.ones(2)), TypeError, "next(values)"),
+    (lambda u: u.feed(np.ones((4, 3))), ValueError, "one column per symbol"),
+    (lambda u: u.feed(np.ones(4)), TypeError, "two-dimensional"),
+    (lambda u: barworks.restore(barworks.state(u)[:-3]), ValueError, "truncated"),
+    (lambda u: barworks.restore(barworks.state(u) + b"x"), ValueError, "after its last lane"),
+]
+
+
+@pytest.mark.parametrize("call, error, words", REFUSALS)
+def test_refusals_say_what_is_wrong(call, error, words):
+    universe = barworks.Universe(_barworks.SimpleMovingAverage, ["a", "b"], 3)
+    with pytest.raises(error, match=words.replace("(", r"\(").replace(")", r"\)")):
+        call() if call.__code__.co_argcount == 0 else call(universe)
+
+
+def test_pandas_in_and_out_by_name():
+    pandas = pytest.importorskip("pandas")
+    universe = barworks.Universe(_barworks.SimpleMovingAverage, ["a", "b"], 2)
+    answers = universe.next(pandas.Series([2.0, 1.0], index=["b", "a"]))
+    assert list(answers.index) == ["a", "b"] and list(answers) == [1.0, 2.0]
+    with pytest.raises(ValueError, match="no value for 'b'; 'c' not in the universe"):
+        universe.next(pandas.Series([1.0, 2.0], index=["a", "c"]))
+    frame = pandas.DataFrame({"b": [1.0, 3.0], "a": [5.0, 7.0]}, index=[10, 11])
+    fed = universe.feed(frame)
+    assert list(fed.columns) == ["a", "b"] and list(fed.index) == [10, 11]
+    assert list(fed["a"]) == [3.0, 6.0]
