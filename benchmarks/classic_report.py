@@ -10,7 +10,6 @@ Run with the peers' interpreter (TA-Lib installed): make bench-classic.
 import argparse
 import os
 import sys
-import time
 
 import talib
 
@@ -19,7 +18,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from classes import CLASSIC  # noqa: E402
-from feed import feed_call, prices, classic_case  # noqa: E402
+from feed import best_ns, classic_case, feed_call, prices  # noqa: E402
 from peers import Baseline, calls, star_calls, timed  # noqa: E402
 from test_classic import (SERIES, columns, inputs_for, peer_columns, stream,  # noqa: E402
                           worst_relative_difference)
@@ -54,15 +53,6 @@ def per_call_ratio(row, count, rounds):
     floor = timed(harness(lambda: getattr(Baseline(), floor_method), inputs), rounds)
     mine = timed(harness(lambda: row.make().next, inputs), rounds)
     return mine / floor
-
-
-def best_ns(run, count, rounds):
-    best = float("inf")
-    for _ in range(rounds):
-        start = time.perf_counter_ns()
-        run()
-        best = min(best, time.perf_counter_ns() - start)
-    return best / count
 
 
 def feed_ratio(row, count, rounds):
