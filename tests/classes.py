@@ -339,6 +339,23 @@ def ema_chain(length):
                  for field, code in (("period", "I"), ("current", "d"), ("count", "I")))
 
 
+def within(name, layout):
+    return tuple((f"{name}.{path}", code) for path, code in layout)
+
+
+def wilder_sum(name):
+    return ((f"{name}.period", "I"), (f"{name}.sum", "d"), (f"{name}.count", "I"))
+
+
+MOVEMENT_LAYOUT = (wilder_sum("plus") + wilder_sum("minus")
+                   + (("previous_high", "d"), ("previous_low", "d"), ("has_previous", "B")))
+SIDE_MOVEMENT_LAYOUT = within("movement", MOVEMENT_LAYOUT)
+INDICATORS_LAYOUT = (SIDE_MOVEMENT_LAYOUT + (("range.has_previous", "B"), ("range.previous_close", "d"))
+                     + wilder_sum("ranges"))
+ADX_LAYOUT = within("indicators", INDICATORS_LAYOUT) + (
+    ("average.period", "I"), ("average.average", "d"), ("average.count", "I"))
+
+
 def period_lookback(period):
     return period - 1
 
@@ -447,5 +464,23 @@ CLASSIC = [
                exact=models.exact_beta,
                layout=CO_MOMENTS_LAYOUT + (("previous_x", "d"), ("previous_y", "d"),
                                            ("has_previous", "B"))),
+    *(ClassicRow(name, (("period", 14),), ((14,), (1,), (2,), (3,), (30,)), lookback,
+                 lambda talib, c, p, f=function: [getattr(talib, f)(c.high, c.low, p)
+                                                 if f.endswith("DM") else
+                                                 getattr(talib, f)(c.high, c.low, c.close, p)],
+                 input="bar", peer_takes=lambda p, least=least: p >= least, layout=layout)
+      for name, function, lookback, least, layout in (
+          ("PlusDirectionalMovement", "PLUS_DM", lambda p: max(p - 1, 1), 1, SIDE_MOVEMENT_LAYOUT),
+          ("MinusDirectionalMovement", "MINUS_DM", lambda p: max(p - 1, 1), 1,
+           SIDE_MOVEMENT_LAYOUT),
+          ("PlusDirectionalIndicator", "PLUS_DI", change_lookback, 2,
+           within("indicators", INDICATORS_LAYOUT)),
+          ("MinusDirectionalIndicator", "MINUS_DI", change_lookback, 2,
+           within("indicators", INDICATORS_LAYOUT)),
+          ("DirectionalMovementIndex", "DX", change_lookback, 2,
+           within("indicators", INDICATORS_LAYOUT)),
+          ("AverageDirectionalIndex", "ADX", lambda p: 2 * p - 1, 2, ADX_LAYOUT),
+          ("AverageDirectionalIndexRating", "ADXR", lambda p: 3 * p - 2, 2,
+           within("average", ADX_LAYOUT) + WINDOW_LAYOUT))),
 ]
 CLASSIC_BY_NAME = {row.name: row for row in CLASSIC}

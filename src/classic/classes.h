@@ -31,6 +31,13 @@
 #include "parabolic_sar.h"
 #include "correlation.h"
 #include "beta.h"
+#include "plus_directional_movement.h"
+#include "minus_directional_movement.h"
+#include "plus_directional_indicator.h"
+#include "minus_directional_indicator.h"
+#include "directional_movement_index.h"
+#include "average_directional_index.h"
+#include "average_directional_index_rating.h"
 
 namespace barworks::classic {
 
@@ -41,6 +48,10 @@ using Classes = ClassList<AverageTrueRange, ExponentialMovingAverage,
                           TriangularMovingAverage, Momentum, KaufmanAdaptiveMovingAverage,
                           TillsonT3, Variance, BollingerBands, LinearRegression,
                           LinearRegressionSlope, LinearRegressionIntercept, LinearRegressionAngle,
-                          TimeSeriesForecast, Midpoint, Midprice, NormalizedAverageTrueRange, ParabolicSar, Correlation, Beta>;
+                          TimeSeriesForecast, Midpoint, Midprice, NormalizedAverageTrueRange, ParabolicSar, Correlation, Beta,
+                          PlusDirectionalMovement, MinusDirectionalMovement,
+                          PlusDirectionalIndicator, MinusDirectionalIndicator,
+                          DirectionalMovementIndex, AverageDirectionalIndex,
+                          AverageDirectionalIndexRating>;
 
 }  // namespace barworks::classic
