@@ -375,3 +375,12 @@ def exact_beta(prices, *parameters):
     xs, ys = zip(*prices)
     sxx, _, sxy = _co_moments(list(zip(returns(xs), returns(ys))))
     return sxy / sxx if sxx > 0.0 else 0.0
+
+
+def exact_means(window, fast, slow):
+    """(APO, PPO) of the simple averages of a window's last min(fast, slow)
+    and all max(fast, slow) inputs, each mean correctly rounded."""
+    short, long = sorted((fast, slow))
+    fast_mean = math.fsum(window[-short:]) / short
+    slow_mean = math.fsum(window[-long:]) / long
+    return fast_mean - slow_mean, 0.0 if slow_mean == 0.0 else ((fast_mean - slow_mean) / slow_mean) * 100.0

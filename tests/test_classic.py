@@ -149,7 +149,7 @@ def test_agrees_with_talib(talib, name, arguments, series):
     row = CLASSIC_BY_NAME[name]
     ours = stream(row.make(arguments), inputs_for(name, closes))
     peers = peer_columns(talib, name, arguments, closes)
-    level = max(map(abs, closes)) if row.differences else 0.0
+    level = row.level(closes)
     exact = row.exact_answers(inputs_for(name, closes), arguments)
     if exact is not None:
         # TA-Lib keeps running sums here, which drift (by up to 1e-8 for the
@@ -179,7 +179,7 @@ def test_exact_classes_do_not_drift_over_long_streams(name):
         span = row.lookback(*arguments) + 1
         exact = [row.exact(inputs[i - span + 1:i + 1], *arguments)
                  for i in range(len(inputs) - 1000, len(inputs))]
-    level = max(closes[-1000:]) if row.differences else 0.0
+    level = row.level(closes[-1000:])
     for mine, want in zip(columns(name, [tuple(v) if np.ndim(v) else float(v) for v in ours]),
                           columns(name, exact)):
         assert worst_relative_difference(mine, want, level) <= 1e-12
@@ -191,7 +191,7 @@ def test_leading_nans_are_skipped_as_talib_skips_them(talib, name):
     closes = [NAN] * 5 + walk(5, 300)
     arguments = CLASSIC_BY_NAME[name].configs[0]
     ours = stream(make(name), inputs_for(name, closes))
-    level = max(closes[5:]) if CLASSIC_BY_NAME[name].differences else 0.0
+    level = CLASSIC_BY_NAME[name].level(closes[5:])
     for mine, theirs in zip(columns(name, ours), peer_columns(talib, name, arguments, closes)):
         assert worst_relative_difference(mine, theirs, level) <= 1e-12
 

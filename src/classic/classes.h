@@ -38,6 +38,10 @@
 #include "directional_movement_index.h"
 #include "average_directional_index.h"
 #include "average_directional_index_rating.h"
+#include "absolute_price_oscillator.h"
+#include "percentage_price_oscillator.h"
+#include "chande_momentum_oscillator.h"
+#include "trix.h"
 
 namespace barworks::classic {
 
@@ -52,6 +56,7 @@ using Classes = ClassList<AverageTrueRange, ExponentialMovingAverage,
                           PlusDirectionalMovement, MinusDirectionalMovement,
                           PlusDirectionalIndicator, MinusDirectionalIndicator,
                           DirectionalMovementIndex, AverageDirectionalIndex,
-                          AverageDirectionalIndexRating>;
+                          AverageDirectionalIndexRating, AbsolutePriceOscillator,
+                          PercentagePriceOscillator, ChandeMomentumOscillator, Trix>;
 
 }  // namespace barworks::classic
