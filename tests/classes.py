@@ -365,8 +365,8 @@ SIDE_MOVEMENT_LAYOUT = within("movement", MOVEMENT_LAYOUT)
 INDICATORS_LAYOUT = (SIDE_MOVEMENT_LAYOUT + (("range.has_previous", "B"), ("range.previous_close", "d"))
                      + wilder_sum("ranges"))
 ADX_LAYOUT = within("indicators", INDICATORS_LAYOUT) + wilder_average("average")
-SLIDING_MEAN_LAYOUT = WINDOW_LAYOUT + (("sum", "d"), ("since_exact", "I"))
-MEAN_PAIR_LAYOUT = within("fast", SLIDING_MEAN_LAYOUT) + within("slow", SLIDING_MEAN_LAYOUT)
+MEAN_PAIR_LAYOUT = WINDOW_LAYOUT + (("fast_period", "I"), ("fast_sum", "d"), ("slow_sum", "d"),
+                                   ("since_exact", "I"))
 
 
 def period_lookback(period):

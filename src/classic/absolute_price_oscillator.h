@@ -6,7 +6,7 @@
 #include "../nan.h"
 #include "../warmup.h"
 #include "family.h"
-#include "sliding_mean.h"
+#include "mean_pair.h"
 
 namespace barworks::classic {
 

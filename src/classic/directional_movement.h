@@ -42,8 +42,10 @@ struct DirectionalMovement {
   // False for a bar that only supplies the previous high and low, or is
   // skipped.
   bool update(const Bar& bar) noexcept {
-    const double high = canonical(bar.high);
-    const double low = canonical(bar.low);
+    // No NaN side is kept past the one the movements are replaced with, so
+    // the sides need not be made the one NaN first.
+    const double high = bar.high;
+    const double low = bar.low;
     if (!has_previous) [[unlikely]] {
       if (std::isnan(high) || std::isnan(low)) return false;
       previous_high = high;
@@ -58,7 +60,8 @@ struct DirectionalMovement {
     // positive_part(up) is 0 where up > down but up <= 0.
     double plus_move = up > down ? positive_part(up) : 0.0;
     double minus_move = down > up ? positive_part(down) : 0.0;
-    if (std::isnan(up) || std::isnan(down)) [[unlikely]] plus_move = minus_move = kNaN;
+    // NaN when either move is (or when both sides are infinite).
+    if (std::isnan(up + down)) [[unlikely]] plus_move = minus_move = kNaN;
     plus.update(plus_move);
     minus.update(minus_move);
     return true;

@@ -69,18 +69,24 @@ struct WilderSum {
   // True once a value has been smoothed into the seed.
   bool smoothed() const noexcept { return count == period; }
   double update(double x) noexcept {
-    if (count < period - 1) [[unlikely]] {
-      sum += x;
+    if (count == period) [[likely]] return smooth(x);
+    if (count + 1 == period) {
       ++count;
-      return sum;
+      return smooth(x);
     }
-    sum = sum - sum / static_cast<double>(period) + x;
-    count = period;
+    sum += x;
+    ++count;
     return sum;
   }
   void reset() noexcept {
     sum = 0.0;
     count = 0;
+  }
+
+ private:
+  double smooth(double x) noexcept {
+    sum = sum - sum / static_cast<double>(period) + x;
+    return sum;
   }
 };
 
