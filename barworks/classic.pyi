@@ -1135,7 +1135,7 @@ class AbsolutePriceOscillator:
 
     Both averages are simple moving averages over windows ending at the
     latest input, as TA-Lib's with ``matype=0``; their sums slide and are
-    recomputed from the windows every ``period`` inputs (every 64 for
+    recomputed from the inputs every ``slow_period`` inputs (every 64 for
     shorter windows), so they stay exact however long the stream (TA-Lib's
     running sums drift). A fast period above the slow one is swapped, as
     TA-Lib does, and equal periods answer 0.0.
@@ -1170,7 +1170,7 @@ class PercentagePriceOscillator:
 
     Both averages are simple moving averages over windows ending at the
     latest input, as TA-Lib's with ``matype=0``; their sums slide and are
-    recomputed from the windows every ``period`` inputs (every 64 for
+    recomputed from the inputs every ``slow_period`` inputs (every 64 for
     shorter windows), so they stay exact however long the stream (TA-Lib's
     running sums drift). A fast period above the slow one is swapped, as
     TA-Lib does, and equal periods answer 0.0.
