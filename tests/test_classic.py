@@ -356,6 +356,37 @@ def test_nan_after_warm_up_stays_until_reset(name):
     assert repr(stream(indicator, closes)) == repr(stream(make(name), closes))
 
 
+DIRECTIONAL = [row.name for row in CLASSIC if "Directional" in row.name]
+
+
+@pytest.mark.parametrize("name", DIRECTIONAL)
+@pytest.mark.parametrize("side", ["high", "low"])
+def test_a_nan_high_or_low_makes_the_directional_classes_nan_until_reset(name, side):
+    # TA-Lib reads a missing side as no movement and answers on.
+    indicator, bars = make(name), bars_from(walk(11, 100))
+    stream(indicator, bars)
+    sides = {field: getattr(bars[-1], field)() for field in ("open", "high", "low", "close")}
+    sides[side] = NAN
+    after = stream(indicator, [Bar(*sides.values(), 1)] + bars)
+    assert all(math.isnan(v) for v in after)
+    indicator.reset()
+    assert repr(stream(indicator, bars)) == repr(stream(make(name), bars))
+
+
+@pytest.mark.parametrize("name", DIRECTIONAL + ["AbsolutePriceOscillator", "PercentagePriceOscillator",
+                                                "ChandeMomentumOscillator", "Trix"])
+@pytest.mark.parametrize("level", [0.0, 10.0])
+def test_zero_divisors_answer_as_talib(talib, name, level):
+    # Flat bars: no range, no movement, no change; at level 0 also a zero
+    # average to divide by.
+    row, flat = CLASSIC_BY_NAME[name], np.full(120, level)
+    inputs = [Bar(level, level, level, level, 1)] * 120 if row.input == "bar" else flat.tolist()
+    ours = stream(make(name), inputs)
+    theirs = row.talib(talib, types.SimpleNamespace(high=flat, low=flat, close=flat), *row.configs[0])[0]
+    assert [math.isnan(v) for v in ours] == [math.isnan(v) for v in theirs]
+    assert [v for v in ours if not math.isnan(v)] == [v for v in theirs if not math.isnan(v)]
+
+
 def test_rate_of_change_reads_nan_and_zero_references_only_where_they_are_read():
     rate = classic.RateOfChange(2)
     answers = stream(rate, [10.0, 0.0, 11.0, 5.0, NAN, 0.0, 6.0, 3.0])
