@@ -42,8 +42,8 @@ struct DirectionalMovement {
   // False for a bar that only supplies the previous high and low, or is
   // skipped.
   bool update(const Bar& bar) noexcept {
-    // No NaN side is kept past the one the movements are replaced with, so
-    // the sides need not be made the one NaN first.
+    // The sides are taken as they come: a NaN among them only replaces
+    // both movements with the one NaN below, and waits as the previous side.
     const double high = bar.high;
     const double low = bar.low;
     if (!has_previous) [[unlikely]] {
