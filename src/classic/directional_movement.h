@@ -60,8 +60,7 @@ struct DirectionalMovement {
     // positive_part(up) is 0 where up > down but up <= 0.
     double plus_move = up > down ? positive_part(up) : 0.0;
     double minus_move = down > up ? positive_part(down) : 0.0;
-    // NaN when either move is (or when both sides are infinite).
-    if (std::isnan(up + down)) [[unlikely]] plus_move = minus_move = kNaN;
+    if (std::isnan(up) || std::isnan(down)) [[unlikely]] plus_move = minus_move = kNaN;
     plus.update(plus_move);
     minus.update(minus_move);
     return true;

@@ -69,24 +69,18 @@ struct WilderSum {
   // True once a value has been smoothed into the seed.
   bool smoothed() const noexcept { return count == period; }
   double update(double x) noexcept {
-    if (count == period) [[likely]] return smooth(x);
-    if (count + 1 == period) {
+    if (count < period - 1) [[unlikely]] {
+      sum += x;
       ++count;
-      return smooth(x);
+      return sum;
     }
-    sum += x;
-    ++count;
+    sum = sum - sum / static_cast<double>(period) + x;
+    count = period;
     return sum;
   }
   void reset() noexcept {
     sum = 0.0;
     count = 0;
-  }
-
- private:
-  double smooth(double x) noexcept {
-    sum = sum - sum / static_cast<double>(period) + x;
-    return sum;
   }
 };
 
