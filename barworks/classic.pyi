@@ -85,6 +85,17 @@ __all__ = [
     "StochasticRsi",
     "CommodityChannelIndex",
     "UltimateOscillator",
+    "PlusDirectionalMovement",
+    "MinusDirectionalMovement",
+    "PlusDirectionalIndicator",
+    "MinusDirectionalIndicator",
+    "DirectionalMovementIndex",
+    "AverageDirectionalIndex",
+    "AverageDirectionalIndexRating",
+    "AbsolutePriceOscillator",
+    "PercentagePriceOscillator",
+    "ChandeMomentumOscillator",
+    "Trix",
 ]
 
 @final
@@ -1261,3 +1272,367 @@ class UltimateOscillator:
 
     def reset(self) -> None:
         """Forget every bar: the object behaves as a new one."""
+
+@final
+class PlusDirectionalMovement:
+    """Wilder's upward directional movement (+DM), as the running sum TA-Lib prints.
+
+    Each bar after the first moves ``up = high - previous high`` and
+    ``down = previous low - low``; the larger, when positive, is its side's
+    movement and the other side's is 0 (equal moves count for neither).
+    The movement is kept as Wilder's running sum, TA-Lib's form: seeded with
+    the plain sum of the first ``period - 1`` movements, then
+    ``sum = sum - sum / period + movement``.
+
+    The period defaults to 14. Lookback ``period - 1`` (1 for period 1, which
+    answers each bar's own movement, as TA-Lib does).
+
+    Raises ValueError "Period cannot be 0." for a zero period.
+    """
+
+    def __new__(cls, period: _Count = 14) -> PlusDirectionalMovement: ...
+    def next(self, input: _AnyBar) -> float:
+        """Take one bar and return the +DM sum, NaN during the lookback.
+
+        Bars before the first whose high and low are numbers are
+        skipped without counting. After that a NaN high or low makes the
+        answers NaN until ``reset`` (TA-Lib reads it as no movement there);
+        the close is not read. Raises TypeError for an input that is neither a
+        ``_barworks.Bar`` nor an object with the five bar fields.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every bar, the previous one included: the object behaves as a new one."""
+
+@final
+class MinusDirectionalMovement:
+    """Wilder's downward directional movement (-DM), as the running sum TA-Lib prints.
+
+    Each bar after the first moves ``up = high - previous high`` and
+    ``down = previous low - low``; the larger, when positive, is its side's
+    movement and the other side's is 0 (equal moves count for neither).
+    The movement is kept as Wilder's running sum, TA-Lib's form: seeded with
+    the plain sum of the first ``period - 1`` movements, then
+    ``sum = sum - sum / period + movement``.
+
+    The period defaults to 14. Lookback ``period - 1`` (1 for period 1, which
+    answers each bar's own movement, as TA-Lib does).
+
+    Raises ValueError "Period cannot be 0." for a zero period.
+    """
+
+    def __new__(cls, period: _Count = 14) -> MinusDirectionalMovement: ...
+    def next(self, input: _AnyBar) -> float:
+        """Take one bar and return the -DM sum, NaN during the lookback.
+
+        Bars before the first whose high and low are numbers are
+        skipped without counting. After that a NaN high or low makes the
+        answers NaN until ``reset`` (TA-Lib reads it as no movement there);
+        the close is not read. Raises TypeError for an input that is neither a
+        ``_barworks.Bar`` nor an object with the five bar fields.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every bar, the previous one included: the object behaves as a new one."""
+
+@final
+class PlusDirectionalIndicator:
+    """Wilder's plus directional indicator (+DI) in percent.
+
+    ``+DI = 100 * (+DM sum / true range sum)``, with both sums Wilder's
+    running sums (seeded with the first ``period - 1`` values, then
+    ``sum = sum - sum / period + value``) and the true range as
+    ``AverageTrueRange`` takes it. A true range sum of 0 (bars that never
+    move) answers 0.0, as TA-Lib does.
+
+    The period defaults to 14. Lookback ``period``. Period 1 answers
+    ``100 * (+DM / true range)`` of each bar, a percentage as at any period
+    (TA-Lib's answers the plain ratio there).
+
+    Raises ValueError "Period cannot be 0." for a zero period.
+    """
+
+    def __new__(cls, period: _Count = 14) -> PlusDirectionalIndicator: ...
+    def next(self, input: _AnyBar) -> float:
+        """Take one bar and return +DI, NaN during the lookback.
+
+        Bars before the first whose high, low and close are numbers are
+        skipped without counting. After that a NaN high or low makes the
+        answers NaN until ``reset`` (TA-Lib reads it as no movement, and
+        its DI answers 0.0 from then on); a NaN close is passed over, as in
+        TA-Lib. Raises TypeError for an input that is neither a
+        ``_barworks.Bar`` nor an object with the five bar fields.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every bar, the previous one included: the object behaves as a new one."""
+
+@final
+class MinusDirectionalIndicator:
+    """Wilder's minus directional indicator (-DI) in percent.
+
+    ``-DI = 100 * (-DM sum / true range sum)``, with both sums Wilder's
+    running sums (seeded with the first ``period - 1`` values, then
+    ``sum = sum - sum / period + value``) and the true range as
+    ``AverageTrueRange`` takes it. A true range sum of 0 (bars that never
+    move) answers 0.0, as TA-Lib does.
+
+    The period defaults to 14. Lookback ``period``. Period 1 answers
+    ``100 * (-DM / true range)`` of each bar, a percentage as at any period
+    (TA-Lib's answers the plain ratio there).
+
+    Raises ValueError "Period cannot be 0." for a zero period.
+    """
+
+    def __new__(cls, period: _Count = 14) -> MinusDirectionalIndicator: ...
+    def next(self, input: _AnyBar) -> float:
+        """Take one bar and return -DI, NaN during the lookback.
+
+        Bars before the first whose high, low and close are numbers are
+        skipped without counting. After that a NaN high or low makes the
+        answers NaN until ``reset`` (TA-Lib reads it as no movement, and
+        its DI answers 0.0 from then on); a NaN close is passed over, as in
+        TA-Lib. Raises TypeError for an input that is neither a
+        ``_barworks.Bar`` nor an object with the five bar fields.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every bar, the previous one included: the object behaves as a new one."""
+
+@final
+class DirectionalMovementIndex:
+    """Wilder's directional movement index (DX).
+
+    ``DX = 100 * (|(-DI) - (+DI)| / ((+DI) + (-DI)))`` from the indicators as
+    ``PlusDirectionalIndicator`` and ``MinusDirectionalIndicator`` compute
+    them. Both indicators 0 (bars that never move, or never reach outside
+    the previous bar) answers 0.0, as TA-Lib does.
+
+    The period defaults to 14. Lookback ``period``. Period 1 answers the
+    index of each bar's own movement (TA-Lib refuses periods below 2).
+
+    Raises ValueError "Period cannot be 0." for a zero period.
+    """
+
+    def __new__(cls, period: _Count = 14) -> DirectionalMovementIndex: ...
+    def next(self, input: _AnyBar) -> float:
+        """Take one bar and return DX, NaN during the lookback.
+
+        Bars before the first whose high, low and close are numbers are
+        skipped without counting. After that a NaN high or low makes the
+        answers NaN until ``reset`` (TA-Lib reads it as no movement, and
+        its DX repeats its last answer from then on); a NaN close is passed
+        over, as in TA-Lib. Raises TypeError for an input that is neither a
+        ``_barworks.Bar`` nor an object with the five bar fields.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every bar, the previous one included: the object behaves as a new one."""
+
+@final
+class AverageDirectionalIndex:
+    """Wilder's average directional index (ADX).
+
+    ``DirectionalMovementIndex`` smoothed over the same period: seeded with
+    the mean of the first ``period`` indices, then
+    ``adx = (adx * (period - 1) + dx) / period``. Bars that never move
+    answer 0.0, as TA-Lib does.
+
+    The period defaults to 14. Lookback ``2 * period - 1``. Period 1 answers
+    DX (TA-Lib refuses periods below 2).
+
+    Raises ValueError "Period cannot be 0." for a zero period.
+    """
+
+    def __new__(cls, period: _Count = 14) -> AverageDirectionalIndex: ...
+    def next(self, input: _AnyBar) -> float:
+        """Take one bar and return ADX, NaN during the lookback.
+
+        Bars before the first whose high, low and close are numbers are
+        skipped without counting. After that a NaN high or low makes the
+        answers NaN until ``reset`` (TA-Lib reads it as no movement and
+        repeats its last answer from then on); a NaN close is passed over,
+        as in TA-Lib.
+        Raises TypeError for an input that is neither a
+        ``_barworks.Bar`` nor an object with the five bar fields.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every bar, the previous one included: the object behaves as a new one."""
+
+@final
+class AverageDirectionalIndexRating:
+    """Wilder's average directional index rating (ADXR).
+
+    ``adxr = (adx + adx[-(period - 1)]) / 2``, the mean of
+    ``AverageDirectionalIndex`` and its value ``period - 1`` bars before.
+    Bars that never move answer 0.0, as TA-Lib does.
+
+    The period defaults to 14. Lookback ``3 * period - 2``. Period 1 answers
+    ADX (TA-Lib refuses periods below 2).
+
+    Raises ValueError "Period cannot be 0." for a zero period, and
+    ``PanicException`` "capacity overflow" for a period of 268435456 or more.
+    """
+
+    def __new__(cls, period: _Count = 14) -> AverageDirectionalIndexRating: ...
+    def next(self, input: _AnyBar) -> float:
+        """Take one bar and return ADXR, NaN during the lookback.
+
+        Bars before the first whose high, low and close are numbers are
+        skipped without counting. After that a NaN high or low makes the
+        answers NaN until ``reset`` (TA-Lib reads it as no movement and
+        repeats its last answer from then on); a NaN close is passed over,
+        as in TA-Lib.
+        Raises TypeError for an input that is neither a
+        ``_barworks.Bar`` nor an object with the five bar fields.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every bar, the previous one included: the object behaves as a new one."""
+
+@final
+class AbsolutePriceOscillator:
+    """The fast simple moving average less the slow one.
+
+    Both averages are simple moving averages over windows ending at the
+    latest input, as TA-Lib's with ``matype=0``; their sums slide and are
+    recomputed from the inputs every ``slow_period`` inputs (every 64 for
+    shorter windows), so they stay exact however long the stream (TA-Lib's
+    running sums drift).
+
+    The periods default to (12, 26). Lookback ``slow_period - 1``; a fast
+    period of 1 is taken (TA-Lib refuses periods below 2).
+
+    Raises ValueError "Period cannot be 0." for a zero period, "Fast period
+    must be less than slow period." unless fast < slow (TA-Lib swaps the
+    periods, and answers 0.0 for equal ones), and
+    ``PanicException`` "capacity overflow" for a period of 268435456 or more.
+    """
+
+    def __new__(cls, fast_period: _Count = 12, slow_period: _Count = 26) -> AbsolutePriceOscillator: ...
+    def next(self, input: _Real) -> float:
+        """Take one value and return the difference, NaN during the lookback.
+
+        NaN inputs before the first number are skipped without counting; a
+        later NaN or infinite input makes the answers NaN while it is in the
+        slow window (TA-Lib's running sums keep it).
+        """
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class PercentagePriceOscillator:
+    """The difference of the fast and slow simple moving averages in percent of the slow one.
+
+    ``((fast - slow) / slow) * 100``. A slow average of exactly 0 answers
+    0.0, as TA-Lib does (TA-Lib also answers 0.0 for slow averages within
+    1e-14 of 0, where this class answers the ratio).
+
+    Both averages are simple moving averages over windows ending at the
+    latest input, as TA-Lib's with ``matype=0``; their sums slide and are
+    recomputed from the inputs every ``slow_period`` inputs (every 64 for
+    shorter windows), so they stay exact however long the stream (TA-Lib's
+    running sums drift).
+
+    The periods default to (12, 26). Lookback ``slow_period - 1``; a fast
+    period of 1 is taken (TA-Lib refuses periods below 2).
+
+    Raises ValueError "Period cannot be 0." for a zero period, "Fast period
+    must be less than slow period." unless fast < slow (TA-Lib swaps the
+    periods, and answers 0.0 for equal ones), and
+    ``PanicException`` "capacity overflow" for a period of 268435456 or more.
+    """
+
+    def __new__(cls, fast_period: _Count = 12, slow_period: _Count = 26) -> PercentagePriceOscillator: ...
+    def next(self, input: _Real) -> float:
+        """Take one value and return the percentage, NaN during the lookback.
+
+        NaN inputs before the first number are skipped without counting; a
+        later NaN or infinite input makes the answers NaN while it is in the
+        slow window (TA-Lib's running sums keep it).
+        """
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class ChandeMomentumOscillator:
+    """Chande's momentum oscillator over Wilder-smoothed gains and losses.
+
+    ``100 * ((gain - loss) / (gain + loss))``, with the averages of gains and
+    losses exactly as ``RelativeStrengthIndex`` smooths them (seeded with
+    the plain mean of the first ``period`` changes, then
+    ``average = (average * (period - 1) + value) / period``). No movement
+    at all (both averages 0) answers 0.0, as TA-Lib does.
+
+    The period defaults to 14. Lookback ``period``. Period 1 answers the
+    sign of each change times 100, or 0.0 (TA-Lib refuses periods below 2).
+
+    Raises ValueError "Period cannot be 0." for a zero period.
+    """
+
+    def __new__(cls, period: _Count = 14) -> ChandeMomentumOscillator: ...
+    def next(self, input: _Real) -> float:
+        """Take one value and return the oscillator, NaN during the lookback.
+
+        NaN inputs before the first number are skipped without counting; a
+        later NaN or infinite input makes the answers NaN until ``reset``
+        (TA-Lib answers 0.0 from a NaN on).
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""
+
+@final
+class Trix:
+    """TRIX: the one-step rate of change, in percent, of a triple exponential average.
+
+    ``(e3 / previous e3 - 1) * 100`` with ``e3 = ema(ema(ema(x)))``, three
+    chained averages seeded as ``ExponentialMovingAverage``, each taking the
+    answers of the one before once it has its seed. A previous e3 of 0
+    answers 0.0, as TA-Lib does.
+
+    The period defaults to 30. Lookback ``3 * (period - 1) + 1``.
+
+    Raises ValueError "Period cannot be 0." for a zero period.
+    """
+
+    def __new__(cls, period: _Count = 30) -> Trix: ...
+    def next(self, input: _Real) -> float:
+        """Take one value and return TRIX, NaN during the lookback.
+
+        NaN inputs before the first number are skipped without counting; a
+        later NaN or infinite input makes the answers NaN until ``reset``.
+        """
+
+    def period(self) -> int:
+        """The period given to the constructor."""
+
+    def reset(self) -> None:
+        """Forget every input: the object behaves as a new one."""

@@ -273,8 +273,10 @@ class ClassicRow:
     exact_series: Callable = None
     peer_takes: Callable = lambda *arguments: True  # whether TA-Lib accepts these arguments
     # Answers that are differences of prices (MACD) round as the prices do:
-    # they are compared with TA-Lib to 1e-12 of the price level.
-    differences: bool = False
+    # they are compared with TA-Lib to 1e-12 of the price level. A number
+    # is the level itself: a difference of prices in percent of the price
+    # (PPO) rounds as 100 does.
+    differences: bool | float = False
     # The stored form's fields after the header, as (path, struct code),
     # "W" for a window: a 4-byte length and that many doubles.
     layout: tuple = ()
@@ -295,6 +297,12 @@ class ClassicRow:
     @property
     def methods(self):
         return ("period", "next", "reset") if self.parameter_names == ("period",) else ("next", "reset")
+
+    def level(self, closes):
+        """The scale that answers near zero are measured against."""
+        if self.differences is True:
+            return max(map(abs, closes))
+        return float(self.differences)
 
     def exact_answers(self, values, arguments):
         """The exact answers to `values`, or None where TA-Lib is the reference."""
@@ -337,6 +345,28 @@ def ema_chain(length):
     names = ("first", "second", "third", "fourth", "fifth", "sixth")[:length]
     return tuple((f"{name}.{field}", code) for name in names
                  for field, code in (("period", "I"), ("current", "d"), ("count", "I")))
+
+
+def within(name, layout):
+    return tuple((f"{name}.{path}", code) for path, code in layout)
+
+
+def wilder_average(name):
+    return ((f"{name}.period", "I"), (f"{name}.average", "d"), (f"{name}.count", "I"))
+
+
+def wilder_sum(name):
+    return ((f"{name}.period", "I"), (f"{name}.sum", "d"), (f"{name}.count", "I"))
+
+
+MOVEMENT_LAYOUT = (wilder_sum("plus") + wilder_sum("minus")
+                   + (("previous_high", "d"), ("previous_low", "d"), ("has_previous", "B")))
+SIDE_MOVEMENT_LAYOUT = within("movement", MOVEMENT_LAYOUT)
+INDICATORS_LAYOUT = (SIDE_MOVEMENT_LAYOUT + (("range.has_previous", "B"), ("range.previous_close", "d"))
+                     + wilder_sum("ranges"))
+ADX_LAYOUT = within("indicators", INDICATORS_LAYOUT) + wilder_average("average")
+MEAN_PAIR_LAYOUT = WINDOW_LAYOUT + (("fast_period", "I"), ("fast_sum", "d"), ("slow_sum", "d"),
+                                   ("since_exact", "I"))
 
 
 def period_lookback(period):
@@ -529,5 +559,40 @@ CLASSIC += [
                input="bar", exact=models.exact_ultimate,
                layout=trailing_sums_layout("buying") + trailing_sums_layout("ranges")
                + (("previous_close", "d"), ("started", "B"))),
+    *(ClassicRow(name, (("period", 14),), ((14,), (1,), (2,), (3,), (30,)), lookback,
+                 lambda talib, c, p, f=function: [getattr(talib, f)(c.high, c.low, p)
+                                                 if f.endswith("DM") else
+                                                 getattr(talib, f)(c.high, c.low, c.close, p)],
+                 input="bar", peer_takes=lambda p, least=least: p >= least, layout=layout)
+      for name, function, lookback, least, layout in (
+          ("PlusDirectionalMovement", "PLUS_DM", lambda p: max(p - 1, 1), 1, SIDE_MOVEMENT_LAYOUT),
+          ("MinusDirectionalMovement", "MINUS_DM", lambda p: max(p - 1, 1), 1,
+           SIDE_MOVEMENT_LAYOUT),
+          ("PlusDirectionalIndicator", "PLUS_DI", change_lookback, 2,
+           within("indicators", INDICATORS_LAYOUT)),
+          ("MinusDirectionalIndicator", "MINUS_DI", change_lookback, 2,
+           within("indicators", INDICATORS_LAYOUT)),
+          ("DirectionalMovementIndex", "DX", change_lookback, 2,
+           within("indicators", INDICATORS_LAYOUT)),
+          ("AverageDirectionalIndex", "ADX", lambda p: 2 * p - 1, 2, ADX_LAYOUT),
+          ("AverageDirectionalIndexRating", "ADXR", lambda p: 3 * p - 2, 2,
+           within("average", ADX_LAYOUT) + WINDOW_LAYOUT))),
+    ClassicRow("AbsolutePriceOscillator", (("fast_period", 12), ("slow_period", 26)),
+               ((12, 26), (1, 2), (2, 3), (4, 30)), lambda f, s: s - 1,
+               lambda talib, c, f, s: [talib.APO(c.close, f, s, 0)],
+               exact=lambda w, f, s: models.exact_means(w, f, s)[0], differences=True,
+               peer_takes=lambda f, s: min(f, s) >= 2, layout=within("means", MEAN_PAIR_LAYOUT)),
+    ClassicRow("PercentagePriceOscillator", (("fast_period", 12), ("slow_period", 26)),
+               ((12, 26), (1, 2), (2, 3), (4, 30)), lambda f, s: s - 1,
+               lambda talib, c, f, s: [talib.PPO(c.close, f, s, 0)],
+               exact=lambda w, f, s: models.exact_means(w, f, s)[1], differences=100.0,
+               peer_takes=lambda f, s: min(f, s) >= 2, layout=within("means", MEAN_PAIR_LAYOUT)),
+    ClassicRow("ChandeMomentumOscillator", (("period", 14),), ((14,), (1,), (2,), (3,), (30,)),
+               change_lookback, lambda talib, c, p: [talib.CMO(c.close, p)],
+               peer_takes=lambda period: period >= 2,
+               layout=within("averages", wilder_average("gains") + wilder_average("losses")
+                             + (("previous", "d"), ("has_previous", "B")))),
+    ClassicRow("Trix", (("period", 30),), ((30,), (1,), (2,), (3,), (5,)), lambda p: 3 * (p - 1) + 1,
+               lambda talib, c, p: [talib.TRIX(c.close, p)], layout=within("averages", ema_chain(3))),
 ]
 CLASSIC_BY_NAME = {row.name: row for row in CLASSIC}

@@ -403,3 +403,12 @@ def exact_ultimate(bars, *periods):
         return math.fsum(pressures[-n:]) / total if total != 0.0 else 0.0
 
     return 100.0 * ((4.0 * average(shortest) + 2.0 * average(middle) + average(longest)) / 7.0)
+
+
+def exact_means(window, fast, slow):
+    """(APO, PPO) of the simple averages of a window's last min(fast, slow)
+    and all max(fast, slow) inputs, each mean correctly rounded."""
+    short, long = sorted((fast, slow))
+    fast_mean = math.fsum(window[-short:]) / short
+    slow_mean = math.fsum(window[-long:]) / long
+    return fast_mean - slow_mean, 0.0 if slow_mean == 0.0 else ((fast_mean - slow_mean) / slow_mean) * 100.0

@@ -150,7 +150,7 @@ def test_agrees_with_talib(talib, name, arguments, series):
     row = CLASSIC_BY_NAME[name]
     ours = stream(row.make(arguments), inputs_for(name, closes))
     peers = peer_columns(talib, name, arguments, closes)
-    level = max(map(abs, closes)) if row.differences else 0.0
+    level = row.level(closes)
     exact = row.exact_answers(inputs_for(name, closes), arguments)
     if exact is not None:
         # TA-Lib keeps running sums here, which drift (by up to 1e-8 for the
@@ -217,7 +217,7 @@ def test_exact_classes_do_not_drift_over_long_streams(name):
         span = row.lookback(*arguments) + 1
         exact = [row.exact(inputs[i - span + 1:i + 1], *arguments)
                  for i in range(len(inputs) - 1000, len(inputs))]
-    level = max(closes[-1000:]) if row.differences else 0.0
+    level = row.level(closes[-1000:])
     for mine, want in zip(columns(name, [tuple(v) if np.ndim(v) else float(v) for v in ours]),
                           columns(name, exact)):
         assert worst_relative_difference(mine, want, level) <= 1e-12
@@ -229,7 +229,7 @@ def test_leading_nans_are_skipped_as_talib_skips_them(talib, name):
     closes = [NAN] * 5 + walk(5, 300)
     arguments = CLASSIC_BY_NAME[name].configs[0]
     ours = stream(make(name), inputs_for(name, closes))
-    level = max(closes[5:]) if CLASSIC_BY_NAME[name].differences else 0.0
+    level = CLASSIC_BY_NAME[name].level(closes[5:])
     for mine, theirs in zip(columns(name, ours), peer_columns(talib, name, arguments, closes)):
         assert worst_relative_difference(mine, theirs, level) <= 1e-12
 
@@ -411,6 +411,37 @@ def test_nan_after_warm_up_stays_until_reset(name):
     assert repr(stream(indicator, closes)) == repr(stream(make(name), closes))
 
 
+DIRECTIONAL = [row.name for row in CLASSIC if "Directional" in row.name]
+
+
+@pytest.mark.parametrize("name", DIRECTIONAL)
+@pytest.mark.parametrize("side", ["high", "low"])
+def test_a_nan_high_or_low_makes_the_directional_classes_nan_until_reset(name, side):
+    # TA-Lib reads a missing side as no movement and answers on.
+    indicator, bars = make(name), bars_from(walk(11, 100))
+    stream(indicator, bars)
+    sides = {field: getattr(bars[-1], field)() for field in ("open", "high", "low", "close")}
+    sides[side] = NAN
+    after = stream(indicator, [Bar(*sides.values(), 1)] + bars)
+    assert all(math.isnan(v) for v in after)
+    indicator.reset()
+    assert repr(stream(indicator, bars)) == repr(stream(make(name), bars))
+
+
+@pytest.mark.parametrize("name", DIRECTIONAL + ["AbsolutePriceOscillator", "PercentagePriceOscillator",
+                                                "ChandeMomentumOscillator", "Trix"])
+@pytest.mark.parametrize("level", [0.0, 10.0])
+def test_zero_divisors_answer_as_talib(talib, name, level):
+    # Flat bars: no range, no movement, no change; at level 0 also a zero
+    # average to divide by.
+    row, flat = CLASSIC_BY_NAME[name], np.full(120, level)
+    inputs = [Bar(level, level, level, level, 1)] * 120 if row.input == "bar" else flat.tolist()
+    ours = stream(make(name), inputs)
+    theirs = row.talib(talib, types.SimpleNamespace(high=flat, low=flat, close=flat), *row.configs[0])[0]
+    assert [math.isnan(v) for v in ours] == [math.isnan(v) for v in theirs]
+    assert [v for v in ours if not math.isnan(v)] == [v for v in theirs if not math.isnan(v)]
+
+
 def test_rate_of_change_reads_nan_and_zero_references_only_where_they_are_read():
     rate = classic.RateOfChange(2)
     answers = stream(rate, [10.0, 0.0, 11.0, 5.0, NAN, 0.0, 6.0, 3.0])
@@ -528,14 +559,19 @@ def test_binding_errors(name):
         assert message_of(indicator.next, *["1"] * len(inputs))[1].startswith(f"argument '{inputs[0]}': ")
 
 
-@pytest.mark.parametrize("arguments, message", [
-    ((12, 12, 9), "Fast period must be less than slow period."),
-    ((26, 12, 9), "Fast period must be less than slow period."),
-    ((0, 12, 9), "Period cannot be 0."),
-    ((26, 12, 0), "Period cannot be 0."),  # zero periods are refused before the order
+@pytest.mark.parametrize("name, arguments, message", [
+    ("MovingAverageConvergenceDivergence", (12, 12, 9), "Fast period must be less than slow period."),
+    ("MovingAverageConvergenceDivergence", (26, 12, 9), "Fast period must be less than slow period."),
+    ("MovingAverageConvergenceDivergence", (0, 12, 9), "Period cannot be 0."),
+    # zero periods are refused before the order
+    ("MovingAverageConvergenceDivergence", (26, 12, 0), "Period cannot be 0."),
+    ("ChaikinOscillator", (10, 3), "Fast period must be less than slow period."),
+    ("AbsolutePriceOscillator", (5, 5), "Fast period must be less than slow period."),
+    ("PercentagePriceOscillator", (26, 12), "Fast period must be less than slow period."),
+    ("PercentagePriceOscillator", (26, 0), "Period cannot be 0."),
 ])
-def test_macd_refuses_bad_periods(arguments, message):
-    assert message_of(classic.MovingAverageConvergenceDivergence, *arguments) == (ValueError, message)
+def test_fast_periods_not_below_slow_ones_are_refused(name, arguments, message):
+    assert message_of(getattr(classic, name), *arguments) == (ValueError, message)
 
 
 @pytest.mark.parametrize("arguments, keywords, error", [

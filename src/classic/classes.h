@@ -43,6 +43,17 @@
 #include "stochastic_rsi.h"
 #include "commodity_channel_index.h"
 #include "ultimate_oscillator.h"
+#include "plus_directional_movement.h"
+#include "minus_directional_movement.h"
+#include "plus_directional_indicator.h"
+#include "minus_directional_indicator.h"
+#include "directional_movement_index.h"
+#include "average_directional_index.h"
+#include "average_directional_index_rating.h"
+#include "absolute_price_oscillator.h"
+#include "percentage_price_oscillator.h"
+#include "chande_momentum_oscillator.h"
+#include "trix.h"
 
 namespace barworks::classic {
 
@@ -58,6 +69,11 @@ using Classes = ClassList<AverageTrueRange, ExponentialMovingAverage,
                           MoneyFlowIndex, BalanceOfPower,
                           Aroon, AroonOscillator, WilliamsR, StochasticFast, Stochastic,
                           StochasticRsi, CommodityChannelIndex,
-                          UltimateOscillator>;
+                          UltimateOscillator,
+                          PlusDirectionalMovement, MinusDirectionalMovement,
+                          PlusDirectionalIndicator, MinusDirectionalIndicator,
+                          DirectionalMovementIndex, AverageDirectionalIndex,
+                          AverageDirectionalIndexRating, AbsolutePriceOscillator,
+                          PercentagePriceOscillator, ChandeMomentumOscillator, Trix>;
 
 }  // namespace barworks::classic

@@ -7,6 +7,7 @@
 #include "../branch_free.h"
 #include "../checkpoint.h"
 #include "../describe.h"
+#include "../error.h"
 #include "../nan.h"
 
 namespace barworks::classic {
@@ -15,6 +16,10 @@ inline constexpr const char* kModuleName = "barworks.classic";
 
 // The answer while an indicator has fewer inputs than its lookback.
 inline constexpr double kNotYet = kNaN;
+
+// The refusal of a fast period that is not below its slow one.
+inline constexpr Error kFastNotBelowSlow{ErrorKind::kValue,
+                                         "Fast period must be less than slow period."};
 
 }  // namespace barworks::classic
 

@@ -33,9 +33,6 @@ struct MovingAverageConvergenceDivergence {
   void reset() noexcept;
 };
 
-inline constexpr Error kFastNotBelowSlow{ErrorKind::kValue,
-                                         "Fast period must be less than slow period."};
-
 }  // namespace barworks::classic
 
 namespace barworks {

@@ -11,21 +11,25 @@ Expected<RelativeStrengthIndex> RelativeStrengthIndex::create(std::uint32_t peri
                                false};
 }
 
-double RelativeStrengthIndex::update(double x) noexcept {
+std::array<double, 2> RelativeStrengthIndex::smooth(double x) noexcept {
   x = canonical(x);
   if (!has_previous) [[unlikely]] {
-    if (std::isnan(x)) return kNotYet;
-    previous = x;
-    has_previous = true;
-    return kNotYet;
+    if (!std::isnan(x)) {
+      previous = x;
+      has_previous = true;
+    }
+    return {kNotYet, kNotYet};
   }
   const double change = x - previous;
   previous = x;
   // A NaN change goes into both, so that it is never mistaken for no change.
   const double gain = positive_part(change);
   const double loss = positive_part(negated(change));
-  const double average_gain = gains.update(gain);
-  const double average_loss = losses.update(loss);
+  return {gains.update(gain), losses.update(loss)};
+}
+
+double RelativeStrengthIndex::update(double x) noexcept {
+  const auto [average_gain, average_loss] = smooth(x);
   const double total = average_gain + average_loss;
   const double strength = 100.0 * (average_gain / total);
   // No movement at all over the smoothing reads as 0, as the batch

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "../error.h"
@@ -28,6 +29,9 @@ struct RelativeStrengthIndex {
 
   static Expected<RelativeStrengthIndex> create(std::uint32_t period) noexcept;
   double update(double x) noexcept;
+  // Takes x and answers the smoothed (gain, loss), NaN until seeded: the
+  // part that the Chande momentum oscillator shares.
+  std::array<double, 2> smooth(double x) noexcept;
   void reset() noexcept;
   std::uint32_t length() const noexcept { return gains.period; }
 };

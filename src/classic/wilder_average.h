@@ -45,6 +45,40 @@ struct WilderAverage {
   }
 };
 
+// Wilder's running sum, the form the directional movement keeps: seeded
+// with the plain sum of the first `period` - 1 values, then for each value
+//   sum = sum - sum / period + x
+// in that order, as the batch libraries compute it. Unlike WilderAverage it
+// answers sums, not means, and its seed is one value short, so that the
+// first smoothed sum already weighs the seed by (period - 1) / period. With
+// period 1 there is no seed and the sum is the latest value. A NaN value
+// stays in the sum until reset.
+struct WilderSum {
+  std::uint32_t period;
+  double sum;
+  std::uint32_t count;  // values taken, up to `period`
+
+  static WilderSum create(std::uint32_t period) noexcept { return WilderSum{period, 0.0, 0}; }
+  // True once the seed's period - 1 values are in.
+  bool seeded() const noexcept { return count >= period - 1; }
+  // True once a value has been smoothed into the seed.
+  bool smoothed() const noexcept { return count == period; }
+  double update(double x) noexcept {
+    if (count < period - 1) [[unlikely]] {
+      sum += x;
+      ++count;
+      return sum;
+    }
+    sum = sum - sum / static_cast<double>(period) + x;
+    count = period;
+    return sum;
+  }
+  void reset() noexcept {
+    sum = 0.0;
+    count = 0;
+  }
+};
+
 }  // namespace barworks::classic
 
 namespace barworks {
@@ -62,5 +96,17 @@ struct Checkpoint<classic::WilderAverage> {
               "the running sum must be 0 before the first value")};
 };
 static_assert(checkpoint_layout::lists_every_member<classic::WilderAverage>());
+
+// Before its first value the sum is exactly 0.
+template <>
+struct Checkpoint<classic::WilderSum> {
+  using R = classic::WilderSum;
+  static constexpr auto kFields = std::tuple{
+      period<&R::period>("period", 0), number<&R::sum>("sum"),
+      below<&R::count, &R::period>("count", 1),
+      rule<R>([](const R& r) noexcept { return r.count != 0 || r.sum == 0.0; },
+              "the sum must be 0 before the first value")};
+};
+static_assert(checkpoint_layout::lists_every_member<classic::WilderSum>());
 
 }  // namespace barworks

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <cstdint>
+
+#include "../candle.h"
+#include "../error.h"
+#include "../warmup.h"
+#include "directional_movement.h"
+#include "family.h"
+#include "wilder_average.h"
+
+namespace barworks::classic {
+
+// Wilder's average directional index: the directional movement index (as
+// DirectionalMovementIndex computes it) smoothed by WilderAverage over the
+// same period, seeded with the mean of the first `period` indices:
+//   ADX = (ADX * (period - 1) + DX) / period
+// Lookback 2 * period - 1. Bars that never move answer 0.0, as TA-Lib does.
+struct AverageDirectionalIndex {
+  DirectionalIndicators indicators;
+  WilderAverage average;
+
+  static Expected<AverageDirectionalIndex> create(std::uint32_t period) noexcept {
+    auto indicators = DirectionalIndicators::create(period);
+    if (!indicators) return std::unexpected(indicators.error());
+    return AverageDirectionalIndex{*indicators, WilderAverage::create(period)};
+  }
+  double update(const Candle& bar) noexcept {
+    const auto both = indicators.update(bar);
+    if (!indicators.ranges.smoothed()) [[unlikely]] return kNotYet;
+    return average.update(directional_index(both));
+  }
+  void reset() noexcept {
+    indicators.reset();
+    average.reset();
+  }
+  std::uint32_t length() const noexcept { return indicators.length(); }
+  bool ready() const noexcept { return average.count == average.period; }
+};
+
+}  // namespace barworks::classic
+
+namespace barworks {
+
+template <>
+struct PythonClass<classic::AverageDirectionalIndex>
+    : ClassicPeriodIndicator<classic::AverageDirectionalIndex> {
+  using R = classic::AverageDirectionalIndex;
+  static constexpr const char* kName = "AverageDirectionalIndex";
+  static constexpr auto kConstructor = constructor<&R::create>(with_default("period", 14));
+};
+
+// The average takes an index for each bar once the indicators answer.
+template <>
+struct Checkpoint<classic::AverageDirectionalIndex> {
+  using R = classic::AverageDirectionalIndex;
+  static constexpr auto kFields = std::tuple{
+      component<&R::indicators>("indicators"), component<&R::average>("average"),
+      rule<R>([](const R& r) noexcept { return r.average.period == r.indicators.length(); },
+              "the average must be over the indicators' period"),
+      rule<R>([](const R& r) noexcept {
+                return r.average.count == 0 || r.indicators.ranges.smoothed();
+              },
+              "the average must not have taken an index before the indicators answer")};
+};
+static_assert(checkpoint_layout::lists_every_member<classic::AverageDirectionalIndex>());
+
+// The indicators count the bars up to their first answer, the average from
+// there on.
+template <>
+struct Warmup<classic::AverageDirectionalIndex> {
+  using R = classic::AverageDirectionalIndex;
+  static std::uint64_t lookback(const R& record) noexcept {
+    return 2 * std::uint64_t{record.length()} - 1;
+  }
+  static std::uint64_t inputs_seen(const R& record) noexcept {
+    if (record.average.count == 0) return record.indicators.movement.bars();
+    return std::uint64_t{record.length()} + record.average.count;
+  }
+};
+
+}  // namespace barworks

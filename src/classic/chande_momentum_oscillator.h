@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstdint>
+
+#include "../error.h"
+#include "../warmup.h"
+#include "family.h"
+#include "relative_strength_index.h"
+
+namespace barworks::classic {
+
+// Chande's momentum oscillator over Wilder-smoothed gains and losses, the
+// averages of the relative strength index (RelativeStrengthIndex::smooth):
+//   result = 100 * ((gain - loss) / (gain + loss))
+// Lookback `period`. No movement at all over the smoothing (both averages
+// 0) answers 0.0, as TA-Lib does. NaN inputs before the first number are
+// skipped without counting; a later NaN stays in both averages until reset.
+struct ChandeMomentumOscillator {
+  RelativeStrengthIndex averages;
+
+  static Expected<ChandeMomentumOscillator> create(std::uint32_t period) noexcept {
+    auto averages = RelativeStrengthIndex::create(period);
+    if (!averages) return std::unexpected(averages.error());
+    return ChandeMomentumOscillator{*averages};
+  }
+  double update(double x) noexcept {
+    const auto [gain, loss] = averages.smooth(x);
+    const double total = gain + loss;
+    const double oscillator = 100.0 * ((gain - loss) / total);
+    return total == 0.0 ? 0.0 : oscillator;
+  }
+  void reset() noexcept { averages.reset(); }
+  std::uint32_t length() const noexcept { return averages.length(); }
+};
+
+}  // namespace barworks::classic
+
+namespace barworks {
+
+template <>
+struct PythonClass<classic::ChandeMomentumOscillator>
+    : ClassicPeriodIndicator<classic::ChandeMomentumOscillator> {
+  using R = classic::ChandeMomentumOscillator;
+  static constexpr const char* kName = "ChandeMomentumOscillator";
+  static constexpr auto kConstructor = constructor<&R::create>(with_default("period", 14));
+};
+
+template <>
+struct Checkpoint<classic::ChandeMomentumOscillator> {
+  using R = classic::ChandeMomentumOscillator;
+  static constexpr auto kFields = std::tuple{component<&R::averages>("averages")};
+};
+static_assert(checkpoint_layout::lists_every_member<classic::ChandeMomentumOscillator>());
+
+template <>
+struct Warmup<classic::ChandeMomentumOscillator> {
+  using R = classic::ChandeMomentumOscillator;
+  static std::uint64_t lookback(const R& record) noexcept {
+    return Warmup<classic::RelativeStrengthIndex>::lookback(record.averages);
+  }
+  static std::uint64_t inputs_seen(const R& record) noexcept {
+    return Warmup<classic::RelativeStrengthIndex>::inputs_seen(record.averages);
+  }
+};
+
+}  // namespace barworks

@@ -1,0 +1,253 @@
+// Wilder's directional movement, the core that the directional classes
+// (PlusDirectionalMovement to AverageDirectionalIndexRating) embed: not a
+// class of its own.
+#pragma once
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+
+#include "../candle.h"
+#include "../error.h"
+#include "../indicators/true_range.h"
+#include "../nan.h"
+#include "../warmup.h"
+#include "family.h"
+#include "wilder_average.h"
+
+namespace barworks::classic {
+
+// Each bar after the first moves up by up = high - previous high and down
+// by down = previous low - low. The larger of the two, when positive, is
+// that side's movement and the other side's is 0; equal moves count for
+// neither:
+//   plus = up if up > down and up > 0, else 0
+//   minus = down if down > up and down > 0, else 0
+// Both are kept as Wilder sums (WilderSum). Bars before the first whose
+// high and low are both numbers are skipped without counting. After that
+// a NaN high or low makes both movements NaN, which stays in the sums until
+// reset (the batch libraries read it as no movement).
+struct DirectionalMovement {
+  WilderSum plus;
+  WilderSum minus;
+  double previous_high;
+  double previous_low;
+  bool has_previous;
+
+  static Expected<DirectionalMovement> create(std::uint32_t period) noexcept {
+    if (period == 0) return std::unexpected(kPeriodZero);
+    const WilderSum sum = WilderSum::create(period);
+    return DirectionalMovement{sum, sum, 0.0, 0.0, false};
+  }
+  // False for a bar that only supplies the previous high and low, or is
+  // skipped.
+  bool update(const Candle& bar) noexcept {
+    // The sides are taken as they come: a NaN among them only replaces
+    // both movements with the one NaN below, and waits as the previous side.
+    const double high = bar.high;
+    const double low = bar.low;
+    if (!has_previous) [[unlikely]] {
+      if (std::isnan(high) || std::isnan(low)) return false;
+      previous_high = high;
+      previous_low = low;
+      has_previous = true;
+      return false;
+    }
+    const double up = high - previous_high;
+    const double down = previous_low - low;
+    previous_high = high;
+    previous_low = low;
+    // positive_part(up) is 0 where up > down but up <= 0.
+    double plus_move = up > down ? positive_part(up) : 0.0;
+    double minus_move = down > up ? positive_part(down) : 0.0;
+    if (std::isnan(up) || std::isnan(down)) [[unlikely]] plus_move = minus_move = kNaN;
+    plus.update(plus_move);
+    minus.update(minus_move);
+    return true;
+  }
+  void reset() noexcept {
+    plus.reset();
+    minus.reset();
+    previous_high = 0.0;
+    previous_low = 0.0;
+    has_previous = false;
+  }
+  std::uint32_t length() const noexcept { return plus.period; }
+  // Bars taken, the first included.
+  std::uint64_t bars() const noexcept {
+    return has_previous ? std::uint64_t{plus.count} + 1 : 0;
+  }
+};
+
+// Wilder's directional indicators from the directional movement and a
+// Wilder sum of the true ranges (the module's TrueRange against the
+// previous close, which passes over a NaN close as the batch libraries do):
+//   +DI = 100 * (plus sum / range sum),  -DI = 100 * (minus sum / range sum)
+// answered once `period` bars after the first have been taken. A range sum
+// of 0 (bars that never move) answers 0.0 for both, as TA-Lib does. Bars
+// before the first whose high, low and close are all numbers are skipped
+// without counting.
+struct DirectionalIndicators {
+  DirectionalMovement movement;
+  TrueRange range;
+  WilderSum ranges;
+
+  static Expected<DirectionalIndicators> create(std::uint32_t period) noexcept {
+    auto movement = DirectionalMovement::create(period);
+    if (!movement) return std::unexpected(movement.error());
+    return DirectionalIndicators{*movement, TrueRange::create(), WilderSum::create(period)};
+  }
+  // (+DI, -DI), both NaN until the sums have smoothed their first bar.
+  std::array<double, 2> update(const Candle& bar) noexcept {
+    constexpr std::array<double, 2> kNone{kNotYet, kNotYet};
+    if (!movement.has_previous) [[unlikely]] {
+      if (std::isnan(bar.high) || std::isnan(bar.low) || std::isnan(bar.close)) return kNone;
+      // Only the high, low and close are kept from the first bar.
+      (void)movement.update(bar);
+      (void)range.update(bar.prices());
+      return kNone;
+    }
+    (void)movement.update(bar);
+    const double total = ranges.update(range.update(bar.prices()));
+    if (!ranges.smoothed()) [[unlikely]] return kNone;
+    return {share(movement.plus.sum, total), share(movement.minus.sum, total)};
+  }
+  static double share(double moved, double total) noexcept {
+    const double indicator = 100.0 * (moved / total);
+    return total == 0.0 ? 0.0 : indicator;
+  }
+  void reset() noexcept {
+    movement.reset();
+    range.reset();
+    ranges.reset();
+  }
+  std::uint32_t length() const noexcept { return movement.length(); }
+};
+
+// The directional movement index from the two indicators:
+//   DX = 100 * (|(-DI) - (+DI)| / ((+DI) + (-DI)))
+// 0.0 where both indicators are 0 (bars that never move, or move only
+// inside the previous range), as TA-Lib answers.
+inline double directional_index(const std::array<double, 2>& indicators) noexcept {
+  const auto [plus, minus] = indicators;
+  const double total = plus + minus;
+  const double index = 100.0 * (magnitude(minus - plus) / total);
+  return total == 0.0 ? 0.0 : index;
+}
+
+enum class Direction { kPlus, kMinus };
+
+// One side of the directional movement: the Wilder sum of that side's
+// movement, as the batch libraries print it (a sum, not a mean). Lookback
+// `period` - 1, and 1 for period 1, where the answer is the bar's own
+// movement.
+template <Direction Side>
+struct SideMovement {
+  DirectionalMovement movement;
+
+  static Expected<SideMovement> create(std::uint32_t period) noexcept {
+    auto movement = DirectionalMovement::create(period);
+    if (!movement) return std::unexpected(movement.error());
+    return SideMovement{*movement};
+  }
+  double update(const Candle& bar) noexcept {
+    if (!movement.update(bar)) [[unlikely]] return kNotYet;
+    const WilderSum& sum = Side == Direction::kPlus ? movement.plus : movement.minus;
+    return sum.seeded() ? sum.sum : kNotYet;
+  }
+  void reset() noexcept { movement.reset(); }
+  std::uint32_t length() const noexcept { return movement.length(); }
+};
+
+// One side's directional indicator. Lookback `period`.
+template <Direction Side>
+struct SideIndicator {
+  DirectionalIndicators indicators;
+
+  static Expected<SideIndicator> create(std::uint32_t period) noexcept {
+    auto indicators = DirectionalIndicators::create(period);
+    if (!indicators) return std::unexpected(indicators.error());
+    return SideIndicator{*indicators};
+  }
+  double update(const Candle& bar) noexcept {
+    return indicators.update(bar)[Side == Direction::kPlus ? 0 : 1];
+  }
+  void reset() noexcept { indicators.reset(); }
+  std::uint32_t length() const noexcept { return indicators.length(); }
+};
+
+}  // namespace barworks::classic
+
+namespace barworks {
+
+// The two sums move in step; before the first bar nothing is remembered.
+template <>
+struct Checkpoint<classic::DirectionalMovement> {
+  using R = classic::DirectionalMovement;
+  static constexpr auto kFields = std::tuple{
+      component<&R::plus>("plus"), component<&R::minus>("minus"),
+      number<&R::previous_high>("previous_high"), number<&R::previous_low>("previous_low"),
+      choice<&R::has_previous>("has_previous", 1),
+      rule<R>(
+          [](const R& r) noexcept {
+            return r.plus.period == r.minus.period && r.plus.count == r.minus.count;
+          },
+          "the two movements must be summed over the same period and count"),
+      rule<R>(
+          [](const R& r) noexcept {
+            return r.has_previous ||
+                   (r.plus.count == 0 && r.previous_high == 0.0 && r.previous_low == 0.0);
+          },
+          "nothing may be summed or remembered before the first bar")};
+};
+static_assert(checkpoint_layout::lists_every_member<classic::DirectionalMovement>());
+
+// The ranges are summed in step with the movements, from the same first bar.
+template <>
+struct Checkpoint<classic::DirectionalIndicators> {
+  using R = classic::DirectionalIndicators;
+  static constexpr auto kFields = std::tuple{
+      component<&R::movement>("movement"), component<&R::range>("range"),
+      component<&R::ranges>("ranges"),
+      rule<R>(
+          [](const R& r) noexcept {
+            return r.ranges.period == r.movement.plus.period &&
+                   r.ranges.count == r.movement.plus.count &&
+                   r.range.has_previous == r.movement.has_previous;
+          },
+          "the ranges must be summed over the movements' period, count and first bar")};
+};
+static_assert(checkpoint_layout::lists_every_member<classic::DirectionalIndicators>());
+
+template <classic::Direction Side>
+struct Checkpoint<classic::SideMovement<Side>> {
+  using R = classic::SideMovement<Side>;
+  static constexpr auto kFields = std::tuple{component<&R::movement>("movement")};
+};
+
+template <classic::Direction Side>
+struct Checkpoint<classic::SideIndicator<Side>> {
+  using R = classic::SideIndicator<Side>;
+  static constexpr auto kFields = std::tuple{component<&R::indicators>("indicators")};
+};
+
+// The first bar only supplies the previous high and low.
+template <classic::Direction Side>
+struct Warmup<classic::SideMovement<Side>> {
+  using R = classic::SideMovement<Side>;
+  static std::uint64_t lookback(const R& record) noexcept {
+    return record.length() > 1 ? std::uint64_t{record.length()} - 1 : 1;
+  }
+  static std::uint64_t inputs_seen(const R& record) noexcept { return record.movement.bars(); }
+};
+
+template <classic::Direction Side>
+struct Warmup<classic::SideIndicator<Side>> {
+  using R = classic::SideIndicator<Side>;
+  static std::uint64_t lookback(const R& record) noexcept { return record.length(); }
+  static std::uint64_t inputs_seen(const R& record) noexcept {
+    return record.indicators.movement.bars();
+  }
+};
+
+}  // namespace barworks
