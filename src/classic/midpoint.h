@@ -15,21 +15,21 @@
 namespace barworks::classic {
 
 // The middle of the last `period` inputs' range: (highest + lowest) / 2,
-// each extreme kept by a monotonic queue, amortised O(1) a step.
+// each extreme kept block by block, amortised O(1) a step.
 // Lookback period - 1: NaN until the window is full. NaN inputs before the
 // first number are skipped without counting; a later NaN makes the answers
 // NaN while it is in the window.
 struct Midpoint {
   CircularWindow window;
-  ExtremeQueue<Highest> highest;
-  ExtremeQueue<Lowest> lowest;
+  SlidingExtreme<Highest> highest;
+  SlidingExtreme<Lowest> lowest;
 
   static Expected<Midpoint> create(std::uint32_t period) noexcept {
     auto window = CircularWindow::create(period);
     if (!window) return std::unexpected(window.error());
-    auto highest = ExtremeQueue<Highest>::create(period);
+    auto highest = SlidingExtreme<Highest>::create(period);
     if (!highest) return std::unexpected(highest.error());
-    auto lowest = ExtremeQueue<Lowest>::create(period);
+    auto lowest = SlidingExtreme<Lowest>::create(period);
     if (!lowest) return std::unexpected(lowest.error());
     return Midpoint{std::move(*window), std::move(*highest), std::move(*lowest)};
   }
@@ -41,7 +41,7 @@ struct Midpoint {
     highest.admit(window.values, slot);
     lowest.admit(window.values, slot);
     if (window.count < window.period) return kNotYet;
-    return (highest.extreme(window.values) + lowest.extreme(window.values)) * 0.5;
+    return (highest.extreme(window.index) + lowest.extreme(window.index)) * 0.5;
   }
   void reset() noexcept {
     window.clear();
@@ -88,7 +88,7 @@ struct PythonClass<classic::Midpoint> : ClassicPeriodIndicator<classic::Midpoint
       constructor<&classic::Midpoint::create>(with_default("period", 14));
 };
 
-// The extremes' queues follow from the window and are rebuilt on load.
+// The extremes follow from the window and are rebuilt on load.
 template <>
 struct Checkpoint<classic::Midpoint> {
   using R = classic::Midpoint;
