@@ -3,6 +3,8 @@
 // Aroon, WilliamsR, the stochastics). Not a class of its own.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -11,26 +13,25 @@
 
 #include "../checkpoint.h"
 #include "../error.h"
+#include "../nan.h"
 #include "../window.h"
 
 namespace barworks::classic {
 
-// Which value is more extreme: NaN beats every number, so a window holding
-// a NaN has NaN for its extreme while the NaN is in it. Of equal values the
-// newer is the extreme (it beats an older equal), so the extreme's slot is
-// the newest of equal extremes; Aroon counts its periods from it. kNone
-// loses to every value, and an older one to every newer.
+// Which of two numbers is more extreme, the newer on a tie, so that the
+// extreme's slot is the newest of equal extremes (Aroon counts its periods
+// from it) and of 0.0 and -0.0 the newer is kept. `pick` is one maxsd or
+// minsd. kNone loses to every number. NaN is not ordered here: NanWatch
+// tells whether a window holds one, and its extreme is then NaN.
 struct Highest {
   static constexpr double kNone = -std::numeric_limits<double>::infinity();
-  static bool beats(double value, double extreme) noexcept {
-    return value >= extreme || value != value;
-  }
+  static bool keeps(double older, double newer) noexcept { return older > newer; }
+  static double pick(double older, double newer) noexcept { return older > newer ? older : newer; }
 };
 struct Lowest {
   static constexpr double kNone = std::numeric_limits<double>::infinity();
-  static bool beats(double value, double extreme) noexcept {
-    return value <= extreme || value != value;
-  }
+  static bool keeps(double older, double newer) noexcept { return older < newer; }
+  static double pick(double older, double newer) noexcept { return older < newer ? older : newer; }
 };
 
 struct NoSlots {};
@@ -43,7 +44,8 @@ struct NoSlots {};
 // (suffixes[s], the extreme of slots s.. of that block), so a step costs
 // one comparison and every `period` steps one pass over the window, and the
 // extreme is the current block's or suffixes[the oldest slot], whichever
-// wins. suffixes[0] stays kNone: a full block is its own window.
+// wins. suffixes[0] stays kNone: a full block is its own window. Of a
+// window holding a NaN the extreme means nothing (see NanWatch).
 // With kFindsSlot the slots of the extremes ride along (Aroon's ages).
 //
 // The suffixes follow from the window alone: `rebuild` finds them again,
@@ -85,14 +87,13 @@ struct SlidingExtreme {
   // The window's extreme and its slot; `oldest` is the window's oldest slot
   // (its write slot), and the window must hold an input.
   double extreme(std::uint32_t oldest) const noexcept {
-    const double older = suffixes[oldest];
-    return Order::beats(prefix, older) ? prefix : older;
+    return Order::pick(suffixes[oldest], prefix);
   }
   std::uint32_t extreme_slot(std::uint32_t oldest) const noexcept
     requires kFindsSlot
   {
-    const double slot = Order::beats(prefix, suffixes[oldest]) ? prefix_slot : suffix_slots[oldest];
-    return static_cast<std::uint32_t>(slot);
+    const bool older = Order::keeps(suffixes[oldest], prefix);
+    return static_cast<std::uint32_t>(older ? suffix_slots[oldest] : prefix_slot);
   }
 
   void clear() noexcept { prefix = Order::kNone; }
@@ -130,9 +131,10 @@ struct SlidingExtreme {
 
  private:
   [[gnu::always_inline]] void take(double x, std::uint32_t slot) noexcept {
-    const bool takes = Order::beats(x, prefix);
-    if constexpr (kFindsSlot) prefix_slot = takes ? static_cast<double>(slot) : prefix_slot;
-    prefix = takes ? x : prefix;
+    if constexpr (kFindsSlot) {
+      prefix_slot = Order::keeps(prefix, x) ? prefix_slot : static_cast<double>(slot);
+    }
+    prefix = Order::pick(prefix, x);
   }
   // Folds the window from its end down to slot 1; an older value takes over
   // only by beating the newer ones strictly.
@@ -143,25 +145,52 @@ struct SlidingExtreme {
       double running_slot = static_cast<double>(last);
       for (std::uint32_t slot = last; slot != 0; --slot) {
         const double x = values[slot];
-        const bool takes = !Order::beats(running, x);
-        running = takes ? x : running;
-        running_slot = takes ? static_cast<double>(slot) : running_slot;
+        running_slot = Order::keeps(x, running) ? static_cast<double>(slot) : running_slot;
+        running = Order::pick(x, running);
         suffixes[slot] = running;
         suffix_slots[slot] = running_slot;
       }
     } else {
       for (std::uint32_t slot = last; slot != 0; --slot) {
-        const double x = values[slot];
-        running = Order::beats(running, x) ? running : x;
+        running = Order::pick(values[slot], running);
         suffixes[slot] = running;
       }
     }
   }
 };
 
+// The inputs since the latest NaN (or since the first), which tells whether
+// a window holds a NaN; a window's extremes are NaN while it does. Its
+// `rebuild` counts them again from the windows.
+struct NanWatch {
+  std::uint64_t since;
+
+  void admit(bool nan) noexcept { since = nan ? 0 : since + 1; }
+  bool within(std::uint32_t length) const noexcept { return since < length; }
+  void clear() noexcept { since = 0; }
+  template <class... Windows>
+  void rebuild(const Windows&... windows) noexcept {
+    since = std::min({numbers_at_end(windows)...});
+  }
+
+  std::uint64_t mark() const noexcept { return since; }
+  void rewind(std::uint64_t before) noexcept { since = before; }
+
+ private:
+  // The window's inputs from its latest back to its latest NaN.
+  static std::uint64_t numbers_at_end(const CircularWindow& window) noexcept {
+    std::uint32_t slot = window.index;
+    for (std::uint32_t taken = 0; taken < window.count; ++taken) {
+      slot = slot == 0 ? window.period - 1 : slot - 1;
+      if (window.values[slot] != window.values[slot]) return taken;
+    }
+    return window.count;
+  }
+};
+
 // The highest high and the lowest low of the last `length` bars, each side
-// in a window of its own with its extreme; with kFindsSlots also the bars
-// since each (Aroon). Not a class of its own: Midprice, Aroon, WilliamsR and
+// in a window of its own with its extreme, both NaN while a NaN high or low
+// is in the window; with kFindsSlots also the bars since each (Aroon). Not a class of its own: Midprice, Aroon, WilliamsR and
 // the stochastics embed it.
 template <bool kFindsSlots = false>
 struct BarWindowRange {
@@ -169,6 +198,7 @@ struct BarWindowRange {
   CircularWindow lows;
   SlidingExtreme<Highest, kFindsSlots> highest;
   SlidingExtreme<Lowest, kFindsSlots> lowest;
+  NanWatch nans;
 
   static Expected<BarWindowRange> create(std::uint32_t length) noexcept {
     auto highs = CircularWindow::create(length);
@@ -180,18 +210,23 @@ struct BarWindowRange {
     auto lowest = SlidingExtreme<Lowest, kFindsSlots>::create(length);
     if (!lowest) return std::unexpected(lowest.error());
     return BarWindowRange{std::move(*highs), std::move(*lows), std::move(*highest),
-                          std::move(*lowest)};
+                          std::move(*lowest), NanWatch{0}};
   }
   void push(double high, double low) noexcept {
     const std::uint32_t slot = highs.index;
     highs.push(high);
     lows.push(low);
+    nans.admit(std::isunordered(high, low));
     highest.admit(highs.values, slot);
     lowest.admit(lows.values, slot);
   }
   bool full() const noexcept { return highs.count == highs.period; }
-  double highest_high() const noexcept { return highest.extreme(highs.index); }
-  double lowest_low() const noexcept { return lowest.extreme(highs.index); }
+  double highest_high() const noexcept {
+    return nans.within(length()) ? kNaN : highest.extreme(highs.index);
+  }
+  double lowest_low() const noexcept {
+    return nans.within(length()) ? kNaN : lowest.extreme(highs.index);
+  }
   // The highest high less the lowest low, or 0.0 where the batch libraries
   // read no range: under 1e-14 of the sum of its ends, a range is an ulp or
   // two of rounding at the prices' level (a relative strength index still
@@ -218,10 +253,15 @@ struct BarWindowRange {
     lows.clear();
     highest.clear();
     lowest.clear();
+    nans.clear();
   }
   std::uint32_t length() const noexcept { return highs.period; }
   bool rebuild_highest() noexcept { return highest.rebuild(highs); }
   bool rebuild_lowest() noexcept { return lowest.rebuild(lows); }
+  bool rebuild_nans() noexcept {
+    nans.rebuild(highs, lows);
+    return true;
+  }
 
  private:
   std::uint32_t age(std::uint32_t slot) const noexcept {
@@ -244,6 +284,7 @@ struct Checkpoint<classic::BarWindowRange<kFindsSlots>> {
   static constexpr auto kFields = std::tuple{
       component<&R::highs>("highs"), component<&R::lows>("lows"),
       rebuilt<&R::highest, &R::rebuild_highest>(), rebuilt<&R::lowest, &R::rebuild_lowest>(),
+      rebuilt<&R::nans, &R::rebuild_nans>(),
       rule<R>([](const R& r) noexcept { return count_within_period(r.highs); },
               "the count must not pass the period"),
       rule<R>(
