@@ -56,7 +56,7 @@ struct NoSlots {};
 template <class Order, bool kFindsSlot = false>
 struct SlidingExtreme {
   using Slots = std::conditional_t<kFindsSlot, Window, NoSlots>;
-  using Slot = std::conditional_t<kFindsSlot, double, NoSlots>;
+  using Slot = std::conditional_t<kFindsSlot, std::uint32_t, NoSlots>;
 
   Window suffixes;
   [[no_unique_address]] Slots suffix_slots;  // as doubles (exact below 2^53)
@@ -69,7 +69,7 @@ struct SlidingExtreme {
     if constexpr (kFindsSlot) {
       auto slots = Window::allocate(period, 0.0);
       if (!slots) return std::unexpected(slots.error());
-      return SlidingExtreme{std::move(*suffixes), std::move(*slots), Order::kNone, 0.0};
+      return SlidingExtreme{std::move(*suffixes), std::move(*slots), Order::kNone, 0};
     } else {
       return SlidingExtreme{std::move(*suffixes), {}, Order::kNone, {}};
     }
@@ -93,7 +93,8 @@ struct SlidingExtreme {
     requires kFindsSlot
   {
     const bool older = Order::keeps(suffixes[oldest], prefix);
-    return static_cast<std::uint32_t>(older ? suffix_slots[oldest] : prefix_slot);
+    const auto suffix_slot = static_cast<std::uint32_t>(suffix_slots[oldest]);
+    return older ? suffix_slot : prefix_slot;
   }
 
   void clear() noexcept { prefix = Order::kNone; }
@@ -132,7 +133,7 @@ struct SlidingExtreme {
  private:
   [[gnu::always_inline]] void take(double x, std::uint32_t slot) noexcept {
     if constexpr (kFindsSlot) {
-      prefix_slot = Order::keeps(prefix, x) ? prefix_slot : static_cast<double>(slot);
+      prefix_slot = Order::keeps(prefix, x) ? prefix_slot : slot;
     }
     prefix = Order::pick(prefix, x);
   }
@@ -142,13 +143,13 @@ struct SlidingExtreme {
     const std::uint32_t last = values.size() - 1;
     double running = values[last];
     if constexpr (kFindsSlot) {
-      double running_slot = static_cast<double>(last);
+      std::uint32_t running_slot = last;
       for (std::uint32_t slot = last; slot != 0; --slot) {
         const double x = values[slot];
-        running_slot = Order::keeps(x, running) ? static_cast<double>(slot) : running_slot;
+        running_slot = Order::keeps(x, running) ? slot : running_slot;
         running = Order::pick(x, running);
         suffixes[slot] = running;
-        suffix_slots[slot] = running_slot;
+        suffix_slots[slot] = static_cast<double>(running_slot);
       }
     } else {
       for (std::uint32_t slot = last; slot != 0; --slot) {
