@@ -191,8 +191,9 @@ struct NanWatch {
 
 // The highest high and the lowest low of the last `length` bars, each side
 // in a window of its own with its extreme, both NaN while a NaN high or low
-// is in the window; with kFindsSlots also the bars since each (Aroon). Not a class of its own: Midprice, Aroon, WilliamsR and
-// the stochastics embed it.
+// is in the window; with kFindsSlots also the bars since each (Aroon). Not
+// a class of its own: Midprice, Aroon, WilliamsR and the stochastics embed
+// it.
 template <bool kFindsSlots = false>
 struct BarWindowRange {
   CircularWindow highs;
