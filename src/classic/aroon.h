@@ -20,12 +20,12 @@ namespace barworks::classic {
 // high and low are both numbers are skipped; a later NaN high or low makes
 // the answers NaN while it is in the window.
 struct Aroon {
-  BarRange range;
+  AgedBarRange range;
 
   static Expected<Aroon> create(std::uint32_t period) noexcept {
     if (period == 0) return std::unexpected(kPeriodZero);
     if (period >= kWindowLimit - 1) return std::unexpected(Error{ErrorKind::kPanic, "capacity overflow"});
-    auto range = BarRange::create(period + 1);
+    auto range = AgedBarRange::create(period + 1);
     if (!range) return std::unexpected(range.error());
     return Aroon{std::move(*range)};
   }

@@ -15,42 +15,49 @@
 namespace barworks::classic {
 
 // The middle of the last `period` inputs' range: (highest + lowest) / 2,
-// each extreme kept by a monotonic queue, amortised O(1) a step.
+// each extreme kept block by block, amortised O(1) a step.
 // Lookback period - 1: NaN until the window is full. NaN inputs before the
 // first number are skipped without counting; a later NaN makes the answers
 // NaN while it is in the window.
 struct Midpoint {
   CircularWindow window;
-  ExtremeQueue<Highest> highest;
-  ExtremeQueue<Lowest> lowest;
+  SlidingExtreme<Highest> highest;
+  SlidingExtreme<Lowest> lowest;
+  NanWatch nans;
 
   static Expected<Midpoint> create(std::uint32_t period) noexcept {
     auto window = CircularWindow::create(period);
     if (!window) return std::unexpected(window.error());
-    auto highest = ExtremeQueue<Highest>::create(period);
+    auto highest = SlidingExtreme<Highest>::create(period);
     if (!highest) return std::unexpected(highest.error());
-    auto lowest = ExtremeQueue<Lowest>::create(period);
+    auto lowest = SlidingExtreme<Lowest>::create(period);
     if (!lowest) return std::unexpected(lowest.error());
-    return Midpoint{std::move(*window), std::move(*highest), std::move(*lowest)};
+    return Midpoint{std::move(*window), std::move(*highest), std::move(*lowest), NanWatch{0}};
   }
-  // Highest and lowest may both be NaN, and their sum must be the one NaN.
   double update(double x) noexcept {
     if (window.count == 0 && x != x) [[unlikely]] return kNotYet;
     const std::uint32_t slot = window.index;
     window.push(canonical(x));
+    nans.admit(x != x);
     highest.admit(window.values, slot);
     lowest.admit(window.values, slot);
     if (window.count < window.period) return kNotYet;
-    return (highest.extreme(window.values) + lowest.extreme(window.values)) * 0.5;
+    if (nans.within(window.period)) return kNaN;
+    return (highest.extreme(window.index) + lowest.extreme(window.index)) * 0.5;
   }
   void reset() noexcept {
     window.clear();
     highest.clear();
     lowest.clear();
+    nans.clear();
   }
   std::uint32_t length() const noexcept { return window.period; }
   bool rebuild_highest() noexcept { return highest.rebuild(window); }
   bool rebuild_lowest() noexcept { return lowest.rebuild(window); }
+  bool rebuild_nans() noexcept {
+    nans.rebuild(window);
+    return true;
+  }
 };
 
 // The middle of the range of the last `period` bars: (highest high + lowest
@@ -88,13 +95,13 @@ struct PythonClass<classic::Midpoint> : ClassicPeriodIndicator<classic::Midpoint
       constructor<&classic::Midpoint::create>(with_default("period", 14));
 };
 
-// The extremes' queues follow from the window and are rebuilt on load.
+// The extremes follow from the window and are rebuilt on load.
 template <>
 struct Checkpoint<classic::Midpoint> {
   using R = classic::Midpoint;
   static constexpr auto kFields = std::tuple{
       component<&R::window>("window"), rebuilt<&R::highest, &R::rebuild_highest>(),
-      rebuilt<&R::lowest, &R::rebuild_lowest>(),
+      rebuilt<&R::lowest, &R::rebuild_lowest>(), rebuilt<&R::nans, &R::rebuild_nans>(),
       rule<R>([](const R& r) noexcept { return count_within_period(r.window); },
               "the count must not pass the period")};
 };

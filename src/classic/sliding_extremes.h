@@ -3,160 +3,232 @@
 // Aroon, WilliamsR, the stochastics). Not a class of its own.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <limits>
 #include <memory>
+#include <type_traits>
 #include <utility>
 
 #include "../checkpoint.h"
 #include "../error.h"
+#include "../nan.h"
 #include "../window.h"
 
 namespace barworks::classic {
 
-// Which value is more extreme: NaN beats every number, so a window holding
-// a NaN has NaN for its extreme while the NaN is in it. An equal newer value
-// takes over from an older one (the queue drops the older), so the extreme's
-// slot is the newest of equal extremes; Aroon counts its periods from it.
+// Which of two numbers is more extreme, the newer on a tie, so that the
+// extreme's slot is the newest of equal extremes (Aroon counts its periods
+// from it) and of 0.0 and -0.0 the newer is kept. `pick` is one maxsd or
+// minsd. kNone loses to every number. NaN is not ordered here: NanWatch
+// tells whether a window holds one, and its extreme is then NaN.
 struct Highest {
-  static bool beats(double value, double extreme) noexcept {
-    return value >= extreme || value != value;
-  }
+  static constexpr double kNone = -std::numeric_limits<double>::infinity();
+  static bool keeps(double older, double newer) noexcept { return older > newer; }
+  static double pick(double older, double newer) noexcept { return older > newer ? older : newer; }
 };
 struct Lowest {
-  static bool beats(double value, double extreme) noexcept {
-    return value <= extreme || value != value;
-  }
+  static constexpr double kNone = std::numeric_limits<double>::infinity();
+  static bool keeps(double older, double newer) noexcept { return older < newer; }
+  static double pick(double older, double newer) noexcept { return older < newer ? older : newer; }
 };
 
-// The window slots that may still become the extreme, oldest first, each
-// beating every later one: a monotonic queue held in a ring as long as the
-// window. Admitting an input drops the slot it overwrites from the front and
-// the slots it beats from the back, then takes it at the back, so each slot
-// enters and leaves once. The slots are derived state: `rebuild` finds them
-// again from the window alone, which is how a checkpoint restores them.
-//
-// One admission writes the head, the size and one ring position, and keeps
-// what that position held in `displaced`, so that `mark` and `rewind` put a
-// step back with a few numbers (peek) however many slots it dropped.
-template <class Order>
-struct ExtremeQueue {
-  Window slots;  // ring of window slots, as doubles (exact below 2^53)
-  std::uint32_t head;
-  std::uint32_t size;
-  double displaced;
+struct NoSlots {};
 
-  static Expected<ExtremeQueue> create(std::uint32_t capacity) noexcept {
-    auto ring = Window::allocate(capacity, 0.0);
-    if (!ring) return std::unexpected(ring.error());
-    return ExtremeQueue{std::move(*ring), 0, 0, 0.0};
+// The extreme of a window in blocks of its own length, the block starting
+// at slot 0: the window is the current block's slots 0..latest and the
+// previous block's slots after latest. A step folds its input into the
+// current block's extreme (`prefix`); the step that starts a block (writes
+// slot 0) first folds the completed block from its end into `suffixes`
+// (suffixes[s], the extreme of slots s.. of that block), so a step costs
+// one comparison and every `period` steps one pass over the window, and the
+// extreme is the current block's or suffixes[the oldest slot], whichever
+// wins. suffixes[0] stays kNone: a full block is its own window. Of a
+// window holding a NaN the extreme means nothing (see NanWatch).
+// With kFindsSlot the slots of the extremes ride along (Aroon's ages).
+//
+// The suffixes follow from the window alone: `rebuild` finds them again,
+// which is how a checkpoint restores them. A peek keeps only the prefix: a
+// step writing slot 0 folds slots the step leaves untouched, so the suffixes
+// it leaves are the ones the next step would fold, and the state before it
+// reads only suffixes[0].
+template <class Order, bool kFindsSlot = false>
+struct SlidingExtreme {
+  using Slots = std::conditional_t<kFindsSlot, Window, NoSlots>;
+  using Slot = std::conditional_t<kFindsSlot, std::uint32_t, NoSlots>;
+
+  Window suffixes;
+  [[no_unique_address]] Slots suffix_slots;  // as doubles (exact below 2^53)
+  double prefix;
+  [[no_unique_address]] Slot prefix_slot;
+
+  static Expected<SlidingExtreme> create(std::uint32_t period) noexcept {
+    auto suffixes = Window::allocate(period, Order::kNone);
+    if (!suffixes) return std::unexpected(suffixes.error());
+    if constexpr (kFindsSlot) {
+      auto slots = Window::allocate(period, 0.0);
+      if (!slots) return std::unexpected(slots.error());
+      return SlidingExtreme{std::move(*suffixes), std::move(*slots), Order::kNone, 0};
+    } else {
+      return SlidingExtreme{std::move(*suffixes), {}, Order::kNone, {}};
+    }
   }
 
   // Takes the input that was just written to window slot `slot`.
   [[gnu::always_inline]] void admit(const Window& values, std::uint32_t slot) noexcept {
-    const double written = static_cast<double>(slot);
-    const double x = values[slot];
-    const std::uint32_t capacity = slots.size();
-    if (size != 0 && slots[head] == written) {
-      // Only the oldest entry can have held the overwritten slot.
-      head = next_slot(head, capacity);
-      --size;
+    if (slot == 0) [[unlikely]] {
+      fold_suffixes(values);
+      clear();
     }
-    while (size != 0 && Order::beats(x, values[slot_at(size - 1)])) --size;
-    const std::uint32_t back = position(size);
-    displaced = slots[back];
-    slots[back] = written;
-    ++size;
+    take(values[slot], slot);
   }
 
-  // The slot of the window's extreme; the window must hold an input.
-  std::uint32_t extreme_slot() const noexcept { return slot_at(0); }
-  double extreme(const Window& values) const noexcept { return values[extreme_slot()]; }
-
-  void clear() noexcept {
-    head = 0;
-    size = 0;
+  // The window's extreme and its slot; `oldest` is the window's oldest slot
+  // (its write slot), and the window must hold an input.
+  double extreme(std::uint32_t oldest) const noexcept {
+    return Order::pick(suffixes[oldest], prefix);
+  }
+  std::uint32_t extreme_slot(std::uint32_t oldest) const noexcept
+    requires kFindsSlot
+  {
+    const bool older = Order::keeps(suffixes[oldest], prefix);
+    const auto suffix_slot = static_cast<std::uint32_t>(suffix_slots[oldest]);
+    return older ? suffix_slot : prefix_slot;
   }
 
-  // Admits the window's inputs oldest first, allocating the ring when its
+  void clear() noexcept { prefix = Order::kNone; }
+
+  // Finds the suffixes and the prefix from the window, allocating when its
   // length differs from the window's; false when memory is short.
   bool rebuild(const CircularWindow& window) noexcept {
-    if (slots.size() != window.period) {
+    if (suffixes.size() != window.period) {
       auto made = create(window.period);
       if (!made) return false;
       std::destroy_at(this);
       std::construct_at(this, std::move(*made));
     }
+    fold_suffixes(window.values);
     clear();
-    displaced = 0.0;
+    // The current block is the slots before the write slot, or the whole
+    // window when it is full and the next input starts a block.
     const bool full = window.count >= window.period;
-    std::uint32_t slot = full ? window.index : 0;
-    for (std::uint32_t taken = 0; taken < window.count; ++taken) {
-      admit(window.values, slot);
-      slot = next_slot(slot, window.period);
-    }
+    const std::uint32_t written = window.index == 0 && full ? window.period : window.index;
+    for (std::uint32_t slot = 0; slot < written; ++slot) take(window.values[slot], slot);
     return true;
   }
 
-  // What one admission may change, and putting it back.
+  // What a step may change that the state before it reads, and putting it
+  // back.
   struct Mark {
-    std::uint32_t head;
-    std::uint32_t size;
-    double displaced;
-    double back;  // the newest entry
+    double prefix;
+    [[no_unique_address]] Slot prefix_slot;
   };
-  Mark mark() const noexcept {
-    return {head, size, displaced, size != 0 ? slots[position(size - 1)] : 0.0};
-  }
+  Mark mark() const noexcept { return {prefix, prefix_slot}; }
   void rewind(const Mark& before) noexcept {
-    // The position the admission wrote is the newest entry's; without an
-    // admission that is the newest entry itself, put back just after.
-    if (size != 0) slots[position(size - 1)] = displaced;
-    head = before.head;
-    size = before.size;
-    displaced = before.displaced;
-    if (size != 0) slots[position(size - 1)] = before.back;
+    prefix = before.prefix;
+    prefix_slot = before.prefix_slot;
   }
 
  private:
-  std::uint32_t position(std::uint32_t offset) const noexcept {
-    const std::uint32_t at = head + offset;
-    return at >= slots.size() ? at - slots.size() : at;
+  [[gnu::always_inline]] void take(double x, std::uint32_t slot) noexcept {
+    if constexpr (kFindsSlot) {
+      prefix_slot = Order::keeps(prefix, x) ? prefix_slot : slot;
+    }
+    prefix = Order::pick(prefix, x);
   }
-  std::uint32_t slot_at(std::uint32_t offset) const noexcept {
-    return static_cast<std::uint32_t>(slots[position(offset)]);
+  // Folds the window from its end down to slot 1; an older value takes over
+  // only by beating the newer ones strictly.
+  void fold_suffixes(const Window& values) noexcept {
+    const std::uint32_t last = values.size() - 1;
+    double running = values[last];
+    if constexpr (kFindsSlot) {
+      std::uint32_t running_slot = last;
+      for (std::uint32_t slot = last; slot != 0; --slot) {
+        const double x = values[slot];
+        running_slot = Order::keeps(x, running) ? slot : running_slot;
+        running = Order::pick(x, running);
+        suffixes[slot] = running;
+        suffix_slots[slot] = static_cast<double>(running_slot);
+      }
+    } else {
+      for (std::uint32_t slot = last; slot != 0; --slot) {
+        running = Order::pick(values[slot], running);
+        suffixes[slot] = running;
+      }
+    }
+  }
+};
+
+// The inputs since the latest NaN (or since the first), which tells whether
+// a window holds a NaN; a window's extremes are NaN while it does. Its
+// `rebuild` counts them again from the windows.
+struct NanWatch {
+  std::uint64_t since;
+
+  void admit(bool nan) noexcept { since = nan ? 0 : since + 1; }
+  bool within(std::uint32_t length) const noexcept { return since < length; }
+  void clear() noexcept { since = 0; }
+  template <class... Windows>
+  void rebuild(const Windows&... windows) noexcept {
+    since = std::min({numbers_at_end(windows)...});
+  }
+
+  std::uint64_t mark() const noexcept { return since; }
+  void rewind(std::uint64_t before) noexcept { since = before; }
+
+ private:
+  // The window's inputs from its latest back to its latest NaN.
+  static std::uint64_t numbers_at_end(const CircularWindow& window) noexcept {
+    std::uint32_t slot = window.index;
+    for (std::uint32_t taken = 0; taken < window.count; ++taken) {
+      slot = slot == 0 ? window.period - 1 : slot - 1;
+      if (window.values[slot] != window.values[slot]) return taken;
+    }
+    return window.count;
   }
 };
 
 // The highest high and the lowest low of the last `length` bars, each side
-// in a window of its own with its queue. Not a class of its own: Midprice,
-// Aroon, WilliamsR and the stochastics embed it.
-struct BarRange {
+// in a window of its own with its extreme, both NaN while a NaN high or low
+// is in the window; with kFindsSlots also the bars since each (Aroon). Not
+// a class of its own: Midprice, Aroon, WilliamsR and the stochastics embed
+// it.
+template <bool kFindsSlots = false>
+struct BarWindowRange {
   CircularWindow highs;
   CircularWindow lows;
-  ExtremeQueue<Highest> highest;
-  ExtremeQueue<Lowest> lowest;
+  SlidingExtreme<Highest, kFindsSlots> highest;
+  SlidingExtreme<Lowest, kFindsSlots> lowest;
+  NanWatch nans;
 
-  static Expected<BarRange> create(std::uint32_t length) noexcept {
+  static Expected<BarWindowRange> create(std::uint32_t length) noexcept {
     auto highs = CircularWindow::create(length);
     if (!highs) return std::unexpected(highs.error());
     auto lows = CircularWindow::create(length);
     if (!lows) return std::unexpected(lows.error());
-    auto highest = ExtremeQueue<Highest>::create(length);
+    auto highest = SlidingExtreme<Highest, kFindsSlots>::create(length);
     if (!highest) return std::unexpected(highest.error());
-    auto lowest = ExtremeQueue<Lowest>::create(length);
+    auto lowest = SlidingExtreme<Lowest, kFindsSlots>::create(length);
     if (!lowest) return std::unexpected(lowest.error());
-    return BarRange{std::move(*highs), std::move(*lows), std::move(*highest), std::move(*lowest)};
+    return BarWindowRange{std::move(*highs), std::move(*lows), std::move(*highest),
+                          std::move(*lowest), NanWatch{0}};
   }
   void push(double high, double low) noexcept {
     const std::uint32_t slot = highs.index;
     highs.push(high);
     lows.push(low);
+    nans.admit(std::isunordered(high, low));
     highest.admit(highs.values, slot);
     lowest.admit(lows.values, slot);
   }
   bool full() const noexcept { return highs.count == highs.period; }
-  double highest_high() const noexcept { return highest.extreme(highs.values); }
-  double lowest_low() const noexcept { return lowest.extreme(lows.values); }
+  double highest_high() const noexcept {
+    return nans.within(length()) ? kNaN : highest.extreme(highs.index);
+  }
+  double lowest_low() const noexcept {
+    return nans.within(length()) ? kNaN : lowest.extreme(highs.index);
+  }
   // The highest high less the lowest low, or 0.0 where the batch libraries
   // read no range: under 1e-14 of the sum of its ends, a range is an ulp or
   // two of rounding at the prices' level (a relative strength index still
@@ -168,17 +240,30 @@ struct BarRange {
     return relative > -1e-14 && relative < 1e-14 ? 0.0 : spread;
   }
   // Bars since the highest high and the lowest low: 0 for the latest.
-  std::uint32_t since_highest() const noexcept { return age(highest.extreme_slot()); }
-  std::uint32_t since_lowest() const noexcept { return age(lowest.extreme_slot()); }
+  std::uint32_t since_highest() const noexcept
+    requires kFindsSlots
+  {
+    return age(highest.extreme_slot(highs.index));
+  }
+  std::uint32_t since_lowest() const noexcept
+    requires kFindsSlots
+  {
+    return age(lowest.extreme_slot(highs.index));
+  }
   void clear() noexcept {
     highs.clear();
     lows.clear();
     highest.clear();
     lowest.clear();
+    nans.clear();
   }
   std::uint32_t length() const noexcept { return highs.period; }
   bool rebuild_highest() noexcept { return highest.rebuild(highs); }
   bool rebuild_lowest() noexcept { return lowest.rebuild(lows); }
+  bool rebuild_nans() noexcept {
+    nans.rebuild(highs, lows);
+    return true;
+  }
 
  private:
   std::uint32_t age(std::uint32_t slot) const noexcept {
@@ -187,18 +272,21 @@ struct BarRange {
     return latest >= slot ? latest - slot : latest + highs.period - slot;
   }
 };
+using BarRange = BarWindowRange<false>;
+using AgedBarRange = BarWindowRange<true>;
 
 }  // namespace barworks::classic
 
 namespace barworks {
 
-// The queues follow from the windows and are rebuilt on load.
-template <>
-struct Checkpoint<classic::BarRange> {
-  using R = classic::BarRange;
+// The extremes follow from the windows and are rebuilt on load.
+template <bool kFindsSlots>
+struct Checkpoint<classic::BarWindowRange<kFindsSlots>> {
+  using R = classic::BarWindowRange<kFindsSlots>;
   static constexpr auto kFields = std::tuple{
       component<&R::highs>("highs"), component<&R::lows>("lows"),
       rebuilt<&R::highest, &R::rebuild_highest>(), rebuilt<&R::lowest, &R::rebuild_lowest>(),
+      rebuilt<&R::nans, &R::rebuild_nans>(),
       rule<R>([](const R& r) noexcept { return count_within_period(r.highs); },
               "the count must not pass the period"),
       rule<R>(
@@ -209,5 +297,6 @@ struct Checkpoint<classic::BarRange> {
           "the highs and the lows must share their period, write slot and count")};
 };
 static_assert(checkpoint_layout::lists_every_member<classic::BarRange>());
+static_assert(checkpoint_layout::lists_every_member<classic::AgedBarRange>());
 
 }  // namespace barworks
