@@ -36,7 +36,8 @@ struct AccumulationDistribution {
       if (any_nan(bar.high, bar.low, bar.close, bar.volume)) return kNotYet;
       started = true;
     }
-    total += money_flow_volume(bar);
+    // Kept the one NaN whichever operand the compiler puts first.
+    total = canonical(total + money_flow_volume(bar));
     return total;
   }
   void reset() noexcept { *this = create(); }

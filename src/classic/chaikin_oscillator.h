@@ -48,8 +48,8 @@ struct ChaikinOscillator {
       fast = value;
       slow = value;
     } else {
-      fast = (value - fast) * fast_alpha + fast;
-      slow = (value - slow) * slow_alpha + slow;
+      fast = canonical((value - fast) * fast_alpha + fast);
+      slow = canonical((value - slow) * slow_alpha + slow);
     }
     if (count < slow_period) [[unlikely]] {
       if (++count < slow_period) return kNotYet;
