@@ -281,13 +281,31 @@ bool convert_double_slow(PyObject* object, double& value) noexcept {
   return true;
 }
 
+namespace {
+constexpr const char* kCandleFields[] = {"open", "high", "low", "close", "volume"};
+// Looked up by interned names, made once: a fresh name per call costs an
+// allocation, and the interpreter's attribute cache would keep hold of it.
+PyObject* candle_field_names[std::size(kCandleFields)] = {};
+
+bool intern_candle_field_names() noexcept {
+  for (std::size_t i = 0; i < std::size(kCandleFields); ++i) {
+    if (candle_field_names[i] != nullptr) continue;
+    candle_field_names[i] = PyUnicode_InternFromString(kCandleFields[i]);
+    if (candle_field_names[i] == nullptr) return false;
+  }
+  return true;
+}
+}  // namespace
+
 bool convert_candle_attributes(PyObject* object, Candle& candle) noexcept {
-  static constexpr const char* kFields[] = {"open", "high", "low", "close", "volume"};
+  const auto& kFields = kCandleFields;
+  if (candle_field_names[std::size(kFields) - 1] == nullptr && !intern_candle_field_names())
+    return false;
   double* const cells[] = {&candle.open, &candle.high, &candle.low, &candle.close,
                            &candle.volume};
   for (std::size_t i = 0; i < std::size(kFields); ++i) {
     PyObject* field = nullptr;
-    if (PyObject_GetOptionalAttrString(object, kFields[i], &field) < 0) return false;
+    if (PyObject_GetOptionalAttr(object, candle_field_names[i], &field) < 0) return false;
     if (field == nullptr) {
       PyObject* name = PyType_GetQualName(Py_TYPE(object));
       if (name == nullptr) return false;
