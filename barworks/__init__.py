@@ -3,7 +3,8 @@
 `feed` and `feed_bars` run whole arrays (two columns, x and y, for a class
 whose next takes a pair) through an existing indicator or strategy, exactly
 as a loop of its `next` would, with the interpreter lock released while the
-native records compute; `peek` and `peek_bar` give the
+native records compute, and answer in the kind of column given (numpy,
+pandas, polars, pyarrow); `peek` and `peek_bar` give the
 answer `next` would give without changing the object; `lookback` is the
 count of warm-up answers `warmup="nan"` blanks.
 """

@@ -147,25 +147,64 @@ ArrowColumn::~ArrowColumn() {
   if (schema_.release != nullptr) schema_.release(&schema_);
 }
 
+namespace {
+
+// The exporting method `name` of `object`: 1 and `method` set, 0 where it
+// has none (or sets it to None, as a class that opts out does), -1 with an
+// exception set.
+int exporter(PyObject* object, const char* name, PyObject*& method) noexcept {
+  if (PyObject_GetOptionalAttrString(object, name, &method) < 0) return -1;
+  if (method == Py_None) Py_CLEAR(method);
+  return method != nullptr ? 1 : 0;
+}
+
+// The capsules a method gives, called with no requested schema.
+PyObject* exported(PyObject* method) noexcept {
+  PyObject* capsules = PyObject_CallNoArgs(method);
+  Py_DECREF(method);
+  return capsules;
+}
+
+}  // namespace
+
 int ArrowColumn::take(PyObject* object, const char* parameter) noexcept {
   PyObject* method = nullptr;
-  if (PyObject_GetOptionalAttrString(object, "__arrow_c_array__", &method) < 0) return -1;
-  if (method != nullptr) {
-    PyObject* pair = PyObject_CallNoArgs(method);
-    Py_DECREF(method);
-    if (pair == nullptr) return -1;
-    const bool taken = take_array(pair, object, parameter);
-    Py_DECREF(pair);
-    return taken ? 1 : -1;
+  bool taken = false;
+  if (const int found = exporter(object, "__arrow_c_array__", method); found != 0) {
+    if (found < 0) return -1;
+    PyObject* pair = exported(method);
+    taken = pair != nullptr && take_array(pair, object, parameter);
+    Py_XDECREF(pair);
+  } else {
+    if (const int streams = exporter(object, "__arrow_c_stream__", method); streams <= 0) {
+      return streams;
+    }
+    PyObject* capsule = exported(method);
+    taken = capsule != nullptr && take_stream(capsule, object, parameter);
+    Py_XDECREF(capsule);
   }
-  if (PyObject_GetOptionalAttrString(object, "__arrow_c_stream__", &method) < 0) return -1;
-  if (method == nullptr) return 0;
-  PyObject* capsule = PyObject_CallNoArgs(method);
-  Py_DECREF(method);
-  if (capsule == nullptr) return -1;
-  const bool taken = take_stream(capsule, object, parameter);
-  Py_DECREF(capsule);
-  return taken ? 1 : -1;
+  return taken && check_arrays(object, parameter) ? 1 : -1;
+}
+
+bool ArrowColumn::check_arrays(PyObject* object, const char* parameter) const noexcept {
+  // A producer's arrays are read without further checks: what the type
+  // promises must be there, or the reads would leave the buffers.
+  const std::int64_t buffers = kind_ == 'n' ? 0 : 2;
+  for (Py_ssize_t c = 0; c < count_; ++c) {
+    const ArrowArray& array = arrays_[c];
+    const bool sound = array.length >= 0 && array.offset >= 0 && array.null_count >= -1 &&
+                       array.n_buffers == buffers &&
+                       (buffers == 0 || array.length == 0 || array.buffers[1] != nullptr);
+    if (!sound) [[unlikely]] {
+      PyErr_Format(PyExc_ValueError,
+                   "argument '%s': '%T' exported a malformed Arrow array (chunk %zd: length "
+                   "%lld, offset %lld, %lld buffers)",
+                   parameter, object, c, static_cast<long long>(array.length),
+                   static_cast<long long>(array.offset), static_cast<long long>(array.n_buffers));
+      return false;
+    }
+  }
+  return true;
 }
 
 bool ArrowColumn::take_array(PyObject* pair, PyObject* object, const char* parameter) noexcept {
@@ -284,6 +323,8 @@ Py_ssize_t ArrowColumn::first_null() const noexcept {
 
 DenseChunk ArrowColumn::chunk(Py_ssize_t index) const noexcept {
   const ArrowArray& array = arrays_[index];
+  // An empty chunk may come without its buffer.
+  if (array.length == 0) return DenseChunk{};
   const char* values = static_cast<const char*>(array.buffers[1]);
   return DenseChunk{values + array.offset * static_cast<std::int64_t>(sizeof(double)),
                     static_cast<Py_ssize_t>(array.length)};

@@ -100,6 +100,7 @@ class ArrowColumn {
   bool take_array(PyObject* pair, PyObject* object, const char* parameter) noexcept;
   bool take_stream(PyObject* capsule, PyObject* object, const char* parameter) noexcept;
   bool read_type(PyObject* object, const char* parameter) noexcept;
+  bool check_arrays(PyObject* object, const char* parameter) const noexcept;
   bool add(ArrowArray& array) noexcept;
 
   ArrowSchema schema_{};
