@@ -1,9 +1,10 @@
 #include "arrow.h"
 
-#include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 
 #include "../nan.h"
 #include "input.h"
@@ -92,20 +93,24 @@ double decimal_value(const char* at, int width, int scale, PyObject* power) noex
 }
 
 // The scale and width of a decimal format "d:precision,scale[,bits]".
+// from_chars, not strtol: glibc's C23 strtol would raise the wheel's
+// glibc floor.
 bool parse_decimal(const char* format, int& scale, int& width) noexcept {
   if (std::strncmp(format, "d:", 2) != 0) return false;
-  char* end = nullptr;
-  errno = 0;
-  std::strtol(format + 2, &end, 10);
-  if (*end != ',') return false;
-  const long parsed_scale = std::strtol(end + 1, &end, 10);
-  long bits = 128;
-  if (*end == ',') bits = std::strtol(end + 1, &end, 10);
-  if (*end != '\0' || errno != 0 || parsed_scale < -1000 || parsed_scale > 1000) return false;
+  const char* end = format + std::strlen(format);
+  int precision = 0, bits = 128;
+  auto read = std::from_chars(format + 2, end, precision);
+  if (read.ec != std::errc{} || read.ptr == end || *read.ptr != ',') return false;
+  read = std::from_chars(read.ptr + 1, end, scale);
+  if (read.ec != std::errc{}) return false;
+  if (read.ptr != end) {
+    if (*read.ptr != ',') return false;
+    read = std::from_chars(read.ptr + 1, end, bits);
+    if (read.ec != std::errc{} || read.ptr != end) return false;
+  }
   if (bits != 32 && bits != 64 && bits != 128 && bits != 256) return false;
-  scale = static_cast<int>(parsed_scale);
-  width = static_cast<int>(bits / 8);
-  return true;
+  width = bits / 8;
+  return scale >= -1000 && scale <= 1000;
 }
 
 [[gnu::cold]] void raise_stream_error(ArrowArrayStream& stream, int code,
