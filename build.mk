@@ -43,9 +43,12 @@ test: build $(PEERS_STAMP)
 demo: build
 	@PYTHONPATH=$(BUILD) $(PYTHON) -P examples/demo.py --out $(BUILD)/demo.png $(DEMO_ARGS)
 
+# Both tables always print; a missed target in either fails the run.
 bench: build $(PEERS_STAMP)
-	PYTHONPATH=$(BUILD) $(PYTHON) benchmarks/bench.py
-	PYTHONPATH=$(BUILD) $(PEERS_PYTHON) -P benchmarks/feed.py --callgrind
+	@status=0; \
+	PYTHONPATH=$(BUILD) $(PYTHON) benchmarks/bench.py || status=$$?; \
+	PYTHONPATH=$(BUILD) $(PEERS_PYTHON) -P benchmarks/feed.py --callgrind || status=$$?; \
+	exit $$status
 
 # Reliability checks. Each builds into a directory of its own beside $(BUILD).
 DEBUG_PYTHON ?= python3.14d

@@ -1,5 +1,6 @@
 #include "arrow.h"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -45,8 +46,10 @@ constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,
 constexpr std::int64_t kExactIntegers = std::int64_t{1} << 53;
 
 // The integer of a decimal cell when it fits in 64 bits: the words above the
-// lowest only extend its sign (little-endian, as this machine stores them).
+// lowest only extend its sign. Read so on little-endian machines only; the
+// others take the interpreter's path.
 bool small_decimal(const char* at, int width, std::int64_t& value) noexcept {
+  if constexpr (std::endian::native != std::endian::little) return false;
   if (width == 4) {
     std::int32_t narrow;
     std::memcpy(&narrow, at, sizeof narrow);
