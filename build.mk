@@ -6,13 +6,20 @@ PYTEST = $(PYTHON) -P -m pytest -q -p no:cacheprovider
 .DEFAULT_GOAL := build
 
 # The peer libraries (TA-Lib's Python wrapper, talipp), for comparisons in
-# benchmarks and agreement tests only: they live in a virtual environment of
-# their own beside the build and are never a dependency of the package.
+# benchmarks and agreement tests only, and the Arrow libraries (polars,
+# pyarrow) whose data feed takes and gives back: they live in a virtual
+# environment of their own beside the build and are never a dependency of the
+# package. The stamp names the packages, so a change to the list installs
+# into an environment made before it.
 PEERS_VENV ?= $(BUILD)-peers
 PEERS_PYTHON = $(PEERS_VENV)/bin/python
-$(PEERS_PYTHON):
+PEER_PACKAGES = ta-lib talipp polars pyarrow
+empty :=
+PEERS_STAMP = $(PEERS_VENV)/.installed-$(subst $(empty) $(empty),-,$(PEER_PACKAGES))
+$(PEERS_STAMP):
 	@$(PYTHON) -m venv --system-site-packages $(PEERS_VENV)
-	@$(PEERS_PYTHON) -m pip install -q --disable-pip-version-check ta-lib talipp
+	@$(PEERS_PYTHON) -m pip install -q --disable-pip-version-check $(PEER_PACKAGES)
+	@touch $@
 
 .PHONY: build test demo bench
 build:
@@ -22,23 +29,27 @@ build:
 	@grep -A3 'warning:' $(BUILD)/build.log || true
 
 # The suite on the build folder, then the wheel as a user installs it.
-# The classic indicators' agreement tests need TA-Lib, which lives only in
-# the peers' environment: that file runs there, where a missing TA-Lib fails
-# the run instead of skipping.
-CLASSIC_TESTS = tests/test_classic.py
-test: build $(PEERS_PYTHON)
-	PYTHONPATH=$(BUILD) $(PYTEST) tests --ignore=$(CLASSIC_TESTS)
+# The classic indicators' agreement tests need TA-Lib, and the Arrow tests
+# and the README's polars example polars and pyarrow, which live only in the
+# peers' environment: those files run there, where a missing peer fails the
+# run instead of skipping.
+PEER_TESTS = tests/test_classic.py tests/test_arrow.py tests/test_readme.py
+test: build $(PEERS_STAMP)
+	PYTHONPATH=$(BUILD) $(PYTEST) tests $(addprefix --ignore=,$(PEER_TESTS))
 	PYTHONPATH=$(BUILD) BARWORKS_PEERS=required \
-	  $(PEERS_PYTHON) -P -m pytest -q -p no:cacheprovider $(CLASSIC_TESTS)
+	  $(PEERS_PYTHON) -P -m pytest -q -p no:cacheprovider $(PEER_TESTS)
 	@$(MAKE) --no-print-directory -f build.mk check-installed
 
 demo: build
 	@PYTHONPATH=$(BUILD) $(PYTHON) -P examples/demo.py --out $(BUILD)/demo.png $(DEMO_ARGS)
 
-bench: build $(PEERS_PYTHON)
-	PYTHONPATH=$(BUILD) $(PYTHON) benchmarks/bench.py
-	PYTHONPATH=$(BUILD) $(PEERS_PYTHON) -P benchmarks/feed.py --callgrind
-	PYTHONPATH=$(BUILD) $(PEERS_PYTHON) -P benchmarks/universe.py --callgrind
+# Every table always prints; a missed target in any fails the run.
+bench: build $(PEERS_STAMP)
+	@status=0; \
+	PYTHONPATH=$(BUILD) $(PYTHON) benchmarks/bench.py || status=$$?; \
+	PYTHONPATH=$(BUILD) $(PEERS_PYTHON) -P benchmarks/feed.py --callgrind || status=$$?; \
+	PYTHONPATH=$(BUILD) $(PEERS_PYTHON) -P benchmarks/universe.py --callgrind || status=$$?; \
+	exit $$status
 
 # Reliability checks. Each builds into a directory of its own beside $(BUILD).
 DEBUG_PYTHON ?= python3.14d
@@ -155,13 +166,13 @@ check-installed: wheel
 # Every class against its nearest equivalent in the peer libraries and the
 # baseline method, in one run (not part of CI).
 .PHONY: bench-peers
-bench-peers: build $(PEERS_PYTHON)
+bench-peers: build $(PEERS_STAMP)
 	PYTHONPATH=$(BUILD) $(PEERS_PYTHON) -P benchmarks/peers.py $(BENCH_ARGS)
 
 # Each classic class against TA-Lib from one run: agreement, next against the
 # floor, feed against the batch function.
 .PHONY: bench-classic
-bench-classic: build $(PEERS_PYTHON)
+bench-classic: build $(PEERS_STAMP)
 	PYTHONPATH=$(BUILD) $(PEERS_PYTHON) -P benchmarks/classic_report.py $(BENCH_ARGS)
 
 # Coverage-guided fuzzing: the module built by clang with libFuzzer's

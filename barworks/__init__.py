@@ -3,7 +3,8 @@
 `feed` and `feed_bars` run whole arrays (two columns, x and y, for a class
 whose next takes a pair) through an existing indicator or strategy, exactly
 as a loop of its `next` would, with the interpreter lock released while the
-native records compute; `peek` and `peek_bar` give the
+native records compute, and answer in the kind of column given (numpy,
+pandas, polars, pyarrow); `peek` and `peek_bar` give the
 answer `next` would give without changing the object; `lookback` is the
 count of warm-up answers `warmup="nan"` blanks.
 """
@@ -34,6 +35,39 @@ def _as_pandas(answers, index, indicator):
     return pandas.Series(answers, index=index)
 
 
+def _as_arrow(pyarrow, answers, indicator):
+    """A pyarrow array on the answers' memory; a tuple answer's parts as the
+    named fields of a struct array."""
+    if answers.ndim == 1:
+        return pyarrow.array(answers)
+    parts = [pyarrow.array(answers[:, j].copy()) for j in range(answers.shape[1])]
+    return pyarrow.StructArray.from_arrays(parts, names=list(_native.answer_names(indicator)))
+
+
+def _like(column, answers, indicator):
+    """The answers as the kind of object `column` is, where that is a polars
+    Series (named after it; a DataFrame for a tuple answer) or a pyarrow
+    array or chunked array (chunked as it is); else the numpy array. Neither
+    library is a dependency: a column of one can only be given if it is
+    loaded."""
+    polars = sys.modules.get("polars")
+    if polars is not None and isinstance(column, polars.Series):
+        if answers.ndim == 1:
+            return polars.Series(column.name, answers)
+        return polars.DataFrame(dict(zip(_native.answer_names(indicator), answers.T)))
+    pyarrow = sys.modules.get("pyarrow")
+    if pyarrow is not None and isinstance(column, pyarrow.Array):
+        return _as_arrow(pyarrow, answers, indicator)
+    if pyarrow is not None and isinstance(column, pyarrow.ChunkedArray):
+        whole = _as_arrow(pyarrow, answers, indicator)
+        chunks, start = [], 0
+        for chunk in column.chunks:
+            chunks.append(whole.slice(start, len(chunk)))
+            start += len(chunk)
+        return pyarrow.chunked_array(chunks, type=whole.type)
+    return answers
+
+
 def _refuse_unlike_a_column(values, parameter):
     """A table (a DataFrame, any 2-D array) would pass as a sequence of its
     rows or labels, and a masked array as its raw data: neither is one
@@ -52,24 +86,25 @@ def _refuse_unlike_a_column(values, parameter):
             "as NaN, or values.compressed() to leave them out")
 
 
-def feed(indicator, values, *y, warmup="value"):
-    """Every value through `indicator.next`, answers as a new numpy array;
+def feed(indicator, values, *y, warmup="value", nulls="raise"):
+    """Every value through `indicator.next`, answers as a new numpy array
+    (or the kind of column given: pandas, polars, pyarrow);
     `feed(indicator, x, y)` for a class whose next takes a pair.
 
-    See the package's stub for the shapes, dtypes and warm-up rules.
+    See the package's stub for the shapes, dtypes, warm-up and null rules.
     """
     if y:
         if len(y) != 1:
             raise TypeError(
                 "feed() takes the indicator and one column, or the two columns x and y for "
                 f"a class whose next takes a pair ({1 + len(y)} given after the indicator)")
-        return _feed_pairs(indicator, values, y[0], warmup)
+        return _feed_pairs(indicator, values, y[0], warmup, nulls)
     _refuse_unlike_a_column(values, "values")
     series = _series_type()
     if series is not None and isinstance(values, series):
-        return _as_pandas(_native.feed(indicator, values.to_numpy(), warmup), values.index,
+        return _as_pandas(_native.feed(indicator, values.to_numpy(), warmup, nulls), values.index,
                           indicator)
-    return _native.feed(indicator, values, warmup)
+    return _like(values, _native.feed(indicator, values, warmup, nulls), indicator)
 
 
 def _listed(names):
@@ -78,25 +113,29 @@ def _listed(names):
     return ", ".join(quoted[:-1]) + " and " + quoted[-1]
 
 
-def _feed_pairs(indicator, x, y, warmup):
+def _feed_pairs(indicator, x, y, warmup, nulls):
     _refuse_unlike_a_column(x, "x")
     _refuse_unlike_a_column(y, "y")
     series = _series_type()
     if series is None or not (isinstance(x, series) or isinstance(y, series)):
-        return _native.feed_pairs(indicator, x, y, warmup)
+        answers = _native.feed_pairs(indicator, x, y, warmup, nulls)
+        # Like x, or like y where x is of no kind of its own.
+        like_x = _like(x, answers, indicator)
+        return like_x if like_x is not answers else _like(y, answers, indicator)
     indexes = [c.index for c in (x, y) if isinstance(c, series)]
     if not all(index.equals(indexes[0]) for index in indexes[1:]):
         # Combining by position would pair one day's x with another's y.
         raise ValueError("arguments 'x' and 'y': the Series must have equal indexes; align "
                          "them first (for example with pandas.concat(..., axis=1).dropna())")
     arrays = [c.to_numpy() if isinstance(c, series) else c for c in (x, y)]
-    return _as_pandas(_native.feed_pairs(indicator, *arrays, warmup), indexes[0], indicator)
+    return _as_pandas(_native.feed_pairs(indicator, *arrays, warmup, nulls), indexes[0], indicator)
 
 
-def feed_bars(indicator, /, *columns, open=None, volume=None, warmup="value"):
+def feed_bars(indicator, /, *columns, open=None, volume=None, warmup="value", nulls="raise"):
     """Every bar through `indicator.next`: `feed_bars(indicator, bars)` with a
     sequence of bars, or `feed_bars(indicator, high, low, close)` with the
-    `open` and `volume` columns as keywords for the classes that read them.
+    `open` and `volume` columns as keywords for the classes that read them;
+    answers of the kind of the high column.
     """
     if len(columns) == 1:
         if open is not None or volume is not None:
@@ -114,8 +153,9 @@ def feed_bars(indicator, /, *columns, open=None, volume=None, warmup="value"):
         _refuse_unlike_a_column(column, parameter)
     high = columns[0]
     series = _series_type()
-    if series is None:
-        return _native.feed_bars(indicator, *columns, warmup, open, volume)
+    if series is None or not any(isinstance(c, series) for c in named.values()):
+        return _like(high, _native.feed_bars(indicator, *columns, warmup, open, volume, nulls),
+                     indicator)
     indexes = [c.index for c in named.values() if isinstance(c, series)]
     if not all(index.equals(indexes[0]) for index in indexes[1:]):
         # Combining by position would pair one day's high with another's low.
@@ -124,5 +164,5 @@ def feed_bars(indicator, /, *columns, open=None, volume=None, warmup="value"):
                          "pandas.concat(..., axis=1).dropna())")
     arrays = {name: c.to_numpy() if isinstance(c, series) else c for name, c in named.items()}
     answers = _native.feed_bars(indicator, arrays["high"], arrays["low"], arrays["close"], warmup,
-                                arrays.get("open"), arrays.get("volume"))
+                                arrays.get("open"), arrays.get("volume"), nulls)
     return _as_pandas(answers, high.index, indicator) if isinstance(high, series) else answers

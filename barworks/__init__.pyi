@@ -19,11 +19,30 @@ __all__ = ["Universe", "feed", "feed_bars", "lookback", "peek", "peek_bar", "res
 
 _Number: TypeAlias = SupportsFloat | SupportsIndex
 # One column: a one-dimensional float64 buffer (numpy array, array('d'),
-# memoryview, strided views included), read in place; a buffer of other
-# numbers (integers, bools, float32, the other byte order) or a sequence of
-# numbers, converted as next converts its argument. Tables (DataFrames, 2-D
-# arrays) and masked arrays are refused with TypeError.
+# memoryview, strided views included) or Arrow column, read in place; a
+# buffer or Arrow column of other numbers (integers, bools, float32, the
+# other byte order, Arrow decimals) or a sequence of numbers, converted as
+# next converts its argument. Tables (DataFrames, 2-D arrays) and masked
+# arrays are refused with TypeError.
+class _ArrowArray(Protocol):
+    """An exporter of one Arrow array (a pyarrow Array)."""
+
+    def __arrow_c_array__(self, requested_schema: object | None = None) -> tuple[object, object]: ...
+
+class _ArrowStream(Protocol):
+    """An exporter of an Arrow stream of chunks (a polars Series, a pyarrow
+    ChunkedArray)."""
+
+    def __arrow_c_stream__(self, requested_schema: object | None = None) -> object: ...
+
+_ArrowColumn: TypeAlias = _ArrowArray | _ArrowStream
+
 _Values: TypeAlias = Buffer | Sequence[_Number]
+# A column in any form, where the answer's kind follows another column.
+_Column: TypeAlias = _Values | _ArrowColumn | _SeriesLike
+# nulls="raise" (the default) refuses an Arrow null with ValueError naming
+# its position; nulls="nan" reads it as NaN.
+_Nulls: TypeAlias = Literal["raise", "nan"]
 # The kinds of object feed, peek and lookback take, by what next takes and
 # gives: every _barworks and barworks.classic class is one of them.
 class _ValueIndicator(Protocol):
@@ -54,9 +73,10 @@ class _SeriesLike(Protocol):
 @overload
 def feed(
     indicator: _ValueIndicator | _Triples | _Strategy,
-    values: _SeriesLike,
+    values: _SeriesLike | _ArrowColumn,
     *,
     warmup: _Warmup = "value",
+    nulls: _Nulls = "raise",
 ) -> Any:
     """Every value through `indicator.next`, in order, as one call.
 
@@ -72,6 +92,21 @@ def feed(
     kept exported (so not resizable) for the run, or a sequence of numbers
     converted one by one as `next` converts its argument. A pandas Series
     gives a Series on the same index.
+
+    Any exporter of the Arrow PyCapsule interface (`__arrow_c_array__`, or
+    `__arrow_c_stream__` for chunked data) is read without pyarrow or polars:
+    float64 chunks without nulls where they lie, other Arrow numbers
+    (integers, float32, float16, bools, decimals) converted as `next`
+    converts each value. The answer is of the input's kind: a polars Series
+    gives a polars Series named after it (a DataFrame with a column per part
+    of a tuple answer, named as `next`'s answer names them), a pyarrow
+    Array a pyarrow Array (a StructArray with those fields for a tuple
+    answer), a ChunkedArray a ChunkedArray chunked alike; another exporter
+    gives numpy. An Arrow null is refused by default (nulls="raise", a
+    ValueError naming its position): a NaN fed to an indicator stays in its
+    running sums until reset, so one missing value would silently blank
+    every answer after it; nulls="nan" reads nulls as NaN when that is
+    meant. Fill or drop nulls first otherwise.
 
     warmup="nan" replaces the answers given before the object has seen
     `lookback(indicator)` inputs with NaN. Inputs fed earlier count: exactly
@@ -93,22 +128,35 @@ def feed(
     """
 @overload
 def feed(
-    indicator: _Triples, values: _Values, *, warmup: _Warmup = "value"
+    indicator: _Triples, values: _Values, *, warmup: _Warmup = "value", nulls: _Nulls = "raise"
 ) -> npt.NDArray[np.float64]: ...
 @overload
-def feed(indicator: _Strategy, values: _Values, *, warmup: Literal["value"] = "value") -> npt.NDArray[np.int8]: ...
+def feed(
+    indicator: _Strategy, values: _Values, *, warmup: Literal["value"] = "value", nulls: _Nulls = "raise"
+) -> npt.NDArray[np.int8]: ...
 @overload
-def feed(indicator: _ValueIndicator, values: _Values, *, warmup: _Warmup = "value") -> npt.NDArray[np.float64]: ...
+def feed(
+    indicator: _ValueIndicator, values: _Values, *, warmup: _Warmup = "value", nulls: _Nulls = "raise"
+) -> npt.NDArray[np.float64]: ...
 @overload
-def feed(indicator: _PairIndicator, values: _SeriesLike, y: _Values | _SeriesLike, /, *, warmup: _Warmup = "value") -> Any:
+def feed(
+    indicator: _PairIndicator, values: _SeriesLike | _ArrowColumn, y: _Column, /, *,
+    warmup: _Warmup = "value", nulls: _Nulls = "raise"
+) -> Any:
     """`feed` for a class whose next takes a pair (Correlation, Beta): the
     columns x (`values`) and y, each in any form one column takes, of equal lengths
     (else ValueError naming both); pandas Series must have equal indexes.
-    One column for a pair class, or two for any other class, is refused with
-    TypeError."""
+    The answer is of x's kind, else of y's. One column for a pair class, or
+    two for any other class, is refused with TypeError."""
 @overload
 def feed(
-    indicator: _PairIndicator, values: _Values, y: _Values, /, *, warmup: _Warmup = "value"
+    indicator: _PairIndicator, values: _Values, y: _SeriesLike | _ArrowColumn, /, *,
+    warmup: _Warmup = "value", nulls: _Nulls = "raise"
+) -> Any: ...
+@overload
+def feed(
+    indicator: _PairIndicator, values: _Values, y: _Values, /, *, warmup: _Warmup = "value",
+    nulls: _Nulls = "raise"
 ) -> npt.NDArray[np.float64]: ...
 
 @overload
@@ -119,17 +167,21 @@ def feed_bars(indicator: _BarIndicator, bars: Sequence[Bar | Any], /, *, warmup:
     and `volume=` as float columns for the classic classes that read them
     (equal lengths, else ValueError). A class that reads the open or the
     volume refuses a call without that column with TypeError; the others
-    ignore the columns they do not read."""
+    ignore the columns they do not read. The columns take every form `feed`
+    takes, Arrow columns chunked each its own way included, and nulls as
+    `feed` does; the answer is of the high column's kind (a polars Series
+    named after it)."""
 @overload
 def feed_bars(
-    indicator: _BarIndicator, high: _Values, low: _Values, close: _Values, /, *,
-    open: _Values | None = None, volume: _Values | None = None, warmup: _Warmup = "value"
+    indicator: _BarIndicator, high: _Values, low: _Column, close: _Column, /, *,
+    open: _Column | None = None, volume: _Column | None = None, warmup: _Warmup = "value",
+    nulls: _Nulls = "raise"
 ) -> npt.NDArray[np.float64]: ...
 @overload
 def feed_bars(
-    indicator: _BarIndicator, high: _SeriesLike, low: _Values, close: _Values, /, *,
-    open: _Values | _SeriesLike | None = None, volume: _Values | _SeriesLike | None = None,
-    warmup: _Warmup = "value"
+    indicator: _BarIndicator, high: _SeriesLike | _ArrowColumn, low: _Column, close: _Column, /, *,
+    open: _Column | None = None, volume: _Column | None = None, warmup: _Warmup = "value",
+    nulls: _Nulls = "raise"
 ) -> Any: ...
 
 @overload

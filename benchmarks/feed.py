@@ -230,6 +230,97 @@ def callgrind_instructions(name, kind, count):
             return int(re.search(r"^summary: (\d+)", profile.read(), re.M).group(1))
 
 
+# Each kind of column feed takes, from the same float64 values: the Arrow
+# kinds are held to INPUT_RATIO times numpy's time per value.
+INPUT_KINDS = ("numpy", "list", "polars Series", "pyarrow array", "pyarrow chunked array")
+ARROW_KINDS = INPUT_KINDS[2:]
+INPUT_RATIO = 1.2
+INPUT_CHUNKS = 10
+
+INPUT_SCRIPT = """
+import sys, numpy as np, _barworks as bw, barworks
+sys.path.insert(0, {folder!r})
+from feed import column_of
+kind, count = sys.argv[1], int(sys.argv[2])
+close = 100.0 + np.cumsum(np.random.default_rng(1).normal(0.0, 1.0, count))
+obj = bw.SimpleMovingAverage(20)
+for size in sorted({{0, count}}):
+    barworks.feed(obj, column_of(kind, close[:size]))
+"""
+
+
+def column_of(kind, close):
+    """`close` as a column of `kind`, or None where its library is absent."""
+    if kind == "numpy":
+        return close
+    if kind == "list":
+        return close.tolist()
+    try:
+        if kind == "polars Series":
+            import polars
+            return polars.Series("close", close)
+        import pyarrow
+    except ImportError:
+        return None
+    if kind == "pyarrow array":
+        return pyarrow.array(close)
+    return pyarrow.chunked_array(np.array_split(close, INPUT_CHUNKS))
+
+
+def input_kinds(close, rounds, callgrind):
+    """feed(SimpleMovingAverage(20), column) for each kind of column, rounds
+    taken in turns; the number of kinds missing their target."""
+    columns = {kind: column_of(kind, close) for kind in INPUT_KINDS}
+    present = [kind for kind in INPUT_KINDS if columns[kind] is not None]
+    objects = {kind: bw.SimpleMovingAverage(20) for kind in present}
+    runs = {kind: lambda kind=kind: barworks.feed(objects[kind], columns[kind]) for kind in present}
+    # The list is timed apart: freeing its converted copy and item tuple
+    # leaves the allocator to fault in fresh pages for whichever run follows.
+    compared = [kind for kind in present if kind != "list"]
+    # A run is a millisecond or so: more rounds than the classes' settle the
+    # ratios on a busy machine.
+    times = dict(zip(compared, best_ns_in_turns([runs[kind] for kind in compared], len(close),
+                                                4 * rounds)))
+    times["list"] = best_ns(runs["list"], len(close), rounds)
+    print(f"\nfeed(SimpleMovingAverage(20), column) on {len(close)} float64 values by the kind of "
+          f"column (chunked: {INPUT_CHUNKS} chunks), rounds in turns but for the list")
+    print(f"{'column':24} {'ns/value':>9} {'/numpy':>7} {'Ir/value':>9}  {'answer':24} target")
+    misses = 0
+    for kind in INPUT_KINDS:
+        if kind not in present:
+            print(f"{kind:24} {'absent':>9}")
+            continue
+        ratio = times[kind] / times["numpy"]
+        instructions = (callgrind_per_value_of_input(kind, 100_000) if callgrind
+                        else float("nan"))
+        answer = type(barworks.feed(bw.SimpleMovingAverage(20), columns[kind][:5]))
+        met = kind not in ARROW_KINDS or ratio <= INPUT_RATIO
+        misses += not met
+        wanted = f"<= {INPUT_RATIO} x numpy" if kind in ARROW_KINDS else ""
+        print(f"{kind:24} {times[kind]:9.2f} {ratio:7.2f} {instructions:9.1f}  "
+              f"{answer.__module__ + '.' + answer.__qualname__:24} {wanted}"
+              f"{'' if met else '  MISSED'}")
+    return misses
+
+
+def callgrind_per_value_of_input(kind, count):
+    """Instructions per value inside the native feed for a column of `kind`,
+    less an empty feed's."""
+    script = INPUT_SCRIPT.format(folder=os.path.dirname(os.path.abspath(__file__)))
+    counts = []
+    for size in (0, count):
+        with tempfile.TemporaryDirectory() as folder:
+            out = os.path.join(folder, "callgrind.out")
+            subprocess.run(["valgrind", "--tool=callgrind", "--collect-atstart=no",
+                            "--toggle-collect=barworks::companion::feed(*",
+                            f"--callgrind-out-file={out}", sys.executable, "-P", "-c", script,
+                            kind, str(size)],
+                           check=True, capture_output=True, env=os.environ)
+            with open(out) as profile:
+                counts.append(int(re.search(r"^summary: (\d+)", profile.read(), re.M).group(1)))
+    return (counts[1] - 2 * counts[0]) / count
+
+
 def callgrind_per_value(name, kind, count):
     """Instructions per value of feed on `count` values, less an empty feed's."""
     empty = callgrind_instructions(name, kind, 0)
@@ -242,7 +333,9 @@ def main():
     parser.add_argument("--count", type=int, default=1_000_000)
     parser.add_argument("--loop-count", type=int, default=200_000)
     parser.add_argument("--rounds", type=int, default=7)
-    parser.add_argument("--only", default="", help="only the classes whose name contains this")
+    parser.add_argument("--only", default="",
+                        help="only the classes whose name contains this ('inputs': the kinds "
+                             "of column alone)")
     parser.add_argument("--callgrind", action="store_true",
                         help="also count instructions per value with valgrind (slow)")
     args = parser.parse_args()
@@ -282,6 +375,9 @@ def main():
         misses += not met
         print(f"{name:44} {feed_ns:8.2f} {talib_ns:9.2f} {ratio:7.2f} {loop_ns:8.1f} {speedup:8.1f} "
               f"{instructions:9.1f}  {wanted}, >= {LOOP_SPEEDUP:g} x loop{'' if met else '  MISSED'}")
+
+    if args.only in ("", "inputs"):
+        misses += input_kinds(columns[0], args.rounds, args.callgrind)
 
     alone, together, ratio, overlap = threads_ratio(10 * args.count, max(3, args.rounds // 2))
     met = ratio <= THREAD_RATIO

@@ -1,5 +1,6 @@
 #include "batch.h"
 
+#include <algorithm>
 #include <array>
 #include <new>
 #include <tuple>
@@ -12,12 +13,42 @@ namespace barworks::companion {
 
 namespace {
 
+// Steps through columns of equal size together, in the longest stretches
+// that lie within one chunk of each: `visit(from, length, columns)` with
+// each column's Column at `from`. An absent column (null) is given as an
+// empty Column.
+template <std::size_t N, class Visit>
+void for_each_stretch(const std::array<const Values*, N>& columns, Py_ssize_t size,
+                      Visit visit) noexcept {
+  std::array<Py_ssize_t, N> chunk{}, within{};
+  for (Py_ssize_t from = 0; from < size;) {
+    Py_ssize_t length = size - from;
+    std::array<Column, N> at{};
+    for (std::size_t k = 0; k < N; ++k) {
+      if (columns[k] == nullptr) continue;
+      ColumnChunk current = columns[k]->chunk(chunk[k]);
+      // Chunks that are done (or empty) give way to the next.
+      while (within[k] == current.size) {
+        within[k] = 0;
+        current = columns[k]->chunk(++chunk[k]);
+      }
+      at[k] = Column{current.column.data + within[k] * current.column.stride,
+                     current.column.stride};
+      length = std::min(length, current.size - within[k]);
+    }
+    visit(from, length, at);
+    for (std::size_t k = 0; k < N; ++k) within[k] += length;
+    from += length;
+  }
+}
+
 // With the object held exclusively and its inputs pinned or converted: make
 // the answers, run with the interpreter lock released when the run is long,
-// and blank the warm-up answers when asked.
-template <class Record, class Read>
-PyObject* run_batch(Instance<Record>& instance, Py_ssize_t size, Read read,
-                    bool blank_warmup) noexcept {
+// and blank the warm-up answers when asked. `reader(columns)` builds the
+// input of each step from the columns at the start of a stretch.
+template <class Record, std::size_t N, class Reader>
+PyObject* run_batch(Instance<Record>& instance, const std::array<const Values*, N>& columns,
+                    Py_ssize_t size, Reader reader, bool blank_warmup) noexcept {
   using Rows = RowOf<Record>;
   static_assert(names_its_parts<Record>(),
                 "a class answering a tuple names its parts in PythonClass<>::kAnswers");
@@ -33,7 +64,10 @@ PyObject* run_batch(Instance<Record>& instance, Py_ssize_t size, Read read,
   // so the running state stays in registers instead of being stored and
   // reloaded on every step. The instance is held exclusively meanwhile.
   Record local(std::move(instance.payload));
-  run(local, size, read, rows);
+  for_each_stretch(columns, size,
+                   [&](Py_ssize_t from, Py_ssize_t length, const std::array<Column, N>& at) {
+                     run(local, length, reader(at), rows + from * Rows::kColumns);
+                   });
   instance.payload.~Record();
   new (&instance.payload) Record(std::move(local));
   if (saved != nullptr) PyEval_RestoreThread(saved);
@@ -44,11 +78,40 @@ PyObject* run_batch(Instance<Record>& instance, Py_ssize_t size, Read read,
   return answers.release();
 }
 
-constexpr std::array<const char*, 3> kFeedParameters{"indicator", "values", "warmup"};
-constexpr std::array<const char*, 7> kFeedBarsParameters{"indicator", "high", "low", "close",
-                                                          "warmup", "open", "volume"};
+// nulls="raise" (or left out) or "nan"; false with ValueError set.
+bool parse_nulls(PyObject* nulls, Nulls& parsed) noexcept {
+  if (nulls == nullptr) {
+    parsed = Nulls::kRefuse;
+    return true;
+  }
+  if (PyUnicode_Check(nulls)) {
+    if (PyUnicode_EqualToUTF8(nulls, "raise")) {
+      parsed = Nulls::kRefuse;
+      return true;
+    }
+    if (PyUnicode_EqualToUTF8(nulls, "nan")) {
+      parsed = Nulls::kNaN;
+      return true;
+    }
+  }
+  PyErr_Format(PyExc_ValueError, "argument 'nulls': expected 'raise' or 'nan', not %R", nulls);
+  return false;
+}
+
+// `nulls` may be left out of every call, "raise" then.
+constexpr std::array<const char*, 4> kFeedParameters{"indicator", "values", "warmup", "nulls"};
+constexpr std::array<const char*, 8> kFeedBarsParameters{"indicator", "high",   "low",
+                                                          "close",     "warmup", "open",
+                                                          "volume",    "nulls"};
 constexpr std::array<const char*, 3> kFeedBarRecordsParameters{"indicator", "bars", "warmup"};
-constexpr std::array<const char*, 4> kFeedPairsParameters{"indicator", "x", "y", "warmup"};
+constexpr std::array<const char*, 5> kFeedPairsParameters{"indicator", "x", "y", "warmup",
+                                                          "nulls"};
+template <std::size_t N>
+constexpr std::array<ParameterDefault, N> kNullsLeftOut = [] {
+  std::array<ParameterDefault, N> defaults{};
+  defaults[N - 1].present = true;
+  return defaults;
+}();
 
 }  // namespace
 
@@ -76,11 +139,13 @@ void refuse_input_kind(const char* class_name, InputKind kind, bool peeking) noe
 }
 
 PyObject* feed(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-  std::array<PyObject*, 3> slots{};
-  PyObject* const* bound = bind("feed", kFeedParameters, args, nargs, kwnames, slots);
+  std::array<PyObject*, 4> slots{};
+  PyObject* const* bound =
+      bind("feed", kFeedParameters, args, nargs, kwnames, slots, kNullsLeftOut<4>.data());
   if (bound == nullptr) return nullptr;
   const int blank_warmup = parse_warmup(bound[2]);
-  if (blank_warmup < 0) return nullptr;
+  Nulls nulls;
+  if (blank_warmup < 0 || !parse_nulls(bound[3], nulls)) return nullptr;
   return dispatch(bound[0], [&]<class Record>(Instance<Record>& instance) -> PyObject* {
     if constexpr (kInputKind<Record> != InputKind::kFloat) {
       refuse_input_kind<Record>(false);
@@ -93,8 +158,10 @@ PyObject* feed(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwn
       Borrow borrow;
       if (!hold(instance, borrow, Access::kExclusive)) return nullptr;
       Values values;
-      if (!values.take(bound[1], "values")) return nullptr;
-      return run_batch(instance, values.size(), ColumnReader{values.column()}, blank_warmup);
+      if (!values.take(bound[1], "values", nulls)) return nullptr;
+      return run_batch(instance, std::array<const Values*, 1>{&values}, values.size(),
+                       [](const std::array<Column, 1>& at) { return ColumnReader{at[0]}; },
+                       blank_warmup);
     }
   });
 }
@@ -137,12 +204,17 @@ PyObject* run_bars(Instance<Record>& instance, const BarColumns& columns,
                    bool blank_warmup) noexcept {
   if (!has_columns_read<Record>(columns.has_open, columns.has_volume, "feed_bars")) return nullptr;
   if (!same_lengths(columns)) return nullptr;
-  const Column opens = columns.open.column(), highs = columns.high.column(),
-               lows = columns.low.column(), closes = columns.close.column(),
-               volumes = columns.volume.column();
-  const Py_ssize_t size = columns.close.size();
-  return run_batch(instance, size, bar_reader<Record>(opens, highs, lows, closes, volumes),
-                   blank_warmup);
+  // The open and volume take part only where the class reads them.
+  const std::array<const Values*, 5> stepped{
+      kReadsOpen<Record> ? &columns.open : nullptr, &columns.high, &columns.low, &columns.close,
+      kReadsVolume<Record> ? &columns.volume : nullptr};
+  return run_batch(
+      instance, stepped, columns.close.size(),
+      [](const std::array<Column, 5>& at) {
+        const auto& [opens, highs, lows, closes, volumes] = at;
+        return bar_reader<Record>(opens, highs, lows, closes, volumes);
+      },
+      blank_warmup);
 }
 
 template <class Take>
@@ -165,30 +237,34 @@ PyObject* feed_bar_kind(PyObject* indicator, int blank_warmup, Take take) noexce
 
 PyObject* feed_bars(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                     PyObject* kwnames) noexcept {
-  std::array<PyObject*, 7> slots{};
-  PyObject* const* bound = bind("feed_bars", kFeedBarsParameters, args, nargs, kwnames, slots);
+  std::array<PyObject*, 8> slots{};
+  PyObject* const* bound = bind("feed_bars", kFeedBarsParameters, args, nargs, kwnames, slots,
+                                kNullsLeftOut<8>.data());
   if (bound == nullptr) return nullptr;
   const int blank_warmup = parse_warmup(bound[4]);
-  if (blank_warmup < 0) return nullptr;
+  Nulls nulls;
+  if (blank_warmup < 0 || !parse_nulls(bound[7], nulls)) return nullptr;
   PyObject* open = bound[5];
   PyObject* volume = bound[6];
   return feed_bar_kind(bound[0], blank_warmup, [&](BarColumns& columns) {
     columns.has_open = open != nullptr && open != Py_None;
     columns.has_volume = volume != nullptr && volume != Py_None;
-    return columns.high.take(bound[1], "high") && columns.low.take(bound[2], "low") &&
-           columns.close.take(bound[3], "close") &&
-           (!columns.has_open || columns.open.take(open, "open")) &&
-           (!columns.has_volume || columns.volume.take(volume, "volume"));
+    return columns.high.take(bound[1], "high", nulls) && columns.low.take(bound[2], "low", nulls) &&
+           columns.close.take(bound[3], "close", nulls) &&
+           (!columns.has_open || columns.open.take(open, "open", nulls)) &&
+           (!columns.has_volume || columns.volume.take(volume, "volume", nulls));
   });
 }
 
 PyObject* feed_pairs(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                      PyObject* kwnames) noexcept {
-  std::array<PyObject*, 4> slots{};
-  PyObject* const* bound = bind("feed_pairs", kFeedPairsParameters, args, nargs, kwnames, slots);
+  std::array<PyObject*, 5> slots{};
+  PyObject* const* bound = bind("feed_pairs", kFeedPairsParameters, args, nargs, kwnames, slots,
+                                kNullsLeftOut<5>.data());
   if (bound == nullptr) return nullptr;
   const int blank_warmup = parse_warmup(bound[3]);
-  if (blank_warmup < 0) return nullptr;
+  Nulls nulls;
+  if (blank_warmup < 0 || !parse_nulls(bound[4], nulls)) return nullptr;
   return dispatch(bound[0], [&]<class Record>(Instance<Record>& instance) -> PyObject* {
     if constexpr (!TakesPairs<Record>) {
       refuse_input_kind<Record>(false);
@@ -198,15 +274,17 @@ PyObject* feed_pairs(PyObject*, PyObject* const* args, Py_ssize_t nargs,
       Borrow borrow;
       if (!hold(instance, borrow, Access::kExclusive)) return nullptr;
       Values x, y;
-      if (!x.take(bound[1], "x") || !y.take(bound[2], "y")) return nullptr;
+      if (!x.take(bound[1], "x", nulls) || !y.take(bound[2], "y", nulls)) return nullptr;
       if (x.size() != y.size()) [[unlikely]] {
         PyErr_Format(PyExc_ValueError,
                      "arguments 'x' and 'y' must have the same length, got %zd and %zd",
                      x.size(), y.size());
         return nullptr;
       }
-      const Column xs = x.column(), ys = y.column();
-      return run_batch(instance, x.size(), [=](Py_ssize_t i) { return Pair{xs[i], ys[i]}; },
+      return run_batch(instance, std::array<const Values*, 2>{&x, &y}, x.size(),
+                       [](const std::array<Column, 2>& at) {
+                         return [=](Py_ssize_t i) { return Pair{at[0][i], at[1][i]}; };
+                       },
                        blank_warmup);
     }
   });

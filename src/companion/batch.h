@@ -7,13 +7,13 @@
 
 namespace barworks::companion {
 
-// feed(indicator, values, warmup)
+// feed(indicator, values, warmup, nulls)
 PyObject* feed(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                PyObject* kwnames) noexcept;
-// feed_bars(indicator, high, low, close, warmup)
+// feed_bars(indicator, high, low, close, warmup, open, volume, nulls)
 PyObject* feed_bars(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                     PyObject* kwnames) noexcept;
-// feed_pairs(indicator, x, y, warmup)
+// feed_pairs(indicator, x, y, warmup, nulls)
 PyObject* feed_pairs(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                      PyObject* kwnames) noexcept;
 // feed_bar_records(indicator, bars, warmup)

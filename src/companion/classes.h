@@ -98,13 +98,15 @@ bool hold(Instance<Record>& instance, Borrow& borrow, Access access) noexcept {
 
 // Binds the arguments of a module function as the frame binds a method's,
 // messages naming "barworks.<name>()": the arguments themselves on the
-// common positional call, else `slots`; null with TypeError set.
+// common positional call, else `slots`, where a parameter `defaults` marks
+// present may be left out (its slot null); null with TypeError set.
 template <std::size_t N>
 PyObject* const* bind(const char* name, const std::array<const char*, N>& parameters,
                       PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                      std::array<PyObject*, N>& slots) noexcept {
+                      std::array<PyObject*, N>& slots,
+                      const ParameterDefault* defaults = nullptr) noexcept {
   if (nargs == static_cast<Py_ssize_t>(N) && kwnames == nullptr) [[likely]] return args;
-  const CallSignature signature{"barworks", name, parameters.data(), N};
+  const CallSignature signature{"barworks", name, parameters.data(), N, defaults};
   if (!bind_vector(signature, args, nargs, kwnames, slots.data())) return nullptr;
   return slots.data();
 }

@@ -1,5 +1,6 @@
 #include "input.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstdio>
@@ -11,13 +12,6 @@
 namespace barworks::companion {
 
 namespace {
-
-// A number buffer's cells as the struct module describes them: a byte-order
-// prefix, then one code whose size the exporter gives as itemsize.
-struct CellFormat {
-  char code = 0;
-  bool swapped = false;  // stored in the other byte order than this machine's
-};
 
 bool parse_format(const char* format, CellFormat& cell) noexcept {
   if (format == nullptr) format = "B";
@@ -66,9 +60,28 @@ double integer_cell(const char* at, bool is_signed, bool swapped) noexcept {
                    : static_cast<double>(bits);
 }
 
-// One cell of a format is_number_cell accepts, converted as next converts
-// the Python number it stands for: integers rounded to the nearest double,
-// bools as 0 or 1, narrower floats exactly.
+// A tuple of the items of `object` (itself when it is a tuple): a snapshot
+// that Python code run by a conversion cannot shrink under the loop.
+PyObject* items_of(PyObject* object, const char* parameter, const char* wanted) noexcept {
+  if (!PySequence_Check(object)) [[unlikely]] {
+    PyErr_Format(PyExc_TypeError, "argument '%s': expected %s, not '%T'", parameter, wanted,
+                 object);
+    return nullptr;
+  }
+  return PySequence_Tuple(object);
+}
+
+constexpr const char* kNumbers = "a numeric buffer or a sequence of numbers";
+
+// Whether the pending error of PyObject_GetBuffer says only that the object
+// exports no such buffer; anything else (an interrupt, no memory, an error of
+// the exporter's own) must reach the caller.
+bool exports_no_buffer() noexcept {
+  return PyErr_ExceptionMatches(PyExc_TypeError) || PyErr_ExceptionMatches(PyExc_BufferError);
+}
+
+}  // namespace
+
 double read_cell(const char* at, Py_ssize_t size, CellFormat cell) noexcept {
   switch (cell.code) {
     case 'd': return std::bit_cast<double>(load_bits<std::uint64_t>(at, cell.swapped));
@@ -92,28 +105,6 @@ double read_cell(const char* at, Py_ssize_t size, CellFormat cell) noexcept {
   }
 }
 
-// A tuple of the items of `object` (itself when it is a tuple): a snapshot
-// that Python code run by a conversion cannot shrink under the loop.
-PyObject* items_of(PyObject* object, const char* parameter, const char* wanted) noexcept {
-  if (!PySequence_Check(object)) [[unlikely]] {
-    PyErr_Format(PyExc_TypeError, "argument '%s': expected %s, not '%T'", parameter, wanted,
-                 object);
-    return nullptr;
-  }
-  return PySequence_Tuple(object);
-}
-
-constexpr const char* kNumbers = "a numeric buffer or a sequence of numbers";
-
-// Whether the pending error of PyObject_GetBuffer says only that the object
-// exports no such buffer; anything else (an interrupt, no memory, an error of
-// the exporter's own) must reach the caller.
-bool exports_no_buffer() noexcept {
-  return PyErr_ExceptionMatches(PyExc_TypeError) || PyErr_ExceptionMatches(PyExc_BufferError);
-}
-
-}  // namespace
-
 bool is_native_format(const char* format, char code) noexcept {
   CellFormat cell;
   return format != nullptr && parse_format(format, cell) && cell.code == code && !cell.swapped;
@@ -124,8 +115,12 @@ Values::~Values() {
   PyMem_Free(owned_);
 }
 
-bool Values::take(PyObject* object, const char* parameter) noexcept {
-  if (PyObject_CheckBuffer(object)) {
+bool Values::take(PyObject* object, const char* parameter, Nulls nulls) noexcept {
+  if (!PyObject_CheckBuffer(object)) {
+    // polars, pyarrow and the other Arrow producers export no buffer.
+    const int exported = arrow_.take(object, parameter);
+    if (exported != 0) return exported > 0 && take_arrow(parameter, nulls);
+  } else {
     if (PyObject_GetBuffer(object, &view_, PyBUF_STRIDES | PyBUF_FORMAT) == 0) {
       pinned_ = true;
       // An array of Python objects (numpy's dtype object) holds numbers to
@@ -175,6 +170,45 @@ bool Values::pin(PyObject* object, const char* parameter) noexcept {
   for (Py_ssize_t i = 0; i < size; ++i) owned_[i] = read_cell(cells + i * stride, view_.itemsize, cell);
   PyBuffer_Release(&view_);
   pinned_ = false;
+  return true;
+}
+
+bool Values::take_arrow(const char* parameter, Nulls nulls) noexcept {
+  const Py_ssize_t null_at = arrow_.first_null();
+  if (null_at >= 0 && nulls == Nulls::kRefuse) [[unlikely]] {
+    PyErr_Format(PyExc_ValueError,
+                 "argument '%s': null at position %zd; pass nulls='nan' to read nulls as NaN, "
+                 "or fill or drop them first",
+                 parameter, null_at);
+    return false;
+  }
+  if (null_at < 0 && arrow_.is_float64()) [[likely]] {
+    size_ = arrow_.size();
+    arrow_in_place_ = true;
+    return true;
+  }
+  return allocate(arrow_.size()) && arrow_.convert(owned_);
+}
+
+ColumnChunk Values::chunk(Py_ssize_t index) const noexcept {
+  if (!arrow_in_place_) return ColumnChunk{column_, size_};
+  const DenseChunk dense = arrow_.chunk(index);
+  return ColumnChunk{Column{dense.data, sizeof(double)}, dense.size};
+}
+
+bool Values::gather(Column& column) noexcept {
+  if (chunk_count() > 1) {
+    const Py_ssize_t size = size_;
+    if (!allocate(size)) return false;
+    Py_ssize_t at = 0;
+    for (Py_ssize_t c = 0; at < size; ++c) {
+      const DenseChunk dense = arrow_.chunk(c);
+      std::copy_n(reinterpret_cast<const double*>(dense.data), dense.size, owned_ + at);
+      at += dense.size;
+    }
+    arrow_in_place_ = false;
+  }
+  column = chunk(0).column;
   return true;
 }
 

@@ -1,5 +1,6 @@
-// Inputs of a batch: a float64 buffer pinned for the whole run, or the items
-// of a sequence converted one by one as next converts its argument.
+// Inputs of a batch: a float64 buffer or Arrow column read where it lies
+// for the whole run, or the values of any other numbers or the items of a
+// sequence converted one by one as next converts its argument.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -7,6 +8,8 @@
 
 #include <cstring>
 #include <optional>
+
+#include "arrow.h"
 
 namespace barworks::companion {
 
@@ -48,8 +51,15 @@ struct ColumnReader {
   }
 };
 
-// Owns what a Column reads: either an exported buffer, held (and so kept
-// from being resized or freed) until destruction, or a converted copy.
+// A stretch of a column: `size` values from where `column` starts.
+struct ColumnChunk {
+  Column column;
+  Py_ssize_t size = 0;
+};
+
+// Owns what a Column reads: an exported buffer, held (and so kept from
+// being resized or freed) until destruction, the chunks of an Arrow column,
+// or a converted copy.
 class Values {
  public:
   Values() noexcept = default;
@@ -57,28 +67,55 @@ class Values {
   Values& operator=(const Values&) = delete;
   ~Values();
 
-  // Pins a one-dimensional float64 buffer of `object`, converts one of
-  // other numbers (integers, bools, float32, the other byte order) or the
-  // items of a sequence. False with TypeError or ValueError naming
-  // `parameter` (and the index of a bad item) set.
-  bool take(PyObject* object, const char* parameter) noexcept;
+  // Pins a one-dimensional float64 buffer of `object` or the chunks of a
+  // float64 Arrow column free of nulls, converts one of other numbers
+  // (integers, bools, float32, the other byte order, Arrow decimals) or the
+  // items of a sequence. An Arrow null is refused or read as NaN as `nulls`
+  // says. False with TypeError or ValueError naming `parameter` (and the
+  // index of a bad item or null) set.
+  bool take(PyObject* object, const char* parameter, Nulls nulls = Nulls::kRefuse) noexcept;
   // Room for `size` converted doubles; false with MemoryError set.
   bool allocate(Py_ssize_t size) noexcept;
   double* owned() noexcept { return owned_; }
 
   Py_ssize_t size() const noexcept { return size_; }
-  Column column() const noexcept { return column_; }
+  // The stretches the values lie in, in order: one, save for an Arrow
+  // column of several chunks read in place.
+  Py_ssize_t chunk_count() const noexcept {
+    return arrow_in_place_ ? arrow_.chunk_count() : 1;
+  }
+  ColumnChunk chunk(Py_ssize_t index) const noexcept;
+  // The values as one Column, for a caller that reads them by index: the
+  // chunks of an Arrow column are first copied into one. False with
+  // MemoryError set.
+  bool gather(Column& column) noexcept;
 
  private:
   bool pin(PyObject* object, const char* parameter) noexcept;
   bool convert(PyObject* object, const char* parameter) noexcept;
+  bool take_arrow(const char* parameter, Nulls nulls) noexcept;
 
   Py_buffer view_{};
   bool pinned_ = false;
   double* owned_ = nullptr;
   Py_ssize_t size_ = 0;
   Column column_;
+  ArrowColumn arrow_;
+  bool arrow_in_place_ = false;
 };
+
+// A number buffer's cells as the struct module describes them: a byte-order
+// prefix, then one code whose size the exporter gives as itemsize.
+struct CellFormat {
+  char code = 0;
+  bool swapped = false;  // stored in the other byte order than this machine's
+};
+
+// One cell of a number format (float64, float32, float16, long double,
+// bool, integers of 1 to 8 bytes), converted as next converts the Python
+// number it stands for: integers rounded to the nearest double, bools as 0
+// or 1, narrower floats exactly.
+double read_cell(const char* at, Py_ssize_t size, CellFormat cell) noexcept;
 
 // Whether a buffer's struct format is the one-letter `code` in this
 // machine's byte order ("d", "<d", "=d" for float64 here).

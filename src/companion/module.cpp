@@ -17,15 +17,15 @@ namespace {
 PyMethodDef functions[] = {
     {"feed", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&feed)),
      METH_FASTCALL | METH_KEYWORDS,
-     "feed($module, indicator, values, warmup)\n--\n\n"
+     "feed($module, indicator, values, warmup, nulls='raise')\n--\n\n"
      "Every value through indicator.next, answers as a numpy array."},
     {"feed_bars", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&feed_bars)),
      METH_FASTCALL | METH_KEYWORDS,
-     "feed_bars($module, indicator, high, low, close, warmup)\n--\n\n"
+     "feed_bars($module, indicator, high, low, close, warmup, open, volume, nulls='raise')\n--\n\n"
      "Every bar given by three columns through indicator.next."},
     {"feed_pairs", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&feed_pairs)),
      METH_FASTCALL | METH_KEYWORDS,
-     "feed_pairs($module, indicator, x, y, warmup)\n--\n\n"
+     "feed_pairs($module, indicator, x, y, warmup, nulls='raise')\n--\n\n"
      "Every pair of two columns through indicator.next(x, y)."},
     {"feed_bar_records",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&feed_bar_records)),

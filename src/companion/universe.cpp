@@ -496,8 +496,9 @@ PyObject* step_columns(Lanes& lanes, InputKind input, PyObject* const* given, st
   StepColumns columns{};
   for (std::size_t c = 0; c < count; ++c) {
     if (given[c] == Py_None) continue;
-    if (!take_lane_values(values[c], given[c], names[c], lanes.count)) return nullptr;
-    columns[c] = values[c].column();
+    if (!take_lane_values(values[c], given[c], names[c], lanes.count) ||
+        !values[c].gather(columns[c]))
+      return nullptr;
   }
   Mask mask;
   if (!mask.take(where, lanes.count)) return nullptr;

@@ -29,3 +29,16 @@ classic_forming: tuple[float, float, float] = barworks.peek(classic.MovingAverag
 classic_spread: float = barworks.peek(classic.StandardDeviation(20), 101.5)
 classic_range: float = barworks.peek_bar(classic.AverageTrueRange(14), bw.Bar(1.0, 2.0, 0.5, 1.5, 10))
 classic_warmup: int = barworks.lookback(classic.ExponentialMovingAverage(20))
+
+
+class Chunks:
+    """An Arrow stream of its own, as a library barworks does not know."""
+
+    def __arrow_c_stream__(self, requested_schema: object | None = None) -> object:
+        return requested_schema
+
+
+arrow_answers: object = barworks.feed(bw.SimpleMovingAverage(5), Chunks(), nulls="nan")
+arrow_pairs: object = barworks.feed(classic.Correlation(5), prices, Chunks())
+arrow_ranges: object = barworks.feed_bars(classic.AverageTrueRange(14), Chunks(), prices, Chunks(), nulls="raise")
+numpy_ranges: npt.NDArray[np.float64] = barworks.feed_bars(classic.AverageTrueRange(14), prices, Chunks(), prices)
