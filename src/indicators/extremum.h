@@ -13,6 +13,7 @@
 #include "../window.h"
 #include "../warmup.h"
 #include "../nan.h"
+#include "extreme_scan.h"
 
 namespace barworks {
 
@@ -91,15 +92,70 @@ void Extremum<Order>::reset() noexcept {
 
 template <class Order>
 std::uint32_t Extremum<Order>::scan() const noexcept {
-  double candidate = Order::kFill;
-  std::uint32_t found = 0;
-  for (std::uint32_t slot = 0; slot < period; ++slot) {
-    if (Order::beats(values[slot], candidate)) {
-      candidate = values[slot];
-      found = slot;
-    }
+  const std::size_t found =
+      first_extreme<Order>(reinterpret_cast<const char*>(values.begin()), period, Order::kFill);
+  return found < period ? static_cast<std::uint32_t>(found) : 0;
+}
+
+template <class Record>
+inline constexpr bool kIsExtremum = false;
+template <class Order>
+inline constexpr bool kIsExtremum<Extremum<Order>> = true;
+
+// Answers read(0) .. read(size - 1) into answers[0 .. size), as that many
+// calls of update would, and leaves the record as they would. Once the
+// first `period` inputs have filled every slot, the extreme is followed by
+// its position among the inputs, which a reader whose inputs lie one after
+// another lets a rescan read in place: in the window's slot order, that is
+// from the input in slot 0 to the newest, then from the oldest on.
+template <class Order, class Read>
+void run_extremum(Extremum<Order>& record, std::size_t size, Read read, double* answers) noexcept {
+  const std::size_t period = record.period;
+  const std::size_t start = record.index;  // the slot of input 0
+  std::size_t i = 0;
+  for (; i < size && i < period; ++i) answers[i] = record.update(read(i));
+  const char* cells = nullptr;
+  if constexpr (requires { read.dense(); }) {
+    if (const auto dense = read.dense()) cells = dense->data;
   }
-  return found;
+  if (cells == nullptr) {
+    for (; i < size; ++i) answers[i] = record.update(read(i));
+    return;
+  }
+  const auto from = [cells](std::size_t position) { return cells + position * sizeof(double); };
+  std::size_t extreme = (record.extreme_index + period - start) % period;
+  double best = record.values[static_cast<std::uint32_t>(record.extreme_index)];
+  // The latest input written to slot 0.
+  std::size_t first = (period - start) % period;
+  for (; i < size; ++i) {
+    const double x = canonical(cell_at(cells, i));
+    if (extreme + period == i) {
+      // The extreme's slot takes x: rescan, as update does. The extreme's
+      // value does not depend on the order; which of equal values is
+      // kept does.
+      while (first + period <= i) first += period;
+      const std::size_t oldest = i + 1 - period;
+      const double found = fold_extreme<Order>(from(oldest), period, Order::kFill);
+      if (!Order::beats(found, Order::kFill)) {
+        extreme = first;
+      } else {
+        extreme = first + first_equal(from(first), i + 1 - first, found);
+        if (extreme > i) extreme = oldest + first_equal(from(oldest), first - oldest, found);
+      }
+      best = canonical(cell_at(cells, extreme));
+    } else if (Order::beats(x, best)) {
+      extreme = i;
+      best = x;
+    }
+    answers[i] = best;
+  }
+  // The window as the steps would leave it: the last `period` inputs in
+  // their slots, those before `period` already there.
+  for (std::size_t k = std::max(period, size - period); k < size; ++k) {
+    record.values[static_cast<std::uint32_t>((start + k) % period)] = canonical(cell_at(cells, k));
+  }
+  record.index = (start + size) % period;
+  record.extreme_index = (start + extreme) % period;
 }
 
 // next, period and reset hold the instance exclusively; the index method
