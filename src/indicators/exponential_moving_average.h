@@ -5,6 +5,7 @@
 #include "../checkpoint.h"
 #include "../describe.h"
 #include "../error.h"
+#include "../nan.h"
 #include "../warmup.h"
 
 namespace barworks {
@@ -30,6 +31,21 @@ struct ExponentialMovingAverage {
   // wrap to 0.
   double smoothing() const noexcept { return 2.0 / (static_cast<double>(period) + 1.0); }
 };
+
+// Inline: the average true range and batch loops run it without a call.
+inline double ExponentialMovingAverage::update(double x) noexcept {
+  x = canonical(x);
+  if (first) {
+    first = false;
+    current = x;
+    return current;
+  }
+  const double t1 = x * alpha;
+  const double t2 = 1.0 - alpha;
+  const double t3 = t2 * current;
+  current = t1 + t3;
+  return current;
+}
 
 template <>
 struct PythonClass<ExponentialMovingAverage> : PeriodIndicator<ExponentialMovingAverage> {

@@ -1,7 +1,9 @@
 #pragma once
 
-#include "../checkpoint.h"
 #include "../bar.h"
+#include "../branch_free.h"
+#include "../checkpoint.h"
+#include "../nan.h"
 #include "../describe.h"
 #include "../warmup.h"
 
@@ -23,6 +25,26 @@ struct TrueRange {
   double update(const Bar& bar) noexcept;
   void reset() noexcept;
 };
+
+// Inline: batch loops and the records that embed a true range run it
+// without a call.
+inline double TrueRange::update(const Bar& bar) noexcept {
+  const double high = canonical(bar.high);
+  const double low = canonical(bar.low);
+  double result;
+  if (!has_previous) {
+    result = high - low;
+  } else {
+    const double span = high - low;
+    const double gap_high = magnitude(high - previous_close);
+    const double widest = max_ignoring_nan(span, gap_high);
+    const double gap_low = magnitude(low - previous_close);
+    result = max_ignoring_nan(widest, gap_low);
+  }
+  previous_close = canonical(bar.close);
+  has_previous = true;
+  return result;
+}
 
 template <>
 struct PythonClass<TrueRange> {
