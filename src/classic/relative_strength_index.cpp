@@ -35,7 +35,8 @@ double RelativeStrengthIndex::update(double x) noexcept {
   // No movement at all over the smoothing reads as 0, as the batch
   // libraries answer; NaN totals fail the comparison and stay NaN. Both
   // sides are computed, so the choice is a select rather than a branch.
-  return total == 0.0 ? 0.0 : strength;
+  // A NaN answer is the one NaN, however the compiler orders the operands.
+  return total == 0.0 ? 0.0 : canonical(strength);
 }
 
 void RelativeStrengthIndex::reset() noexcept {

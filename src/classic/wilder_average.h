@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "../nan.h"
 #include "family.h"
 
 namespace barworks::classic {
@@ -29,12 +30,13 @@ struct WilderAverage {
   }
   double lag_factor() const noexcept { return static_cast<double>(period) - 1.0; }
   double weight_factor() const noexcept { return 1.0 / static_cast<double>(period); }
+  // Kept the one NaN whichever operand the compiler puts first.
   double update(double x) noexcept {
     if (count == period) [[likely]] {
-      average = (average * lag + x) * weight;
+      average = canonical((average * lag + x) * weight);
       return average;
     }
-    average += x;
+    average = canonical(average + x);
     if (++count < period) return kNotYet;
     average *= weight;
     return average;
