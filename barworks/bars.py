@@ -111,9 +111,9 @@ def _offset_nanoseconds(text, parameter):
         number, unit = part.groups()
         if unit not in _OFFSET_UNITS:
             raise ValueError(
-                f"argument '{parameter}': {text!r} is not a fixed duration ({unit!r} is no unit of one; "
-                "calendar offsets such as months, weeks or business days have no fixed length): "
-                "use ns, us, ms, s, min, h or D, as in '5min' or '1h30min'")
+                f"argument '{parameter}': {text!r} is not a fixed duration: {unit!r} is none of "
+                "the units ns, us, ms, s, min, h and D (calendar offsets such as months, weeks "
+                "and business days have no fixed length); write, say, '5min' or '1h30min'")
         total += fractions.Fraction(number or 1) * _OFFSET_UNITS[unit]
         at = part.end()
     if at != len(text) or at == 0:

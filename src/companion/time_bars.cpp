@@ -165,18 +165,28 @@ bool parse_fill(PyObject* fill, Fill& parsed) noexcept {
   return false;
 }
 
-// A bar of the Python half's type: tuple.__new__(TimeBar, fields), as a
-// named tuple makes its own.
+// A bar of the Python half's type, made as tuple.__new__(TimeBar, fields)
+// makes a named tuple: its cells filled in place (its layout is a tuple's,
+// checked when the type was handed over).
 PyObject* new_time_bar(const TimeBar& bar) noexcept {
-  PyObject* fields = Py_BuildValue("(Lddddd)", static_cast<long long>(bar.start), bar.open,
-                                   bar.high, bar.low, bar.close, bar.volume);
-  if (fields == nullptr) return nullptr;
-  PyObject* arguments = PyTuple_Pack(1, fields);
-  Py_DECREF(fields);
-  if (arguments == nullptr) return nullptr;
-  PyObject* made =
-      PyTuple_Type.tp_new(reinterpret_cast<PyTypeObject*>(time_bar_type), arguments, nullptr);
-  Py_DECREF(arguments);
+  auto* type = reinterpret_cast<PyTypeObject*>(time_bar_type);
+  PyObject* made = type->tp_alloc(type, 6);
+  if (made == nullptr) return nullptr;
+  PyObject* start = PyLong_FromLongLong(bar.start);
+  if (start == nullptr) {
+    Py_DECREF(made);
+    return nullptr;
+  }
+  PyTuple_SET_ITEM(made, 0, start);
+  const double fields[] = {bar.open, bar.high, bar.low, bar.close, bar.volume};
+  for (Py_ssize_t i = 0; i < 5; ++i) {
+    PyObject* field = PyFloat_FromDouble(fields[i]);
+    if (field == nullptr) {
+      Py_DECREF(made);
+      return nullptr;
+    }
+    PyTuple_SET_ITEM(made, i + 1, field);
+  }
   return made;
 }
 
@@ -562,9 +572,12 @@ PyObject* use_time_types(PyObject*, PyObject* const* args, Py_ssize_t nargs) noe
     PyErr_Format(PyExc_TypeError, "use_time_types() takes 3 arguments (%zd given)", nargs);
     return nullptr;
   }
-  if (!PyType_Check(args[0]) ||
-      !PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(args[0]), &PyTuple_Type)) {
-    PyErr_Format(PyExc_TypeError, "use_time_types(): the bar type must be a tuple type, not %R",
+  auto* type = PyType_Check(args[0]) ? reinterpret_cast<PyTypeObject*>(args[0]) : nullptr;
+  if (type == nullptr || !PyType_IsSubtype(type, &PyTuple_Type) ||
+      type->tp_basicsize != PyTuple_Type.tp_basicsize ||
+      type->tp_itemsize != PyTuple_Type.tp_itemsize) {
+    PyErr_Format(PyExc_TypeError,
+                 "use_time_types(): the bar type must be a tuple type without slots, not %R",
                  args[0]);
     return nullptr;
   }
