@@ -9,6 +9,8 @@ import numpy as np
 import numpy.typing as npt
 from _barworks import Bar
 
+from .classic import _BarFields
+
 __all__ = ["BarBuilder", "BarColumns", "TimeBar", "resample"]
 
 _Number: TypeAlias = SupportsFloat | SupportsIndex
@@ -29,18 +31,6 @@ class _FixedOffset(Protocol):
 # string of ns, us, ms, s, min, h and D units ("5min", "1h30min", "1D").
 _Duration: TypeAlias = float | SupportsIndex | datetime.timedelta | np.timedelta64 | str | _FixedOffset
 _Fill: TypeAlias = Literal["none", "previous"]
-
-class _BarFields(Protocol):
-    @property
-    def open(self) -> _Number: ...
-    @property
-    def high(self) -> _Number: ...
-    @property
-    def low(self) -> _Number: ...
-    @property
-    def close(self) -> _Number: ...
-    @property
-    def volume(self) -> _Number: ...
 
 class TimeBar(NamedTuple):
     """A bar of one time bucket: `start`, the bucket's start in int

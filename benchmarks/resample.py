@@ -12,17 +12,14 @@ beforehand, and each answer is checked against barworks' before timing.
 
 import argparse
 import os
-import re
-import subprocess
 import sys
-import tempfile
 
 import numpy as np
 
 import barworks
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from feed import best_ns_in_turns  # noqa: E402
+from feed import best_ns_in_turns, callgrind_count  # noqa: E402
 
 try:
     import pandas
@@ -107,17 +104,8 @@ def check(calls):
 def callgrind_per_trade(count):
     """Instructions per trade inside the native run, less an empty run's."""
     script = CALLGRIND_SCRIPT.format(folder=os.path.dirname(os.path.abspath(__file__)), every=EVERY)
-    counts = []
-    for size in (0, count):
-        with tempfile.TemporaryDirectory() as folder:
-            out = os.path.join(folder, "callgrind.out")
-            subprocess.run(["valgrind", "--tool=callgrind", "--collect-atstart=no",
-                            "--toggle-collect=barworks::companion::resample(*",
-                            f"--callgrind-out-file={out}", sys.executable, "-P", "-c", script,
-                            str(size)],
-                           check=True, capture_output=True, env=os.environ)
-            with open(out) as profile:
-                counts.append(int(re.search(r"^summary: (\d+)", profile.read(), re.M).group(1)))
+    counts = [callgrind_count("barworks::companion::resample(*", script, str(size))
+              for size in (0, count)]
     return (counts[1] - 2 * counts[0]) / count
 
 

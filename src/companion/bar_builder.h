@@ -51,14 +51,9 @@ struct BarBuilder {
   std::int64_t every;
   std::int64_t origin;
   Fill fill;
-  bool started;  // a bucket has been opened: `start` and `close` are its
-  bool forming;  // the bucket at `start` holds pieces not yet given out
-  std::int64_t start;
-  double open;
-  double high;
-  double low;
-  double close;
-  double volume;
+  bool started;  // a bucket has been opened: `bar` is its
+  bool forming;  // `bar` holds pieces not yet given out
+  TimeBar bar;   // the latest bucket's, so far
 
   static Expected<BarBuilder> create(std::int64_t every, std::int64_t origin, Fill fill) noexcept {
     if (every <= 0) {
@@ -80,36 +75,32 @@ struct BarBuilder {
     std::int64_t bucket;
     std::uint64_t gaps = 0;
     if (started) [[likely]] {
-      if (timestamp < start) [[unlikely]] return Refusal::kLate;
+      if (timestamp < bar.start) [[unlikely]] return Refusal::kLate;
       const std::uint64_t buckets = since(timestamp) / static_cast<std::uint64_t>(every);
       if (buckets == 0) {
         if (!forming) [[unlikely]] return Refusal::kLate;
-        if (piece.high > high) high = piece.high;
-        if (piece.low < low) low = piece.low;
-        close = piece.close;
-        volume += piece.volume;
+        if (piece.high > bar.high) bar.high = piece.high;
+        if (piece.low < bar.low) bar.low = piece.low;
+        bar.close = piece.close;
+        bar.volume += piece.volume;
         return Refusal::kNone;
       }
       bucket = later(buckets);
       if (fill == Fill::kPrevious) gaps = buckets - 1;
-      if (forming && !sink.completed(forming_bar())) return Refusal::kStopped;
+      if (forming && !sink.completed(bar)) return Refusal::kStopped;
       if (gaps != 0 && !sink.filled(later(1), gaps)) return Refusal::kStopped;
     } else if (!first_bucket(timestamp, bucket)) [[unlikely]] {
       return Refusal::kTooEarly;
     }
     started = forming = true;
-    start = bucket;
-    open = piece.open;
-    high = piece.high;
-    low = piece.low;
-    close = piece.close;
-    volume = piece.volume;
+    bar = {bucket, piece.open, piece.high, piece.low, piece.close, piece.volume};
     return Refusal::kNone;
   }
 
-  TimeBar forming_bar() const noexcept { return {start, open, high, low, close, volume}; }
   // The bar an empty bucket at `at` gives under fill="previous".
-  TimeBar flat_bar(std::int64_t at) const noexcept { return {at, close, close, close, close, 0.0}; }
+  TimeBar flat_bar(std::int64_t at) const noexcept {
+    return {at, bar.close, bar.close, bar.close, bar.close, 0.0};
+  }
   // Gives out the forming bucket: later pieces must fall after it.
   void close_forming() noexcept { forming = false; }
   void reset() noexcept { *this = BarBuilder{.every = every, .origin = origin, .fill = fill}; }
@@ -126,23 +117,23 @@ struct BarBuilder {
   }
 
   static bool aligned(const BarBuilder& r) noexcept {
-    return !r.started || (__int128{r.start} - r.origin) % r.every == 0;
+    return !r.started || (__int128{r.bar.start} - r.origin) % r.every == 0;
   }
   static bool positive_every(const BarBuilder& r) noexcept { return r.every > 0; }
   static bool forming_started(const BarBuilder& r) noexcept { return r.started || !r.forming; }
   static bool no_nan(const BarBuilder& r) noexcept {
-    return !any_nan(r.open, r.high, r.low, r.close, r.volume);
+    return !any_nan(r.bar.open, r.bar.high, r.bar.low, r.bar.close, r.bar.volume);
   }
 
  private:
   // The start of the bucket `count` buckets after `start`, where that lies
   // no later than a time already seen.
   std::int64_t later(std::uint64_t count) const noexcept {
-    return static_cast<std::int64_t>(static_cast<std::uint64_t>(start) +
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(bar.start) +
                                      count * static_cast<std::uint64_t>(every));
   }
   std::uint64_t since(std::int64_t timestamp) const noexcept {
-    return static_cast<std::uint64_t>(timestamp) - static_cast<std::uint64_t>(start);
+    return static_cast<std::uint64_t>(timestamp) - static_cast<std::uint64_t>(bar.start);
   }
   bool first_bucket(std::int64_t timestamp, std::int64_t& bucket) const noexcept {
     const __int128 offset = __int128{timestamp} - origin;
@@ -156,6 +147,14 @@ struct BarBuilder {
 };
 
 template <>
+struct Checkpoint<TimeBar> {
+  using R = TimeBar;
+  static constexpr auto kFields =
+      std::tuple{whole<&R::start>("start"), number<&R::open>("open"), number<&R::high>("high"),
+                 number<&R::low>("low"), number<&R::close>("close"), number<&R::volume>("volume")};
+};
+
+template <>
 struct Checkpoint<BarBuilder> {
   using R = BarBuilder;
   static constexpr auto kFields = std::tuple{
@@ -165,12 +164,7 @@ struct Checkpoint<BarBuilder> {
       choice<&R::fill>("fill", 1),
       choice<&R::started>("started", 1),
       choice<&R::forming>("forming", 1),
-      whole<&R::start>("start"),
-      number<&R::open>("open"),
-      number<&R::high>("high"),
-      number<&R::low>("low"),
-      number<&R::close>("close"),
-      number<&R::volume>("volume"),
+      component<&R::bar>("bar"),
       rule<R>(&R::forming_started, "a forming bucket has been started"),
       rule<R>(&R::aligned, "the bucket starts a whole number of buckets from the origin"),
       rule<R>(&R::no_nan, "no price or volume is NaN"),

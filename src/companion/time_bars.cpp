@@ -14,6 +14,7 @@
 #include "input.h"
 #include "loop.h"
 #include "state.h"
+#include "stored_form.h"
 
 namespace barworks::companion {
 
@@ -81,7 +82,7 @@ TimeText describe_time(std::int64_t nanoseconds) noexcept {
                    where, at.text);
       return;
     case Refusal::kLate: {
-      const TimeText bucket = describe_time(builder.start);
+      const TimeText bucket = describe_time(builder.bar.start);
       if (builder.forming) {
         PyErr_Format(PyExc_ValueError,
                      "%s%s is older than the bucket forming since %s: an earlier bucket is "
@@ -151,18 +152,9 @@ bool convert_timestamp(PyObject* object, const char* parameter, std::int64_t& na
 
 // fill="none" or "previous"; false with ValueError set.
 bool parse_fill(PyObject* fill, Fill& parsed) noexcept {
-  if (PyUnicode_Check(fill)) {
-    if (PyUnicode_EqualToUTF8(fill, "none")) {
-      parsed = Fill::kNone;
-      return true;
-    }
-    if (PyUnicode_EqualToUTF8(fill, "previous")) {
-      parsed = Fill::kPrevious;
-      return true;
-    }
-  }
-  PyErr_Format(PyExc_ValueError, "argument 'fill': expected 'none' or 'previous', not %R", fill);
-  return false;
+  const int choice = parse_choice(fill, "fill", "none", "previous");
+  parsed = choice == 1 ? Fill::kPrevious : Fill::kNone;
+  return choice >= 0;
 }
 
 // A bar of the Python half's type, made as tuple.__new__(TimeBar, fields)
@@ -245,16 +237,24 @@ void builder_dealloc(PyObject* self) noexcept {
   Py_DECREF(type);
 }
 
-// Adds one piece with the builder held: its completed bars, or null with
-// the refusal raised and the builder as it was.
-PyObject* add_piece(BarBuilder& builder, std::int64_t timestamp, const Candle& piece) noexcept {
+// As a method of the frame: the builder held, the timestamp converted, then
+// `read(piece)` converting the piece; answers the bars the piece completed,
+// or null with the refusal raised and the builder as it was.
+template <class Read>
+PyObject* add_piece(PyObject* self, PyObject* timestamp_object, Read read) noexcept {
+  Builder& builder = instance_of<BarBuilder>(self);
+  Borrow borrow;
+  if (!hold(builder, borrow, Access::kExclusive)) return nullptr;
+  std::int64_t timestamp;
+  Candle piece;
+  if (!convert_timestamp(timestamp_object, "timestamp", timestamp) || !read(piece)) return nullptr;
   PyObject* completed = PyList_New(0);
   if (completed == nullptr) return nullptr;
-  ListSink sink{builder, completed};
-  const Refusal refusal = builder.add(timestamp, piece, sink);
+  ListSink sink{builder.payload, completed};
+  const Refusal refusal = builder.payload.add(timestamp, piece, sink);
   if (refusal == Refusal::kNone) [[likely]] return completed;
   Py_DECREF(completed);
-  raise_refusal(refusal, builder, timestamp, "");
+  raise_refusal(refusal, builder.payload, timestamp, "");
   return nullptr;
 }
 
@@ -274,22 +274,20 @@ PyObject* builder_add(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                   kVolumeLeftOut.data()};
     if (!bind_vector(signature, args, nargs, kwnames, bound.data())) return nullptr;
   }
-  Builder& builder = instance_of<BarBuilder>(self);
-  Borrow borrow;
-  if (!hold(builder, borrow, Access::kExclusive)) return nullptr;
-  std::int64_t timestamp;
-  if (!convert_timestamp(bound[0], "timestamp", timestamp)) return nullptr;
-  Argument<double> price, volume{0.0};
-  if (!price.convert(bound[1])) [[unlikely]] {
-    raise_argument_error("price");
-    return nullptr;
-  }
-  if (bound[2] != nullptr && !volume.convert(bound[2])) [[unlikely]] {
-    raise_argument_error("volume");
-    return nullptr;
-  }
-  const double at = price.get();
-  return add_piece(builder.payload, timestamp, Candle{at, at, at, at, volume.get()});
+  return add_piece(self, bound[0], [&](Candle& piece) {
+    Argument<double> price, volume{0.0};
+    if (!price.convert(bound[1])) [[unlikely]] {
+      raise_argument_error("price");
+      return false;
+    }
+    if (bound[2] != nullptr && !volume.convert(bound[2])) [[unlikely]] {
+      raise_argument_error("volume");
+      return false;
+    }
+    const double at = price.get();
+    piece = Candle{at, at, at, at, volume.get()};
+    return true;
+  });
 }
 
 // add_bar(timestamp, bar)
@@ -298,17 +296,15 @@ PyObject* builder_add_bar(PyObject* self, PyObject* const* args, Py_ssize_t narg
   std::array<PyObject*, 2> bound{};
   const CallSignature signature{"BarBuilder", "add_bar", kAddBarParameters.data(), 2};
   if (!bind_vector(signature, args, nargs, kwnames, bound.data())) return nullptr;
-  Builder& builder = instance_of<BarBuilder>(self);
-  Borrow borrow;
-  if (!hold(builder, borrow, Access::kExclusive)) return nullptr;
-  std::int64_t timestamp;
-  if (!convert_timestamp(bound[0], "timestamp", timestamp)) return nullptr;
-  Argument<const Candle&> bar;
-  if (!bar.convert(bound[1])) [[unlikely]] {
-    raise_argument_error("bar");
-    return nullptr;
-  }
-  return add_piece(builder.payload, timestamp, bar.get());
+  return add_piece(self, bound[0], [&](Candle& piece) {
+    Argument<const Candle&> bar;
+    if (!bar.convert(bound[1])) [[unlikely]] {
+      raise_argument_error("bar");
+      return false;
+    }
+    piece = bar.get();
+    return true;
+  });
 }
 
 PyObject* builder_flush(PyObject* self, PyObject*) noexcept {
@@ -316,7 +312,7 @@ PyObject* builder_flush(PyObject* self, PyObject*) noexcept {
   Borrow borrow;
   if (!hold(builder, borrow, Access::kExclusive)) return nullptr;
   if (!builder.payload.forming) Py_RETURN_NONE;
-  PyObject* bar = new_time_bar(builder.payload.forming_bar());
+  PyObject* bar = new_time_bar(builder.payload.bar);
   if (bar != nullptr) builder.payload.close_forming();
   return bar;
 }
@@ -334,7 +330,7 @@ PyObject* builder_forming(PyObject* self, void*) noexcept {
   Borrow borrow;
   if (!hold(builder, borrow, Access::kShared)) return nullptr;
   if (!builder.payload.forming) Py_RETURN_NONE;
-  return new_time_bar(builder.payload.forming_bar());
+  return new_time_bar(builder.payload.bar);
 }
 
 PyMethodDef builder_methods[] = {
@@ -537,7 +533,7 @@ PyObject* run_trades(const BarBuilder& fresh, const Trades& trades) noexcept {
   {
     LockReleased released(trades.size);
     add_trades(writing, trades, sink, refusal);
-    if (writing.forming) sink.completed(writing.forming_bar());
+    if (writing.forming) sink.completed(writing.bar);
   }
   if (sink.at != rows) [[unlikely]] {
     raise_panic("the second pass over the trades gave another count of bars");
@@ -631,15 +627,7 @@ PyObject* builder_state(PyObject*, PyObject* object) noexcept {
     PyErr_Format(PyExc_TypeError, "builder_state() takes a BarBuilder, not '%T'", object);
     return nullptr;
   }
-  Builder& builder = instance_of<BarBuilder>(object);
-  Borrow borrow;
-  if (!hold(builder, borrow, Access::kShared)) return nullptr;
-  const std::size_t size = checkpoint::store(builder.payload, kStoredName, nullptr);
-  PyObject* bytes = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
-  if (bytes == nullptr) return nullptr;
-  checkpoint::store(builder.payload, kStoredName,
-                    reinterpret_cast<unsigned char*>(PyBytes_AS_STRING(bytes)));
-  return bytes;
+  return stored_form_of<BarBuilder>(object, kStoredName);
 }
 
 PyObject* restore_builder(PyObject*, PyObject* data) noexcept {
