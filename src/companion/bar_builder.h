@@ -76,8 +76,9 @@ struct BarBuilder {
     std::uint64_t gaps = 0;
     if (started) [[likely]] {
       if (timestamp < bar.start) [[unlikely]] return Refusal::kLate;
-      const std::uint64_t buckets = since(timestamp) / static_cast<std::uint64_t>(every);
-      if (buckets == 0) {
+      // Most pieces fall in the forming bucket: no division for them.
+      const std::uint64_t elapsed = since(timestamp);
+      if (elapsed < static_cast<std::uint64_t>(every)) {
         if (!forming) [[unlikely]] return Refusal::kLate;
         if (piece.high > bar.high) bar.high = piece.high;
         if (piece.low < bar.low) bar.low = piece.low;
@@ -85,6 +86,7 @@ struct BarBuilder {
         bar.volume += piece.volume;
         return Refusal::kNone;
       }
+      const std::uint64_t buckets = elapsed / static_cast<std::uint64_t>(every);
       bucket = later(buckets);
       if (fill == Fill::kPrevious) gaps = buckets - 1;
       if (forming && !sink.completed(bar)) return Refusal::kStopped;

@@ -30,6 +30,6 @@ classic.AverageTrueRange(14).next(1.0)  # type: ignore[arg-type]
 
 import barworks
 
-barworks.BarBuilder(300, 0)  # type: ignore[misc]
+barworks.BarBuilder(300, 0)  # type: ignore[call-arg]
 barworks.BarBuilder(300, fill="forward")  # type: ignore[arg-type]
 builder_close: float = barworks.BarBuilder(300).add(0, 1.0)  # type: ignore[assignment]
