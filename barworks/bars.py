@@ -275,6 +275,11 @@ def resample(timestamps, prices, volumes=None, *, every, origin=0, fill="none"):
     """
     import numpy as np
 
+    from . import _refuse_unlike_a_column
+
+    _refuse_unlike_a_column(prices, "prices")
+    if volumes is not None:
+        _refuse_unlike_a_column(volumes, "volumes")
     every = duration_nanoseconds(every)
     origin = timestamp_nanoseconds(origin, "origin")
     given = {"timestamps": timestamps, "prices": prices, "volumes": volumes}

@@ -115,6 +115,8 @@ def test_a_jump_completes_the_forming_bucket_and_fills_the_gap_if_asked(fill):
     assert builder.forming is None and builder.flush() is None
     later = builder.add(301 * SECOND, 14.0)
     assert later == ([bar(240, 13.0, 13.0, 13.0, 13.0, 0.0)] if fill == "previous" else [])
+    builder.reset()
+    assert barworks.state(builder) == barworks.state(BarBuilder(60, fill=fill))
 
 
 def test_times_before_the_origin_fall_in_buckets_of_their_own():
@@ -280,6 +282,7 @@ REFUSED_ARGUMENTS = [
     (lambda: BarBuilder(60).add_bar(0, 1.0), TypeError, "bar"),
     (lambda: barworks.resample([0, 1], [1.0], every=60), ValueError, "same length"),
     (lambda: barworks.resample([0.5], [1.0], every=60), TypeError, "not float64"),
+    (lambda: barworks.resample([0, 1], np.ones((2, 2)), every=60), TypeError, "one column"),
     (lambda: barworks.resample(np.array(["NaT"], "datetime64[s]"), [1.0], every=60),
      ValueError, "NaT at position 0"),
 ]
