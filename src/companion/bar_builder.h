@@ -128,8 +128,8 @@ struct BarBuilder {
   }
 
  private:
-  // The start of the bucket `count` buckets after `start`, where that lies
-  // no later than a time already seen.
+  // The start of the bucket `count` buckets after the latest one's, where
+  // that lies no later than a time already seen.
   std::int64_t later(std::uint64_t count) const noexcept {
     return static_cast<std::int64_t>(static_cast<std::uint64_t>(bar.start) +
                                      count * static_cast<std::uint64_t>(every));
