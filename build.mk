@@ -29,11 +29,11 @@ build:
 	@grep -A3 'warning:' $(BUILD)/build.log || true
 
 # The suite on the build folder, then the wheel as a user installs it.
-# The classic indicators' agreement tests need TA-Lib, and the Arrow tests
-# and the README's polars example polars and pyarrow, which live only in the
-# peers' environment: those files run there, where a missing peer fails the
-# run instead of skipping.
-PEER_TESTS = tests/test_classic.py tests/test_arrow.py tests/test_readme.py
+# The classic indicators' agreement tests need TA-Lib, and the Arrow tests,
+# the bar builder's and the README's polars examples polars and pyarrow,
+# which live only in the peers' environment: those files run there, where a
+# missing peer fails the run instead of skipping.
+PEER_TESTS = tests/test_classic.py tests/test_arrow.py tests/test_readme.py tests/test_bar_builder.py
 test: build $(PEERS_STAMP)
 	PYTHONPATH=$(BUILD) $(PYTEST) tests $(addprefix --ignore=,$(PEER_TESTS))
 	PYTHONPATH=$(BUILD) BARWORKS_PEERS=required \
@@ -49,6 +49,7 @@ bench: build $(PEERS_STAMP)
 	PYTHONPATH=$(BUILD) $(PYTHON) benchmarks/bench.py || status=$$?; \
 	PYTHONPATH=$(BUILD) $(PEERS_PYTHON) -P benchmarks/feed.py --callgrind || status=$$?; \
 	PYTHONPATH=$(BUILD) $(PEERS_PYTHON) -P benchmarks/universe.py --callgrind || status=$$?; \
+	PYTHONPATH=$(BUILD) $(PEERS_PYTHON) -P benchmarks/resample.py --callgrind || status=$$?; \
 	exit $$status
 
 # Reliability checks. Each builds into a directory of its own beside $(BUILD).
@@ -66,7 +67,8 @@ CHECK_CMAKE_FLAGS = -DCMAKE_BUILD_TYPE=Debug -DBARWORKS_BENCHMARK=OFF
 # release interpreter, and the debug interpreter's reference total misses its
 # reference changes; these run apart and are judged by allocated blocks.
 NUMPY_TESTS = tests/test_feed.py tests/test_peek.py tests/test_classic.py tests/test_readme.py \
-  tests/test_universe.py tests/test_arrow.py tests/reliability/test_batch_stateful.py tests/reliability/test_fuzz_driver.py
+  tests/test_universe.py tests/test_arrow.py tests/reliability/test_batch_stateful.py tests/reliability/test_fuzz_driver.py \
+  tests/test_bar_builder.py
 
 # The module built against the debug interpreter's headers, where reference
 # counts are visible: every test repeated by the refleak plugin, then the

@@ -6,19 +6,22 @@ as a loop of its `next` would, with the interpreter lock released while the
 native records compute, and answer in the kind of column given (numpy,
 pandas, polars, pyarrow); `peek` and `peek_bar` give the
 answer `next` would give without changing the object; `lookback` is the
-count of warm-up answers `warmup="nan"` blanks.
+count of warm-up answers `warmup="nan"` blanks. `BarBuilder` and `resample`
+make bars of fixed time buckets from trades or finer bars.
 """
 
 import sys
 
 from ._native import lookback, peek, peek_bar
+from .bars import BarBuilder, BarColumns, TimeBar, resample
 from .checkpoint import restore, state
 from .universe import Universe
 from . import _native
 
 __version__ = "0.1.0"
 
-__all__ = ["Universe", "feed", "feed_bars", "lookback", "peek", "peek_bar", "restore", "state"]
+__all__ = ["BarBuilder", "BarColumns", "TimeBar", "Universe", "feed", "feed_bars", "lookback",
+           "peek", "peek_bar", "resample", "restore", "state"]
 
 def _series_type():
     # pandas is not a dependency: a Series can only be given if it is loaded.

@@ -1,7 +1,7 @@
 """Streaming technical analysis around the `_barworks` and `barworks.classic`
 classes: whole arrays
-through an indicator's own `next`, and a look at the answer for a value that
-is not final yet."""
+through an indicator's own `next`, a look at the answer for a value that
+is not final yet, and bars of fixed time buckets from trades."""
 
 from collections.abc import Buffer, Sequence
 from typing import Any, Literal, Protocol, SupportsFloat, SupportsIndex, TypeAlias, overload
@@ -11,11 +11,13 @@ import numpy.typing as npt
 from _barworks import Bar, Signal
 
 from . import classic
+from .bars import BarBuilder as BarBuilder, BarColumns as BarColumns, TimeBar as TimeBar, resample as resample
 from .checkpoint import restore as restore, state as state
 from .universe import Universe as Universe
 
 __version__: str
-__all__ = ["Universe", "feed", "feed_bars", "lookback", "peek", "peek_bar", "restore", "state"]
+__all__ = ["BarBuilder", "BarColumns", "TimeBar", "Universe", "feed", "feed_bars", "lookback",
+           "peek", "peek_bar", "resample", "restore", "state"]
 
 _Number: TypeAlias = SupportsFloat | SupportsIndex
 # One column: a one-dimensional float64 buffer (numpy array, array('d'),

@@ -12,26 +12,36 @@ import _barworks
 
 from . import _classic
 
-from . import _state, universe
+from . import _native, _state, universe
 
 __all__ = ["restore", "state"]
 
+# A bar builder's checkpoint is an object's (magic, version, class name,
+# fields), its class being the companion's own.
+_BUILDER_NAME = b"barworks.BarBuilder"
+_BUILDER_HEAD = bytes([len(_BUILDER_NAME)]) + _BUILDER_NAME
+
 
 def state(obj, /):
-    """The checkpoint of a barworks object or universe as bytes."""
+    """The checkpoint of a barworks object, universe or bar builder as bytes."""
     if isinstance(obj, universe.Universe):
         return obj._stored()
+    if isinstance(obj, _native.BarBuilder):
+        return _native.builder_state(obj)
     return _state.state(obj)
 
 
 def restore(data, /):
-    """A new object (or universe) holding exactly the state `data` records."""
+    """A new object (or universe, or bar builder) holding exactly the state
+    `data` records."""
     try:
-        head = memoryview(data).cast("B")[:4].tobytes()
+        head = memoryview(data).cast("B")[:6 + len(_BUILDER_HEAD)].tobytes()
     except (TypeError, ValueError):
         return _state.restore(data)
-    if head == universe.MAGIC:
+    if head[:4] == universe.MAGIC:
         return universe.Universe._restored(data)
+    if head[6:] == _BUILDER_HEAD:
+        return _native.restore_builder(data)
     return _state.restore(data)
 
 
@@ -66,4 +76,5 @@ for _name in _barworks.__all__:
 for _name in _classic.__all__:
     if _name != "Bar":
         copyreg.pickle(getattr(_classic, _name), _reduce_stateful)
+copyreg.pickle(_native.BarBuilder, _reduce_stateful)
 del _name

@@ -4,7 +4,8 @@ from typing import Any
 __all__ = ["restore", "state"]
 
 def state(obj: object, /) -> bytes:
-    """The checkpoint of a barworks object or Universe as bytes."""
+    """The checkpoint of a barworks object, Universe or BarBuilder as bytes."""
 
 def restore(data: Buffer, /) -> Any:
-    """A new object or Universe holding exactly the state `data` records."""
+    """A new object, Universe or BarBuilder holding exactly the state `data`
+    records."""

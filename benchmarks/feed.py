@@ -217,20 +217,26 @@ for size in sorted({{0, count}}):
 """
 
 
+def callgrind_count(entry, script, *arguments):
+    """Instructions valgrind counts inside the native function `entry` (and
+    what it calls) while `script` runs with `arguments`."""
+    with tempfile.TemporaryDirectory() as folder:
+        out = os.path.join(folder, "callgrind.out")
+        subprocess.run(["valgrind", "--tool=callgrind", "--collect-atstart=no",
+                        f"--toggle-collect={entry}", f"--callgrind-out-file={out}",
+                        sys.executable, "-P", "-c", script, *arguments],
+                       check=True, capture_output=True, env=os.environ)
+        with open(out) as profile:
+            return int(re.search(r"^summary: (\d+)", profile.read(), re.M).group(1))
+
+
 def callgrind_instructions(name, kind, count):
     """Instructions inside the native entry (callgrind collects only there)
     over an empty feed followed, when count > 0, by a feed of count values."""
     entry = {"bar": "barworks::companion::feed_bars(*",
              "pair": "barworks::companion::feed_pairs(*"}.get(kind, "barworks::companion::feed(*")
     script = CALLGRIND_SCRIPT.format(arguments={n: a for n, a, *_ in CASES})
-    with tempfile.TemporaryDirectory() as folder:
-        out = os.path.join(folder, "callgrind.out")
-        subprocess.run(["valgrind", "--tool=callgrind", "--collect-atstart=no",
-                        f"--toggle-collect={entry}", f"--callgrind-out-file={out}",
-                        sys.executable, "-P", "-c", script, name, kind, str(count)],
-                       check=True, capture_output=True, env=os.environ)
-        with open(out) as profile:
-            return int(re.search(r"^summary: (\d+)", profile.read(), re.M).group(1))
+    return callgrind_count(entry, script, name, kind, str(count))
 
 
 # Each kind of column feed takes, from the same float64 values: the Arrow
@@ -310,17 +316,8 @@ def callgrind_per_value_of_input(kind, count):
     """Instructions per value inside the native feed for a column of `kind`,
     less an empty feed's."""
     script = INPUT_SCRIPT.format(folder=os.path.dirname(os.path.abspath(__file__)))
-    counts = []
-    for size in (0, count):
-        with tempfile.TemporaryDirectory() as folder:
-            out = os.path.join(folder, "callgrind.out")
-            subprocess.run(["valgrind", "--tool=callgrind", "--collect-atstart=no",
-                            "--toggle-collect=barworks::companion::feed(*",
-                            f"--callgrind-out-file={out}", sys.executable, "-P", "-c", script,
-                            kind, str(size)],
-                           check=True, capture_output=True, env=os.environ)
-            with open(out) as profile:
-                counts.append(int(re.search(r"^summary: (\d+)", profile.read(), re.M).group(1)))
+    counts = [callgrind_count("barworks::companion::feed(*", script, kind, str(size))
+              for size in (0, count)]
     return (counts[1] - 2 * counts[0]) / count
 
 

@@ -10,6 +10,7 @@
 //   number<&R::m>("m")               a double, any value
 //   choice<&R::m>("m", largest)      a flag or enumeration code, 0..largest
 //   tally<&R::m>("m")                an unsigned 32-bit count with no bound
+//   whole<&R::m>("m")                a signed 64-bit integer, any value
 //   period<&R::m>("m", limit)        1 <= m, and m < limit unless limit is 0
 //   below<&R::m, &R::n>("m", slack)  m < n + slack
 //   values<&R::w, &R::n, &R::i>("w") a Window whose length equals n, of which
@@ -76,6 +77,15 @@ struct Tally {
 };
 template <auto Member>
 constexpr Tally<Member> tally(const char* name) {
+  return {name};
+}
+
+template <auto Member>
+struct Whole {
+  const char* name;
+};
+template <auto Member>
+constexpr Whole<Member> whole(const char* name) {
   return {name};
 }
 
@@ -166,6 +176,8 @@ constexpr Extent extent(const Choice<M>&) { return extent_of(M); }
 template <auto M>
 constexpr Extent extent(const Tally<M>&) { return extent_of(M); }
 template <auto M>
+constexpr Extent extent(const Whole<M>&) { return extent_of(M); }
+template <auto M>
 constexpr Extent extent(const Period<M>&) { return extent_of(M); }
 template <auto M, auto L>
 constexpr Extent extent(const Below<M, L>&) { return extent_of(M); }
@@ -251,6 +263,8 @@ template <auto M>
 constexpr std::uint64_t mix_field(std::uint64_t h, const Choice<M>& f) { return mix(h, 'c', f.name, extent(f)); }
 template <auto M>
 constexpr std::uint64_t mix_field(std::uint64_t h, const Tally<M>& f) { return mix(h, 't', f.name, extent(f)); }
+template <auto M>
+constexpr std::uint64_t mix_field(std::uint64_t h, const Whole<M>& f) { return mix(h, 'w', f.name, extent(f)); }
 template <auto M>
 constexpr std::uint64_t mix_field(std::uint64_t h, const Period<M>& f) { return mix(h, 'p', f.name, extent(f)); }
 template <auto M, auto L>

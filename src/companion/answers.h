@@ -46,7 +46,8 @@ struct Row<Signal> {
 };
 
 // A new numpy array of `rows` rows (and `columns` columns when more than
-// one), float64 or int8, with its memory held writable until destruction.
+// one), float64 or int8 (or int64 times), with its memory held writable
+// until destruction.
 class Answers {
  public:
   Answers() noexcept = default;
@@ -58,6 +59,8 @@ class Answers {
   bool create(Py_ssize_t rows, Py_ssize_t columns, bool codes) noexcept;
   // Of shape (rows, lanes, columns), the last left out when it is 1.
   bool create_shaped(const std::array<Py_ssize_t, 3>& shape, bool codes) noexcept;
+  // `rows` int64 cells, for times in nanoseconds.
+  bool create_times(Py_ssize_t rows) noexcept;
   template <class Cell>
   Cell* cells() noexcept {
     return static_cast<Cell*>(view_.buf);
@@ -66,8 +69,9 @@ class Answers {
   PyObject* release() noexcept;
 
  private:
+  enum class Cells : std::uint8_t { kFloat64, kInt8, kInt64 };
   // Takes `shape`, a new reference.
-  bool create_array(PyObject* shape, Py_ssize_t cells, bool codes) noexcept;
+  bool create_array(PyObject* shape, Py_ssize_t cells, Cells kind) noexcept;
 
   PyObject* array_ = nullptr;
   Py_buffer view_{};

@@ -80,22 +80,9 @@ PyObject* run_batch(Instance<Record>& instance, const std::array<const Values*, 
 
 // nulls="raise" (or left out) or "nan"; false with ValueError set.
 bool parse_nulls(PyObject* nulls, Nulls& parsed) noexcept {
-  if (nulls == nullptr) {
-    parsed = Nulls::kRefuse;
-    return true;
-  }
-  if (PyUnicode_Check(nulls)) {
-    if (PyUnicode_EqualToUTF8(nulls, "raise")) {
-      parsed = Nulls::kRefuse;
-      return true;
-    }
-    if (PyUnicode_EqualToUTF8(nulls, "nan")) {
-      parsed = Nulls::kNaN;
-      return true;
-    }
-  }
-  PyErr_Format(PyExc_ValueError, "argument 'nulls': expected 'raise' or 'nan', not %R", nulls);
-  return false;
+  const int choice = nulls == nullptr ? 0 : parse_choice(nulls, "nulls", "raise", "nan");
+  parsed = choice == 1 ? Nulls::kNaN : Nulls::kRefuse;
+  return choice >= 0;
 }
 
 // `nulls` may be left out of every call, "raise" then.
@@ -115,13 +102,19 @@ constexpr std::array<ParameterDefault, N> kNullsLeftOut = [] {
 
 }  // namespace
 
-int parse_warmup(PyObject* warmup) noexcept {
-  if (PyUnicode_Check(warmup)) {
-    if (PyUnicode_EqualToUTF8(warmup, "value")) return 0;
-    if (PyUnicode_EqualToUTF8(warmup, "nan")) return 1;
+int parse_choice(PyObject* choice, const char* parameter, const char* first,
+                 const char* second) noexcept {
+  if (PyUnicode_Check(choice)) {
+    if (PyUnicode_EqualToUTF8(choice, first)) return 0;
+    if (PyUnicode_EqualToUTF8(choice, second)) return 1;
   }
-  PyErr_Format(PyExc_ValueError, "argument 'warmup': expected 'value' or 'nan', not %R", warmup);
+  PyErr_Format(PyExc_ValueError, "argument '%s': expected '%s' or '%s', not %R", parameter, first,
+               second, choice);
   return -1;
+}
+
+int parse_warmup(PyObject* warmup) noexcept {
+  return parse_choice(warmup, "warmup", "value", "nan");
 }
 
 void refuse_input_kind(const char* class_name, InputKind kind, bool peeking) noexcept {

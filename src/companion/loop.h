@@ -86,6 +86,11 @@ auto bar_reader(Column opens, Column highs, Column lows, Column closes, Column v
   }
 }
 
+// Which of two words the argument `parameter` is: 0 for `first`, 1 for
+// `second`; -1 with ValueError set for anything else.
+int parse_choice(PyObject* choice, const char* parameter, const char* first,
+                 const char* second) noexcept;
+
 // warmup="value" (0) or "nan" (1); -1 with ValueError set.
 int parse_warmup(PyObject* warmup) noexcept;
 

@@ -8,6 +8,7 @@
 #include "batch.h"
 #include "lookback.h"
 #include "peek.h"
+#include "time_bars.h"
 #include "universe.h"
 
 namespace barworks::companion {
@@ -52,12 +53,25 @@ PyMethodDef functions[] = {
      "lanes($module, stored, count, /)\n--\n\n"
      "`count` lanes of the record that `stored` (from barworks.state) holds: the native half "
      "of barworks.Universe."},
+    {"use_time_types", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&use_time_types)),
+     METH_FASTCALL,
+     "use_time_types($module, time_bar, timestamp, duration, /)\n--\n\n"
+     "The bar type bars are made as, and the readers of timestamps and durations."},
+    {"resample", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&resample)),
+     METH_FASTCALL,
+     "resample($module, timestamps, prices, volumes, every, origin, fill, /)\n--\n\n"
+     "The columns of the bars a new BarBuilder makes from int64 timestamps and prices: the "
+     "native half of barworks.resample."},
+    {"builder_state", &builder_state, METH_O,
+     "builder_state($module, builder, /)\n--\n\nA BarBuilder's stored form."},
+    {"restore_builder", &restore_builder, METH_O,
+     "restore_builder($module, data, /)\n--\n\nA new BarBuilder from its stored form."},
     {nullptr, nullptr, 0, nullptr},
 };
 
-// The classes adopted, then the class of lanes made.
+// The classes adopted, then the classes of lanes and bar builders made.
 bool prepare(PyObject* module) noexcept {
-  return adopt_every_class(module) && add_lanes_class(module);
+  return adopt_every_class(module) && add_lanes_class(module) && add_bar_builder_class(module);
 }
 
 PyModuleDef module_definition = {
@@ -78,6 +92,7 @@ void forget_interpreter() noexcept {
   forget_classes(Adopted{});
   forget_numpy();
   forget_lanes_class();
+  forget_time_types();
   forget_module(module_cell);
 }
 

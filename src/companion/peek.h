@@ -64,6 +64,8 @@ FieldCopy<M> save(const R& r, const Choice<M>&) noexcept { return {r.*M}; }
 template <auto M, class R>
 FieldCopy<M> save(const R& r, const Tally<M>&) noexcept { return {r.*M}; }
 template <auto M, class R>
+FieldCopy<M> save(const R& r, const Whole<M>&) noexcept { return {r.*M}; }
+template <auto M, class R>
 FieldCopy<M> save(const R& r, const Period<M>&) noexcept { return {r.*M}; }
 template <auto M, auto L, class R>
 FieldCopy<M> save(const R& r, const Below<M, L>&) noexcept { return {r.*M}; }

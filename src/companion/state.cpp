@@ -5,6 +5,7 @@
 
 #include "../frame.h"
 #include "classes.h"
+#include "stored_form.h"
 
 namespace barworks {
 namespace {
@@ -12,28 +13,13 @@ namespace {
 using checkpoint::Fault;
 using checkpoint::Outcome;
 
-template <class Record>
-PyObject* dump(PyObject* object) noexcept {
-  Instance<Record>& instance = instance_of<Record>(object);
-  Borrow borrow(instance.access, Access::kShared);
-  if (!borrow) [[unlikely]] {
-    raise_access_error(object, instance.access, Access::kShared);
-    return nullptr;
-  }
-  const std::string_view name = checkpoint::kStoredNameView<Record>;
-  const std::size_t size = checkpoint::store(instance.payload, name, nullptr);
-  PyObject* bytes = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
-  if (bytes == nullptr) return nullptr;
-  checkpoint::store(instance.payload, name,
-                    reinterpret_cast<unsigned char*>(PyBytes_AS_STRING(bytes)));
-  return bytes;
-}
-
 template <class... Records>
 PyObject* dump_any(PyObject* object, ClassList<Records...>) noexcept {
   PyObject* result = nullptr;
   const bool known = ((Py_TYPE(object) == ClassCell<Records>::type
-                           ? (result = dump<Records>(object), true)
+                           ? (result = companion::stored_form_of<Records>(
+                                  object, checkpoint::kStoredNameView<Records>),
+                              true)
                            : false) ||
                       ...);
   if (!known) {

@@ -14,6 +14,7 @@
 //                     choice             1 byte
 //                     tally, period,
 //                     below              4 bytes, unsigned
+//                     whole              8 bytes, two's complement
 //                     values             4 bytes length n, then n numbers
 //                     derived, rebuilt,
 //                     rule               nothing (recomputed or checked)
@@ -143,6 +144,7 @@ class Writer {
   void u8(std::uint8_t value) noexcept { put(value, 1); }
   void u16(std::uint16_t value) noexcept { put(value, 2); }
   void u32(std::uint32_t value) noexcept { put(value, 4); }
+  void i64(std::int64_t value) noexcept { put(static_cast<std::uint64_t>(value), 8); }
   void f64(double value) noexcept { put(std::bit_cast<std::uint64_t>(value), 8); }
   void raw(const void* data, std::size_t size) noexcept {
     if (at_ != nullptr) std::memcpy(at_ + written_, data, size);
@@ -176,6 +178,10 @@ void write_field(Writer& w, const R& r, const Choice<M>&) noexcept {
 template <auto M, class R>
 void write_field(Writer& w, const R& r, const Tally<M>&) noexcept {
   w.u32(r.*M);
+}
+template <auto M, class R>
+void write_field(Writer& w, const R& r, const Whole<M>&) noexcept {
+  w.i64(r.*M);
 }
 template <auto M, class R>
 void write_field(Writer& w, const R& r, const Period<M>&) noexcept {
@@ -237,6 +243,12 @@ class Loader {
 
   bool u8(std::uint8_t& value) noexcept { return take(value, 1); }
   bool u32(std::uint32_t& value) noexcept { return take(value, 4); }
+  bool i64(std::int64_t& value) noexcept {
+    std::uint64_t bits;
+    if (!take(bits, 8)) return false;
+    value = static_cast<std::int64_t>(bits);
+    return true;
+  }
   bool f64(double& value) noexcept {
     std::uint64_t bits;
     if (!take(bits, 8)) return false;
@@ -347,6 +359,11 @@ template <auto M, class R>
 bool read_field(Loader& l, R& r, const Tally<M>& field) noexcept {
   Entered entered(l, field.name);
   return l.u32(r.*M);
+}
+template <auto M, class R>
+bool read_field(Loader& l, R& r, const Whole<M>& field) noexcept {
+  Entered entered(l, field.name);
+  return l.i64(r.*M);
 }
 template <auto M, class R>
 bool read_field(Loader& l, R& r, const Period<M>& field) noexcept {

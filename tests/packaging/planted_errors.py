@@ -27,3 +27,9 @@ from barworks import classic
 classic.MovingAverageConvergenceDivergence(long_period=26)  # type: ignore[call-arg]
 classic_rsi: tuple[float, float, float] = classic.RelativeStrengthIndex(14).next(1.0)  # type: ignore[assignment]
 classic.AverageTrueRange(14).next(1.0)  # type: ignore[arg-type]
+
+import barworks
+
+barworks.BarBuilder(300, 0)  # type: ignore[call-arg]
+barworks.BarBuilder(300, fill="forward")  # type: ignore[arg-type]
+builder_close: float = barworks.BarBuilder(300).add(0, 1.0)  # type: ignore[assignment]

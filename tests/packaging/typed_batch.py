@@ -42,3 +42,17 @@ arrow_answers: object = barworks.feed(bw.SimpleMovingAverage(5), Chunks(), nulls
 arrow_pairs: object = barworks.feed(classic.Correlation(5), prices, Chunks())
 arrow_ranges: object = barworks.feed_bars(classic.AverageTrueRange(14), Chunks(), prices, Chunks(), nulls="raise")
 numpy_ranges: npt.NDArray[np.float64] = barworks.feed_bars(classic.AverageTrueRange(14), prices, Chunks(), prices)
+
+import datetime
+
+builder = barworks.BarBuilder("5min", origin=datetime.datetime(2024, 1, 1), fill="previous")
+completed: list[barworks.TimeBar] = builder.add(1_704_067_200_000_000_000, 101.5, 3)
+completed += builder.add_bar(np.datetime64("2024-01-01T00:10"), bw.Bar(1.0, 2.0, 0.5, 1.5, 10))
+still_forming: barworks.TimeBar | None = builder.forming
+last_bar: barworks.TimeBar | None = builder.flush()
+bar_start: int = completed[0].start if completed else 0
+bar_volume: float = completed[0].volume if completed else 0.0
+classic_on_bar: float = classic.OnBalanceVolume().next(completed[0]) if completed else 0.0
+columns: barworks.BarColumns = barworks.resample(np.arange(5), prices[:5], every=datetime.timedelta(seconds=1))
+starts: npt.NDArray[np.int64] = columns.start
+restored_builder: object = barworks.restore(barworks.state(builder))
