@@ -353,6 +353,7 @@ def exact_deviations(values, period):
     return answers
 
 
+@pytest.mark.single_pass  # long streams; accuracy, not references, is the point
 @pytest.mark.parametrize("values,period", [
     (ticks(100.0, 0.01, 1), 20),
     (ticks(1.1, 1e-5, 2), 20),  # a currency pair
@@ -378,6 +379,7 @@ def wilder_by_division(values, period):
     return answers
 
 
+@pytest.mark.single_pass  # a long stream; its accuracy, not its references, is the point
 @pytest.mark.parametrize("period", [2, 14, 50])
 def test_wilder_smoothing_stays_with_the_division_form_over_long_streams(period):
     closes = walk(13, 200_000, gaps=True)
