@@ -7,6 +7,8 @@
 #include <bit>
 #include <cstdint>
 
+#include "nan.h"
+
 namespace barworks {
 
 using DoublePair = double __attribute__((vector_size(16)));
@@ -18,6 +20,20 @@ inline DoublePair select(LaneMask mask, DoublePair when_set, DoublePair when_cle
   const auto set = std::bit_cast<LaneMask>(when_set);
   const auto clear = std::bit_cast<LaneMask>(when_clear);
   return std::bit_cast<DoublePair>((set & mask) | (clear & ~mask));
+}
+
+// The pair forms of canonical(), magnitude() and max_ignoring_nan(), lane
+// for lane the bits of the lone forms, so that a rule written once over a
+// number type gives a pair of bars what it gives each bar alone.
+inline DoublePair canonical(DoublePair x) noexcept {
+  return select(x != x, DoublePair{kNaN, kNaN}, x);
+}
+inline DoublePair magnitude(DoublePair x) noexcept {
+  const auto sign = std::bit_cast<LaneMask>(DoublePair{-0.0, -0.0});
+  return canonical(std::bit_cast<DoublePair>(std::bit_cast<LaneMask>(x) & ~sign));
+}
+inline DoublePair max_ignoring_nan(DoublePair x, DoublePair y) noexcept {
+  return select(x != x, y, select(y > x, y, x));
 }
 
 }  // namespace barworks

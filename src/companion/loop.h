@@ -57,14 +57,18 @@ inline constexpr bool kGivesCodes = std::is_same_v<Result<Record>, Signal>;
 // The one loop: each input through the record's own update, each answer
 // stored in its row. `read` builds the input of step i. A record whose
 // answer is a change against an input a fixed distance back runs through
-// run_lagged, and a window extreme through run_extremum: both answer from
-// the inputs themselves once they can.
+// run_lagged, a window extreme through run_extremum and the true range
+// through run_true_range: each answers from the inputs themselves once it
+// can.
 template <class Record, class Read>
 void run(Record& record, Py_ssize_t size, Read read, typename RowOf<Record>::Cell* rows) noexcept {
   if constexpr (classic::LaggedChange<Record>) {
     classic::run_lagged(record, static_cast<std::size_t>(size), read, rows);
   } else if constexpr (kIsExtremum<Record>) {
     run_extremum(record, static_cast<std::size_t>(size), read, rows);
+  } else if constexpr (std::is_same_v<Record, TrueRange> && requires { read.highs; }) {
+    run_true_range(record, static_cast<std::size_t>(size), read.highs, read.lows, read.closes,
+                   rows);
   } else {
     constexpr Py_ssize_t kColumns = RowOf<Record>::kColumns;
     for (Py_ssize_t i = 0; i < size; ++i) RowOf<Record>::store(rows + i * kColumns, step(record, read(i)));
@@ -75,15 +79,23 @@ void run(Record& record, Py_ssize_t size, Read read, typename RowOf<Record>::Cel
 // classes, a Candle for the classic ones, with the open and volume where
 // the class reads them (the others are never read and so never given).
 template <class Record>
-auto bar_reader(Column opens, Column highs, Column lows, Column closes, Column volumes) noexcept {
-  if constexpr (TakesCandles<Record>) {
-    return [=](Py_ssize_t i) {
+struct BarReader {
+  Column opens, highs, lows, closes, volumes;
+
+  auto operator()(Py_ssize_t i) const noexcept {
+    if constexpr (TakesCandles<Record>) {
       return Candle{kReadsOpen<Record> ? opens[i] : kNaN, highs[i], lows[i], closes[i],
                     kReadsVolume<Record> ? volumes[i] : kNaN};
-    };
-  } else {
-    return [=](Py_ssize_t i) { return Bar{0.0, highs[i], lows[i], closes[i], 0}; };
+    } else {
+      return Bar{0.0, highs[i], lows[i], closes[i], 0};
+    }
   }
+};
+
+template <class Record>
+BarReader<Record> bar_reader(Column opens, Column highs, Column lows, Column closes,
+                             Column volumes) noexcept {
+  return BarReader<Record>{opens, highs, lows, closes, volumes};
 }
 
 // Which of two words the argument `parameter` is: 0 for `first`, 1 for

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <cstddef>
+
 #include "../bar.h"
 #include "../branch_free.h"
 #include "../checkpoint.h"
-#include "../nan.h"
 #include "../describe.h"
+#include "../lanes.h"
+#include "../nan.h"
 #include "../warmup.h"
 
 namespace barworks {
@@ -26,24 +29,50 @@ struct TrueRange {
   void reset() noexcept;
 };
 
+// The true range of canonical prices against the previous close, for one
+// bar or for two side by side (DoublePair lanes): the rule is written once.
+template <class Number>
+inline Number true_range_of(Number high, Number low, Number previous_close) noexcept {
+  const Number span = high - low;
+  const Number gap_high = magnitude(high - previous_close);
+  const Number widest = max_ignoring_nan(span, gap_high);
+  const Number gap_low = magnitude(low - previous_close);
+  return max_ignoring_nan(widest, gap_low);
+}
+
 // Inline: batch loops and the records that embed a true range run it
 // without a call.
 inline double TrueRange::update(const Bar& bar) noexcept {
   const double high = canonical(bar.high);
   const double low = canonical(bar.low);
-  double result;
-  if (!has_previous) {
-    result = high - low;
-  } else {
-    const double span = high - low;
-    const double gap_high = magnitude(high - previous_close);
-    const double widest = max_ignoring_nan(span, gap_high);
-    const double gap_low = magnitude(low - previous_close);
-    result = max_ignoring_nan(widest, gap_low);
-  }
+  const double result = has_previous ? true_range_of(high, low, previous_close) : high - low;
   previous_close = canonical(bar.close);
   has_previous = true;
   return result;
+}
+
+// Answers bars 0 .. size - 1 from columns of highs, lows and closes (read by
+// index), as that many updates would. After the first bar each range is a
+// function of the bar's own high and low and the close before it, so the
+// rest are taken two at a time. A NaN answer is always the one from
+// magnitude(), whatever NaNs come in, so the columns are read as they are.
+template <class Column>
+void run_true_range(TrueRange& record, std::size_t size, const Column& highs, const Column& lows,
+                    const Column& closes, double* answers) noexcept {
+  if (size == 0) return;
+  answers[0] = record.update(Bar{0.0, highs[0], lows[0], closes[0], 0});
+  std::size_t i = 1;
+  for (; i + 2 <= size; i += 2) {
+    const DoublePair ranges = true_range_of(DoublePair{highs[i], highs[i + 1]},
+                                            DoublePair{lows[i], lows[i + 1]},
+                                            DoublePair{closes[i - 1], closes[i]});
+    answers[i] = ranges[0];
+    answers[i + 1] = ranges[1];
+  }
+  if (i < size) {
+    answers[i] = true_range_of(highs[i], lows[i], closes[i - 1]);
+  }
+  record.previous_close = canonical(closes[size - 1]);
 }
 
 template <>
