@@ -490,7 +490,7 @@ class Run:
         got, failure = self.attempt(lambda: self.held_call(native, EXCLUSIVE, call))
         (argument,) = bound
         if live.row.input == "bar":
-            outcome = convert_bar("input", argument)
+            outcome = convert_bar("input", argument, live.row.module == "barworks.classic")
         else:
             outcome = self.outcome(F64, "input", argument)
         if failure is not None:
@@ -685,8 +685,10 @@ class Run:
             what = f"feed_bars({row.label}, {items!r})"
 
             def outcome_of():
+                # A sequence of bars is read alike for every class: a Bar or
+                # any object with the five fields.
                 for i, item in enumerate(items):
-                    outcome = convert_bar(f"bars[{i}]", item)
+                    outcome = convert_bar(f"bars[{i}]", item, classic=True)
                     if isinstance(outcome, Refusal):
                         return outcome
                 return Value(list(items))
@@ -781,7 +783,8 @@ class Run:
         before = barworks.state(native)
         got, failure = self.attempt(lambda: self.held_call(native, EXCLUSIVE, call))
         self.unchanged(native, before, what)
-        outcome = convert_bar(name, value) if bar_fed else self.outcome(F64, name, value)
+        outcome = (convert_bar(name, value, row.module == "barworks.classic") if bar_fed
+                   else self.outcome(F64, name, value))
         if self.settled_refusal(what, outcome, got, failure):
             return
         plain = live.plain(outcome.value)
