@@ -67,7 +67,7 @@ Instance<Record>& instance_of(PyObject* object) noexcept {
 class Borrow {
  public:
   Borrow() noexcept = default;
-  Borrow(AccessFlag& flag, Access access) noexcept {
+  [[gnu::always_inline]] Borrow(AccessFlag& flag, Access access) noexcept {
     const std::uintptr_t holders = flag.load(std::memory_order_relaxed);
     if (access == Access::kExclusive) {
       if (holders != kFree) [[unlikely]] return;
@@ -87,11 +87,11 @@ class Borrow {
     access_ = other.access_;
     return *this;
   }
-  ~Borrow() { release(); }
+  [[gnu::always_inline]] ~Borrow() { release(); }
   explicit operator bool() const noexcept { return flag_ != nullptr; }
 
  private:
-  void release() noexcept {
+  [[gnu::always_inline]] void release() noexcept {
     if (flag_ == nullptr) return;
     const std::uintptr_t holders = flag_->load(std::memory_order_relaxed);
     flag_->store(access_ == Access::kExclusive ? kFree : holders - 1, std::memory_order_relaxed);
@@ -238,13 +238,14 @@ struct Argument<const Candle&> {
 // argument, which binding leaves only where a parameter has a default, takes
 // that default.
 template <class... Parameters, std::size_t N>
-bool convert_arguments(std::tuple<Argument<Parameters>...>& arguments, PyObject* const* args,
-                       const std::array<const char*, N>& names,
-                       const std::array<ParameterDefault, N>& defaults) noexcept {
+[[gnu::always_inline]] inline bool convert_arguments(
+    std::tuple<Argument<Parameters>...>& arguments, PyObject* const* args,
+    const std::array<const char*, N>& names,
+    const std::array<ParameterDefault, N>& defaults) noexcept {
   static_assert(sizeof...(Parameters) == N,
                 "a description must name exactly the parameters its function takes");
-  return [&]<std::size_t... I>(std::index_sequence<I...>) {
-    return ([&] {
+  return [&]<std::size_t... I>(std::index_sequence<I...>) __attribute__((always_inline)) {
+    return ([&]() __attribute__((always_inline)) {
       auto& argument = std::get<I>(arguments);
       using Parameter = std::tuple_element_t<I, std::tuple<Parameters...>>;
       if constexpr (std::is_same_v<Parameter, std::uint32_t>) {
@@ -267,8 +268,9 @@ bool convert_arguments(std::tuple<Argument<Parameters>...>& arguments, PyObject*
 
 // The same where every parameter is required.
 template <class... Parameters, std::size_t N>
-bool convert_arguments(std::tuple<Argument<Parameters>...>& arguments, PyObject* const* args,
-                       const std::array<const char*, N>& names) noexcept {
+[[gnu::always_inline]] inline bool convert_arguments(
+    std::tuple<Argument<Parameters>...>& arguments, PyObject* const* args,
+    const std::array<const char*, N>& names) noexcept {
   return convert_arguments(arguments, args, names, std::array<ParameterDefault, N>{});
 }
 
@@ -517,7 +519,7 @@ struct MethodEntry {
 
   // Access, conversion, the record's operation and the result: the order of
   // every method call. `args` holds the bound arguments.
-  static PyObject* call(PyObject* self, PyObject* const* args) noexcept {
+  [[gnu::always_inline]] static PyObject* call(PyObject* self, PyObject* const* args) noexcept {
     Instance<Record>& instance = instance_of<Record>(self);
     Borrow borrow(instance.access, kMethod.access);
     if (!borrow) [[unlikely]] {
