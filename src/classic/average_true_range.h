@@ -28,14 +28,6 @@ struct AverageTrueRange {
 
   static Expected<AverageTrueRange> create(std::uint32_t period) noexcept;
   double update(const Candle& bar) noexcept;
-  // The average's step on the bar's true range, once a close is known.
-  double smooth(const Candle& bar, double true_range) noexcept {
-    // The module's true range passes over any NaN operand; the batch
-    // libraries pass over only a NaN previous close, so a NaN high or low
-    // reaches the answer.
-    const bool unknown = std::isnan(bar.high) || std::isnan(bar.low);
-    return average.update(unknown ? kNotYet : true_range);
-  }
   void reset() noexcept;
   std::uint32_t length() const noexcept { return average.period; }
 };
@@ -47,7 +39,12 @@ inline double AverageTrueRange::update(const Candle& bar) noexcept {
     (void)range.update(bar.prices());
     return kNotYet;
   }
-  return smooth(bar, range.update(bar.prices()));
+  const double true_range = range.update(bar.prices());
+  // The module's true range passes over any NaN operand; the batch
+  // libraries pass over only a NaN previous close, so a NaN high or low
+  // reaches the answer.
+  const bool unknown = std::isnan(bar.high) || std::isnan(bar.low);
+  return average.update(unknown ? kNotYet : true_range);
 }
 
 }  // namespace barworks::classic

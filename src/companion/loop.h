@@ -6,7 +6,6 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include <concepts>
 #include <type_traits>
 #include <utility>
 
@@ -55,27 +54,6 @@ constexpr bool names_its_parts() {
 template <class Record>
 inline constexpr bool kGivesCodes = std::is_same_v<Result<Record>, Signal>;
 
-// A record that smooths the true range of each bar: its update is
-// smooth(bar, range.update(bar)) once the range has a previous close.
-template <class Record>
-concept SmoothsTrueRange = requires(Record& record, const BarOf<Record>& bar) {
-  requires std::is_same_v<decltype(record.range), TrueRange>;
-  { record.smooth(bar, 0.0) } -> std::same_as<double>;
-};
-
-// The true ranges first, two bars at a time, into the answers; then the
-// smoothing of each in place.
-template <class Record, class Read>
-void run_smoothed_true_range(Record& record, Py_ssize_t size, const Read& read,
-                             double* rows) noexcept {
-  Py_ssize_t i = 0;
-  for (; i < size && !record.range.has_previous; ++i) rows[i] = record.update(read(i));
-  const auto from_i = [i](Column column) { return Column{column.data + i * column.stride, column.stride}; };
-  run_true_range(record.range, static_cast<std::size_t>(size - i), from_i(read.highs),
-                 from_i(read.lows), from_i(read.closes), rows + i);
-  for (; i < size; ++i) rows[i] = record.smooth(read(i), rows[i]);
-}
-
 // The one loop: each input through the record's own update, each answer
 // stored in its row. `read` builds the input of step i. A record whose
 // answer is a change against an input a fixed distance back runs through
@@ -91,8 +69,6 @@ void run(Record& record, Py_ssize_t size, Read read, typename RowOf<Record>::Cel
   } else if constexpr (std::is_same_v<Record, TrueRange> && requires { read.highs; }) {
     run_true_range(record, static_cast<std::size_t>(size), read.highs, read.lows, read.closes,
                    rows);
-  } else if constexpr (SmoothsTrueRange<Record> && requires { read.highs; }) {
-    run_smoothed_true_range(record, size, read, rows);
   } else {
     constexpr Py_ssize_t kColumns = RowOf<Record>::kColumns;
     for (Py_ssize_t i = 0; i < size; ++i) RowOf<Record>::store(rows + i * kColumns, step(record, read(i)));

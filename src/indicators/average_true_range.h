@@ -23,9 +23,7 @@ struct AverageTrueRange {
   ExponentialMovingAverage average;
 
   static Expected<AverageTrueRange> create(std::uint32_t period) noexcept;
-  double update(const Bar& bar) noexcept { return smooth(bar, range.update(bar)); }
-  // The average's step on the bar's true range.
-  double smooth(const Bar&, double true_range) noexcept { return average.update(true_range); }
+  double update(const Bar& bar) noexcept { return average.update(range.update(bar)); }
   void reset() noexcept { average.reset(); }
   std::uint32_t length() const noexcept { return average.length(); }
 };
