@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "../error.h"
+#include "../nan.h"
 #include "../warmup.h"
 #include "family.h"
 #include "relative_strength_index.h"
@@ -27,7 +28,8 @@ struct ChandeMomentumOscillator {
     const auto [gain, loss] = averages.smooth(x);
     const double total = gain + loss;
     const double oscillator = 100.0 * ((gain - loss) / total);
-    return total == 0.0 ? 0.0 : oscillator;
+    // A NaN answer is the one NaN, however the compiler orders the operands.
+    return total == 0.0 ? 0.0 : canonical(oscillator);
   }
   void reset() noexcept { averages.reset(); }
   std::uint32_t length() const noexcept { return averages.length(); }
