@@ -298,12 +298,14 @@ bool intern_candle_field_names() noexcept {
 }  // namespace
 
 bool convert_candle_attributes(PyObject* object, Candle& candle) noexcept {
-  const auto& kFields = kCandleFields;
-  if (candle_field_names[std::size(kFields) - 1] == nullptr && !intern_candle_field_names())
+  // Filled in order: the last name set means all are.
+  if (candle_field_names[std::size(kCandleFields) - 1] == nullptr && !intern_candle_field_names())
+      [[unlikely]] {
     return false;
+  }
   double* const cells[] = {&candle.open, &candle.high, &candle.low, &candle.close,
                            &candle.volume};
-  for (std::size_t i = 0; i < std::size(kFields); ++i) {
+  for (std::size_t i = 0; i < std::size(kCandleFields); ++i) {
     PyObject* field = nullptr;
     if (PyObject_GetOptionalAttr(object, candle_field_names[i], &field) < 0) return false;
     if (field == nullptr) {
@@ -312,7 +314,7 @@ bool convert_candle_attributes(PyObject* object, Candle& candle) noexcept {
       PyErr_Format(PyExc_TypeError,
                    "expected a Bar or an object with numeric open, high, low, close and volume "
                    "attributes, got '%U', which has no '%s'",
-                   name, kFields[i]);
+                   name, kCandleFields[i]);
       Py_DECREF(name);
       return false;
     }
@@ -323,7 +325,7 @@ bool convert_candle_attributes(PyObject* object, Candle& candle) noexcept {
       // A TypeError gains the field's name; anything else passes unchanged.
       if (PyErr_ExceptionMatches(PyExc_TypeError)) {
         PyObject* cause = PyErr_GetRaisedException();
-        PyErr_Format(PyExc_TypeError, "field '%s': %S", kFields[i], cause);
+        PyErr_Format(PyExc_TypeError, "field '%s': %S", kCandleFields[i], cause);
         Py_DECREF(cause);
       }
       return false;
