@@ -22,6 +22,19 @@ inline constexpr double kNaN = std::bit_cast<double>(std::uint64_t{0x7FF80000000
 // An input as a record takes it: any NaN becomes kNaN.
 inline double canonical(double x) noexcept { return x != x ? kNaN : x; }
 
+// x, hidden from the optimiser. Where a NaN constant (kNaN, or a record's
+// "not yet") may reach arithmetic, the compiler can fold that operation
+// while building and give a NaN of its own sign, unlike the processor.
+// A value passed through here is never folded; it costs no instruction.
+inline double unfolded(double x) noexcept {
+#if defined(__x86_64__) || defined(__i386__)
+  asm("" : "+x"(x));
+#else
+  asm("" : "+m"(x));
+#endif
+  return x;
+}
+
 // |x| and -x touch only the sign bit, a NaN's too: these keep a NaN kNaN.
 inline double magnitude(double x) noexcept { return canonical(std::fabs(x)); }
 inline double negated(double x) noexcept { return canonical(-x); }

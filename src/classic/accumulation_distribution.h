@@ -36,8 +36,9 @@ struct AccumulationDistribution {
       if (any_nan(bar.high, bar.low, bar.close, bar.volume)) return kNotYet;
       started = true;
     }
-    // Kept the one NaN whichever operand the compiler puts first.
-    total = canonical(total + money_flow_volume(bar));
+    // Both operands are numbers or the one NaN, so the sum is too, in
+    // either order: nothing is added to the chain from bar to bar.
+    total += unfolded(money_flow_volume(bar));
     return total;
   }
   void reset() noexcept { *this = create(); }

@@ -40,16 +40,17 @@ struct ChaikinOscillator {
     made.slow_alpha = made.slow_smoothing();
     return made;
   }
-  // The line's NaN is made the one NaN, which both averages then carry.
+  // The line holds only the one NaN, so both averages do too, in any
+  // operand order, with nothing added to their chains.
   double update(const Candle& bar) noexcept {
-    const double value = canonical(line.update(bar));
+    const double value = unfolded(line.update(bar));
     if (count == 0) [[unlikely]] {
       if (!line.started) return kNotYet;  // a leading bar with a NaN field
       fast = value;
       slow = value;
     } else {
-      fast = canonical((value - fast) * fast_alpha + fast);
-      slow = canonical((value - slow) * slow_alpha + slow);
+      fast = (value - fast) * fast_alpha + fast;
+      slow = (value - slow) * slow_alpha + slow;
     }
     if (count < slow_period) [[unlikely]] {
       if (++count < slow_period) return kNotYet;

@@ -30,13 +30,17 @@ struct WilderAverage {
   }
   double lag_factor() const noexcept { return static_cast<double>(period) - 1.0; }
   double weight_factor() const noexcept { return 1.0 / static_cast<double>(period); }
-  // Kept the one NaN whichever operand the compiler puts first.
+  // The value is made the one NaN, unfolded, before it meets the average,
+  // which then holds only that NaN however the compiler orders the
+  // operands (the invalid operations make no other), with nothing added
+  // to the chain that carries one step into the next.
   double update(double x) noexcept {
+    x = unfolded(canonical(x));
     if (count == period) [[likely]] {
-      average = canonical((average * lag + x) * weight);
+      average = (average * lag + x) * weight;
       return average;
     }
-    average = canonical(average + x);
+    average += x;
     if (++count < period) return kNotYet;
     average *= weight;
     return average;
