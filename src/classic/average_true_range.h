@@ -30,6 +30,14 @@ struct AverageTrueRange {
   double update(const Candle& bar) noexcept;
   void reset() noexcept;
   std::uint32_t length() const noexcept { return average.period; }
+  // The module's true range passes over any NaN operand; the batch
+  // libraries pass over only a NaN previous close, so a NaN high or low
+  // reaches the answer.
+  static double smooth(WilderAverage& average, double true_range, double high,
+                       double low) noexcept {
+    const bool unknown = std::isnan(high) || std::isnan(low);
+    return average.update(unknown ? kNotYet : true_range);
+  }
 };
 
 inline double AverageTrueRange::update(const Candle& bar) noexcept {
@@ -39,12 +47,34 @@ inline double AverageTrueRange::update(const Candle& bar) noexcept {
     (void)range.update(bar.prices());
     return kNotYet;
   }
-  const double true_range = range.update(bar.prices());
-  // The module's true range passes over any NaN operand; the batch
-  // libraries pass over only a NaN previous close, so a NaN high or low
-  // reaches the answer.
-  const bool unknown = std::isnan(bar.high) || std::isnan(bar.low);
-  return average.update(unknown ? kNotYet : true_range);
+  return smooth(average, range.update(bar.prices()), bar.high, bar.low);
+}
+
+// Answers bars 0 .. size - 1 from columns as that many updates would, each
+// answer through `finish(answer, i)`: the true ranges two bars at a time,
+// smoothed in the same pass by an average held in a local, so that it
+// stays in a register rather than going through memory beside each answer.
+template <class Column, class Finish>
+void run_average_true_range(AverageTrueRange& record, std::size_t size, const Column& highs,
+                            const Column& lows, const Column& closes, double* answers,
+                            Finish finish) noexcept {
+  std::size_t i = 0;
+  for (; i < size && !record.range.has_previous; ++i) {
+    answers[i] = finish(record.update(Candle{kNaN, highs[i], lows[i], closes[i], kNaN}), i);
+  }
+  WilderAverage average = record.average;
+  run_true_range(record.range, i, size, highs, lows, closes, answers,
+                 [&](double range, std::size_t j) {
+                   return finish(AverageTrueRange::smooth(average, range, highs[j], lows[j]), j);
+                 });
+  record.average = average;
+}
+
+template <class Column>
+void answer_bars(AverageTrueRange& record, std::size_t size, const Column& highs,
+                 const Column& lows, const Column& closes, double* answers) noexcept {
+  run_average_true_range(record, size, highs, lows, closes, answers,
+                         [](double answer, std::size_t) { return answer; });
 }
 
 }  // namespace barworks::classic

@@ -24,18 +24,28 @@ struct NormalizedAverageTrueRange {
     if (!average) return std::unexpected(average.error());
     return NormalizedAverageTrueRange{*average};
   }
+  double update(const Candle& bar) noexcept {
+    return normalized(average.update(bar), bar.close);
+  }
   // The average and the close may both be NaN; the answer is made the one
   // NaN, since the inlined batch loop and next do not give a NaN quotient
   // the same sign.
-  double update(const Candle& bar) noexcept {
-    const double range = average.update(bar);
-    const double close = bar.close;
+  static double normalized(double range, double close) noexcept {
     if (close == 0.0 && range == range) [[unlikely]] return 0.0;
     return canonical(range / close * 100.0);
   }
   void reset() noexcept { average.reset(); }
   std::uint32_t length() const noexcept { return average.length(); }
 };
+
+template <class Column>
+void answer_bars(NormalizedAverageTrueRange& record, std::size_t size, const Column& highs,
+                 const Column& lows, const Column& closes, double* answers) noexcept {
+  run_average_true_range(record.average, size, highs, lows, closes, answers,
+                         [&](double range, std::size_t i) {
+                           return NormalizedAverageTrueRange::normalized(range, closes[i]);
+                         });
+}
 
 }  // namespace barworks::classic
 

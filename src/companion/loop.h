@@ -57,18 +57,18 @@ inline constexpr bool kGivesCodes = std::is_same_v<Result<Record>, Signal>;
 // The one loop: each input through the record's own update, each answer
 // stored in its row. `read` builds the input of step i. A record whose
 // answer is a change against an input a fixed distance back runs through
-// run_lagged, a window extreme through run_extremum and the true range
-// through run_true_range: each answers from the inputs themselves once it
-// can.
+// run_lagged, a window extreme through run_extremum, and a record built on
+// the true range through its answer_bars over the price columns: each
+// answers from the inputs themselves once it can.
 template <class Record, class Read>
 void run(Record& record, Py_ssize_t size, Read read, typename RowOf<Record>::Cell* rows) noexcept {
   if constexpr (classic::LaggedChange<Record>) {
     classic::run_lagged(record, static_cast<std::size_t>(size), read, rows);
   } else if constexpr (kIsExtremum<Record>) {
     run_extremum(record, static_cast<std::size_t>(size), read, rows);
-  } else if constexpr (std::is_same_v<Record, TrueRange> && requires { read.highs; }) {
-    run_true_range(record, static_cast<std::size_t>(size), read.highs, read.lows, read.closes,
-                   rows);
+  } else if constexpr (requires { answer_bars(record, std::size_t{}, read.highs, read.lows,
+                                              read.closes, rows); }) {
+    answer_bars(record, static_cast<std::size_t>(size), read.highs, read.lows, read.closes, rows);
   } else {
     constexpr Py_ssize_t kColumns = RowOf<Record>::kColumns;
     for (Py_ssize_t i = 0; i < size; ++i) RowOf<Record>::store(rows + i * kColumns, step(record, read(i)));

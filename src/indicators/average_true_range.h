@@ -28,6 +28,18 @@ struct AverageTrueRange {
   std::uint32_t length() const noexcept { return average.length(); }
 };
 
+// A batch of bars from columns, as that many updates would answer them;
+// the average is a local meanwhile, so that it stays in a register rather
+// than going through memory beside each answer.
+template <class Column>
+void answer_bars(AverageTrueRange& record, std::size_t size, const Column& highs,
+                 const Column& lows, const Column& closes, double* answers) noexcept {
+  ExponentialMovingAverage average = record.average;
+  run_true_range(record.range, 0, size, highs, lows, closes, answers,
+                 [&](double range, std::size_t) { return average.update(range); });
+  record.average = average;
+}
+
 template <>
 struct PythonClass<AverageTrueRange> : PeriodIndicator<AverageTrueRange> {
   static constexpr const char* kName = "AverageTrueRange";

@@ -51,28 +51,40 @@ inline double TrueRange::update(const Bar& bar) noexcept {
   return result;
 }
 
-// Answers bars 0 .. size - 1 from columns of highs, lows and closes (read by
-// index), as that many updates would. After the first bar each range is a
-// function of the bar's own high and low and the close before it, so the
-// rest are taken two at a time. A NaN answer is always the one from
-// magnitude(), whatever NaNs come in, so the columns are read as they are.
-template <class Column>
-void run_true_range(TrueRange& record, std::size_t size, const Column& highs, const Column& lows,
-                    const Column& closes, double* answers) noexcept {
-  if (size == 0) return;
-  answers[0] = record.update(Bar{0.0, highs[0], lows[0], closes[0], 0});
-  std::size_t i = 1;
+// Answers bars from .. size - 1 from columns of highs, lows and closes
+// (read by index), as that many updates would, the bars before `from`
+// having been taken already. After the first bar each range is a function
+// of the bar's own high and low and the close before it, so the rest are
+// taken two at a time. Each range then goes through `then(range, i)`,
+// which answers bar i: a record built on the true range smooths it there,
+// in the same pass, so that the ranges are worked out while the smoothing
+// waits on its own chain. A NaN range is always the one from magnitude(),
+// whatever NaNs come in, so the columns are read as they are.
+template <class Column, class Then>
+void run_true_range(TrueRange& record, std::size_t from, std::size_t size, const Column& highs,
+                    const Column& lows, const Column& closes, double* answers, Then then) noexcept {
+  if (from >= size) return;
+  answers[from] = then(record.update(Bar{0.0, highs[from], lows[from], closes[from], 0}), from);
+  std::size_t i = from + 1;
   for (; i + 2 <= size; i += 2) {
     const DoublePair ranges = true_range_of(DoublePair{highs[i], highs[i + 1]},
                                             DoublePair{lows[i], lows[i + 1]},
                                             DoublePair{closes[i - 1], closes[i]});
-    answers[i] = ranges[0];
-    answers[i + 1] = ranges[1];
+    answers[i] = then(ranges[0], i);
+    answers[i + 1] = then(ranges[1], i + 1);
   }
   if (i < size) {
-    answers[i] = true_range_of(highs[i], lows[i], closes[i - 1]);
+    answers[i] = then(true_range_of(highs[i], lows[i], closes[i - 1]), i);
   }
   record.previous_close = canonical(closes[size - 1]);
+}
+
+// A batch of bars from columns, as that many updates would answer them.
+template <class Column>
+void answer_bars(TrueRange& record, std::size_t size, const Column& highs, const Column& lows,
+                 const Column& closes, double* answers) noexcept {
+  run_true_range(record, 0, size, highs, lows, closes, answers,
+                 [](double range, std::size_t) { return range; });
 }
 
 template <>
