@@ -34,7 +34,7 @@ struct ExponentialMovingAverage {
   // The update of an input that is already canonical(): another average's
   // answer, whose NaNs are all kNaN (arithmetic on kNaN and the invalid
   // operations make no other), so a chain checks its input once.
-  double take(double x) noexcept;
+  [[gnu::always_inline]] double take(double x) noexcept;
   void reset() noexcept;
   std::uint32_t length() const noexcept { return period; }
   // True once the seed has been taken.
