@@ -6,6 +6,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <type_traits>
 
 #include "nan.h"
 
@@ -20,6 +21,20 @@ inline DoublePair select(LaneMask mask, DoublePair when_set, DoublePair when_cle
   const auto set = std::bit_cast<LaneMask>(when_set);
   const auto clear = std::bit_cast<LaneMask>(when_clear);
   return std::bit_cast<DoublePair>((set & mask) | (clear & ~mask));
+}
+
+// The lone forms, so that a rule written once over a number type reads the
+// same for a double as for a pair.
+inline double select(bool when, double when_set, double when_clear) noexcept {
+  return when ? when_set : when_clear;
+}
+template <class Number>
+constexpr Number splat(double x) noexcept {
+  if constexpr (std::is_same_v<Number, double>) {
+    return x;
+  } else {
+    return Number{x, x};
+  }
 }
 
 // The pair forms of canonical(), magnitude() and max_ignoring_nan(), lane

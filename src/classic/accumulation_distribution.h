@@ -3,19 +3,22 @@
 #include <cstdint>
 
 #include "../candle.h"
+#include "../lanes.h"
 #include "../warmup.h"
 #include "family.h"
 
 namespace barworks::classic {
 
 // Where a bar closed within its range, from -1 at the low to +1 at the
-// high, times its volume: the close location value's money flow. A bar
-// whose high is not above its low adds 0.0, as the batch libraries do.
-inline double money_flow_volume(const Candle& bar) noexcept {
-  const double range = bar.high - bar.low;
-  if (range <= 0.0) [[unlikely]] return 0.0;
-  // Made the one NaN, so that the running total stays one NaN.
-  return canonical(((bar.close - bar.low) - (bar.high - bar.close)) / range * bar.volume);
+// high, times its volume: the close location value's money flow, for one
+// bar or two side by side. A bar whose high is not above its low adds 0.0,
+// as the batch libraries do. Made the one NaN, so that the running total
+// stays one NaN.
+template <class Number>
+inline Number money_flow_volume(Number high, Number low, Number close, Number volume) noexcept {
+  const Number range = high - low;
+  const Number flow = canonical(((close - low) - (high - close)) / range * volume);
+  return select(range <= 0.0, splat<Number>(0.0), flow);
 }
 
 // Chaikin's accumulation/distribution line, the running total of each
@@ -36,9 +39,18 @@ struct AccumulationDistribution {
       if (any_nan(bar.high, bar.low, bar.close, bar.volume)) return kNotYet;
       started = true;
     }
-    // Both operands are numbers or the one NaN, so the sum is too, in
-    // either order: nothing is added to the chain from bar to bar.
-    total += unfolded(money_flow_volume(bar));
+    return fold(of_bar(bar.open, bar.high, bar.low, bar.close, bar.volume));
+  }
+  // A batch takes the bars' money flows two at a time once started.
+  bool folding() const noexcept { return started; }
+  template <class Number>
+  static Number of_bar(Number, Number high, Number low, Number close, Number volume) noexcept {
+    return money_flow_volume(high, low, close, volume);
+  }
+  // Both operands are numbers or the one NaN, so the sum is too, in either
+  // order: nothing is added to the chain from bar to bar.
+  double fold(double flow) noexcept {
+    total += unfolded(flow);
     return total;
   }
   void reset() noexcept { *this = create(); }

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "../candle.h"
+#include "../lanes.h"
 #include "../warmup.h"
 #include "family.h"
 
@@ -18,9 +19,17 @@ struct BalanceOfPower {
 
   static BalanceOfPower create() noexcept { return BalanceOfPower{}; }
   double update(const Candle& bar) noexcept {
-    const double range = bar.high - bar.low;
-    if (range <= 0.0) [[unlikely]] return any_nan(bar.open, bar.close) ? kNaN : 0.0;
-    return canonical((bar.close - bar.open) / range);
+    return of_bar(bar.open, bar.high, bar.low, bar.close, bar.volume);
+  }
+  // No state: a batch answers bars two at a time from the first.
+  bool folding() const noexcept { return true; }
+  double fold(double answer) const noexcept { return answer; }
+  template <class Number>
+  static Number of_bar(Number open, Number high, Number low, Number close, Number) noexcept {
+    const Number range = high - low;
+    const Number flat = select(open != open, splat<Number>(kNaN),
+                               select(close != close, splat<Number>(kNaN), splat<Number>(0.0)));
+    return select(range <= 0.0, flat, canonical((close - open) / range));
   }
   void reset() noexcept {}
 };

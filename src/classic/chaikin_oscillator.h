@@ -40,22 +40,35 @@ struct ChaikinOscillator {
     made.slow_alpha = made.slow_smoothing();
     return made;
   }
-  // The line holds only the one NaN, so both averages do too, in any
-  // operand order, with nothing added to their chains.
   double update(const Candle& bar) noexcept {
-    const double value = unfolded(line.update(bar));
     if (count == 0) [[unlikely]] {
+      const double value = line.update(bar);
       if (!line.started) return kNotYet;  // a leading bar with a NaN field
       fast = value;
       slow = value;
-    } else {
-      fast = (value - fast) * fast_alpha + fast;
-      slow = (value - slow) * slow_alpha + slow;
+      return counted(fast - slow);
     }
+    return fold(of_bar(bar.open, bar.high, bar.low, bar.close, bar.volume));
+  }
+  // A batch takes the bars' money flows two at a time once started.
+  bool folding() const noexcept { return count != 0; }
+  template <class Number>
+  static Number of_bar(Number open, Number high, Number low, Number close, Number volume) noexcept {
+    return AccumulationDistribution::of_bar(open, high, low, close, volume);
+  }
+  // The line holds only the one NaN, so both averages do too, in any
+  // operand order, with nothing added to their chains.
+  double fold(double flow) noexcept {
+    const double value = line.fold(flow);
+    fast = (value - fast) * fast_alpha + fast;
+    slow = (value - slow) * slow_alpha + slow;
+    return counted(fast - slow);
+  }
+  double counted(double answer) noexcept {
     if (count < slow_period) [[unlikely]] {
       if (++count < slow_period) return kNotYet;
     }
-    return fast - slow;
+    return answer;
   }
   void reset() noexcept {
     line.reset();

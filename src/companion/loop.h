@@ -6,10 +6,13 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <concepts>
+#include <cstddef>
 #include <type_traits>
 #include <utility>
 
 #include "../classic/lagged_change.h"
+#include "../lanes.h"
 #include "../nan.h"
 #include "answers.h"
 #include "classes.h"
@@ -54,10 +57,47 @@ constexpr bool names_its_parts() {
 template <class Record>
 inline constexpr bool kGivesCodes = std::is_same_v<Result<Record>, Signal>;
 
+// Records whose step, once started, is a rule of the bar alone, written over
+// a number type (a double, or a DoublePair of two bars), folded into the
+// state: update(bar) is fold(of_bar(the bar's fields)) while folding().
+template <class Record>
+concept FoldsBars = TakesCandles<Record> && std::is_trivially_copyable_v<Record> && requires(Record& record, DoublePair two, double one) {
+  { Record::of_bar(two, two, two, two, two) } -> std::same_as<DoublePair>;
+  { record.fold(one) } -> std::same_as<double>;
+  { record.folding() } -> std::same_as<bool>;
+};
+
+// Bars 0 .. size - 1 through a record that folds them, as that many updates
+// would: two at a time once it is folding, the rule's divisions and
+// selections shared by the pair.
+template <FoldsBars Record, class Read>
+void run_folded(Record& outside, std::size_t size, const Read& read, double* answers) noexcept {
+  // A copy that nothing else sees, so that its state stays in registers:
+  // the record itself might be behind the answers' stores for all the
+  // compiler knows, and would go through memory on every step.
+  Record record = outside;
+  std::size_t i = 0;
+  for (; i < size && !record.folding(); ++i) answers[i] = record.update(read(i));
+  const auto two = [&](const Column& column, bool reads) noexcept {
+    return reads ? DoublePair{column[i], column[i + 1]} : DoublePair{kNaN, kNaN};
+  };
+  for (; i + 2 <= size; i += 2) {
+    const DoublePair values =
+        Record::of_bar(two(read.opens, kReadsOpen<Record>), two(read.highs, true),
+                       two(read.lows, true), two(read.closes, true),
+                       two(read.volumes, kReadsVolume<Record>));
+    answers[i] = record.fold(values[0]);
+    answers[i + 1] = record.fold(values[1]);
+  }
+  if (i < size) answers[i] = record.update(read(i));
+  outside = record;
+}
+
 // The one loop: each input through the record's own update, each answer
 // stored in its row. `read` builds the input of step i. A record whose
 // answer is a change against an input a fixed distance back runs through
-// run_lagged, a window extreme through run_extremum, and a record built on
+// run_lagged, a window extreme through run_extremum, a record folding a rule
+// of each bar through run_folded, and a record built on
 // the true range through its answer_bars over the price columns: each
 // answers from the inputs themselves once it can.
 template <class Record, class Read>
@@ -66,6 +106,8 @@ void run(Record& record, Py_ssize_t size, Read read, typename RowOf<Record>::Cel
     classic::run_lagged(record, static_cast<std::size_t>(size), read, rows);
   } else if constexpr (kIsExtremum<Record>) {
     run_extremum(record, static_cast<std::size_t>(size), read, rows);
+  } else if constexpr (FoldsBars<Record> && requires { read.highs; }) {
+    run_folded(record, static_cast<std::size_t>(size), read, rows);
   } else if constexpr (requires { answer_bars(record, std::size_t{}, read.highs, read.lows,
                                               read.closes, rows); }) {
     answer_bars(record, static_cast<std::size_t>(size), read.highs, read.lows, read.closes, rows);
