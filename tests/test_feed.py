@@ -6,6 +6,7 @@ interpreter lock is released."""
 import array
 import math
 import random
+import types
 import subprocess
 import sys
 import threading
@@ -73,6 +74,27 @@ def test_bar_columns_equal_bar_records():
         answers = barworks.feed_bars(obj, columns["high"], columns["low"], columns["close"],
                                      open=columns["open"], volume=columns["volume"])
         assert array_bits(answers) == loop(twin, chunk)
+        assert_same_state(obj, twin, name)
+
+
+def test_float_columns_with_flat_bars_equal_next_on_such_bars():
+    """The classic bar classes over float columns whose volumes and opens hold
+    NaN, infinities and signed zeros and whose bars are often flat: the
+    batches that take two bars at a time included."""
+    rng = random.Random(6)
+    mids = values(rng, 301, 0.15)
+    sides = {"open": values(rng, 301, 0.15), "low": mids,
+             "high": [m if rng.random() < 0.3 else m + rng.random() for m in mids],
+             "close": values(rng, 301, 0.15), "volume": values(rng, 301, 0.15)}
+    columns = {side: np.array(column, dtype=float) for side, column in sides.items()}
+    candles = [types.SimpleNamespace(**{side: sides[side][i] for side in sides}) for i in range(301)]
+    first_arguments = dict(reversed(CONFIGS))
+    for name in sorted(n for n in BAR_FED if n.startswith("classic.")):
+        obj, twin = make(name, first_arguments[name]), make(name, first_arguments[name])
+        for part in (slice(0, 1), slice(1, 150), slice(150, 301)):
+            answers = barworks.feed_bars(obj, *(columns[side][part] for side in ("high", "low", "close")),
+                                         open=columns["open"][part], volume=columns["volume"][part])
+            assert array_bits(answers) == loop(twin, candles[part]), name
         assert_same_state(obj, twin, name)
 
 
