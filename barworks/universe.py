@@ -42,6 +42,12 @@ def _loaded(module, name):
     return None if loaded is None else getattr(loaded, name, None)
 
 
+def _plain(*columns):
+    """Whether every column given is a numpy array, which a step reads as it
+    is: the common case skips the conversions of the others."""
+    return all(type(column) is np.ndarray or column is None for column in columns)
+
+
 def _listed(names, limit=5):
     shown = ", ".join(repr(name) for name in names[:limit])
     return shown + (f" and {len(names) - limit} more" if len(names) > limit else "")
@@ -271,8 +277,11 @@ class Universe:
 
     def next(self, values, *y, where=None):
         """One step: one value per symbol (`next(x, y)` for a pair class)."""
-        if not y and where is None and type(values) is np.ndarray:
-            return self._lanes.next(values, None)
+        if where is None and _plain(values, *y):
+            if not y:
+                return self._lanes.next(values, None)
+            if len(y) == 1:
+                return self._lanes.next_pairs(values, y[0], None)
         mask = self._mask(where)
         if y:
             if len(y) != 1:
@@ -286,6 +295,8 @@ class Universe:
 
     def next_bars(self, high, low, close, open=None, volume=None, *, where=None):
         """One bar per symbol, as columns of one value per symbol."""
+        if where is None and _plain(high, low, close, open, volume):
+            return self._lanes.next_bars(open, high, low, close, volume, None)
         mask = self._mask(where)
         named = {"open": open, "high": high, "low": low, "close": close, "volume": volume}
         columns, as_series = {}, False
