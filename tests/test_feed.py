@@ -79,8 +79,8 @@ def test_bar_columns_equal_bar_records():
 
 def test_float_columns_with_flat_bars_equal_next_on_such_bars():
     """The classic bar classes over float columns whose volumes and opens hold
-    NaN, infinities and signed zeros and whose bars are often flat: the
-    batches that take two bars at a time included."""
+    NaN, infinities and signed zeros and whose bars are often flat, dense and
+    strided: the batches that take two bars at a time included."""
     rng = random.Random(6)
     mids = values(rng, 301, 0.15)
     sides = {"open": values(rng, 301, 0.15), "low": mids,
@@ -91,9 +91,12 @@ def test_float_columns_with_flat_bars_equal_next_on_such_bars():
     first_arguments = dict(reversed(CONFIGS))
     for name in sorted(n for n in BAR_FED if n.startswith("classic.")):
         obj, twin = make(name, first_arguments[name]), make(name, first_arguments[name])
-        for part in (slice(0, 1), slice(1, 150), slice(150, 301)):
-            answers = barworks.feed_bars(obj, *(columns[side][part] for side in ("high", "low", "close")),
-                                         open=columns["open"][part], volume=columns["volume"][part])
+        # The last stretch as strided views.
+        for part, form in ((slice(0, 1), None), (slice(1, 150), None), (slice(150, 301), 2)):
+            at = {side: columns[side][part] if form is None else np.repeat(columns[side][part], form)[::form]
+                  for side in columns}
+            answers = barworks.feed_bars(obj, at["high"], at["low"], at["close"], open=at["open"],
+                                         volume=at["volume"])
             assert array_bits(answers) == loop(twin, candles[part]), name
         assert_same_state(obj, twin, name)
 

@@ -33,8 +33,9 @@ struct WilderAverage {
   // The value is made the one NaN, unfolded, before it meets the average,
   // which then holds only that NaN however the compiler orders the
   // operands (the invalid operations make no other), with nothing added
-  // to the chain that carries one step into the next.
-  double update(double x) noexcept {
+  // to the chain that carries one step into the next. Always inlined:
+  // called out of line, the average goes through memory on every step.
+  [[gnu::always_inline]] double update(double x) noexcept {
     x = unfolded(canonical(x));
     if (count == period) [[likely]] {
       average = (average * lag + x) * weight;

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <optional>
 
+#include "../lanes.h"
 #include "arrow.h"
 
 namespace barworks::companion {
@@ -25,10 +26,13 @@ struct Column {
     std::memcpy(&value, data + i * stride, sizeof value);
     return value;
   }
+  // Values i and i + 1 side by side.
+  DoublePair pair(Py_ssize_t i) const noexcept { return DoublePair{(*this)[i], (*this)[i + 1]}; }
+  bool dense() const noexcept { return stride == static_cast<Py_ssize_t>(sizeof(double)); }
 };
 
 // A run of doubles one after another, possibly unaligned: with the stride
-// known, a loop over it vectorizes.
+// known, a loop over it vectorizes, and a pair of neighbours is one load.
 struct DenseColumn {
   const char* data = nullptr;
 
@@ -36,6 +40,12 @@ struct DenseColumn {
     double value;
     std::memcpy(&value, data + i * static_cast<Py_ssize_t>(sizeof value), sizeof value);
     return value;
+  }
+  double operator[](Py_ssize_t i) const noexcept { return (*this)(i); }
+  DoublePair pair(Py_ssize_t i) const noexcept {
+    DoublePair both;
+    std::memcpy(&both, data + i * static_cast<Py_ssize_t>(sizeof(double)), sizeof both);
+    return both;
   }
 };
 

@@ -78,16 +78,27 @@ void run_folded(Record& outside, std::size_t size, const Read& read, double* ans
   Record record = outside;
   std::size_t i = 0;
   for (; i < size && !record.folding(); ++i) answers[i] = record.update(read(i));
-  const auto two = [&](const Column& column, bool reads) noexcept {
-    return reads ? DoublePair{column[i], column[i + 1]} : DoublePair{kNaN, kNaN};
+  // The columns as Column or, all of those read being dense, DenseColumn.
+  const auto fold_pairs = [&](const auto& opens, const auto& highs, const auto& lows,
+                              const auto& closes, const auto& volumes) noexcept {
+    const auto two = [&i](const auto& column, bool reads) noexcept {
+      return reads ? column.pair(static_cast<Py_ssize_t>(i)) : DoublePair{kNaN, kNaN};
+    };
+    for (; i + 2 <= size; i += 2) {
+      const DoublePair values = Record::of_bar(two(opens, kReadsOpen<Record>), two(highs, true),
+                                               two(lows, true), two(closes, true),
+                                               two(volumes, kReadsVolume<Record>));
+      answers[i] = record.fold(values[0]);
+      answers[i + 1] = record.fold(values[1]);
+    }
   };
-  for (; i + 2 <= size; i += 2) {
-    const DoublePair values =
-        Record::of_bar(two(read.opens, kReadsOpen<Record>), two(read.highs, true),
-                       two(read.lows, true), two(read.closes, true),
-                       two(read.volumes, kReadsVolume<Record>));
-    answers[i] = record.fold(values[0]);
-    answers[i + 1] = record.fold(values[1]);
+  if ((!kReadsOpen<Record> || read.opens.dense()) && read.highs.dense() && read.lows.dense() &&
+      read.closes.dense() && (!kReadsVolume<Record> || read.volumes.dense())) {
+    fold_pairs(DenseColumn{read.opens.data}, DenseColumn{read.highs.data},
+               DenseColumn{read.lows.data}, DenseColumn{read.closes.data},
+               DenseColumn{read.volumes.data});
+  } else {
+    fold_pairs(read.opens, read.highs, read.lows, read.closes, read.volumes);
   }
   if (i < size) answers[i] = record.update(read(i));
   outside = record;
@@ -110,7 +121,13 @@ void run(Record& record, Py_ssize_t size, Read read, typename RowOf<Record>::Cel
     run_folded(record, static_cast<std::size_t>(size), read, rows);
   } else if constexpr (requires { answer_bars(record, std::size_t{}, read.highs, read.lows,
                                               read.closes, rows); }) {
-    answer_bars(record, static_cast<std::size_t>(size), read.highs, read.lows, read.closes, rows);
+    const auto count = static_cast<std::size_t>(size);
+    if (read.highs.dense() && read.lows.dense() && read.closes.dense()) {
+      answer_bars(record, count, DenseColumn{read.highs.data}, DenseColumn{read.lows.data},
+                  DenseColumn{read.closes.data}, rows);
+    } else {
+      answer_bars(record, count, read.highs, read.lows, read.closes, rows);
+    }
   } else {
     constexpr Py_ssize_t kColumns = RowOf<Record>::kColumns;
     for (Py_ssize_t i = 0; i < size; ++i) RowOf<Record>::store(rows + i * kColumns, step(record, read(i)));

@@ -32,7 +32,8 @@ struct TrueRange {
 // The true range of canonical prices against the previous close, for one
 // bar or for two side by side (DoublePair lanes): the rule is written once.
 template <class Number>
-inline Number true_range_of(Number high, Number low, Number previous_close) noexcept {
+[[gnu::always_inline]] inline Number true_range_of(Number high, Number low,
+                                                   Number previous_close) noexcept {
   const Number span = high - low;
   const Number gap_high = magnitude(high - previous_close);
   const Number widest = max_ignoring_nan(span, gap_high);
@@ -67,9 +68,9 @@ void run_true_range(TrueRange& record, std::size_t from, std::size_t size, const
   answers[from] = then(record.update(Bar{0.0, highs[from], lows[from], closes[from], 0}), from);
   std::size_t i = from + 1;
   for (; i + 2 <= size; i += 2) {
-    const DoublePair ranges = true_range_of(DoublePair{highs[i], highs[i + 1]},
-                                            DoublePair{lows[i], lows[i + 1]},
-                                            DoublePair{closes[i - 1], closes[i]});
+    const auto at = static_cast<std::ptrdiff_t>(i);
+    const DoublePair ranges =
+        true_range_of(highs.pair(at), lows.pair(at), closes.pair(at - 1));
     answers[i] = then(ranges[0], i);
     answers[i + 1] = then(ranges[1], i + 1);
   }
