@@ -61,7 +61,8 @@ inline constexpr bool kGivesCodes = std::is_same_v<Result<Record>, Signal>;
 // a number type (a double, or a DoublePair of two bars), folded into the
 // state: update(bar) is fold(of_bar(the bar's fields)) while folding().
 template <class Record>
-concept FoldsBars = TakesCandles<Record> && std::is_trivially_copyable_v<Record> && requires(Record& record, DoublePair two, double one) {
+concept FoldsBars = TakesCandles<Record> && std::is_trivially_copyable_v<Record> &&
+                    requires(Record& record, DoublePair two, double one) {
   { Record::of_bar(two, two, two, two, two) } -> std::same_as<DoublePair>;
   { record.fold(one) } -> std::same_as<double>;
   { record.folding() } -> std::same_as<bool>;
@@ -108,9 +109,9 @@ void run_folded(Record& outside, std::size_t size, const Read& read, double* ans
 // stored in its row. `read` builds the input of step i. A record whose
 // answer is a change against an input a fixed distance back runs through
 // run_lagged, a window extreme through run_extremum, a record folding a rule
-// of each bar through run_folded, and a record built on
-// the true range through its answer_bars over the price columns: each
-// answers from the inputs themselves once it can.
+// of each bar through run_folded, and a record built on the true range
+// through its answer_bars over the price columns: each answers from the
+// inputs themselves once it can.
 template <class Record, class Read>
 void run(Record& record, Py_ssize_t size, Read read, typename RowOf<Record>::Cell* rows) noexcept {
   if constexpr (classic::LaggedChange<Record>) {
