@@ -41,6 +41,7 @@ struct DenseColumn {
     std::memcpy(&value, data + i * static_cast<Py_ssize_t>(sizeof value), sizeof value);
     return value;
   }
+  // As Column reads, so that a loop is written once over either.
   double operator[](Py_ssize_t i) const noexcept { return (*this)(i); }
   DoublePair pair(Py_ssize_t i) const noexcept {
     DoublePair both;
@@ -56,7 +57,7 @@ struct ColumnReader {
 
   double operator()(Py_ssize_t i) const noexcept { return column[i]; }
   std::optional<DenseColumn> dense() const noexcept {
-    if (column.stride != static_cast<Py_ssize_t>(sizeof(double))) return std::nullopt;
+    if (!column.dense()) return std::nullopt;
     return DenseColumn{column.data};
   }
 };
