@@ -101,6 +101,26 @@ def test_float_columns_with_flat_bars_equal_next_on_such_bars():
         assert_same_state(obj, twin, name)
 
 
+@pytest.mark.parametrize("name", ["Minimum", "Maximum"])
+@pytest.mark.parametrize("period", [2, 3, 20])
+def test_extremes_follow_the_remembered_slot_over_long_batches(name, period):
+    """Long batches of few distinct values: zeros of both signs that tie for
+    the extreme, windows of only NaN and the fill, flat and trending stretches;
+    the answers and the remembered slot as next leaves them."""
+    rng = random.Random(period)
+    pools = [[0.0, -0.0, 1.0, -1.0], [float("nan"), float("inf"), -float("inf"), 0.0, -0.0], [5.0]]
+    xs = []
+    for _ in range(60):
+        pool = rng.choice(pools + [None])
+        xs += [rng.choice(pool) if pool else len(xs) * rng.choice([1.0, -1.0]) + rng.random()
+               for _ in range(rng.randrange(1, 4 * period))]
+    obj, twin = make(name, (period,)), make(name, (period,))
+    loop(twin, xs[:period // 2 + 1])
+    barworks.feed(obj, np.array(xs[:period // 2 + 1]))
+    assert array_bits(barworks.feed(obj, np.array(xs))) == loop(twin, xs)
+    assert_same_state(obj, twin, name)
+
+
 SOURCE = values(random.Random(11), 64)
 INTEGERS = [random.Random(12).randrange(-50, 50) for _ in range(64)]
 

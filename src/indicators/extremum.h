@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
 #include "../checkpoint.h"
 #include "../describe.h"
@@ -102,60 +104,172 @@ inline constexpr bool kIsExtremum = false;
 template <class Order>
 inline constexpr bool kIsExtremum<Extremum<Order>> = true;
 
+// The exact steps of a batch over inputs lying one after another, from a
+// known remembered extreme: update's rules with the window read in place.
+// Times count inputs from the batch's first; `block` is a time written to
+// slot 0, so the window's slot order runs from the latest such time to the
+// newest input, then from the oldest on.
+template <class Order>
+struct ExtremumTrail {
+  const char* cells;
+  std::size_t period;
+  std::size_t block;
+  std::size_t extreme;  // the time of the remembered slot's input
+  double best;          // its value
+
+  const char* from(std::size_t time) const noexcept { return cells + time * sizeof(double); }
+
+  // The remembered slot once the input at `time` is its only candidate.
+  void settle_on(std::size_t time) noexcept {
+    extreme = time;
+    best = canonical(cell_at(cells, time));
+  }
+
+  // Steps the inputs at times [begin, end) into answers.
+  void run(std::size_t begin, std::size_t end, double* answers) noexcept {
+    std::size_t first = block + (begin - block) / period * period;
+    for (std::size_t i = begin; i < end; ++i) {
+      const double x = canonical(cell_at(cells, i));
+      if (extreme + period == i) {
+        // The extreme's slot takes x: rescan, as update does. The extreme's
+        // value does not depend on the order; which of equal values is
+        // kept does.
+        while (first + period <= i) first += period;
+        const std::size_t oldest = i + 1 - period;
+        const double found = fold_extreme<Order>(from(oldest), period, Order::kFill);
+        if (!Order::beats(found, Order::kFill)) {
+          extreme = first;
+        } else {
+          extreme = first + first_equal(from(first), i + 1 - first, found);
+          if (extreme > i) extreme = oldest + first_equal(from(oldest), first - oldest, found);
+        }
+        best = canonical(cell_at(cells, extreme));
+      } else if (Order::beats(x, best)) {
+        extreme = i;
+        best = x;
+      }
+      answers[i] = best;
+    }
+  }
+};
+
+// An answer whose bits the remembered slot decides: a zero (of which sign
+// the slot holds), or nothing beating the fill (the fill, or NaN in slot 0).
+template <class Order>
+inline bool slot_decides(double answer) noexcept {
+  return answer == 0.0 || !Order::beats(answer, Order::kFill);
+}
+
+// The suffixes of the block starting at `block` that a window can hold,
+// left where extremes_of_block reads them.
+template <class Order>
+void fold_block(const char* cells, std::size_t period, std::size_t block,
+                double* answers) noexcept {
+  double suffix = Order::kFill;
+  for (std::size_t t = block + period - 1; t > block; --t) {
+    const double x = cell_at(cells, t);
+    suffix = Order::beats(x, suffix) ? x : suffix;
+    answers[t + period - 1] = suffix;
+  }
+}
+
+// The window's extreme over the blocks of `period` times that start where
+// slot 0 is written, for the block starting at `block`: each time's extreme
+// is the better of the block's inputs so far and the previous block's
+// inputs from the window's oldest on. Those suffixes were left in
+// answers[block .. block + period - 2] (the suffix from the previous block's
+// time t at answers[t + period - 1], the answer read just before it is
+// written); this block's are left the same way for the next, folded from its
+// end as the block is stepped. The values only: false when an answer is one
+// whose bits the remembered slot decides.
+template <class Order>
+bool extremes_of_block(const char* cells, std::size_t period, std::size_t block,
+                       double* answers) noexcept {
+  const auto pick = [](double a, double b) { return Order::beats(a, b) ? a : b; };
+  // The answers are never NaN. One is the fill only while the block's
+  // inputs so far are all the fill or NaN, so only if its first is; one is a
+  // zero only if the least magnitude is.
+  double least_magnitude = std::numeric_limits<double>::infinity();
+  const auto note = [&](double answer) {
+    const double magnitude = std::fabs(answer);
+    least_magnitude = magnitude < least_magnitude ? magnitude : least_magnitude;
+  };
+  double prefix = Order::kFill, suffix = Order::kFill;
+  const std::size_t last = block + period - 1;
+  for (std::size_t j = 0; j + 1 < period; ++j) {
+    suffix = pick(cell_at(cells, last - j), suffix);
+    answers[last - j + period - 1] = suffix;
+    prefix = pick(cell_at(cells, block + j), prefix);
+    const double answer = pick(answers[block + j], prefix);
+    answers[block + j] = answer;
+    note(answer);
+  }
+  // The last step's window is the block.
+  prefix = pick(cell_at(cells, last), prefix);
+  answers[last] = prefix;
+  note(prefix);
+  return least_magnitude != 0.0 && Order::beats(cell_at(cells, block), Order::kFill);
+}
+
 // Answers read(0) .. read(size - 1) into answers[0 .. size), as that many
-// calls of update would, and leaves the record as they would. Once the
-// first `period` inputs have filled every slot, the extreme is followed by
-// its position among the inputs, which a reader whose inputs lie one after
-// another lets a rescan read in place: in the window's slot order, that is
-// from the input in slot 0 to the newest, then from the oldest on.
+// calls of update would, and leaves the record as they would.
+//
+// Over dense inputs, once the first full block of slots is reached, the
+// answers are the window's extremes (extremes_of_block) without following
+// the remembered slot: once every slot has been written, a remembered value
+// that is a number other than the fill is the window's extreme. Only a
+// zero (which sign) or a window without such a number (the fill or a NaN in
+// slot 0, kept until slot 0 is written again, which starts a block) needs
+// the slot. A block with such an answer, and the batch's end (where the
+// record's slot must come out right), are stepped by the rules themselves
+// from the latest input that beat the answer before it: that input beat its
+// whole window, so the slot is its own however it was reached.
 template <class Order, class Read>
 void run_extremum(Extremum<Order>& record, std::size_t size, Read read, double* answers) noexcept {
   const std::size_t period = record.period;
   const std::size_t start = record.index;  // the slot of input 0
-  std::size_t i = 0;
-  for (; i < size && i < period; ++i) answers[i] = record.update(read(i));
   const char* cells = nullptr;
   if constexpr (requires { read.dense(); }) {
     if (const auto dense = read.dense()) cells = dense->data;
   }
-  if (cells == nullptr) {
-    for (; i < size; ++i) answers[i] = record.update(read(i));
+  // The first time after a full window that writes slot 0.
+  const std::size_t first_block = period + (period - start) % period;
+  if (cells == nullptr || period < 2 || size < first_block + 2 * period) {
+    for (std::size_t i = 0; i < size; ++i) answers[i] = record.update(read(i));
     return;
   }
-  const auto from = [cells](std::size_t position) { return cells + position * sizeof(double); };
-  std::size_t extreme = (record.extreme_index + period - start) % period;
-  double best = record.values[static_cast<std::uint32_t>(record.extreme_index)];
-  // The latest input written to slot 0.
-  std::size_t first = (period - start) % period;
-  for (; i < size; ++i) {
-    const double x = canonical(cell_at(cells, i));
-    if (extreme + period == i) {
-      // The extreme's slot takes x: rescan, as update does. The extreme's
-      // value does not depend on the order; which of equal values is
-      // kept does.
-      while (first + period <= i) first += period;
-      const std::size_t oldest = i + 1 - period;
-      const double found = fold_extreme<Order>(from(oldest), period, Order::kFill);
-      if (!Order::beats(found, Order::kFill)) {
-        extreme = first;
-      } else {
-        extreme = first + first_equal(from(first), i + 1 - first, found);
-        if (extreme > i) extreme = oldest + first_equal(from(oldest), first - oldest, found);
+  for (std::size_t i = 0; i < first_block; ++i) answers[i] = record.update(read(i));
+  ExtremumTrail<Order> trail{cells, period, first_block,
+                             first_block - period + record.extreme_index,
+                             record.values[static_cast<std::uint32_t>(record.extreme_index)]};
+  std::size_t settled = first_block;  // answers before it are final, the trail's state at it
+  fold_block<Order>(cells, period, first_block - period, answers);
+  // Steps the trail to `end` from the latest input after `settled` and
+  // before `before` that beat the answer before it, or else from `settled`.
+  const auto settle = [&](std::size_t before, std::size_t end) {
+    std::size_t from = settled;
+    for (std::size_t t = before; t-- > settled + 1;) {
+      if (Order::beats(cell_at(cells, t), answers[t - 1])) {
+        trail.settle_on(t);
+        from = t + 1;
+        break;
       }
-      best = canonical(cell_at(cells, extreme));
-    } else if (Order::beats(x, best)) {
-      extreme = i;
-      best = x;
     }
-    answers[i] = best;
+    trail.run(from, end, answers);
+    settled = end;
+  };
+  std::size_t block = first_block;
+  for (; block + 2 * period <= size; block += period) {
+    if (!extremes_of_block<Order>(cells, period, block, answers)) settle(block, block + period);
   }
+  settle(block, size);
   // The window as the steps would leave it: the last `period` inputs in
   // their slots, those before `period` already there.
   for (std::size_t k = std::max(period, size - period); k < size; ++k) {
     record.values[static_cast<std::uint32_t>((start + k) % period)] = canonical(cell_at(cells, k));
   }
   record.index = (start + size) % period;
-  record.extreme_index = (start + extreme) % period;
+  record.extreme_index = (start + trail.extreme) % period;
 }
 
 // next, period and reset hold the instance exclusively; the index method
