@@ -5,6 +5,7 @@
 #pragma once
 
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <type_traits>
 
@@ -43,10 +44,14 @@ constexpr Number splat(double x) noexcept {
 inline DoublePair canonical(DoublePair x) noexcept {
   return select(x != x, DoublePair{kNaN, kNaN}, x);
 }
-inline DoublePair magnitude(DoublePair x) noexcept {
+// |x| on the bits alone, a NaN's sign cleared too, for a rule that makes
+// its NaN the one NaN later.
+inline double absolute(double x) noexcept { return std::fabs(x); }
+inline DoublePair absolute(DoublePair x) noexcept {
   const auto sign = std::bit_cast<LaneMask>(DoublePair{-0.0, -0.0});
-  return canonical(std::bit_cast<DoublePair>(std::bit_cast<LaneMask>(x) & ~sign));
+  return std::bit_cast<DoublePair>(std::bit_cast<LaneMask>(x) & ~sign);
 }
+inline DoublePair magnitude(DoublePair x) noexcept { return canonical(absolute(x)); }
 inline DoublePair max_ignoring_nan(DoublePair x, DoublePair y) noexcept {
   return select(x != x, y, select(y > x, y, x));
 }

@@ -36,7 +36,7 @@ void answer_bars(AverageTrueRange& record, std::size_t size, const Column& highs
                  const Column& lows, const Column& closes, double* answers) noexcept {
   ExponentialMovingAverage average = record.average;
   run_true_range(record.range, 0, size, highs, lows, closes, answers,
-                 [&](double range, std::size_t) { return average.update(range); });
+                 [&](double range, std::size_t) { return average.take(range); });
   record.average = average;
 }
 

@@ -24,7 +24,9 @@ struct ExponentialMovingAverage {
   bool first;
 
   static Expected<ExponentialMovingAverage> create(std::uint32_t period) noexcept;
-  double update(double x) noexcept;
+  double update(double x) noexcept { return take(canonical(x)); }
+  // update() of an input already made the one NaN, as a true range is.
+  double take(double x) noexcept;
   void reset() noexcept;
   std::uint32_t length() const noexcept { return period; }
   // 2 / (period + 1), widened first so that the largest period does not
@@ -33,8 +35,7 @@ struct ExponentialMovingAverage {
 };
 
 // Inline: the average true range and batch loops run it without a call.
-inline double ExponentialMovingAverage::update(double x) noexcept {
-  x = canonical(x);
+inline double ExponentialMovingAverage::take(double x) noexcept {
   if (first) {
     first = false;
     current = x;

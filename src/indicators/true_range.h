@@ -34,11 +34,12 @@ struct TrueRange {
 template <class Number>
 [[gnu::always_inline]] inline Number true_range_of(Number high, Number low,
                                                    Number previous_close) noexcept {
+  // A NaN range is the last gap's, made the one NaN once at the end.
   const Number span = high - low;
-  const Number gap_high = magnitude(high - previous_close);
+  const Number gap_high = absolute(high - previous_close);
   const Number widest = max_ignoring_nan(span, gap_high);
-  const Number gap_low = magnitude(low - previous_close);
-  return max_ignoring_nan(widest, gap_low);
+  const Number gap_low = absolute(low - previous_close);
+  return canonical(max_ignoring_nan(widest, gap_low));
 }
 
 // Inline: batch loops and the records that embed a true range run it
@@ -59,11 +60,14 @@ inline double TrueRange::update(const Bar& bar) noexcept {
 // taken two at a time. Each range then goes through `then(range, i)`,
 // which answers bar i: a record built on the true range smooths it there,
 // in the same pass, so that the ranges are worked out while the smoothing
-// waits on its own chain. A NaN range is always the one from magnitude(),
+// waits on its own chain; inlined, so that a smoothing's state stays in
+// registers rather than going through memory beside the answers. A NaN range is always made the one NaN,
 // whatever NaNs come in, so the columns are read as they are.
 template <class Column, class Then>
-void run_true_range(TrueRange& record, std::size_t from, std::size_t size, const Column& highs,
-                    const Column& lows, const Column& closes, double* answers, Then then) noexcept {
+[[gnu::always_inline]] inline void run_true_range(TrueRange& record, std::size_t from,
+                                                  std::size_t size, const Column& highs,
+                                                  const Column& lows, const Column& closes,
+                                                  double* answers, Then then) noexcept {
   if (from >= size) return;
   answers[from] = then(record.update(Bar{0.0, highs[from], lows[from], closes[from], 0}), from);
   std::size_t i = from + 1;
