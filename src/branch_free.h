@@ -20,6 +20,23 @@ inline double positive_part(double x) noexcept {
 #endif
 }
 
+// x > y ? x : y and x < y ? x : y, each one maxsd or minsd (y when either
+// is NaN or on a tie).
+inline double greater_or_second(double x, double y) noexcept {
+#if defined(__SSE2__)
+  return _mm_cvtsd_f64(_mm_max_sd(_mm_set_sd(x), _mm_set_sd(y)));
+#else
+  return x > y ? x : y;
+#endif
+}
+inline double less_or_second(double x, double y) noexcept {
+#if defined(__SSE2__)
+  return _mm_cvtsd_f64(_mm_min_sd(_mm_set_sd(x), _mm_set_sd(y)));
+#else
+  return x < y ? x : y;
+#endif
+}
+
 // The larger of x and y, taking the other operand when one is NaN; on a tie
 // x wins, which decides only the sign of a zero result.
 inline double max_ignoring_nan(double x, double y) noexcept {

@@ -43,7 +43,10 @@ struct Midpoint {
     lowest.admit(window.values, slot);
     if (window.count < window.period) return kNotYet;
     if (nans.within(window.period)) return kNaN;
-    return (highest.extreme(window.index) + lowest.extreme(window.index)) * 0.5;
+    return of_range(highest.extreme(window.index), lowest.extreme(window.index));
+  }
+  static double of_range(double highest, double lowest) noexcept {
+    return (highest + lowest) * 0.5;
   }
   void reset() noexcept {
     window.clear();
@@ -78,11 +81,37 @@ struct Midprice {
     }
     range.push(canonical(bar.high), canonical(bar.low));
     if (!range.full()) return kNotYet;
-    return (range.highest_high() + range.lowest_low()) * 0.5;
+    return Midpoint::of_range(range.highest_high(), range.lowest_low());
   }
   void reset() noexcept { range.clear(); }
   std::uint32_t length() const noexcept { return range.length(); }
 };
+
+// A batch of inputs from a column, as that many updates would answer them.
+template <class Column>
+void answer_values(Midpoint& record, std::size_t size, const Column& values,
+                   double* answers) noexcept {
+  run_window_extremes(
+      record.window, record.window, record.highest, record.lowest, record.nans, size, values,
+      values, [&](std::size_t i) { answers[i] = record.update(values[i]); },
+      [&](double highest, double lowest, std::size_t i) {
+        answers[i] = Midpoint::of_range(highest, lowest);
+      });
+}
+
+// A batch of bars from columns, as that many updates would answer them.
+template <class Column>
+void answer_bars(Midprice& record, std::size_t size, const Column& highs, const Column& lows,
+                 const Column&, double* answers) noexcept {
+  run_bar_range(
+      record.range, size, highs, lows,
+      [&](std::size_t i) {
+        answers[i] = record.update(Candle{kNaN, highs[i], lows[i], kNaN, kNaN});
+      },
+      [&](double highest, double lowest, std::size_t i) {
+        answers[i] = Midpoint::of_range(highest, lowest);
+      });
+}
 
 }  // namespace barworks::classic
 

@@ -11,6 +11,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "../branch_free.h"
 #include "../checkpoint.h"
 #include "../error.h"
 #include "../nan.h"
@@ -26,12 +27,14 @@ namespace barworks::classic {
 struct Highest {
   static constexpr double kNone = -std::numeric_limits<double>::infinity();
   static bool keeps(double older, double newer) noexcept { return older > newer; }
-  static double pick(double older, double newer) noexcept { return older > newer ? older : newer; }
+  static double pick(double older, double newer) noexcept {
+    return greater_or_second(older, newer);
+  }
 };
 struct Lowest {
   static constexpr double kNone = std::numeric_limits<double>::infinity();
   static bool keeps(double older, double newer) noexcept { return older < newer; }
-  static double pick(double older, double newer) noexcept { return older < newer ? older : newer; }
+  static double pick(double older, double newer) noexcept { return less_or_second(older, newer); }
 };
 
 struct NoSlots {};
@@ -233,8 +236,8 @@ struct BarWindowRange {
   // read no range: under 1e-14 of the sum of its ends, a range is an ulp or
   // two of rounding at the prices' level (a relative strength index still
   // for a while), not a move.
-  double spread() const noexcept {
-    const double highest = highest_high(), lowest = lowest_low();
+  double spread() const noexcept { return spread_of(highest_high(), lowest_low()); }
+  static double spread_of(double highest, double lowest) noexcept {
     const double spread = highest - lowest;
     const double relative = spread / (highest + lowest);
     return relative > -1e-14 && relative < 1e-14 ? 0.0 : spread;
@@ -274,6 +277,88 @@ struct BarWindowRange {
 };
 using BarRange = BarWindowRange<false>;
 using AgedBarRange = BarWindowRange<true>;
+
+// Steps of highs and lows from columns (read by index) through windows
+// and their extremes as a record's steps take them (`take(i)`, the
+// record's own update, takes step i whole), with each full window's
+// highest high and lowest low (NaN while a NaN is in the window) going to
+// then(highest, lowest, i), which answers step i. Once the windows are
+// full and their next slot is 0, the blocks are stepped from the columns:
+// the previous block's suffixes folded into the extremes' own, each step's
+// extreme the better of its block's so far and the suffix from the
+// window's oldest, the same picks in the same order as admit() and
+// extreme() make. The windows then take the last block, the extremes and
+// the NaN watch are found again from them, and the steps after the last
+// whole block go to take(). A record with one window passes it twice.
+template <class Highs, class Lows, class Take, class Then>
+[[gnu::always_inline]] inline void run_window_extremes(
+    CircularWindow& high_window, CircularWindow& low_window, SlidingExtreme<Highest>& highest,
+    SlidingExtreme<Lowest>& lowest, NanWatch& watch, std::size_t size, const Highs& highs,
+    const Lows& lows, Take take, Then then) noexcept {
+  const std::size_t period = high_window.period;
+  std::size_t i = 0;
+  for (; i < size && !(high_window.count == period && high_window.index == 0); ++i) take(i);
+  if (i + period > size) {
+    for (; i < size; ++i) take(i);
+    return;
+  }
+  double* high_suffixes = &highest.suffixes[0];
+  double* low_suffixes = &lowest.suffixes[0];
+  NanWatch nans = watch;
+  // The first block's predecessor is in the windows.
+  double high_suffix = high_window.values[period - 1];
+  double low_suffix = low_window.values[period - 1];
+  for (std::uint32_t slot = period - 1; slot != 0; --slot) {
+    high_suffix = Highest::pick(high_window.values[slot], high_suffix);
+    low_suffix = Lowest::pick(low_window.values[slot], low_suffix);
+    high_suffixes[slot] = high_suffix;
+    low_suffixes[slot] = low_suffix;
+  }
+  std::size_t block = i;
+  for (;;) {
+    double high_prefix = Highest::kNone, low_prefix = Lowest::kNone;
+    for (std::size_t j = 0; j < period; ++j) {
+      const double high = highs[block + j], low = lows[block + j];
+      nans.admit(std::isunordered(high, low));
+      high_prefix = Highest::pick(high_prefix, high);
+      low_prefix = Lowest::pick(low_prefix, low);
+      const bool last = j + 1 == period;
+      const double high_extreme =
+          last ? high_prefix : Highest::pick(high_suffixes[j + 1], high_prefix);
+      const double low_extreme = last ? low_prefix : Lowest::pick(low_suffixes[j + 1], low_prefix);
+      const bool blank = nans.within(static_cast<std::uint32_t>(period));
+      then(blank ? kNaN : high_extreme, blank ? kNaN : low_extreme, block + j);
+    }
+    if (block + 2 * period > size) break;
+    // This block's suffixes, for the next.
+    high_suffix = highs[block + period - 1];
+    low_suffix = lows[block + period - 1];
+    for (std::size_t slot = period - 1; slot != 0; --slot) {
+      high_suffix = Highest::pick(highs[block + slot], high_suffix);
+      low_suffix = Lowest::pick(lows[block + slot], low_suffix);
+      high_suffixes[slot] = high_suffix;
+      low_suffixes[slot] = low_suffix;
+    }
+    block += period;
+  }
+  for (std::uint32_t slot = 0; slot < period; ++slot) {
+    high_window.values[slot] = canonical(highs[block + slot]);
+    low_window.values[slot] = canonical(lows[block + slot]);
+  }
+  highest.rebuild(high_window);
+  lowest.rebuild(low_window);
+  watch.rebuild(high_window, low_window);
+  for (i = block + period; i < size; ++i) take(i);
+}
+
+// The same over a bar range's windows.
+template <class Highs, class Lows, class Take, class Then>
+[[gnu::always_inline]] inline void run_bar_range(BarRange& range, std::size_t size,
+                                                 const Highs& highs, const Lows& lows,
+                                                 Take take, Then then) noexcept {
+  run_window_extremes(range.highs, range.lows, range.highest, range.lowest, range.nans, size,
+                      highs, lows, take, then);
+}
 
 }  // namespace barworks::classic
 

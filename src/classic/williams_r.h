@@ -34,14 +34,30 @@ struct WilliamsR {
     }
     range.push(canonical(bar.high), canonical(bar.low));
     if (!range.full()) return kNotYet;
-    const double highest = range.highest_high();
-    const double spread = range.spread();
+    return of_range(range.highest_high(), range.lowest_low(), bar.close);
+  }
+  static double of_range(double highest, double lowest, double close) noexcept {
+    const double spread = BarRange::spread_of(highest, lowest);
     if (spread == 0.0) return 0.0;
-    return canonical(-100.0 * ((highest - bar.close) / spread));
+    return canonical(-100.0 * ((highest - close) / spread));
   }
   void reset() noexcept { range.clear(); }
   std::uint32_t length() const noexcept { return range.length(); }
 };
+
+// A batch of bars from columns, as that many updates would answer them.
+template <class Column>
+void answer_bars(WilliamsR& record, std::size_t size, const Column& highs, const Column& lows,
+                 const Column& closes, double* answers) noexcept {
+  run_bar_range(
+      record.range, size, highs, lows,
+      [&](std::size_t i) {
+        answers[i] = record.update(Candle{kNaN, highs[i], lows[i], closes[i], kNaN});
+      },
+      [&](double highest, double lowest, std::size_t i) {
+        answers[i] = WilliamsR::of_range(highest, lowest, closes[i]);
+      });
+}
 
 }  // namespace barworks::classic
 

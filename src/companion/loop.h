@@ -109,15 +109,22 @@ void run_folded(Record& outside, std::size_t size, const Read& read, double* ans
 // stored in its row. `read` builds the input of step i. A record whose
 // answer is a change against an input a fixed distance back runs through
 // run_lagged, a window extreme through run_extremum, a record folding a rule
-// of each bar through run_folded, and a record built on the true range
-// through its answer_bars over the price columns: each answers from the
-// inputs themselves once it can.
+// of each bar through run_folded, and a record with a batch path of its
+// own through its answer_values over the column or its answer_bars over the
+// price columns: each answers from the inputs themselves once it can.
 template <class Record, class Read>
 void run(Record& record, Py_ssize_t size, Read read, typename RowOf<Record>::Cell* rows) noexcept {
   if constexpr (classic::LaggedChange<Record>) {
     classic::run_lagged(record, static_cast<std::size_t>(size), read, rows);
   } else if constexpr (kIsExtremum<Record>) {
     run_extremum(record, static_cast<std::size_t>(size), read, rows);
+  } else if constexpr (requires { answer_values(record, std::size_t{}, read.column, rows); }) {
+    const auto count = static_cast<std::size_t>(size);
+    if (read.column.dense()) {
+      answer_values(record, count, DenseColumn{read.column.data}, rows);
+    } else {
+      answer_values(record, count, read.column, rows);
+    }
   } else if constexpr (FoldsBars<Record> && requires { read.highs; }) {
     run_folded(record, static_cast<std::size_t>(size), read, rows);
   } else if constexpr (requires { answer_bars(record, std::size_t{}, read.highs, read.lows,
