@@ -81,9 +81,10 @@ struct LaneKind {
   void (*step)(void* lanes, Py_ssize_t count, const StepColumns& inputs,
                const unsigned char* where, void* answers) noexcept;
   // `steps` steps of every lane, lane by lane, into (steps, count[, k])
-  // answers; `scratch` holds one lane's answers.
+  // answers; `scratch` holds one lane's answers, `gathered` one lane's
+  // inputs, `steps` doubles for each matrix whose lanes are not dense.
   void (*run)(void* lanes, Py_ssize_t count, Py_ssize_t steps, const RunMatrices& inputs,
-              bool blank_warmup, void* answers, void* scratch) noexcept;
+              bool blank_warmup, void* answers, void* scratch, double* gathered) noexcept;
 };
 
 template <class Record>
@@ -143,10 +144,12 @@ void step_lanes(void* lanes, Py_ssize_t count, const StepColumns& inputs,
 
 // Each lane runs its column through the batch loop on a local record (as
 // feed runs one object), into `scratch`, then its answers are laid into
-// its column of the answers.
+// its column of the answers. A lane's inputs that do not lie one after
+// another (a row-major matrix's column) are first gathered into
+// `gathered`, where the batch loop's dense paths read them.
 template <class Record>
 void run_lanes(void* lanes, Py_ssize_t count, Py_ssize_t steps, const RunMatrices& inputs,
-               bool blank_warmup, void* answers, void* scratch) noexcept {
+               bool blank_warmup, void* answers, void* scratch, double* gathered) noexcept {
   using Rows = RowOf<Record>;
   using Cell = typename Rows::Cell;
   constexpr Py_ssize_t kColumns = Rows::kColumns;
@@ -155,7 +158,14 @@ void run_lanes(void* lanes, Py_ssize_t count, Py_ssize_t steps, const RunMatrice
   auto* own = static_cast<Cell*>(scratch);
   for (Py_ssize_t j = 0; j < count; ++j) {
     StepColumns columns;
-    for (std::size_t c = 0; c < columns.size(); ++c) columns[c] = inputs[c].lane(j);
+    double* room = gathered;
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      columns[c] = inputs[c].lane(j);
+      if (columns[c].data == nullptr || columns[c].dense()) continue;
+      for (Py_ssize_t t = 0; t < steps; ++t) room[t] = columns[c][t];
+      columns[c] = Column{reinterpret_cast<const char*>(room), sizeof(double)};
+      room += steps;
+    }
     Record& lane = records[j];
     const std::uint64_t left = blank_warmup ? warmup_left(lane) : 0;
     Record local(std::move(lane));
@@ -530,13 +540,20 @@ PyObject* run_columns(Lanes& lanes, InputKind input, PyObject* const* given, std
   const std::size_t cell = kind.codes ? 1 : sizeof(double);
   Answers answers;
   if (!answers.create_shaped({steps, lanes.count, kind.columns}, kind.codes)) return nullptr;
-  void* scratch = PyMem_RawMalloc(std::max<std::size_t>(1, static_cast<std::size_t>(steps) *
-                                                               kind.columns * cell));
+  std::size_t strided = 0;
+  for (const Matrix& matrix : matrices) {
+    strided += matrix.data != nullptr && matrix.step_stride != static_cast<Py_ssize_t>(sizeof(double));
+  }
+  const std::size_t answer_bytes = static_cast<std::size_t>(steps) * kind.columns * cell;
+  const std::size_t input_bytes = static_cast<std::size_t>(steps) * strided * sizeof(double);
+  // The gathered inputs first, aligned for doubles.
+  auto* scratch =
+      static_cast<unsigned char*>(PyMem_RawMalloc(std::max<std::size_t>(1, input_bytes + answer_bytes)));
   if (scratch == nullptr) return PyErr_NoMemory();
   PyThreadState* saved =
       steps * lanes.count >= kReleaseLockFrom ? PyEval_SaveThread() : nullptr;
   kind.run(lanes.records, lanes.count, steps, matrices, blank_warmup != 0, answers.cells<void>(),
-           scratch);
+           scratch + input_bytes, reinterpret_cast<double*>(scratch));
   if (saved != nullptr) PyEval_RestoreThread(saved);
   PyMem_RawFree(scratch);
   return answers.release();
