@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "../branch_free.h"
 #include "../candle.h"
 #include "../error.h"
 #include "../nan.h"
@@ -59,8 +60,8 @@ inline double UltimateOscillator::update(const Candle& bar) noexcept {
     previous_close = bar.close;
     return kNotYet;
   }
-  const double true_low = bar.low < previous_close ? bar.low : previous_close;
-  const double true_high = bar.high > previous_close ? bar.high : previous_close;
+  const double true_low = less_or_second(bar.low, previous_close);
+  const double true_high = greater_or_second(bar.high, previous_close);
   // The comparisons pass over a NaN; a NaN price makes both terms NaN.
   const bool unknown = any_nan(bar.high, bar.low, bar.close, previous_close);
   const double pressure = unknown ? kNaN : bar.close - true_low;
