@@ -20,6 +20,18 @@ inline double positive_part(double x) noexcept {
 #endif
 }
 
+// positive_part(x) where x > y, else 0.0 (also where either is NaN): the
+// directional movement's rule for one side.
+inline double positive_part_above(double x, double y) noexcept {
+#if defined(__SSE2__)
+  const __m128d value = _mm_set_sd(x);
+  const __m128d above = _mm_cmpgt_sd(value, _mm_set_sd(y));
+  return _mm_cvtsd_f64(_mm_and_pd(above, _mm_max_sd(_mm_setzero_pd(), value)));
+#else
+  return x > y ? positive_part(x) : 0.0;
+#endif
+}
+
 // x > y ? x : y and x < y ? x : y, each one maxsd or minsd (y when either
 // is NaN or on a tie).
 inline double greater_or_second(double x, double y) noexcept {

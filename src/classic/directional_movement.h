@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "../branch_free.h"
 #include "../candle.h"
 #include "../error.h"
 #include "../indicators/true_range.h"
@@ -57,9 +58,10 @@ struct DirectionalMovement {
     const double down = previous_low - low;
     previous_high = high;
     previous_low = low;
-    // positive_part(up) is 0 where up > down but up <= 0.
-    double plus_move = up > down ? positive_part(up) : 0.0;
-    double minus_move = down > up ? positive_part(down) : 0.0;
+    // 0 where up > down but up <= 0; without a branch, as which side
+    // moved more follows the data.
+    double plus_move = positive_part_above(up, down);
+    double minus_move = positive_part_above(down, up);
     if (std::isnan(up) || std::isnan(down)) [[unlikely]] plus_move = minus_move = kNaN;
     plus.update(plus_move);
     minus.update(minus_move);
