@@ -32,6 +32,24 @@ inline double positive_part_above(double x, double y) noexcept {
 #endif
 }
 
+// What a move from y to x adds to a running total of `amount`: `amount`
+// when x > y, -amount when x < y, and -0.0 otherwise (NaN included), which
+// added changes no bit of any total. A NaN amount keeps its sign taken
+// away, as subtracting it would.
+inline double signed_by_move(double x, double y, double amount) noexcept {
+#if defined(__SSE2__)
+  const __m128d to = _mm_set_sd(x), from = _mm_set_sd(y), value = _mm_set_sd(amount);
+  const __m128d rose = _mm_cmpgt_sd(to, from), fell = _mm_cmplt_sd(to, from);
+  const __m128d sign = _mm_set_sd(-0.0);
+  // -amount by its sign bit, except that a NaN amount keeps its own.
+  const __m128d flipped = _mm_xor_pd(value, _mm_andnot_pd(_mm_cmpunord_sd(value, value), sign));
+  const __m128d moved = _mm_or_pd(_mm_and_pd(rose, value), _mm_and_pd(fell, flipped));
+  return _mm_cvtsd_f64(_mm_or_pd(moved, _mm_andnot_pd(_mm_or_pd(rose, fell), sign)));
+#else
+  return x > y ? amount : x < y ? (amount != amount ? amount : -amount) : -0.0;
+#endif
+}
+
 // x > y ? x : y and x < y ? x : y, each one maxsd or minsd (y when either
 // is NaN or on a tie).
 inline double greater_or_second(double x, double y) noexcept {

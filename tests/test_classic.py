@@ -5,6 +5,7 @@ import math
 import os
 import random
 import statistics
+import struct
 import types
 from pathlib import Path
 from fractions import Fraction
@@ -455,6 +456,33 @@ def test_relative_strength_index_of_no_movement_and_of_gains_only():
     assert stream(classic.RelativeStrengthIndex(3), [5.0] * 6)[3:] == [0.0, 0.0, 0.0]
     assert stream(classic.RelativeStrengthIndex(3), [1.0, 2.0, 3.0, 4.0, 5.0])[3:] == [100.0, 100.0]
     assert stream(classic.RelativeStrengthIndex(3), [5.0, 4.0, 3.0, 2.0])[3:] == [0.0]
+
+
+def test_on_balance_volume_adds_subtracts_or_keeps_each_bit():
+    """Against the rule as branches: totals of -0.0, NaN volumes of either
+    sign, infinities meeting, equal and NaN closes."""
+    one_nan = struct.unpack("<d", struct.pack("<Q", 0xFFF8000000000000))[0]
+    rng = random.Random(3)
+    pool = [0.0, -0.0, 1.0, -1.0, math.inf, -math.inf, NAN, -NAN, 2.5]
+    def bar(close, volume):
+        return types.SimpleNamespace(open=0.0, high=0.0, low=0.0, close=close, volume=volume)
+
+    # A total of -0.0 first, which an equal and a NaN close must keep.
+    candles = [bar(1.0, -0.0), bar(1.0, 5.0), bar(NAN, 5.0)]
+    candles += [bar(rng.choice(pool[:4] + [NAN]), rng.choice(pool)) for _ in range(400)]
+    total, previous, started, expected = 0.0, 0.0, False, []
+    for bar in candles:
+        volume = one_nan if math.isnan(bar.volume) else bar.volume
+        if not started:
+            started, total = True, volume
+        elif bar.close > previous:
+            total += volume
+        elif bar.close < previous:
+            total -= volume
+        previous = bar.close
+        expected.append(struct.pack("<d", total))
+    obv = classic.OnBalanceVolume()
+    assert [struct.pack("<d", obv.next(bar)) for bar in candles] == expected
 
 
 def test_average_true_range_measures_gaps_from_the_previous_close():

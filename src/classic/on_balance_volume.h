@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "../branch_free.h"
 #include "../candle.h"
 #include "../warmup.h"
 #include "family.h"
@@ -30,10 +31,9 @@ struct OnBalanceVolume {
       if (any_nan(bar.close, volume)) return kNotYet;
       started = true;
       total = volume;
-    } else if (bar.close > previous_close) {
-      total += volume;
-    } else if (bar.close < previous_close) {
-      total -= volume;
+    } else {
+      // Without a branch: whether a close rose follows the data.
+      total += signed_by_move(bar.close, previous_close, volume);
     }
     previous_close = bar.close;
     return total;
