@@ -20,16 +20,20 @@ inline double positive_part(double x) noexcept {
 #endif
 }
 
-// positive_part(x) where x > y, else 0.0 (also where either is NaN): the
-// directional movement's rule for one side.
-inline double positive_part_above(double x, double y) noexcept {
+// `value` where x > y, else 0.0 (also where either is NaN).
+inline double where_above(double x, double y, double value) noexcept {
 #if defined(__SSE2__)
-  const __m128d value = _mm_set_sd(x);
-  const __m128d above = _mm_cmpgt_sd(value, _mm_set_sd(y));
-  return _mm_cvtsd_f64(_mm_and_pd(above, _mm_max_sd(_mm_setzero_pd(), value)));
+  const __m128d above = _mm_cmpgt_sd(_mm_set_sd(x), _mm_set_sd(y));
+  return _mm_cvtsd_f64(_mm_and_pd(above, _mm_set_sd(value)));
 #else
-  return x > y ? positive_part(x) : 0.0;
+  return x > y ? value : 0.0;
 #endif
+}
+
+// positive_part(x) where x > y, else 0.0: the directional movement's rule
+// for one side.
+inline double positive_part_above(double x, double y) noexcept {
+  return where_above(x, y, positive_part(x));
 }
 
 // What a move from y to x adds to a running total of `amount`: `amount`

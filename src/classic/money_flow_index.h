@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "../branch_free.h"
 #include "../candle.h"
 #include "../error.h"
 #include "../warmup.h"
@@ -87,8 +88,9 @@ inline double MoneyFlowIndex::update(const Candle& bar) noexcept {
   // NaN on both sides so that the answers are NaN while it is in the window.
   const double flow = canonical(typical * bar.volume);
   const bool unknown = any_nan(typical, previous_typical);
-  const double up = unknown ? kNaN : typical > previous_typical ? flow : 0.0;
-  const double down = unknown ? kNaN : typical < previous_typical ? flow : 0.0;
+  // Without a branch on the data: which way the price moved.
+  const double up = unknown ? kNaN : where_above(typical, previous_typical, flow);
+  const double down = unknown ? kNaN : where_above(previous_typical, typical, flow);
   previous_typical = typical;
   const bool full = rising.count == rising.period;
   const double old_up = rising.push(up);
