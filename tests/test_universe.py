@@ -114,6 +114,19 @@ def test_every_lane_is_the_separate_object(case, count):
         assert barworks.state(universe[j]) == barworks.state(obj), j
 
 
+@pytest.mark.parametrize("cls", [_barworks.Minimum, _barworks.SimpleMovingAverage])
+def test_a_long_feed_is_the_separate_objects_fed(cls):
+    """Runs longer than a stretch of steps, over a row-major matrix whose
+    lanes a class reading dense inputs gathers a tile at a time."""
+    matrix = inputs(np.random.default_rng(5), (2 * 16384 + 7, 11), "values")
+    universe = barworks.Universe(cls, 11, 20)
+    answers = universe.feed(matrix)
+    for j in range(11):
+        obj = cls(20)
+        assert answers[:, j].tobytes() == barworks.feed(obj, np.ascontiguousarray(matrix[:, j])).tobytes()
+        assert barworks.state(universe[j]) == barworks.state(obj), j
+
+
 def test_names_lanes_and_stored_form():
     sma = _barworks.SimpleMovingAverage
     universe = barworks.Universe(sma, ["a", "b", "c"], 3)

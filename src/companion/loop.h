@@ -105,6 +105,11 @@ void run_folded(Record& outside, std::size_t size, const Read& read, double* ans
   outside = record;
 }
 
+// A record whose batch path reads its inputs in place only where they lie
+// one after another (a universe gathers its lanes' inputs for it).
+template <class Record>
+inline constexpr bool kWantsDenseInputs = kIsExtremum<Record>;
+
 // The one loop: each input through the record's own update, each answer
 // stored in its row. `read` builds the input of step i. A record whose
 // answer is a change against an input a fixed distance back runs through

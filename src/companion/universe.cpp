@@ -37,9 +37,12 @@ struct Matrix {
   Py_ssize_t step_stride = 0;
   Py_ssize_t lane_stride = 0;
 
-  Column lane(Py_ssize_t j) const noexcept {
-    return Column{data == nullptr ? nullptr : data + j * lane_stride, step_stride};
+  // Lane j's inputs from step `from` on.
+  Column lane(Py_ssize_t j, Py_ssize_t from) const noexcept {
+    return Column{data == nullptr ? nullptr : data + from * step_stride + j * lane_stride,
+                  step_stride};
   }
+  bool dense_lanes() const noexcept { return step_stride == static_cast<Py_ssize_t>(sizeof(double)); }
 };
 using RunMatrices = std::array<Matrix, 5>;
 
@@ -67,6 +70,7 @@ struct LaneKind {
   bool codes;
   bool reads_open;
   bool reads_volume;
+  bool wants_dense_inputs;
   void (*destroy)(void* lane) noexcept;
   // Move-constructs the record at `from` into the raw memory `to`, then
   // destroys the one at `from`.
@@ -81,8 +85,9 @@ struct LaneKind {
   void (*step)(void* lanes, Py_ssize_t count, const StepColumns& inputs,
                const unsigned char* where, void* answers) noexcept;
   // `steps` steps of every lane, lane by lane, into (steps, count[, k])
-  // answers; `scratch` holds one lane's answers, `gathered` one lane's
-  // inputs, `steps` doubles for each matrix whose lanes are not dense.
+  // answers; `scratch` holds one lane's answers over a stretch of steps,
+  // `gathered` a tile of lanes' inputs over it from each matrix whose lanes
+  // are strided (run_lanes).
   void (*run)(void* lanes, Py_ssize_t count, Py_ssize_t steps, const RunMatrices& inputs,
               bool blank_warmup, void* answers, void* scratch, double* gathered) noexcept;
 };
@@ -142,11 +147,19 @@ void step_lanes(void* lanes, Py_ssize_t count, const StepColumns& inputs,
   }
 }
 
+// A run takes the lanes a tile at a time over a stretch of steps at a time,
+// so that its scratch stays small whatever the run's length.
+inline constexpr Py_ssize_t kLaneTile = 8;
+inline constexpr Py_ssize_t kStretch = Py_ssize_t{1} << 14;
+
 // Each lane runs its column through the batch loop on a local record (as
-// feed runs one object), into `scratch`, then its answers are laid into
-// its column of the answers. A lane's inputs that do not lie one after
-// another (a row-major matrix's column) are first gathered into
-// `gathered`, where the batch loop's dense paths read them.
+// feed runs one object), a stretch of steps at a time, into `scratch`,
+// then its answers are laid into its column of the answers. For a class
+// whose batch path reads only inputs lying one after another, the inputs
+// of a row-major matrix, whose lanes are strided, are first gathered a tile
+// of lanes at a time into `gathered`, each lane's one after another: a row
+// holds the tile's values side by side, so each row is read once for the
+// tile. For the others, gathering costs more than reading in place.
 template <class Record>
 void run_lanes(void* lanes, Py_ssize_t count, Py_ssize_t steps, const RunMatrices& inputs,
                bool blank_warmup, void* answers, void* scratch, double* gathered) noexcept {
@@ -156,28 +169,47 @@ void run_lanes(void* lanes, Py_ssize_t count, Py_ssize_t steps, const RunMatrice
   Record* records = static_cast<Record*>(lanes);
   auto* cells = static_cast<Cell*>(answers);
   auto* own = static_cast<Cell*>(scratch);
-  for (Py_ssize_t j = 0; j < count; ++j) {
-    StepColumns columns;
-    double* room = gathered;
-    for (std::size_t c = 0; c < columns.size(); ++c) {
-      columns[c] = inputs[c].lane(j);
-      if (columns[c].data == nullptr || columns[c].dense()) continue;
-      for (Py_ssize_t t = 0; t < steps; ++t) room[t] = columns[c][t];
-      columns[c] = Column{reinterpret_cast<const char*>(room), sizeof(double)};
-      room += steps;
-    }
-    Record& lane = records[j];
-    const std::uint64_t left = blank_warmup ? warmup_left(lane) : 0;
-    Record local(std::move(lane));
-    run(local, steps, reader<Record>(columns), own);
-    std::destroy_at(&lane);
-    new (&lane) Record(std::move(local));
-    if constexpr (!kGivesCodes<Record>) {
-      blank_rows(own, static_cast<Py_ssize_t>(std::min<std::uint64_t>(left, steps)), kColumns);
-    }
-    for (Py_ssize_t t = 0; t < steps; ++t) {
-      for (Py_ssize_t c = 0; c < kColumns; ++c) {
-        cells[(t * count + j) * kColumns + c] = own[t * kColumns + c];
+  for (Py_ssize_t from = 0; from < steps; from += kStretch) {
+    const Py_ssize_t span = std::min(kStretch, steps - from);
+    for (Py_ssize_t first = 0; first < count; first += kLaneTile) {
+      const Py_ssize_t tile = std::min(kLaneTile, count - first);
+      std::array<double*, 5> rooms{};
+      double* room = gathered;
+      for (std::size_t c = 0; c < rooms.size(); ++c) {
+        const Matrix& matrix = inputs[c];
+        if (!kWantsDenseInputs<Record> || matrix.data == nullptr || matrix.dense_lanes()) continue;
+        rooms[c] = room;
+        room += kLaneTile * span;
+        for (Py_ssize_t t = 0; t < span; ++t) {
+          const Column row{matrix.data + (from + t) * matrix.step_stride +
+                               first * matrix.lane_stride,
+                           matrix.lane_stride};
+          for (Py_ssize_t k = 0; k < tile; ++k) rooms[c][k * span + t] = row[k];
+        }
+      }
+      for (Py_ssize_t k = 0; k < tile; ++k) {
+        const Py_ssize_t j = first + k;
+        StepColumns columns;
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+          columns[c] = rooms[c] != nullptr
+                           ? Column{reinterpret_cast<const char*>(rooms[c] + k * span),
+                                    sizeof(double)}
+                           : inputs[c].lane(j, from);
+        }
+        Record& lane = records[j];
+        const std::uint64_t left = blank_warmup ? warmup_left(lane) : 0;
+        Record local(std::move(lane));
+        run(local, span, reader<Record>(columns), own);
+        std::destroy_at(&lane);
+        new (&lane) Record(std::move(local));
+        if constexpr (!kGivesCodes<Record>) {
+          blank_rows(own, static_cast<Py_ssize_t>(std::min<std::uint64_t>(left, span)), kColumns);
+        }
+        for (Py_ssize_t t = 0; t < span; ++t) {
+          for (Py_ssize_t c = 0; c < kColumns; ++c) {
+            cells[((from + t) * count + j) * kColumns + c] = own[t * kColumns + c];
+          }
+        }
       }
     }
   }
@@ -197,6 +229,7 @@ constexpr LaneKind make_kind() noexcept {
                   kGivesCodes<Record>,
                   kReadsOpen<Record>,
                   kReadsVolume<Record>,
+                  kWantsDenseInputs<Record>,
                   &destroy_lane<Record>,
                   &relocate_lane<Record>,
                   &reset_lane<Record>,
@@ -541,11 +574,11 @@ PyObject* run_columns(Lanes& lanes, InputKind input, PyObject* const* given, std
   Answers answers;
   if (!answers.create_shaped({steps, lanes.count, kind.columns}, kind.codes)) return nullptr;
   std::size_t strided = 0;
-  for (const Matrix& matrix : matrices) {
-    strided += matrix.data != nullptr && matrix.step_stride != static_cast<Py_ssize_t>(sizeof(double));
-  }
-  const std::size_t answer_bytes = static_cast<std::size_t>(steps) * kind.columns * cell;
-  const std::size_t input_bytes = static_cast<std::size_t>(steps) * strided * sizeof(double);
+  for (const Matrix& matrix : matrices) strided += matrix.data != nullptr && !matrix.dense_lanes();
+  if (!kind.wants_dense_inputs) strided = 0;
+  const auto span = static_cast<std::size_t>(std::min(steps, kStretch));
+  const std::size_t answer_bytes = span * kind.columns * cell;
+  const std::size_t input_bytes = span * kLaneTile * strided * sizeof(double);
   // The gathered inputs first, aligned for doubles.
   auto* scratch =
       static_cast<unsigned char*>(PyMem_RawMalloc(std::max<std::size_t>(1, input_bytes + answer_bytes)));
