@@ -32,8 +32,10 @@ struct Stochastic {
     if (!average) return std::unexpected(average.error());
     return Stochastic{std::move(*fast), std::move(*average)};
   }
-  std::array<double, 2> update(const Candle& bar) noexcept {
-    const double slowk = fast.update(bar)[1];
+  std::array<double, 2> update(const Candle& bar) noexcept { return slow(fast.update(bar)); }
+  // The answer from the fast stochastic's.
+  std::array<double, 2> slow(const std::array<double, 2>& fast_answer) noexcept {
+    const double slowk = fast_answer[1];
     if (slowk != slowk && slowd.window.count == 0) return {kNotYet, kNotYet};
     const double average = slowd.update(slowk);
     if (slowd.window.count < slowd.window.period) return {kNotYet, kNotYet};
@@ -44,6 +46,14 @@ struct Stochastic {
     slowd.reset();
   }
 };
+
+// A batch of bars from columns, as that many updates would answer them.
+template <class Column>
+void answer_bars(Stochastic& record, std::size_t size, const Column& highs, const Column& lows,
+                 const Column& closes, double* answers) noexcept {
+  run_stochastic(record.fast, size, highs, lows, closes, answers,
+                 [&](const std::array<double, 2>& fast) { return record.slow(fast); });
+}
 
 }  // namespace barworks::classic
 

@@ -42,8 +42,11 @@ struct StochasticFast {
     }
     range.push(canonical(high), canonical(low));
     if (!range.full()) return {kNotYet, kNotYet};
-    const double lowest = range.lowest_low();
-    const double spread = range.spread();
+    return of_range(range.highest_high(), range.lowest_low(), close);
+  }
+  // The answer once the range is full, from its extremes.
+  std::array<double, 2> of_range(double highest, double lowest, double close) noexcept {
+    const double spread = BarRange::spread_of(highest, lowest);
     const double fastk = spread == 0.0 ? 0.0 : canonical(100.0 * ((close - lowest) / spread));
     const double average = fastd.update(fastk);
     if (fastd.window.count < fastd.window.period) return {kNotYet, kNotYet};
@@ -60,6 +63,34 @@ struct StochasticFast {
     return std::uint64_t{range.highs.count} + fastd.window.count - (fastd.window.count != 0);
   }
 };
+
+// Bars from columns through a fast stochastic as that many updates would
+// take them, each answer through `finish` (the slow stochastic smooths it
+// there) into its row of two.
+template <class Column, class Finish>
+[[gnu::always_inline]] inline void run_stochastic(StochasticFast& record, std::size_t size,
+                                                  const Column& highs, const Column& lows,
+                                                  const Column& closes, double* answers,
+                                                  Finish finish) noexcept {
+  const auto store = [answers](std::size_t i, const std::array<double, 2>& answer) {
+    answers[2 * i] = answer[0];
+    answers[2 * i + 1] = answer[1];
+  };
+  run_bar_range(
+      record.range, size, highs, lows,
+      [&](std::size_t i) { store(i, finish(record.step(highs[i], lows[i], closes[i]))); },
+      [&](double highest, double lowest, std::size_t i) {
+        store(i, finish(record.of_range(highest, lowest, closes[i])));
+      });
+}
+
+// A batch of bars from columns, as that many updates would answer them.
+template <class Column>
+void answer_bars(StochasticFast& record, std::size_t size, const Column& highs,
+                 const Column& lows, const Column& closes, double* answers) noexcept {
+  run_stochastic(record, size, highs, lows, closes, answers,
+                 [](const std::array<double, 2>& answer) { return answer; });
+}
 
 }  // namespace barworks::classic
 
