@@ -153,13 +153,6 @@ struct ExtremumTrail {
   }
 };
 
-// An answer whose bits the remembered slot decides: a zero (of which sign
-// the slot holds), or nothing beating the fill (the fill, or NaN in slot 0).
-template <class Order>
-inline bool slot_decides(double answer) noexcept {
-  return answer == 0.0 || !Order::beats(answer, Order::kFill);
-}
-
 // The suffixes of the block starting at `block` that a window can hold,
 // left where extremes_of_block reads them.
 template <class Order>
@@ -181,7 +174,8 @@ void fold_block(const char* cells, std::size_t period, std::size_t block,
 // time t at answers[t + period - 1], the answer read just before it is
 // written); this block's are left the same way for the next, folded from its
 // end as the block is stepped. The values only: false when an answer is one
-// whose bits the remembered slot decides.
+// whose bits the remembered slot decides, a zero (of which sign the slot
+// holds) or the fill.
 template <class Order>
 bool extremes_of_block(const char* cells, std::size_t period, std::size_t block,
                        double* answers) noexcept {
