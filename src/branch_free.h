@@ -38,8 +38,8 @@ inline double positive_part_above(double x, double y) noexcept {
 
 // What a move from y to x adds to a running total of `amount`: `amount`
 // when x > y, -amount when x < y, and -0.0 otherwise (NaN included), which
-// added changes no bit of any total. A NaN amount keeps its sign taken
-// away, as subtracting it would.
+// added changes no bit of any total. A NaN amount is passed as it is:
+// added, it gives the total that subtracting it would.
 inline double signed_by_move(double x, double y, double amount) noexcept {
 #if defined(__SSE2__)
   const __m128d to = _mm_set_sd(x), from = _mm_set_sd(y), value = _mm_set_sd(amount);
