@@ -304,16 +304,20 @@ template <class Highs, class Lows, class Take, class Then>
   }
   double* high_suffixes = &highest.suffixes[0];
   double* low_suffixes = &lowest.suffixes[0];
-  NanWatch nans = watch;
+  // A block folded from its end into the suffixes, its inputs read by slot.
+  const auto fold = [&](auto high_at, auto low_at) {
+    double high_suffix = high_at(period - 1), low_suffix = low_at(period - 1);
+    for (std::size_t slot = period - 1; slot != 0; --slot) {
+      high_suffix = Highest::pick(high_at(slot), high_suffix);
+      low_suffix = Lowest::pick(low_at(slot), low_suffix);
+      high_suffixes[slot] = high_suffix;
+      low_suffixes[slot] = low_suffix;
+    }
+  };
   // The first block's predecessor is in the windows.
-  double high_suffix = high_window.values[period - 1];
-  double low_suffix = low_window.values[period - 1];
-  for (std::uint32_t slot = period - 1; slot != 0; --slot) {
-    high_suffix = Highest::pick(high_window.values[slot], high_suffix);
-    low_suffix = Lowest::pick(low_window.values[slot], low_suffix);
-    high_suffixes[slot] = high_suffix;
-    low_suffixes[slot] = low_suffix;
-  }
+  fold([&](std::size_t slot) { return high_window.values[static_cast<std::uint32_t>(slot)]; },
+       [&](std::size_t slot) { return low_window.values[static_cast<std::uint32_t>(slot)]; });
+  NanWatch nans = watch;
   std::size_t block = i;
   for (;;) {
     double high_prefix = Highest::kNone, low_prefix = Lowest::kNone;
@@ -331,22 +335,18 @@ template <class Highs, class Lows, class Take, class Then>
     }
     if (block + 2 * period > size) break;
     // This block's suffixes, for the next.
-    high_suffix = highs[block + period - 1];
-    low_suffix = lows[block + period - 1];
-    for (std::size_t slot = period - 1; slot != 0; --slot) {
-      high_suffix = Highest::pick(highs[block + slot], high_suffix);
-      low_suffix = Lowest::pick(lows[block + slot], low_suffix);
-      high_suffixes[slot] = high_suffix;
-      low_suffixes[slot] = low_suffix;
-    }
+    fold([&](std::size_t slot) { return highs[block + slot]; },
+         [&](std::size_t slot) { return lows[block + slot]; });
     block += period;
   }
   for (std::uint32_t slot = 0; slot < period; ++slot) {
     high_window.values[slot] = canonical(highs[block + slot]);
     low_window.values[slot] = canonical(lows[block + slot]);
   }
-  highest.rebuild(high_window);
-  lowest.rebuild(low_window);
+  // The extremes are of the windows' length already, so nothing is
+  // allocated and nothing can fail.
+  (void)highest.rebuild(high_window);
+  (void)lowest.rebuild(low_window);
   watch.rebuild(high_window, low_window);
   for (i = block + period; i < size; ++i) take(i);
 }
