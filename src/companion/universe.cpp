@@ -42,7 +42,9 @@ struct Matrix {
     return Column{data == nullptr ? nullptr : data + from * step_stride + j * lane_stride,
                   step_stride};
   }
-  bool dense_lanes() const noexcept { return step_stride == static_cast<Py_ssize_t>(sizeof(double)); }
+  bool dense_lanes() const noexcept {
+    return step_stride == static_cast<Py_ssize_t>(sizeof(double));
+  }
 };
 using RunMatrices = std::array<Matrix, 5>;
 
@@ -580,8 +582,8 @@ PyObject* run_columns(Lanes& lanes, InputKind input, PyObject* const* given, std
   const std::size_t answer_bytes = span * kind.columns * cell;
   const std::size_t input_bytes = span * kLaneTile * strided * sizeof(double);
   // The gathered inputs first, aligned for doubles.
-  auto* scratch =
-      static_cast<unsigned char*>(PyMem_RawMalloc(std::max<std::size_t>(1, input_bytes + answer_bytes)));
+  auto* scratch = static_cast<unsigned char*>(
+      PyMem_RawMalloc(std::max<std::size_t>(1, input_bytes + answer_bytes)));
   if (scratch == nullptr) return PyErr_NoMemory();
   PyThreadState* saved =
       steps * lanes.count >= kReleaseLockFrom ? PyEval_SaveThread() : nullptr;
