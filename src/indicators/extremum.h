@@ -153,6 +153,12 @@ struct ExtremumTrail {
   }
 };
 
+// a if it beats b, else b: one minsd or maxsd, a NaN a never taken.
+template <class Order>
+inline double more_extreme(double a, double b) noexcept {
+  return Order::beats(a, b) ? a : b;
+}
+
 // The suffixes of the block starting at `block` that a window can hold,
 // left where extremes_of_block reads them.
 template <class Order>
@@ -160,8 +166,7 @@ void fold_block(const char* cells, std::size_t period, std::size_t block,
                 double* answers) noexcept {
   double suffix = Order::kFill;
   for (std::size_t t = block + period - 1; t > block; --t) {
-    const double x = cell_at(cells, t);
-    suffix = Order::beats(x, suffix) ? x : suffix;
+    suffix = more_extreme<Order>(cell_at(cells, t), suffix);
     answers[t + period - 1] = suffix;
   }
 }
@@ -179,7 +184,7 @@ void fold_block(const char* cells, std::size_t period, std::size_t block,
 template <class Order>
 bool extremes_of_block(const char* cells, std::size_t period, std::size_t block,
                        double* answers) noexcept {
-  const auto pick = [](double a, double b) { return Order::beats(a, b) ? a : b; };
+  const auto pick = more_extreme<Order>;
   // The answers are never NaN. One is the fill only while the block's
   // inputs so far are all the fill or NaN, so only if its first is; one is a
   // zero only if the least magnitude is.

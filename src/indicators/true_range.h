@@ -61,8 +61,9 @@ inline double TrueRange::update(const Bar& bar) noexcept {
 // which answers bar i: a record built on the true range smooths it there,
 // in the same pass, so that the ranges are worked out while the smoothing
 // waits on its own chain; inlined, so that a smoothing's state stays in
-// registers rather than going through memory beside the answers. A NaN range is always made the one NaN,
-// whatever NaNs come in, so the columns are read as they are.
+// registers rather than going through memory beside the answers. A NaN
+// range is always made the one NaN, whatever NaNs come in, so the columns
+// are read as they are.
 template <class Column, class Then>
 [[gnu::always_inline]] inline void run_true_range(TrueRange& record, std::size_t from,
                                                   std::size_t size, const Column& highs,
