@@ -56,4 +56,17 @@ inline DoublePair max_ignoring_nan(DoublePair x, DoublePair y) noexcept {
   return select(x != x, y, select(y > x, y, x));
 }
 
+// The fields a record's lanes keep side by side in a universe, one array
+// over the symbols each, named in the order the record's static
+//   advance(const Record& shared, Number x, fields...)
+// takes them: the update written once over a number type, where `shared`
+// gives only the parameters every lane has alike. A record lays its lanes
+// out so by specialising LaneFields with a List of its members.
+template <auto... Members>
+struct FieldList {};
+template <class Record>
+struct LaneFields;
+template <class Record>
+concept SideBySide = requires { typename LaneFields<Record>::List; };
+
 }  // namespace barworks

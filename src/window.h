@@ -83,6 +83,9 @@ struct CircularWindow {
     return old;
   }
 
+  // The count as a divisor.
+  double filled() const noexcept { return static_cast<double>(count); }
+
   void clear() noexcept {
     index = 0;
     count = 0;

@@ -95,9 +95,13 @@ def test_every_lane_is_the_separate_object(case, count):
     rng = np.random.default_rng(count)
     universe = barworks.Universe(case.cls, count, *case.arguments)
     objects = [case.cls(*case.arguments) for _ in range(count)]
-    for t in range(30):
+    # Steps of every lane first (one through a mask of all), past the
+    # longest sample's window, then masks; the lanes are read once between,
+    # and stepping goes on after.
+    for t in range(44):
         columns = {name: inputs(rng, count, name) for name in FIELDS[case.input]}
-        where = None if t % 4 == 0 else rng.random(count) < 0.7
+        where = np.ones(count, bool) if t == 1 else \
+            None if t < 32 or t % 4 == 0 else rng.random(count) < 0.7
         answers = step(case, universe, columns, where)
         for j, obj in enumerate(objects):
             got = np.atleast_1d(answers[j])
@@ -107,6 +111,9 @@ def test_every_lane_is_the_separate_object(case, count):
                 continue
             want = cells(next_of(case, obj, {n: c[j] for n, c in columns.items()}), case.result)
             assert got.tobytes() == want.tobytes(), (t, j)
+        if t == 16:
+            assert [barworks.state(universe[j]) for j in range(count)] == \
+                [barworks.state(obj) for obj in objects]
     matrices = {name: inputs(rng, (12, count), name) for name in FIELDS[case.input]}
     answers = run(case, universe, matrices)
     for j, obj in enumerate(objects):

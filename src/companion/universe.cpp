@@ -11,6 +11,7 @@
 
 #include "../warmup.h"
 #include "loop.h"
+#include "packed.h"
 #include "state.h"
 
 namespace barworks::companion {
@@ -92,6 +93,15 @@ struct LaneKind {
   // are strided (run_lanes).
   void (*run)(void* lanes, Py_ssize_t count, Py_ssize_t steps, const RunMatrices& inputs,
               bool blank_warmup, void* answers, void* scratch, double* gathered) noexcept;
+  // For a class whose lanes can lay their fields side by side (null for
+  // the others): lays out the records' fields, null when memory is short
+  // (the records then step as they are); writes them back into the
+  // records and frees them; one step of them, as `step` is of the records
+  // (which give the parameters).
+  void* (*pack)(const void* lanes, Py_ssize_t count) noexcept;
+  void (*unpack)(void* packed, void* lanes) noexcept;
+  void (*step_packed)(void* packed, const void* lanes, const StepColumns& inputs,
+                      const unsigned char* where, void* answers) noexcept;
 };
 
 template <class Record>
@@ -218,27 +228,67 @@ void run_lanes(void* lanes, Py_ssize_t count, Py_ssize_t steps, const RunMatrice
 }
 
 template <class Record>
+void* pack_lanes(const void* lanes, Py_ssize_t count) noexcept {
+  void* room = PyMem_RawMalloc(sizeof(PackedLanes<Record>));
+  if (room == nullptr) return nullptr;
+  auto* packed = new (room) PackedLanes<Record>();
+  if (packed->pack(static_cast<const Record*>(lanes), count)) return packed;
+  std::destroy_at(packed);
+  PyMem_RawFree(room);
+  return nullptr;
+}
+
+template <class Record>
+void unpack_lanes(void* packed, void* lanes) noexcept {
+  auto* fields = static_cast<PackedLanes<Record>*>(packed);
+  fields->unpack(static_cast<Record*>(lanes));
+  std::destroy_at(fields);
+  PyMem_RawFree(packed);
+}
+
+template <class Record>
+void step_packed_lanes(void* packed, const void* lanes, const StepColumns& inputs,
+                       const unsigned char* where, void* answers) noexcept {
+  static_cast<PackedLanes<Record>*>(packed)->step(*static_cast<const Record*>(lanes), inputs[0],
+                                                  where, static_cast<double*>(answers));
+}
+
+// Side by side so far: the classes of one value in, one number out.
+template <class Record>
+inline constexpr bool kPacks = SideBySide<Record> && !TakesBars<Record> && !TakesPairs<Record> &&
+                               std::is_same_v<Result<Record>, double>;
+
+template <class Record>
 constexpr LaneKind make_kind() noexcept {
   static_assert(alignof(Record) <= alignof(std::max_align_t),
                 "lanes lie in memory aligned for any scalar");
   static_assert(names_its_parts<Record>(),
                 "a class answering a tuple names its parts in PythonClass<>::kAnswers");
-  return LaneKind{PythonClass<Record>::kName,
-                  checkpoint::kStoredNameView<Record>,
-                  sizeof(Record),
-                  kInputKind<Record>,
-                  RowOf<Record>::kColumns,
-                  kGivesCodes<Record>,
-                  kReadsOpen<Record>,
-                  kReadsVolume<Record>,
-                  kWantsDenseInputs<Record>,
-                  &destroy_lane<Record>,
-                  &relocate_lane<Record>,
-                  &reset_lane<Record>,
-                  &store_lane<Record>,
-                  &load_lane<Record>,
-                  &step_lanes<Record>,
-                  &run_lanes<Record>};
+  LaneKind kind{PythonClass<Record>::kName,
+                checkpoint::kStoredNameView<Record>,
+                sizeof(Record),
+                kInputKind<Record>,
+                RowOf<Record>::kColumns,
+                kGivesCodes<Record>,
+                kReadsOpen<Record>,
+                kReadsVolume<Record>,
+                kWantsDenseInputs<Record>,
+                &destroy_lane<Record>,
+                &relocate_lane<Record>,
+                &reset_lane<Record>,
+                &store_lane<Record>,
+                &load_lane<Record>,
+                &step_lanes<Record>,
+                &run_lanes<Record>,
+                nullptr,
+                nullptr,
+                nullptr};
+  if constexpr (kPacks<Record>) {
+    kind.pack = &pack_lanes<Record>;
+    kind.unpack = &unpack_lanes<Record>;
+    kind.step_packed = &step_packed_lanes<Record>;
+  }
+  return kind;
 }
 
 template <class Record>
@@ -268,12 +318,22 @@ struct Lanes {
   PyObject* fresh;
   PyObject* reset_form;
   AccessFlag access;
+  // The lanes' fields side by side while steps run on them (null when the
+  // records hold their own): whatever else reads or changes the lanes
+  // settles them back into the records first.
+  void* packed;
 };
 
 PyTypeObject* lanes_class = nullptr;
 
 void* lane_at(const Lanes& lanes, Py_ssize_t i) noexcept {
   return lanes.records + static_cast<std::size_t>(i) * lanes.kind->size;
+}
+
+void settle(Lanes& lanes) noexcept {
+  if (lanes.packed == nullptr) return;
+  lanes.kind->unpack(lanes.packed, lanes.records);
+  lanes.packed = nullptr;
 }
 
 // The stored form of a record as bytes.
@@ -515,7 +575,14 @@ PyObject* step_with(Lanes& lanes, const StepColumns& columns, const Mask& mask) 
   if (!answers.create(lanes.count, kind.columns, kind.codes)) return nullptr;
   void* cells = answers.cells<void>();
   PyThreadState* saved = lanes.count >= kReleaseLockFrom ? PyEval_SaveThread() : nullptr;
-  kind.step(lanes.records, lanes.count, columns, mask.flags(), cells);
+  if (kind.pack != nullptr && lanes.packed == nullptr && lanes.count > 0) {
+    lanes.packed = kind.pack(lanes.records, lanes.count);
+  }
+  if (lanes.packed != nullptr) {
+    kind.step_packed(lanes.packed, lanes.records, columns, mask.flags(), cells);
+  } else {
+    kind.step(lanes.records, lanes.count, columns, mask.flags(), cells);
+  }
   if (saved != nullptr) PyEval_RestoreThread(saved);
   return answers.release();
 }
@@ -557,6 +624,7 @@ PyObject* run_columns(Lanes& lanes, InputKind input, PyObject* const* given, std
   if (blank_warmup < 0 || refuse_warmup_codes(*lanes.kind, blank_warmup)) return nullptr;
   Borrow borrow;
   if (!hold_lanes(lanes, borrow, Access::kExclusive)) return nullptr;
+  settle(lanes);
   std::array<Table, 5> tables;
   RunMatrices matrices{};
   Py_ssize_t steps = -1;
@@ -660,6 +728,7 @@ PyObject* lanes_state(PyObject* self, PyObject* index) noexcept {
   if (!hold_lanes(lanes, borrow, Access::kShared)) return nullptr;
   Py_ssize_t i;
   if (!lane_index(lanes, index, i)) return nullptr;
+  settle(lanes);
   return stored_bytes(*lanes.kind, lane_at(lanes, i));
 }
 
@@ -671,6 +740,7 @@ PyObject* lanes_set(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noe
   if (!hold_lanes(lanes, borrow, Access::kExclusive)) return nullptr;
   Py_ssize_t i;
   if (!lane_index(lanes, args[0], i)) return nullptr;
+  settle(lanes);
   if (!reserve_one(lanes)) return nullptr;
   // Built beside the lanes first, so a refused one leaves lane i as it was.
   void* spare = lane_at(lanes, lanes.count);
@@ -685,6 +755,7 @@ PyObject* lanes_append(PyObject* self, PyObject* stored) noexcept {
   Lanes& lanes = lanes_of(self);
   Borrow borrow;
   if (!hold_lanes(lanes, borrow, Access::kExclusive)) return nullptr;
+  settle(lanes);
   if (!append_lane(lanes, stored == Py_None ? lanes.fresh : stored)) return nullptr;
   Py_RETURN_NONE;
 }
@@ -696,6 +767,7 @@ PyObject* lanes_remove(PyObject* self, PyObject* index) noexcept {
   if (!hold_lanes(lanes, borrow, Access::kExclusive)) return nullptr;
   Py_ssize_t i;
   if (!lane_index(lanes, index, i)) return nullptr;
+  settle(lanes);
   lanes.kind->destroy(lane_at(lanes, i));
   for (Py_ssize_t j = i + 1; j < lanes.count; ++j) {
     lanes.kind->relocate(lane_at(lanes, j - 1), lane_at(lanes, j));
@@ -721,6 +793,7 @@ void lanes_dealloc(PyObject* self) noexcept {
   Lanes& lanes = lanes_of(self);
   PyTypeObject* type = Py_TYPE(self);
   if (lanes.kind != nullptr) {
+    settle(lanes);
     for (Py_ssize_t i = 0; i < lanes.count; ++i) lanes.kind->destroy(lane_at(lanes, i));
   }
   PyMem_RawFree(lanes.records);
@@ -825,6 +898,7 @@ PyObject* new_lanes(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcept
   lanes.capacity = 0;
   lanes.fresh = Py_NewRef(args[0]);
   lanes.reset_form = nullptr;
+  lanes.packed = nullptr;
   new (&lanes.access) AccessFlag(kFree);
   // The reset form comes from the prototype itself, built once here.
   void* prototype = PyMem_RawMalloc(kind->size);

@@ -5,6 +5,7 @@
 #include "../checkpoint.h"
 #include "../describe.h"
 #include "../error.h"
+#include "../lanes.h"
 #include "../nan.h"
 #include "../warmup.h"
 
@@ -24,29 +25,31 @@ struct ExponentialMovingAverage {
   bool first;
 
   static Expected<ExponentialMovingAverage> create(std::uint32_t period) noexcept;
-  double update(double x) noexcept { return take(canonical(x)); }
+  double update(double x) noexcept { return advance(*this, x, current, first); }
   // update() of an input already made the one NaN, as a true range is.
-  double take(double x) noexcept;
+  double take(double x) noexcept { return smooth(alpha, x, current, first); }
   void reset() noexcept;
   std::uint32_t length() const noexcept { return period; }
   // 2 / (period + 1), widened first so that the largest period does not
   // wrap to 0.
   double smoothing() const noexcept { return 2.0 / (static_cast<double>(period) + 1.0); }
-};
 
-// Inline: the average true range and batch loops run it without a call.
-inline double ExponentialMovingAverage::take(double x) noexcept {
-  if (first) {
-    first = false;
-    current = x;
+  // The rule over a number type, for a lone average or lanes side by side.
+  template <class Number, class Flag>
+  static Number advance(const ExponentialMovingAverage& shared, Number x, Number& current,
+                        Flag& first) noexcept {
+    return smooth(splat<Number>(shared.alpha), canonical(x), current, first);
+  }
+  template <class Number, class Flag>
+  static Number smooth(Number alpha, Number x, Number& current, Flag& first) noexcept {
+    const Number t1 = x * alpha;
+    const Number t2 = splat<Number>(1.0) - alpha;
+    const Number t3 = t2 * current;
+    current = select(first, x, t1 + t3);
+    first = Flag{};
     return current;
   }
-  const double t1 = x * alpha;
-  const double t2 = 1.0 - alpha;
-  const double t3 = t2 * current;
-  current = t1 + t3;
-  return current;
-}
+};
 
 template <>
 struct PythonClass<ExponentialMovingAverage> : PeriodIndicator<ExponentialMovingAverage> {
@@ -64,6 +67,11 @@ struct Checkpoint<ExponentialMovingAverage> {
 };
 
 // It keeps no count: once started it counts as warmed up.
+template <>
+struct LaneFields<ExponentialMovingAverage> {
+  using List = FieldList<&ExponentialMovingAverage::current, &ExponentialMovingAverage::first>;
+};
+
 template <>
 struct Warmup<ExponentialMovingAverage> {
   using R = ExponentialMovingAverage;

@@ -4,6 +4,8 @@
 
 #include "../describe.h"
 #include "../error.h"
+#include "../lanes.h"
+#include "../nan.h"
 #include "../window.h"
 #include "../warmup.h"
 
@@ -20,9 +22,18 @@ struct SimpleMovingAverage {
   double sum;
 
   static Expected<SimpleMovingAverage> create(std::uint32_t period) noexcept;
-  double update(double x) noexcept;
+  double update(double x) noexcept { return advance(*this, x, window, sum); }
   void reset() noexcept;
   std::uint32_t length() const noexcept { return window.period; }
+
+  // The rule over a number type, for a lone average or lanes side by side.
+  template <class Number, class Window>
+  static Number advance(const SimpleMovingAverage&, Number x, Window& window, Number& sum) noexcept {
+    x = canonical(x);
+    const Number old = window.push(x);
+    sum = (x - old) + sum;
+    return sum / window.filled();
+  }
 };
 
 template <>
@@ -37,6 +48,11 @@ struct Checkpoint<SimpleMovingAverage> {
       component<&R::window>("window"), number<&R::sum>("sum"),
       rule<R>([](const R& r) noexcept { return count_within_period(r.window); },
               "the count must not pass the period")};
+};
+
+template <>
+struct LaneFields<SimpleMovingAverage> {
+  using List = FieldList<&SimpleMovingAverage::window, &SimpleMovingAverage::sum>;
 };
 
 template <>
