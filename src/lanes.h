@@ -64,6 +64,15 @@ inline DoublePair max_ignoring_nan(DoublePair x, DoublePair y) noexcept {
 // out so by specialising LaneFields with a List of its members.
 template <auto... Members>
 struct FieldList {};
+// A member of an embedded record, as a FieldList names it:
+// within<&Record::average, &Average::current>.
+template <auto Outer, auto Inner>
+struct Within {
+  static constexpr auto outer = Outer;
+  static constexpr auto inner = Inner;
+};
+template <auto Outer, auto Inner>
+inline constexpr Within<Outer, Inner> within{};
 template <class Record>
 struct LaneFields;
 template <class Record>

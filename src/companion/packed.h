@@ -9,6 +9,7 @@
 #include <Python.h>
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -19,25 +20,21 @@
 #include "../lanes.h"
 #include "../nan.h"
 #include "../window.h"
+#include "../candle.h"
+#include "classes.h"
 #include "input.h"
+#include "loop.h"
 
 namespace barworks::companion {
-
-template <auto Member>
-struct MemberOf;
-template <class Record, class Type, Type Record::*Member>
-struct MemberOf<Member> {
-  using type = Type;
-};
 
 // What a field's lanes do once laid out and around a step: nothing, for
 // most. Each field's lanes are a view of arrays that their owner, the
 // PackedLanes, frees; a step copies the views, so that its stores of
 // answers cannot be taken to move them.
 struct StepsInPlace {
-  void packed() noexcept {}
+  void packed(bool) noexcept {}
   void begin_step(bool) noexcept {}
-  void end_step(bool) noexcept {}
+  void end_step(bool, bool) noexcept {}
 };
 
 template <class T>
@@ -165,7 +162,11 @@ class FieldLanes<CircularWindow> {
     index_[i] = window.index;
     count_[i] = window.count;
   }
-  void packed() noexcept { realign(); }
+  // A window's lanes share a slot only while every lane steps by the rule
+  // side by side (`may_align`); a lane stepping as its record moves its own.
+  void packed(bool may_align) noexcept {
+    if (may_align) realign();
+  }
   void unpack(Py_ssize_t i, CircularWindow& window) const noexcept {
     for (std::uint32_t s = 0; s < period_; ++s) window.values[s] = slots_[s * lanes_ + i];
     window.index = aligned_ ? index_all_ : index_[i];
@@ -178,15 +179,15 @@ class FieldLanes<CircularWindow> {
   template <class Number>
   void put(Py_ssize_t, const At<Number>&) noexcept {}
 
-  void begin_step(bool every_lane) noexcept {
-    if (!every_lane) spread();
+  void begin_step(bool uniform) noexcept {
+    if (!uniform) spread();
     if (!aligned_) return;
     row_ = slots_ + index_all_ * static_cast<std::size_t>(lanes_);
     filled_all_ = static_cast<double>(count_all_ < period_ ? count_all_ + 1 : count_all_);
   }
-  void end_step(bool every_lane) noexcept {
-    if (!every_lane) {
-      realign();
+  void end_step(bool uniform, bool may_align) noexcept {
+    if (!uniform) {
+      if (may_align) realign();
       return;
     }
     if (!aligned_) return;
@@ -243,9 +244,56 @@ class FieldLanes<CircularWindow> {
   double filled_all_ = 0.0;
 };
 
+// A lane's field: a member, or a member of an embedded record.
+template <auto Member, class Record>
+auto& field_of(Record& record) noexcept {
+  if constexpr (requires { Member.outer; }) {
+    return record.*(Member.outer).*(Member.inner);
+  } else {
+    return record.*Member;
+  }
+}
+
+// Whether a record takes only its rule over a number type from here on.
+template <class Record>
+bool is_steady(const Record& record) noexcept {
+  if constexpr (requires { record.steady(); }) {
+    return record.steady();
+  } else {
+    return true;
+  }
+}
+
+// The inputs of lane i, or of lanes i and i + 1, as advance() takes them
+// after the parameters: a value, a pair (x, y), or a bar's five prices
+// (NaN for a column the class does not read).
+template <class Record, class Number, class Columns>
+auto inputs_at(const Columns& columns, Py_ssize_t i) noexcept {
+  const auto at = [i](const auto& column) noexcept {
+    if constexpr (std::is_same_v<Number, double>) {
+      return column[i];
+    } else {
+      return column.pair(i);
+    }
+  };
+  if constexpr (TakesBars<Record>) {
+    const Number none = splat<Number>(kNaN);
+    return std::tuple{kReadsOpen<Record> ? at(columns[0]) : none, at(columns[1]), at(columns[2]),
+                      at(columns[3]), kReadsVolume<Record> ? at(columns[4]) : none};
+  } else if constexpr (TakesPairs<Record>) {
+    return std::tuple{at(columns[0]), at(columns[1])};
+  } else {
+    return std::tuple{at(columns[0])};
+  }
+}
+
 template <class Record, class List = typename LaneFields<Record>::List>
 class PackedLanes;
 
+// Lanes that are steady run the record's advance() side by side. Until a
+// lane is (an average still taking its seed, say) it steps as the record
+// itself, on its fields put back for the step; such lanes also keep each
+// window's slot and count its own.
 template <class Record, auto... Members>
 class PackedLanes<Record, FieldList<Members...>> {
  public:
@@ -254,84 +302,150 @@ class PackedLanes<Record, FieldList<Members...>> {
   PackedLanes& operator=(const PackedLanes&) = delete;
   ~PackedLanes() {
     each(fields_, [](auto& field, auto) noexcept { field.release(); });
+    PyMem_RawFree(unsteady_);
   }
 
   // The records' fields laid out; false when memory is short.
   bool pack(const Record* records, Py_ssize_t count) noexcept {
     lanes_ = count;
+    unsteady_ = allocate_lanes<Py_ssize_t>(static_cast<std::size_t>(count));
+    if (unsteady_ == nullptr) return false;
+    for (Py_ssize_t i = 0; i < count; ++i) {
+      if (!is_steady(records[i])) unsteady_[unsteady_count_++] = i;
+    }
     if (count == 0) return true;
     bool laid = true;
     each(fields_, [&](auto& field, auto member) noexcept {
-      laid = field.allocate(count, records[0].*member) && laid;
+      laid = laid && field.allocate(count, field_of<member.value>(records[0]));
       if (!laid) return;
-      for (Py_ssize_t i = 0; i < count; ++i) field.pack(i, records[i].*member);
-      field.packed();
+      for (Py_ssize_t i = 0; i < count; ++i) field.pack(i, field_of<member.value>(records[i]));
+      field.packed(unsteady_count_ == 0);
     });
     return laid;
   }
   void unpack(Record* records) const noexcept {
-    each(fields_, [&](const auto& field, auto member) noexcept {
-      for (Py_ssize_t i = 0; i < lanes_; ++i) field.unpack(i, records[i].*member);
-    });
+    for (Py_ssize_t i = 0; i < lanes_; ++i) unpack_lane(records[i], i);
   }
 
   // One step of every lane, or of those `where` marks (the others answer
-  // NaN), on the inputs `xs`; `shared` gives the parameters.
-  void step(const Record& shared, Column xs, const unsigned char* where, double* answers) noexcept {
-    const bool every_lane = where == nullptr;
-    each(fields_, [&](auto& field, auto) noexcept { field.begin_step(every_lane); });
-    // Parameters held apart from the stores too, where a copy is free.
-    if constexpr (std::is_trivially_copyable_v<Record>) {
-      const Record parameters = shared;
-      step_copies(parameters, xs, where, answers);
+  // NaN), on the inputs `columns`; `read` gives a lane's input for the
+  // record's own update. The records give the parameters, and hold the
+  // fields of the lanes not yet steady while they step.
+  template <class Read>
+  void step(Record* records, const std::array<Column, 5>& columns, const Read& read,
+            const unsigned char* where, double* answers) noexcept {
+    const bool uniform = where == nullptr && unsteady_count_ == 0;
+    each(fields_, [&](auto& field, auto) noexcept { field.begin_step(uniform); });
+    bool dense = true;
+    for (const Column& column : columns) dense = dense && (column.data == nullptr || column.dense());
+    if (dense) {
+      std::array<DenseColumn, 5> dense_columns;
+      for (std::size_t c = 0; c < columns.size(); ++c) dense_columns[c] = DenseColumn{columns[c].data};
+      step_copies(records, dense_columns, read, where, answers);
     } else {
-      step_copies(shared, xs, where, answers);
+      step_copies(records, columns, read, where, answers);
     }
-    each(fields_, [&](auto& field, auto) noexcept { field.end_step(every_lane); });
+    // Lanes that came steady leave the list.
+    Py_ssize_t kept = 0;
+    for (Py_ssize_t k = 0; k < unsteady_count_; ++k) {
+      if (!is_steady(records[unsteady_[k]])) unsteady_[kept++] = unsteady_[k];
+    }
+    unsteady_count_ = kept;
+    each(fields_, [&](auto& field, auto) noexcept { field.end_step(uniform, unsteady_count_ == 0); });
   }
 
  private:
-  using Fields = std::tuple<FieldLanes<typename MemberOf<Members>::type>...>;
+  using Fields = std::tuple<FieldLanes<std::remove_cvref_t<
+      decltype(field_of<Members>(std::declval<Record&>()))>>...>;
   static constexpr auto kIndices = std::index_sequence_for<decltype(Members)...>{};
 
   template <class Tuple, class Visit>
   static void each(Tuple& fields, Visit&& visit) noexcept {
     [&]<std::size_t... I>(std::index_sequence<I...>) {
-      (visit(std::get<I>(fields), Members), ...);
+      (visit(std::get<I>(fields), std::integral_constant<decltype(Members), Members>{}), ...);
     }(kIndices);
   }
 
-  void step_copies(const Record& shared, Column xs, const unsigned char* where,
-                   double* answers) const noexcept {
+  void unpack_lane(Record& record, Py_ssize_t i) const noexcept {
+    each(fields_, [&](const auto& field, auto member) noexcept {
+      field.unpack(i, field_of<member.value>(record));
+    });
+  }
+  void pack_lane(const Record& record, Py_ssize_t i) noexcept {
+    each(fields_, [&](auto& field, auto member) noexcept {
+      field.pack(i, field_of<member.value>(record));
+    });
+  }
+
+  // Lane i as the record itself steps it.
+  template <class Read>
+  double step_record(Record* records, Py_ssize_t i, const Read& read) noexcept {
+    unpack_lane(records[i], i);
+    const double answer = companion::step(records[i], read(i));
+    pack_lane(records[i], i);
+    return answer;
+  }
+
+  template <class Columns, class Read>
+  void step_copies(Record* records, const Columns& columns, const Read& read,
+                   const unsigned char* where, double* answers) noexcept {
     Fields fields = fields_;
-    const Py_ssize_t lanes = lanes_;
+    // Parameters held apart from the stores too, where a copy is free.
+    if constexpr (std::is_trivially_copyable_v<Record>) {
+      const Record shared = records[0];
+      step_lanes(fields, shared, records, columns, read, where, answers);
+    } else {
+      step_lanes(fields, records[0], records, columns, read, where, answers);
+    }
+  }
+
+  // The lanes in order: runs of steady lanes a pair at a time, each lane
+  // not yet steady (or, under a mask, each lane) on its own.
+  template <class Columns, class Read>
+  void step_lanes(Fields& fields, const Record& shared, Record* records, const Columns& columns,
+                  const Read& read, const unsigned char* where, double* answers) noexcept {
+    const Py_ssize_t* next_unsteady = unsteady_;
+    const Py_ssize_t* const unsteady_end = unsteady_ + unsteady_count_;
     if (where != nullptr) {
-      for (Py_ssize_t i = 0; i < lanes; ++i) {
-        answers[i] = where[i] != 0 ? advance(fields, shared, i, xs[i]) : kNaN;
+      for (Py_ssize_t i = 0; i < lanes_; ++i) {
+        const bool steady = next_unsteady == unsteady_end || *next_unsteady != i;
+        if (!steady) ++next_unsteady;
+        if (where[i] == 0) {
+          answers[i] = kNaN;
+        } else {
+          answers[i] = steady ? advance(fields, shared, i, inputs_at<Record, double>(columns, i))
+                              : step_record(records, i, read);
+        }
       }
       return;
     }
     Py_ssize_t i = 0;
-    const auto pairs = [&](const auto& column) noexcept {
-      for (; i + 2 <= lanes; i += 2) {
-        const DoublePair both = advance(fields, shared, i, column.pair(i));
+    for (;;) {
+      const Py_ssize_t end = next_unsteady == unsteady_end ? lanes_ : *next_unsteady;
+      for (; i + 2 <= end; i += 2) {
+        const DoublePair both = advance(fields, shared, i, inputs_at<Record, DoublePair>(columns, i));
         std::memcpy(answers + i, &both, sizeof both);
       }
-    };
-    if (xs.dense()) {
-      pairs(DenseColumn{xs.data});
-    } else {
-      pairs(xs);
+      if (i < end) {
+        answers[i] = advance(fields, shared, i, inputs_at<Record, double>(columns, i));
+        ++i;
+      }
+      if (i == lanes_) return;
+      answers[i] = step_record(records, i, read);
+      ++i;
+      ++next_unsteady;
     }
-    if (i < lanes) answers[i] = advance(fields, shared, i, xs[i]);
   }
 
   // The record's advance() on lane i, or lanes i and i + 1, of `fields`.
-  template <class Number>
-  static Number advance(Fields& fields, const Record& shared, Py_ssize_t i, Number x) noexcept {
+  template <class Inputs>
+  static auto advance(Fields& fields, const Record& shared, Py_ssize_t i, Inputs inputs) noexcept {
+    using Number = std::tuple_element_t<0, Inputs>;
     return [&]<std::size_t... I>(std::index_sequence<I...>) {
       std::tuple handles{std::get<I>(fields).template get<Number>(i)...};
-      const Number answer = Record::advance(shared, x, std::get<I>(handles)...);
+      const Number answer = std::apply(
+          [&](auto... in) noexcept { return Record::advance(shared, in..., std::get<I>(handles)...); },
+          inputs);
       (std::get<I>(fields).put(i, std::get<I>(handles)), ...);
       return answer;
     }(kIndices);
@@ -339,6 +453,9 @@ class PackedLanes<Record, FieldList<Members...>> {
 
   Fields fields_;
   Py_ssize_t lanes_ = 0;
+  // The lanes not yet steady, in order.
+  Py_ssize_t* unsteady_ = nullptr;
+  Py_ssize_t unsteady_count_ = 0;
 };
 
 }  // namespace barworks::companion

@@ -100,7 +100,7 @@ struct LaneKind {
   // (which give the parameters).
   void* (*pack)(const void* lanes, Py_ssize_t count) noexcept;
   void (*unpack)(void* packed, void* lanes) noexcept;
-  void (*step_packed)(void* packed, const void* lanes, const StepColumns& inputs,
+  void (*step_packed)(void* packed, void* lanes, const StepColumns& inputs,
                       const unsigned char* where, void* answers) noexcept;
 };
 
@@ -247,16 +247,16 @@ void unpack_lanes(void* packed, void* lanes) noexcept {
 }
 
 template <class Record>
-void step_packed_lanes(void* packed, const void* lanes, const StepColumns& inputs,
+void step_packed_lanes(void* packed, void* lanes, const StepColumns& inputs,
                        const unsigned char* where, void* answers) noexcept {
-  static_cast<PackedLanes<Record>*>(packed)->step(*static_cast<const Record*>(lanes), inputs[0],
-                                                  where, static_cast<double*>(answers));
+  static_cast<PackedLanes<Record>*>(packed)->step(static_cast<Record*>(lanes), inputs,
+                                                  reader<Record>(inputs), where,
+                                                  static_cast<double*>(answers));
 }
 
-// Side by side so far: the classes of one value in, one number out.
+// Side by side so far: the classes answering one number.
 template <class Record>
-inline constexpr bool kPacks = SideBySide<Record> && !TakesBars<Record> && !TakesPairs<Record> &&
-                               std::is_same_v<Result<Record>, double>;
+inline constexpr bool kPacks = SideBySide<Record> && std::is_same_v<Result<Record>, double>;
 
 template <class Record>
 constexpr LaneKind make_kind() noexcept {

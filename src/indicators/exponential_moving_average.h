@@ -25,28 +25,35 @@ struct ExponentialMovingAverage {
   bool first;
 
   static Expected<ExponentialMovingAverage> create(std::uint32_t period) noexcept;
-  double update(double x) noexcept { return advance(*this, x, current, first); }
+  double update(double x) noexcept { return take(canonical(x)); }
   // update() of an input already made the one NaN, as a true range is.
-  double take(double x) noexcept { return smooth(alpha, x, current, first); }
+  double take(double x) noexcept {
+    if (first) {
+      first = false;
+      current = x;
+      return current;
+    }
+    return smooth(alpha, x, current);
+  }
   void reset() noexcept;
   std::uint32_t length() const noexcept { return period; }
   // 2 / (period + 1), widened first so that the largest period does not
   // wrap to 0.
   double smoothing() const noexcept { return 2.0 / (static_cast<double>(period) + 1.0); }
 
-  // The rule over a number type, for a lone average or lanes side by side.
-  template <class Number, class Flag>
-  static Number advance(const ExponentialMovingAverage& shared, Number x, Number& current,
-                        Flag& first) noexcept {
-    return smooth(splat<Number>(shared.alpha), canonical(x), current, first);
+  // Once started, each step is the rule over a number type alone, for a
+  // lone average or lanes side by side.
+  bool steady() const noexcept { return !first; }
+  template <class Number>
+  static Number advance(const ExponentialMovingAverage& shared, Number x, Number& current) noexcept {
+    return smooth(splat<Number>(shared.alpha), canonical(x), current);
   }
-  template <class Number, class Flag>
-  static Number smooth(Number alpha, Number x, Number& current, Flag& first) noexcept {
+  template <class Number>
+  static Number smooth(Number alpha, Number x, Number& current) noexcept {
     const Number t1 = x * alpha;
     const Number t2 = splat<Number>(1.0) - alpha;
     const Number t3 = t2 * current;
-    current = select(first, x, t1 + t3);
-    first = Flag{};
+    current = t1 + t3;
     return current;
   }
 };
@@ -69,7 +76,7 @@ struct Checkpoint<ExponentialMovingAverage> {
 // It keeps no count: once started it counts as warmed up.
 template <>
 struct LaneFields<ExponentialMovingAverage> {
-  using List = FieldList<&ExponentialMovingAverage::current, &ExponentialMovingAverage::first>;
+  using List = FieldList<&ExponentialMovingAverage::current>;
 };
 
 template <>
