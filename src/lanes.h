@@ -65,7 +65,8 @@ inline DoublePair max_ignoring_nan(DoublePair x, DoublePair y) noexcept {
 template <auto... Members>
 struct FieldList {};
 // A member of an embedded record, as a FieldList names it:
-// within<&Record::average, &Average::current>.
+// within<&Record::average, &Average::current>, the inner one itself
+// possibly a within<>.
 template <auto Outer, auto Inner>
 struct Within {
   static constexpr auto outer = Outer;

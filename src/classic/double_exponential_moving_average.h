@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "../error.h"
+#include "../lanes.h"
 #include "../warmup.h"
 #include "exponential_moving_average.h"
 #include "family.h"
@@ -28,9 +29,22 @@ struct DoubleExponentialMovingAverage {
     return DoubleExponentialMovingAverage{*average, *average};
   }
   double update(double x) noexcept {
+    if (steady()) [[likely]] return advance(*this, x, first.current, second.current);
     std::array<double, 2> e;
-    if (!update_chain(x, e, first, second)) [[unlikely]] return kNotYet;
-    return 2.0 * e[0] - e[1];
+    if (!update_chain(x, e, first, second)) return kNotYet;
+    return of_averages(e[0], e[1]);
+  }
+  // Once both are seeded, the rule over a number type alone.
+  bool steady() const noexcept { return second.ready(); }
+  template <class Number>
+  static Number advance(const DoubleExponentialMovingAverage& shared, Number x, Number& first,
+                        Number& second) noexcept {
+    const Number e1 = shared.first.steady_take(canonical(x), first);
+    return of_averages(e1, shared.second.steady_take(e1, second));
+  }
+  template <class Number>
+  static Number of_averages(Number e1, Number e2) noexcept {
+    return splat<Number>(2.0) * e1 - e2;
   }
   void reset() noexcept {
     first.reset();
@@ -62,6 +76,12 @@ struct Checkpoint<classic::DoubleExponentialMovingAverage> {
               "the second average must not have taken inputs before the first is seeded")};
 };
 static_assert(checkpoint_layout::lists_every_member<classic::DoubleExponentialMovingAverage>());
+
+template <>
+struct LaneFields<classic::DoubleExponentialMovingAverage> {
+  using R = classic::DoubleExponentialMovingAverage;
+  using List = FieldList<within<&R::first, &classic::ExponentialMovingAverage::current>, within<&R::second, &classic::ExponentialMovingAverage::current>>;
+};
 
 // The first average counts up to its seed, the second from there on.
 template <>

@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "../error.h"
+#include "../lanes.h"
 #include "../nan.h"
 #include "family.h"
 #include "../warmup.h"
@@ -43,16 +44,27 @@ struct ExponentialMovingAverage {
   // 2 / (period + 1), widened first so that the largest period does not
   // wrap to 0.
   double smoothing() const noexcept { return 2.0 / (static_cast<double>(period) + 1.0); }
+
+  // Once seeded, each step is the rule over a number type alone, for a
+  // lone average or lanes side by side; `current` is the average of the
+  // lane or lanes, this record gives the parameters.
+  bool steady() const noexcept { return ready(); }
+  template <class Number>
+  static Number advance(const ExponentialMovingAverage& shared, Number x, Number& current) noexcept {
+    return shared.steady_take(canonical(x), current);
+  }
+  template <class Number>
+  Number steady_take(Number x, Number& current) const noexcept {
+    current = (x - current) * splat<Number>(alpha) + current;
+    return current;
+  }
 };
 
 // Defined here so that the batch loop and the records that embed this one
 // inline it: called out of line, the average goes through memory on every
 // step.
 inline double ExponentialMovingAverage::take(double x) noexcept {
-  if (count == period) [[likely]] {
-    current = (x - current) * alpha + current;
-    return current;
-  }
+  if (count == period) [[likely]] return steady_take(x, current);
   if (count == 0 && std::isnan(x)) return kNotYet;
   current += x;
   if (++count < period) return kNotYet;
@@ -97,6 +109,11 @@ struct Checkpoint<classic::ExponentialMovingAverage> {
               "the running sum must be 0 before the first input")};
 };
 static_assert(checkpoint_layout::lists_every_member<classic::ExponentialMovingAverage>());
+
+template <>
+struct LaneFields<classic::ExponentialMovingAverage> {
+  using List = FieldList<&classic::ExponentialMovingAverage::current>;
+};
 
 // Counts what it has taken up to its seed; skipped leading NaN inputs are
 // not counted.

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "../error.h"
+#include "../lanes.h"
 #include "../warmup.h"
 #include "exponential_moving_average.h"
 #include "family.h"
@@ -31,6 +32,10 @@ struct TillsonT3 {
   // A zero period fails first, then a volume factor outside [0, 1].
   static Expected<TillsonT3> create(std::uint32_t period, double volume_factor) noexcept;
   double update(double x) noexcept {
+    if (steady()) [[likely]] {
+      return advance(*this, x, first.current, second.current, third.current, fourth.current,
+                     fifth.current, sixth.current);
+    }
     const double e1 = first.update(x);
     if (!first.ready()) [[unlikely]] return kNotYet;
     const double e2 = second.take(e1);
@@ -43,6 +48,25 @@ struct TillsonT3 {
     if (!fifth.ready()) [[unlikely]] return kNotYet;
     const double e6 = sixth.take(e5);
     if (!sixth.ready()) [[unlikely]] return kNotYet;
+    return of_averages(e3, e4, e5, e6, c1, c2, c3, c4);
+  }
+  // Once the chain is seeded, the rule over a number type alone.
+  bool steady() const noexcept { return sixth.ready(); }
+  template <class Number>
+  static Number advance(const TillsonT3& shared, Number x, Number& a1, Number& a2, Number& a3,
+                        Number& a4, Number& a5, Number& a6) noexcept {
+    const Number e1 = shared.first.steady_take(canonical(x), a1);
+    const Number e2 = shared.second.steady_take(e1, a2);
+    const Number e3 = shared.third.steady_take(e2, a3);
+    const Number e4 = shared.fourth.steady_take(e3, a4);
+    const Number e5 = shared.fifth.steady_take(e4, a5);
+    const Number e6 = shared.sixth.steady_take(e5, a6);
+    return of_averages(e3, e4, e5, e6, splat<Number>(shared.c1), splat<Number>(shared.c2),
+                       splat<Number>(shared.c3), splat<Number>(shared.c4));
+  }
+  template <class Number>
+  static Number of_averages(Number e3, Number e4, Number e5, Number e6, Number c1, Number c2,
+                            Number c3, Number c4) noexcept {
     return c1 * e6 + c2 * e5 + c3 * e4 + c4 * e3;
   }
   void reset() noexcept {
@@ -137,6 +161,15 @@ struct Checkpoint<classic::TillsonT3> {
               "the volume factor must be between 0 and 1")};
 };
 static_assert(checkpoint_layout::lists_every_member<classic::TillsonT3>());
+
+template <>
+struct LaneFields<classic::TillsonT3> {
+  using R = classic::TillsonT3;
+  using E = classic::ExponentialMovingAverage;
+  using List = FieldList<within<&R::first, &E::current>, within<&R::second, &E::current>,
+                         within<&R::third, &E::current>, within<&R::fourth, &E::current>,
+                         within<&R::fifth, &E::current>, within<&R::sixth, &E::current>>;
+};
 
 // Each average counts up to its seed, the next from there on.
 template <>

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "../error.h"
+#include "../lanes.h"
 #include "../warmup.h"
 #include "exponential_moving_average.h"
 #include "family.h"
@@ -28,9 +29,29 @@ struct TripleExponentialMovingAverage {
     return TripleExponentialMovingAverage{*average, *average, *average};
   }
   double update(double x) noexcept {
+    if (steady()) [[likely]] return advance(*this, x, first.current, second.current, third.current);
     std::array<double, 3> e;
-    if (!update_chain(x, e, first, second, third)) [[unlikely]] return kNotYet;
-    return 3.0 * (e[0] - e[1]) + e[2];
+    if (!update_chain(x, e, first, second, third)) return kNotYet;
+    return of_averages(e[0], e[1], e[2]);
+  }
+  // Once all three are seeded, the rule over a number type alone.
+  bool steady() const noexcept { return third.ready(); }
+  template <class Number>
+  static Number advance(const TripleExponentialMovingAverage& shared, Number x, Number& first,
+                        Number& second, Number& third) noexcept {
+    const auto e = shared.steady_chain(x, first, second, third);
+    return of_averages(e[0], e[1], e[2]);
+  }
+  // The three averages of a seeded chain, on their running averages.
+  template <class Number>
+  std::array<Number, 3> steady_chain(Number x, Number& e1, Number& e2, Number& e3) const noexcept {
+    const Number a1 = first.steady_take(canonical(x), e1);
+    const Number a2 = second.steady_take(a1, e2);
+    return {a1, a2, third.steady_take(a2, e3)};
+  }
+  template <class Number>
+  static Number of_averages(Number e1, Number e2, Number e3) noexcept {
+    return splat<Number>(3.0) * (e1 - e2) + e3;
   }
   void reset() noexcept {
     first.reset();
@@ -71,6 +92,13 @@ struct Checkpoint<classic::TripleExponentialMovingAverage> {
           "an average must not have taken inputs before the one feeding it is seeded")};
 };
 static_assert(checkpoint_layout::lists_every_member<classic::TripleExponentialMovingAverage>());
+
+template <>
+struct LaneFields<classic::TripleExponentialMovingAverage> {
+  using R = classic::TripleExponentialMovingAverage;
+  using List = FieldList<within<&R::first, &classic::ExponentialMovingAverage::current>, within<&R::second, &classic::ExponentialMovingAverage::current>,
+                         within<&R::third, &classic::ExponentialMovingAverage::current>>;
+};
 
 // Each average counts up to its seed, the next from there on.
 template <>

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "../error.h"
+#include "../lanes.h"
 #include "../warmup.h"
 #include "exponential_moving_average.h"
 #include "family.h"
@@ -27,14 +28,24 @@ struct Trix {
     return Trix{*averages};
   }
   double update(double x) noexcept {
-    // Once seeded, the last average holds the previous e3 until it takes x.
-    const bool had_previous = averages.third.ready();
-    const double previous = averages.third.current;
+    if (steady()) [[likely]] {
+      return advance(*this, x, averages.first.current, averages.second.current,
+                     averages.third.current);
+    }
     std::array<double, 3> e;
-    const bool ready = update_chain(x, e, averages.first, averages.second, averages.third);
-    if (!ready || !had_previous) [[unlikely]] return kNotYet;
-    const double rate = (e[2] / previous - 1.0) * 100.0;
-    return previous == 0.0 ? 0.0 : rate;
+    update_chain(x, e, averages.first, averages.second, averages.third);
+    return kNotYet;
+  }
+  // Once the chain is seeded, its last average holds the previous e3 until
+  // it takes x, and each step is the rule over a number type alone.
+  bool steady() const noexcept { return averages.third.ready(); }
+  template <class Number>
+  static Number advance(const Trix& shared, Number x, Number& first, Number& second,
+                        Number& third) noexcept {
+    const Number previous = third;
+    const Number e3 = shared.averages.steady_chain(x, first, second, third)[2];
+    const Number rate = (e3 / previous - splat<Number>(1.0)) * splat<Number>(100.0);
+    return select(previous == 0.0, splat<Number>(0.0), rate);
   }
   void reset() noexcept { averages.reset(); }
   std::uint32_t length() const noexcept { return averages.length(); }
@@ -57,6 +68,16 @@ struct Checkpoint<classic::Trix> {
   static constexpr auto kFields = std::tuple{component<&R::averages>("averages")};
 };
 static_assert(checkpoint_layout::lists_every_member<classic::Trix>());
+
+template <>
+struct LaneFields<classic::Trix> {
+  using R = classic::Trix;
+  using T = classic::TripleExponentialMovingAverage;
+  using E = classic::ExponentialMovingAverage;
+  using List = FieldList<within<&R::averages, within<&T::first, &E::current>>,
+                         within<&R::averages, within<&T::second, &E::current>>,
+                         within<&R::averages, within<&T::third, &E::current>>>;
+};
 
 // The averages count up to the last one's seed, which is the lookback less
 // the one input that gives the first rate.

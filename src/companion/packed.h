@@ -248,7 +248,7 @@ class FieldLanes<CircularWindow> {
 template <auto Member, class Record>
 auto& field_of(Record& record) noexcept {
   if constexpr (requires { Member.outer; }) {
-    return record.*(Member.outer).*(Member.inner);
+    return field_of<Member.inner>(record.*(Member.outer));
   } else {
     return record.*Member;
   }
@@ -437,18 +437,23 @@ class PackedLanes<Record, FieldList<Members...>> {
     }
   }
 
-  // The record's advance() on lane i, or lanes i and i + 1, of `fields`.
+  // The record's advance() on lane i, or lanes i and i + 1, of `fields`;
+  // inlined, so that the lanes' fields stay in registers for the step.
   template <class Inputs>
-  static auto advance(Fields& fields, const Record& shared, Py_ssize_t i, Inputs inputs) noexcept {
+  [[gnu::always_inline]] static auto advance(Fields& fields, const Record& shared, Py_ssize_t i,
+                                             const Inputs& inputs) noexcept {
+    return advance(fields, shared, i, inputs, std::make_index_sequence<std::tuple_size_v<Inputs>>{},
+                   kIndices);
+  }
+  template <class Inputs, std::size_t... J, std::size_t... I>
+  [[gnu::always_inline]] static auto advance(Fields& fields, const Record& shared, Py_ssize_t i,
+                                             const Inputs& inputs, std::index_sequence<J...>,
+                                             std::index_sequence<I...>) noexcept {
     using Number = std::tuple_element_t<0, Inputs>;
-    return [&]<std::size_t... I>(std::index_sequence<I...>) {
-      std::tuple handles{std::get<I>(fields).template get<Number>(i)...};
-      const Number answer = std::apply(
-          [&](auto... in) noexcept { return Record::advance(shared, in..., std::get<I>(handles)...); },
-          inputs);
-      (std::get<I>(fields).put(i, std::get<I>(handles)), ...);
-      return answer;
-    }(kIndices);
+    std::tuple handles{std::get<I>(fields).template get<Number>(i)...};
+    const Number answer = Record::advance(shared, std::get<J>(inputs)..., std::get<I>(handles)...);
+    (std::get<I>(fields).put(i, std::get<I>(handles)), ...);
+    return answer;
   }
 
   Fields fields_;
