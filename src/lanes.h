@@ -74,9 +74,40 @@ struct Within {
 };
 template <auto Outer, auto Inner>
 inline constexpr Within<Outer, Inner> within{};
+// The fields of embedded records one after another: Joined<within_all<&R::a,
+// LaneFields<A>::List>, ...>, for a record made of others that lay out so.
+template <auto Outer, class List>
+struct WithinAll;
+template <auto Outer, auto... Members>
+struct WithinAll<Outer, FieldList<Members...>> {
+  using List = FieldList<within<Outer, Members>...>;
+};
+template <auto Outer, class List>
+using within_all = typename WithinAll<Outer, List>::List;
+template <class... Lists>
+struct Joining;
+template <auto... Members>
+struct Joining<FieldList<Members...>> {
+  using List = FieldList<Members...>;
+};
+template <auto... First, auto... Second, class... Rest>
+struct Joining<FieldList<First...>, FieldList<Second...>, Rest...>
+    : Joining<FieldList<First..., Second...>, Rest...> {};
+template <class... Lists>
+using Joined = typename Joining<Lists...>::List;
 template <class Record>
 struct LaneFields;
 template <class Record>
 concept SideBySide = requires { typename LaneFields<Record>::List; };
+// Whether a record takes only its rule over a number type from here on
+// (always, for one that does not say).
+template <class Record>
+bool is_steady(const Record& record) noexcept {
+  if constexpr (requires { record.steady(); }) {
+    return record.steady();
+  } else {
+    return true;
+  }
+}
 
 }  // namespace barworks

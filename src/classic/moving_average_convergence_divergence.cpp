@@ -15,6 +15,9 @@ Expected<MovingAverageConvergenceDivergence> MovingAverageConvergenceDivergence:
 }
 
 std::array<double, 3> MovingAverageConvergenceDivergence::update(double x) noexcept {
+  if (steady()) [[likely]] {
+    return advance(*this, x, fast_average.current, slow_average.current, signal_average.current);
+  }
   constexpr std::array<double, 3> kNone{kNotYet, kNotYet, kNotYet};
   const double slow = slow_average.update(x);
   // The slow average skips leading NaNs itself; the fast one is fed only the
@@ -25,8 +28,8 @@ std::array<double, 3> MovingAverageConvergenceDivergence::update(double x) noexc
   if (!slow_average.ready()) [[unlikely]] return kNone;
   const double macd = fast - slow;
   const double signal = signal_average.update(macd);
-  if (!signal_average.ready()) [[unlikely]] return kNone;
-  return {macd, signal, macd - signal};
+  if (!signal_average.ready()) return kNone;
+  return of_line(macd, signal);
 }
 
 void MovingAverageConvergenceDivergence::reset() noexcept {

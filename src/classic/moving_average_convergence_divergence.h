@@ -31,6 +31,20 @@ struct MovingAverageConvergenceDivergence {
                                                              std::uint32_t signal_period) noexcept;
   std::array<double, 3> update(double x) noexcept;
   void reset() noexcept;
+
+  // Once the signal average is seeded, the rule over a number type alone.
+  bool steady() const noexcept { return signal_average.ready(); }
+  template <class Number>
+  static std::array<Number, 3> advance(const MovingAverageConvergenceDivergence& shared, Number x,
+                                       Number& fast, Number& slow, Number& signal) noexcept {
+    const Number slow_mean = ExponentialMovingAverage::advance(shared.slow_average, x, slow);
+    const Number macd = ExponentialMovingAverage::advance(shared.fast_average, x, fast) - slow_mean;
+    return of_line(macd, ExponentialMovingAverage::advance(shared.signal_average, macd, signal));
+  }
+  template <class Number>
+  static std::array<Number, 3> of_line(Number macd, Number signal) noexcept {
+    return {macd, signal, macd - signal};
+  }
 };
 
 }  // namespace barworks::classic
@@ -75,6 +89,14 @@ struct Checkpoint<classic::MovingAverageConvergenceDivergence> {
 };
 static_assert(
     checkpoint_layout::lists_every_member<classic::MovingAverageConvergenceDivergence>());
+
+template <>
+struct LaneFields<classic::MovingAverageConvergenceDivergence> {
+  using R = classic::MovingAverageConvergenceDivergence;
+  using E = classic::ExponentialMovingAverage;
+  using List = FieldList<within<&R::fast_average, &E::current>, within<&R::slow_average, &E::current>,
+                         within<&R::signal_average, &E::current>>;
+};
 
 // The slow average counts up to its seed, the signal average from there on.
 template <>

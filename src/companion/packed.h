@@ -21,6 +21,8 @@
 #include "../nan.h"
 #include "../window.h"
 #include "../candle.h"
+#include "../signal.h"
+#include "answers.h"
 #include "classes.h"
 #include "input.h"
 #include "loop.h"
@@ -254,16 +256,6 @@ auto& field_of(Record& record) noexcept {
   }
 }
 
-// Whether a record takes only its rule over a number type from here on.
-template <class Record>
-bool is_steady(const Record& record) noexcept {
-  if constexpr (requires { record.steady(); }) {
-    return record.steady();
-  } else {
-    return true;
-  }
-}
-
 // The inputs of lane i, or of lanes i and i + 1, as advance() takes them
 // after the parameters: a value, a pair (x, y), or a bar's five prices
 // (NaN for a column the class does not read).
@@ -287,6 +279,38 @@ auto inputs_at(const Columns& columns, Py_ssize_t i) noexcept {
   }
 }
 
+// Lane i's answer into its row of `rows`, or lanes i and i + 1's into
+// theirs: one number, numbers of a tuple, or a signal's code (a pair of
+// lanes gives its codes as a mask's two integers).
+inline void store_answer(double* rows, Py_ssize_t i, double answer) noexcept { rows[i] = answer; }
+inline void store_answer(double* rows, Py_ssize_t i, DoublePair both) noexcept {
+  std::memcpy(rows + i, &both, sizeof both);
+}
+template <std::size_t N>
+void store_answer(double* rows, Py_ssize_t i, const std::array<double, N>& answer) noexcept {
+  for (std::size_t c = 0; c < N; ++c) rows[i * N + c] = answer[c];
+}
+template <std::size_t N>
+void store_answer(double* rows, Py_ssize_t i, const std::array<DoublePair, N>& both) noexcept {
+  for (std::size_t c = 0; c < N; ++c) {
+    rows[i * N + c] = both[c][0];
+    rows[(i + 1) * N + c] = both[c][1];
+  }
+}
+inline void store_answer(std::int8_t* rows, Py_ssize_t i, Signal answer) noexcept {
+  Row<Signal>::store(rows + i, answer);
+}
+inline void store_answer(std::int8_t* rows, Py_ssize_t i, LaneMask codes) noexcept {
+  rows[i] = static_cast<std::int8_t>(codes[0]);
+  rows[i + 1] = static_cast<std::int8_t>(codes[1]);
+}
+// What a lane a mask leaves out answers: NaN in each float cell; -1 in a
+// code cell, which is no Signal's code (0 BUY, 1 SELL, 2 HOLD).
+inline void store_unstepped(double* cells, Py_ssize_t columns) noexcept {
+  for (Py_ssize_t c = 0; c < columns; ++c) cells[c] = kNaN;
+}
+inline void store_unstepped(std::int8_t* cells, Py_ssize_t) noexcept { cells[0] = -1; }
+
 template <class Record, class List = typename LaneFields<Record>::List>
 class PackedLanes;
 
@@ -297,6 +321,9 @@ class PackedLanes;
 template <class Record, auto... Members>
 class PackedLanes<Record, FieldList<Members...>> {
  public:
+  using Cell = typename RowOf<Record>::Cell;
+  static constexpr Py_ssize_t kColumns = RowOf<Record>::kColumns;
+
   PackedLanes() noexcept = default;
   PackedLanes(const PackedLanes&) = delete;
   PackedLanes& operator=(const PackedLanes&) = delete;
@@ -333,7 +360,7 @@ class PackedLanes<Record, FieldList<Members...>> {
   // fields of the lanes not yet steady while they step.
   template <class Read>
   void step(Record* records, const std::array<Column, 5>& columns, const Read& read,
-            const unsigned char* where, double* answers) noexcept {
+            const unsigned char* where, Cell* answers) noexcept {
     const bool uniform = where == nullptr && unsteady_count_ == 0;
     each(fields_, [&](auto& field, auto) noexcept { field.begin_step(uniform); });
     bool dense = true;
@@ -379,16 +406,15 @@ class PackedLanes<Record, FieldList<Members...>> {
 
   // Lane i as the record itself steps it.
   template <class Read>
-  double step_record(Record* records, Py_ssize_t i, const Read& read) noexcept {
+  void step_record(Record* records, Py_ssize_t i, const Read& read, Cell* answers) noexcept {
     unpack_lane(records[i], i);
-    const double answer = companion::step(records[i], read(i));
+    store_answer(answers, i, companion::step(records[i], read(i)));
     pack_lane(records[i], i);
-    return answer;
   }
 
   template <class Columns, class Read>
   void step_copies(Record* records, const Columns& columns, const Read& read,
-                   const unsigned char* where, double* answers) noexcept {
+                   const unsigned char* where, Cell* answers) noexcept {
     Fields fields = fields_;
     // Parameters held apart from the stores too, where a copy is free.
     if constexpr (std::is_trivially_copyable_v<Record>) {
@@ -403,7 +429,7 @@ class PackedLanes<Record, FieldList<Members...>> {
   // not yet steady (or, under a mask, each lane) on its own.
   template <class Columns, class Read>
   void step_lanes(Fields& fields, const Record& shared, Record* records, const Columns& columns,
-                  const Read& read, const unsigned char* where, double* answers) noexcept {
+                  const Read& read, const unsigned char* where, Cell* answers) noexcept {
     const Py_ssize_t* next_unsteady = unsteady_;
     const Py_ssize_t* const unsteady_end = unsteady_ + unsteady_count_;
     if (where != nullptr) {
@@ -411,10 +437,11 @@ class PackedLanes<Record, FieldList<Members...>> {
         const bool steady = next_unsteady == unsteady_end || *next_unsteady != i;
         if (!steady) ++next_unsteady;
         if (where[i] == 0) {
-          answers[i] = kNaN;
+          store_unstepped(answers + i * kColumns, kColumns);
+        } else if (steady) {
+          store_answer(answers, i, advance(fields, shared, i, inputs_at<Record, double>(columns, i)));
         } else {
-          answers[i] = steady ? advance(fields, shared, i, inputs_at<Record, double>(columns, i))
-                              : step_record(records, i, read);
+          step_record(records, i, read, answers);
         }
       }
       return;
@@ -423,15 +450,14 @@ class PackedLanes<Record, FieldList<Members...>> {
     for (;;) {
       const Py_ssize_t end = next_unsteady == unsteady_end ? lanes_ : *next_unsteady;
       for (; i + 2 <= end; i += 2) {
-        const DoublePair both = advance(fields, shared, i, inputs_at<Record, DoublePair>(columns, i));
-        std::memcpy(answers + i, &both, sizeof both);
+        store_answer(answers, i, advance(fields, shared, i, inputs_at<Record, DoublePair>(columns, i)));
       }
       if (i < end) {
-        answers[i] = advance(fields, shared, i, inputs_at<Record, double>(columns, i));
+        store_answer(answers, i, advance(fields, shared, i, inputs_at<Record, double>(columns, i)));
         ++i;
       }
       if (i == lanes_) return;
-      answers[i] = step_record(records, i, read);
+      step_record(records, i, read, answers);
       ++i;
       ++next_unsteady;
     }
@@ -451,7 +477,7 @@ class PackedLanes<Record, FieldList<Members...>> {
                                              std::index_sequence<I...>) noexcept {
     using Number = std::tuple_element_t<0, Inputs>;
     std::tuple handles{std::get<I>(fields).template get<Number>(i)...};
-    const Number answer = Record::advance(shared, std::get<J>(inputs)..., std::get<I>(handles)...);
+    const auto answer = Record::advance(shared, std::get<J>(inputs)..., std::get<I>(handles)...);
     (std::get<I>(fields).put(i, std::get<I>(handles)), ...);
     return answer;
   }

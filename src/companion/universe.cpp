@@ -18,13 +18,6 @@ namespace barworks::companion {
 
 namespace {
 
-// What a lane answers when its symbol did not step: NaN in a float cell; in
-// a code cell -1, which is no Signal's code (0 BUY, 1 SELL, 2 HOLD).
-inline void store_unstepped(double* cells, Py_ssize_t columns) noexcept {
-  for (Py_ssize_t c = 0; c < columns; ++c) cells[c] = kNaN;
-}
-inline void store_unstepped(std::int8_t* cells, Py_ssize_t) noexcept { cells[0] = -1; }
-
 // The inputs of one step, one column of lane values each: a float class
 // reads the first, a pair class the first two (x, y), a bar class all five
 // in the order open, high, low, close, volume (those it does not read are
@@ -249,14 +242,13 @@ void unpack_lanes(void* packed, void* lanes) noexcept {
 template <class Record>
 void step_packed_lanes(void* packed, void* lanes, const StepColumns& inputs,
                        const unsigned char* where, void* answers) noexcept {
-  static_cast<PackedLanes<Record>*>(packed)->step(static_cast<Record*>(lanes), inputs,
-                                                  reader<Record>(inputs), where,
-                                                  static_cast<double*>(answers));
+  static_cast<PackedLanes<Record>*>(packed)->step(
+      static_cast<Record*>(lanes), inputs, reader<Record>(inputs), where,
+      static_cast<typename RowOf<Record>::Cell*>(answers));
 }
 
-// Side by side so far: the classes answering one number.
 template <class Record>
-inline constexpr bool kPacks = SideBySide<Record> && std::is_same_v<Result<Record>, double>;
+inline constexpr bool kPacks = SideBySide<Record>;
 
 template <class Record>
 constexpr LaneKind make_kind() noexcept {

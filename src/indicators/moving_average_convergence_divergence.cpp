@@ -14,11 +14,13 @@ Expected<MovingAverageConvergenceDivergence> MovingAverageConvergenceDivergence:
 }
 
 std::array<double, 3> MovingAverageConvergenceDivergence::update(double x) noexcept {
+  if (steady()) [[likely]] {
+    return advance(*this, x, long_average.current, short_average.current, signal_average.current);
+  }
   const double long_mean = long_average.update(x);
   const double short_mean = short_average.update(x);
   const double macd = short_mean - long_mean;
-  const double signal = signal_average.update(macd);
-  return {macd, signal, macd - signal};
+  return of_line(macd, signal_average.update(macd));
 }
 
 void MovingAverageConvergenceDivergence::reset() noexcept {

@@ -30,6 +30,21 @@ struct MovingAverageConvergenceDivergence {
                                                              std::uint32_t signal_period) noexcept;
   std::array<double, 3> update(double x) noexcept;
   void reset() noexcept;
+
+  // Once the averages have started, the rule over a number type alone.
+  bool steady() const noexcept { return signal_average.steady(); }
+  template <class Number>
+  static std::array<Number, 3> advance(const MovingAverageConvergenceDivergence& shared, Number x,
+                                       Number& long_mean, Number& short_mean,
+                                       Number& signal) noexcept {
+    const Number slow = ExponentialMovingAverage::advance(shared.long_average, x, long_mean);
+    const Number macd = ExponentialMovingAverage::advance(shared.short_average, x, short_mean) - slow;
+    return of_line(macd, ExponentialMovingAverage::advance(shared.signal_average, macd, signal));
+  }
+  template <class Number>
+  static std::array<Number, 3> of_line(Number macd, Number signal) noexcept {
+    return {macd, signal, macd - signal};
+  }
 };
 
 template <>
@@ -42,6 +57,14 @@ struct PythonClass<MovingAverageConvergenceDivergence> {
   static constexpr auto kMethods =
       std::tuple{method<&R::update>("next", Access::kExclusive, "input"),
                  method<&R::reset>("reset", Access::kExclusive)};
+};
+
+template <>
+struct LaneFields<MovingAverageConvergenceDivergence> {
+  using R = MovingAverageConvergenceDivergence;
+  using E = ExponentialMovingAverage;
+  using List = FieldList<within<&R::long_average, &E::current>, within<&R::short_average, &E::current>,
+                         within<&R::signal_average, &E::current>>;
 };
 
 template <>

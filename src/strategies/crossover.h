@@ -2,12 +2,15 @@
 // the same stream, whose gap is read as a signal.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <tuple>
 #include <utility>
 
 #include "../checkpoint.h"
 #include "../describe.h"
 #include "../error.h"
+#include "../lanes.h"
 #include "../signal.h"
 #include "../warmup.h"
 
@@ -29,6 +32,12 @@ inline Signal signal_for_gap(double short_minus_long) noexcept {
   const int above = short_minus_long > 0.0;
   const int below = short_minus_long < 0.0;
   return Signal{static_cast<Signal::Code>(2 - 2 * above - below)};
+}
+// The same for two gaps side by side, each lane's code as an integer: a
+// true comparison is all ones (-1), so HOLD plus twice the one and the
+// other gives each code as above.
+inline LaneMask signal_for_gap(DoublePair short_minus_long) noexcept {
+  return 2 + 2 * (short_minus_long > 0.0) + (short_minus_long < 0.0);
 }
 
 template <class Average>
@@ -54,6 +63,24 @@ struct Crossover {
     return signal_for_gap(short_mean - long_mean);
   }
 
+  // Once both averages are steady, their rules over a number type: the
+  // fields are the short average's, then the long one's.
+  bool steady() const noexcept { return is_steady(short_average) && is_steady(long_average); }
+  template <class Number, class... Fields>
+  static auto advance(const Crossover& shared, Number x, Fields&... fields) noexcept {
+    constexpr std::size_t kHalf = sizeof...(Fields) / 2;
+    const auto all = std::tie(fields...);
+    const auto mean = [&]<std::size_t... I>(const Average& average, std::index_sequence<I...>,
+                                            auto offset) noexcept {
+      return Average::advance(average, x, std::get<decltype(offset)::value + I>(all)...);
+    };
+    const Number short_mean =
+        mean(shared.short_average, std::make_index_sequence<kHalf>{}, std::integral_constant<std::size_t, 0>{});
+    const Number long_mean = mean(shared.long_average, std::make_index_sequence<kHalf>{},
+                                  std::integral_constant<std::size_t, kHalf>{});
+    return signal_for_gap(short_mean - long_mean);
+  }
+
   void reset() noexcept {
     short_average.reset();
     long_average.reset();
@@ -68,6 +95,13 @@ struct CrossoverStrategy {
   static constexpr auto kMethods =
       std::tuple{method<&Record::update>("next", Access::kExclusive, "input"),
                  method<&Record::reset>("reset", Access::kExclusive)};
+};
+
+template <class Average>
+struct LaneFields<Crossover<Average>> {
+  using R = Crossover<Average>;
+  using List = Joined<within_all<&R::short_average, typename LaneFields<Average>::List>,
+                      within_all<&R::long_average, typename LaneFields<Average>::List>>;
 };
 
 template <class Average>
