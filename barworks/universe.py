@@ -44,8 +44,12 @@ def _loaded(module, name):
 
 def _plain(*columns):
     """Whether every column given is a numpy array, which a step reads as it
-    is: the common case skips the conversions of the others."""
-    return all(type(column) is np.ndarray or column is None for column in columns)
+    is: the common case skips the conversions of the others. (A loop: a
+    generator costs a step of few symbols more than the step itself.)"""
+    for column in columns:
+        if type(column) is not np.ndarray and column is not None:
+            return False
+    return True
 
 
 def _listed(names, limit=5):
@@ -277,10 +281,10 @@ class Universe:
 
     def next(self, values, *y, where=None):
         """One step: one value per symbol (`next(x, y)` for a pair class)."""
-        if where is None and _plain(values, *y):
+        if where is None and type(values) is np.ndarray:
             if not y:
                 return self._lanes.next(values, None)
-            if len(y) == 1:
+            if len(y) == 1 and type(y[0]) is np.ndarray:
                 return self._lanes.next_pairs(values, y[0], None)
         mask = self._mask(where)
         if y:
