@@ -63,23 +63,23 @@ def step(case, universe, columns, where):
                               open=columns["open"], volume=columns["volume"], where=where)
 
 
-def run(case, universe, matrices):
+def run(case, universe, matrices, warmup="value"):
     if case.input == "float":
-        return universe.feed(matrices["values"])
+        return universe.feed(matrices["values"], warmup=warmup)
     if case.input == "pair":
-        return universe.feed(matrices["x"], matrices["y"])
+        return universe.feed(matrices["x"], matrices["y"], warmup=warmup)
     return universe.feed_bars(matrices["high"], matrices["low"], matrices["close"],
-                              open=matrices["open"], volume=matrices["volume"])
+                              open=matrices["open"], volume=matrices["volume"], warmup=warmup)
 
 
-def run_of(case, obj, matrices, j):
+def run_of(case, obj, matrices, j, warmup="value"):
     column = {name: np.ascontiguousarray(matrix[:, j]) for name, matrix in matrices.items()}
     if case.input == "float":
-        return barworks.feed(obj, column["values"])
+        return barworks.feed(obj, column["values"], warmup=warmup)
     if case.input == "pair":
-        return barworks.feed(obj, column["x"], column["y"])
+        return barworks.feed(obj, column["x"], column["y"], warmup=warmup)
     return barworks.feed_bars(obj, column["high"], column["low"], column["close"],
-                              open=column["open"], volume=column["volume"])
+                              open=column["open"], volume=column["volume"], warmup=warmup)
 
 
 # Every class at each count of symbols (one, odd, past a vector width);
@@ -95,6 +95,14 @@ def test_every_lane_is_the_separate_object(case, count):
     rng = np.random.default_rng(count)
     universe = barworks.Universe(case.cls, count, *case.arguments)
     objects = [case.cls(*case.arguments) for _ in range(count)]
+    if case.result != "signal":
+        # A feed from the start, its warm-up blanked.
+        twin = barworks.Universe(case.cls, count, *case.arguments)
+        matrices = {name: inputs(rng, (12, count), name) for name in FIELDS[case.input]}
+        blanked = run(case, twin, matrices, warmup="nan")
+        for j in range(count):
+            want = run_of(case, case.cls(*case.arguments), matrices, j, warmup="nan")
+            assert blanked[:, j].tobytes() == want.tobytes(), j
     # Steps of every lane first (one through a mask of all), past the
     # longest sample's window, then masks; the lanes are read once between,
     # and stepping goes on after.

@@ -92,6 +92,7 @@ struct LaneKind {
   // records and frees them; one step of them, as `step` is of the records
   // (which give the parameters).
   void* (*pack)(const void* lanes, Py_ssize_t count) noexcept;
+  std::uint64_t (*warmup_left)(const void* lane) noexcept;
   void (*unpack)(void* packed, void* lanes) noexcept;
   void (*step_packed)(void* packed, void* lanes, const StepColumns& inputs,
                       const unsigned char* where, void* answers) noexcept;
@@ -232,6 +233,11 @@ void* pack_lanes(const void* lanes, Py_ssize_t count) noexcept {
 }
 
 template <class Record>
+std::uint64_t lane_warmup_left(const void* lane) noexcept {
+  return warmup_left(*static_cast<const Record*>(lane));
+}
+
+template <class Record>
 void unpack_lanes(void* packed, void* lanes) noexcept {
   auto* fields = static_cast<PackedLanes<Record>*>(packed);
   fields->unpack(static_cast<Record*>(lanes));
@@ -273,6 +279,7 @@ constexpr LaneKind make_kind() noexcept {
                 &step_lanes<Record>,
                 &run_lanes<Record>,
                 nullptr,
+                &lane_warmup_left<Record>,
                 nullptr,
                 nullptr};
   if constexpr (kPacks<Record>) {
@@ -609,6 +616,55 @@ PyObject* step_columns(Lanes& lanes, InputKind input, PyObject* const* given, st
   return step_with(lanes, columns, mask);
 }
 
+// A run of a class whose lanes lie side by side, over matrices whose rows
+// hold one step's values of every lane one after another (C order): each
+// row is a step of every lane at once, and its answers fill a row of the
+// answers. False, with nothing run, for any other class or layout, or when
+// memory for the layout is short.
+bool run_side_by_side(Lanes& lanes, Py_ssize_t steps, const RunMatrices& matrices,
+                      bool blank_warmup, unsigned char* answers) noexcept {
+  const LaneKind& kind = *lanes.kind;
+  if (kind.pack == nullptr || lanes.count == 0) return false;
+  for (const Matrix& matrix : matrices) {
+    if (matrix.data != nullptr && matrix.lane_stride != static_cast<Py_ssize_t>(sizeof(double))) {
+      return false;
+    }
+  }
+  std::uint64_t* left = nullptr;
+  if (blank_warmup) {
+    left = static_cast<std::uint64_t*>(
+        PyMem_RawMalloc(static_cast<std::size_t>(lanes.count) * sizeof(std::uint64_t)));
+    if (left == nullptr) return false;
+    for (Py_ssize_t j = 0; j < lanes.count; ++j) left[j] = kind.warmup_left(lane_at(lanes, j));
+  }
+  PyThreadState* saved = steps * lanes.count >= kReleaseLockFrom ? PyEval_SaveThread() : nullptr;
+  if (lanes.packed == nullptr) lanes.packed = kind.pack(lanes.records, lanes.count);
+  const bool packed = lanes.packed != nullptr;
+  const std::size_t row_bytes =
+      static_cast<std::size_t>(lanes.count * kind.columns) * (kind.codes ? 1 : sizeof(double));
+  for (Py_ssize_t t = 0; packed && t < steps; ++t) {
+    StepColumns columns;
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      const Matrix& matrix = matrices[c];
+      columns[c] = Column{matrix.data == nullptr ? nullptr : matrix.data + t * matrix.step_stride,
+                          matrix.lane_stride};
+    }
+    kind.step_packed(lanes.packed, lanes.records, columns, nullptr, answers + t * row_bytes);
+  }
+  if (packed && left != nullptr) {
+    auto* cells = reinterpret_cast<double*>(answers);
+    for (Py_ssize_t j = 0; j < lanes.count; ++j) {
+      const auto blank = static_cast<Py_ssize_t>(std::min<std::uint64_t>(left[j], steps));
+      for (Py_ssize_t t = 0; t < blank; ++t) {
+        store_unstepped(cells + (t * lanes.count + j) * kind.columns, kind.columns);
+      }
+    }
+  }
+  if (saved != nullptr) PyEval_RestoreThread(saved);
+  PyMem_RawFree(left);
+  return packed;
+}
+
 PyObject* run_columns(Lanes& lanes, InputKind input, PyObject* const* given, std::size_t count,
                       const char* const* names, PyObject* warmup) noexcept {
   if (!refuse_unless_input(lanes, input)) return nullptr;
@@ -635,6 +691,9 @@ PyObject* run_columns(Lanes& lanes, InputKind input, PyObject* const* given, std
   const std::size_t cell = kind.codes ? 1 : sizeof(double);
   Answers answers;
   if (!answers.create_shaped({steps, lanes.count, kind.columns}, kind.codes)) return nullptr;
+  if (run_side_by_side(lanes, steps, matrices, blank_warmup != 0, answers.cells<unsigned char>())) {
+    return answers.release();
+  }
   std::size_t strided = 0;
   for (const Matrix& matrix : matrices) strided += matrix.data != nullptr && !matrix.dense_lanes();
   if (!kind.wants_dense_inputs) strided = 0;
