@@ -17,11 +17,11 @@
 #include <type_traits>
 #include <utility>
 
+#include "../candle.h"
 #include "../lanes.h"
 #include "../nan.h"
-#include "../window.h"
-#include "../candle.h"
 #include "../signal.h"
+#include "../window.h"
 #include "answers.h"
 #include "classes.h"
 #include "input.h"
