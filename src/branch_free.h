@@ -4,9 +4,13 @@
 // conditional expressions on doubles as branches when NaN must be honoured.
 #pragma once
 
+#include <bit>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+
+#include "lanes.h"
 
 namespace barworks {
 
@@ -86,6 +90,18 @@ inline double max_ignoring_nan(double x, double y) noexcept {
   if (x != x) return y;
   return y > x ? y : x;
 #endif
+}
+
+// signed_by_move() of two lanes side by side, lane for lane its bits.
+inline DoublePair signed_by_move(DoublePair x, DoublePair y, DoublePair amount) noexcept {
+  const LaneMask rose = x > y;
+  const LaneMask fell = x < y;
+  const auto sign = std::bit_cast<LaneMask>(DoublePair{-0.0, -0.0});
+  const auto value = std::bit_cast<LaneMask>(amount);
+  // -amount by its sign bit, except that a NaN amount keeps its own.
+  const LaneMask flipped = value ^ (sign & (amount == amount));
+  const LaneMask moved = (rose & value) | (fell & flipped);
+  return std::bit_cast<DoublePair>(moved | (~(rose | fell) & sign));
 }
 
 }  // namespace barworks

@@ -79,4 +79,14 @@ struct LaneFields;
 template <class Record>
 concept SideBySide = requires { typename LaneFields<Record>::List; };
 
+// unfolded() of a pair: hidden from the optimiser, as a lone double is.
+inline DoublePair unfolded(DoublePair x) noexcept {
+#if defined(__x86_64__) || defined(__i386__)
+  asm("" : "+x"(x));
+#else
+  asm("" : "+m"(x));
+#endif
+  return x;
+}
+
 }  // namespace barworks
