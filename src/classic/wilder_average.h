@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "../lanes.h"
 #include "../nan.h"
 #include "family.h"
 
@@ -36,11 +37,8 @@ struct WilderAverage {
   // to the chain that carries one step into the next. Always inlined:
   // called out of line, the average goes through memory on every step.
   [[gnu::always_inline]] double update(double x) noexcept {
+    if (seeded()) [[likely]] return advance(*this, x, average);
     x = unfolded(canonical(x));
-    if (count == period) [[likely]] {
-      average = (average * lag + x) * weight;
-      return average;
-    }
     average += x;
     if (++count < period) return kNotYet;
     average *= weight;
@@ -49,6 +47,16 @@ struct WilderAverage {
   void reset() noexcept {
     average = 0.0;
     count = 0;
+  }
+  // Once seeded, the rule over a number type, for a lone average or lanes
+  // side by side; `average` is the lane's or lanes'.
+  bool seeded() const noexcept { return count == period; }
+  template <class Number>
+  [[gnu::always_inline]] static Number advance(const WilderAverage& shared, Number x,
+                                               Number& average) noexcept {
+    x = unfolded(canonical(x));
+    average = (average * splat<Number>(shared.lag) + x) * splat<Number>(shared.weight);
+    return average;
   }
 };
 
