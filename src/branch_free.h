@@ -104,4 +104,16 @@ inline DoublePair signed_by_move(DoublePair x, DoublePair y, DoublePair amount) 
   return std::bit_cast<DoublePair>(moved | (~(rose | fell) & sign));
 }
 
+// positive_part(), where_above() and positive_part_above() of two lanes
+// side by side, lane for lane the bits of the lone forms.
+inline DoublePair positive_part(DoublePair x) noexcept {
+  return select(DoublePair{0.0, 0.0} > x, DoublePair{0.0, 0.0}, x);
+}
+inline DoublePair where_above(DoublePair x, DoublePair y, DoublePair value) noexcept {
+  return std::bit_cast<DoublePair>((x > y) & std::bit_cast<LaneMask>(value));
+}
+inline DoublePair positive_part_above(DoublePair x, DoublePair y) noexcept {
+  return where_above(x, y, positive_part(x));
+}
+
 }  // namespace barworks

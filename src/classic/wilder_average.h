@@ -84,8 +84,17 @@ struct WilderSum {
       ++count;
       return sum;
     }
-    sum = sum - sum / static_cast<double>(period) + x;
     count = period;
+    return advance(*this, x, sum);
+  }
+  // Once seeded, the rule over a number type, for a lone sum or lanes side
+  // by side; `sum` is the lane's or lanes'. The value is unfolded, so that a
+  // NaN constant put in its place (a movement made unknown) is not folded
+  // into a NaN of the compiler's sign.
+  template <class Number>
+  [[gnu::always_inline]] static Number advance(const WilderSum& shared, Number x,
+                                               Number& sum) noexcept {
+    sum = sum - sum / splat<Number>(static_cast<double>(shared.period)) + unfolded(x);
     return sum;
   }
   void reset() noexcept {
