@@ -41,7 +41,10 @@ struct ChaikinOscillator {
     made.slow_alpha = made.slow_smoothing();
     return made;
   }
-  double update(const Candle& bar) noexcept {
+  // Inlined: a batch's first bars and its last odd one come here, and
+  // called out of line it would take the batch's copy of the record out
+  // of registers for every bar.
+  [[gnu::always_inline]] double update(const Candle& bar) noexcept {
     if (steady()) [[likely]] {
       return advance(*this, bar.open, bar.high, bar.low, bar.close, bar.volume, line.total, fast,
                      slow);
@@ -61,7 +64,7 @@ struct ChaikinOscillator {
   static Number of_bar(Number open, Number high, Number low, Number close, Number volume) noexcept {
     return AccumulationDistribution::of_bar(open, high, low, close, volume);
   }
-  double fold(double flow) noexcept { return counted(smooth(*this, line.fold(flow), fast, slow)); }
+  double fold(double flow) noexcept { return counted(smooth(line.fold(flow), fast, slow)); }
   // Once the slow average answers, the rule over a number type, for a lone
   // oscillator or lanes side by side; `total`, `fast` and `slow` are the
   // lane's or lanes', this record gives the smoothing factors.
@@ -70,19 +73,18 @@ struct ChaikinOscillator {
   static Number advance(const ChaikinOscillator& shared, Number open, Number high, Number low,
                         Number close, Number volume, Number& total, Number& fast,
                         Number& slow) noexcept {
-    return smooth(shared,
-                  AccumulationDistribution::advance(shared.line, open, high, low, close, volume,
-                                                    total),
-                  fast, slow);
+    return shared.smooth(
+        AccumulationDistribution::advance(shared.line, open, high, low, close, volume, total),
+        fast, slow);
   }
   // The line holds only the one NaN, so both averages do too, in any
   // operand order, with nothing added to their chains.
   template <class Number>
-  static Number smooth(const ChaikinOscillator& shared, Number value, Number& fast,
-                       Number& slow) noexcept {
-    fast = (value - fast) * splat<Number>(shared.fast_alpha) + fast;
-    slow = (value - slow) * splat<Number>(shared.slow_alpha) + slow;
-    return fast - slow;
+  [[gnu::always_inline]] Number smooth(Number value, Number& fast_average,
+                                       Number& slow_average) const noexcept {
+    fast_average = (value - fast_average) * splat<Number>(fast_alpha) + fast_average;
+    slow_average = (value - slow_average) * splat<Number>(slow_alpha) + slow_average;
+    return fast_average - slow_average;
   }
   double counted(double answer) noexcept {
     if (count < slow_period) [[unlikely]] {

@@ -37,8 +37,8 @@ struct WilderAverage {
   // to the chain that carries one step into the next. Always inlined:
   // called out of line, the average goes through memory on every step.
   [[gnu::always_inline]] double update(double x) noexcept {
-    if (seeded()) [[likely]] return advance(*this, x, average);
     x = unfolded(canonical(x));
+    if (seeded()) [[likely]] return smooth(*this, x, average);
     average += x;
     if (++count < period) return kNotYet;
     average *= weight;
@@ -54,7 +54,14 @@ struct WilderAverage {
   template <class Number>
   [[gnu::always_inline]] static Number advance(const WilderAverage& shared, Number x,
                                                Number& average) noexcept {
-    x = unfolded(canonical(x));
+    return smooth(shared, unfolded(canonical(x)), average);
+  }
+  // The step of a value made the one NaN and unfolded, as update() makes it
+  // before it looks at the count: the batch loops then select the value
+  // once with the NaN price check before them.
+  template <class Number>
+  [[gnu::always_inline]] static Number smooth(const WilderAverage& shared, Number x,
+                                              Number& average) noexcept {
     average = (average * splat<Number>(shared.lag) + x) * splat<Number>(shared.weight);
     return average;
   }
