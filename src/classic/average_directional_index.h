@@ -46,10 +46,12 @@ struct AverageDirectionalIndex {
   // average over a number type, for a lone bar or lanes side by side.
   bool steady() const noexcept { return indicators.steady() && ready(); }
   template <class Number>
-  static Number advance(const AverageDirectionalIndex& shared, Number, Number high, Number low,
-                        Number close, Number, Number& previous_high, Number& previous_low,
-                        Number& plus_sum, Number& minus_sum, Number& previous_close,
-                        Number& range_sum, Number& smoothed) noexcept {
+  [[gnu::always_inline]] static Number advance(const AverageDirectionalIndex& shared, Number,
+                                               Number high, Number low, Number close, Number,
+                                               Number& previous_high, Number& previous_low,
+                                               Number& plus_sum, Number& minus_sum,
+                                               Number& previous_close, Number& range_sum,
+                                               Number& smoothed) noexcept {
     const Number index =
         DirectionalIndicators::index(shared.indicators, high, low, close, previous_high,
                                      previous_low, plus_sum, minus_sum, previous_close,
@@ -88,7 +90,8 @@ static_assert(checkpoint_layout::lists_every_member<classic::AverageDirectionalI
 template <>
 struct LaneFields<classic::AverageDirectionalIndex> {
   using R = classic::AverageDirectionalIndex;
-  using List = IndicatorFields<&R::indicators, within<&R::average, &classic::WilderAverage::average>>;
+  using List =
+      IndicatorFields<&R::indicators, within<&R::average, &classic::WilderAverage::average>>;
 };
 
 // The indicators count the bars up to their first answer, the average from

@@ -43,14 +43,12 @@ struct DirectionalMovement {
   }
   // False for a bar that only supplies the previous high and low, or is
   // skipped.
+  // The sums' own updates take the movements, each its seed or advance():
+  // a lone bar's batch runs no faster with a branch on steady() here.
   bool update(const Candle& bar) noexcept {
-    if (steady()) [[likely]] {
-      advance(*this, bar.high, bar.low, previous_high, previous_low, plus.sum, minus.sum);
-      return true;
-    }
     const double high = bar.high;
     const double low = bar.low;
-    if (!has_previous) {
+    if (!has_previous) [[unlikely]] {
       if (std::isnan(high) || std::isnan(low)) return false;
       previous_high = high;
       previous_low = low;
@@ -240,20 +238,16 @@ struct SideMovement {
     return SideMovement{*movement};
   }
   double update(const Candle& bar) noexcept {
-    if (steady()) [[likely]] {
-      return advance(*this, bar.open, bar.high, bar.low, bar.close, bar.volume,
-                     movement.previous_high, movement.previous_low, movement.plus.sum,
-                     movement.minus.sum);
-    }
-    if (!movement.update(bar)) return kNotYet;
+    if (!movement.update(bar)) [[unlikely]] return kNotYet;
     const WilderSum& sum = Side == Direction::kPlus ? movement.plus : movement.minus;
     return sum.seeded() ? sum.sum : kNotYet;
   }
   bool steady() const noexcept { return movement.steady(); }
   template <class Number>
-  static Number advance(const SideMovement& shared, Number, Number high, Number low, Number,
-                        Number, Number& previous_high, Number& previous_low, Number& plus_sum,
-                        Number& minus_sum) noexcept {
+  [[gnu::always_inline]] static Number advance(const SideMovement& shared, Number, Number high,
+                                               Number low, Number, Number, Number& previous_high,
+                                               Number& previous_low, Number& plus_sum,
+                                               Number& minus_sum) noexcept {
     DirectionalMovement::advance(shared.movement, high, low, previous_high, previous_low,
                                  plus_sum, minus_sum);
     return Side == Direction::kPlus ? plus_sum : minus_sum;
@@ -283,10 +277,11 @@ struct SideIndicator {
   }
   bool steady() const noexcept { return indicators.steady(); }
   template <class Number>
-  static Number advance(const SideIndicator& shared, Number, Number high, Number low,
-                        Number close, Number, Number& previous_high, Number& previous_low,
-                        Number& plus_sum, Number& minus_sum, Number& previous_close,
-                        Number& range_sum) noexcept {
+  [[gnu::always_inline]] static Number advance(const SideIndicator& shared, Number, Number high,
+                                               Number low, Number close, Number,
+                                               Number& previous_high, Number& previous_low,
+                                               Number& plus_sum, Number& minus_sum,
+                                               Number& previous_close, Number& range_sum) noexcept {
     const Number total =
         DirectionalIndicators::advance(shared.indicators, high, low, close, previous_high,
                                        previous_low, plus_sum, minus_sum, previous_close,

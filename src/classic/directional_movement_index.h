@@ -37,10 +37,11 @@ struct DirectionalMovementIndex {
   // type, for a lone bar or lanes side by side.
   bool steady() const noexcept { return indicators.steady(); }
   template <class Number>
-  static Number advance(const DirectionalMovementIndex& shared, Number, Number high, Number low,
-                        Number close, Number, Number& previous_high, Number& previous_low,
-                        Number& plus_sum, Number& minus_sum, Number& previous_close,
-                        Number& range_sum) noexcept {
+  [[gnu::always_inline]] static Number advance(const DirectionalMovementIndex& shared, Number,
+                                               Number high, Number low, Number close, Number,
+                                               Number& previous_high, Number& previous_low,
+                                               Number& plus_sum, Number& minus_sum,
+                                               Number& previous_close, Number& range_sum) noexcept {
     return DirectionalIndicators::index(shared.indicators, high, low, close, previous_high,
                                         previous_low, plus_sum, minus_sum, previous_close,
                                         range_sum);
