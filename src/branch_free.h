@@ -4,9 +4,13 @@
 // conditional expressions on doubles as branches when NaN must be honoured.
 #pragma once
 
+#include <bit>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+
+#include "lanes.h"
 
 namespace barworks {
 
@@ -86,6 +90,30 @@ inline double max_ignoring_nan(double x, double y) noexcept {
   if (x != x) return y;
   return y > x ? y : x;
 #endif
+}
+
+// signed_by_move() of two lanes side by side, lane for lane its bits.
+inline DoublePair signed_by_move(DoublePair x, DoublePair y, DoublePair amount) noexcept {
+  const LaneMask rose = x > y;
+  const LaneMask fell = x < y;
+  const auto sign = std::bit_cast<LaneMask>(DoublePair{-0.0, -0.0});
+  const auto value = std::bit_cast<LaneMask>(amount);
+  // -amount by its sign bit, except that a NaN amount keeps its own.
+  const LaneMask flipped = value ^ (sign & (amount == amount));
+  const LaneMask moved = (rose & value) | (fell & flipped);
+  return std::bit_cast<DoublePair>(moved | (~(rose | fell) & sign));
+}
+
+// positive_part(), where_above() and positive_part_above() of two lanes
+// side by side, lane for lane the bits of the lone forms.
+inline DoublePair positive_part(DoublePair x) noexcept {
+  return select(DoublePair{0.0, 0.0} > x, DoublePair{0.0, 0.0}, x);
+}
+inline DoublePair where_above(DoublePair x, DoublePair y, DoublePair value) noexcept {
+  return std::bit_cast<DoublePair>((x > y) & std::bit_cast<LaneMask>(value));
+}
+inline DoublePair positive_part_above(DoublePair x, DoublePair y) noexcept {
+  return where_above(x, y, positive_part(x));
 }
 
 }  // namespace barworks

@@ -110,4 +110,14 @@ bool is_steady(const Record& record) noexcept {
   }
 }
 
+// unfolded() of a pair: hidden from the optimiser, as a lone double is.
+inline DoublePair unfolded(DoublePair x) noexcept {
+#if defined(__x86_64__) || defined(__i386__)
+  asm("" : "+x"(x));
+#else
+  asm("" : "+m"(x));
+#endif
+  return x;
+}
+
 }  // namespace barworks

@@ -39,7 +39,7 @@ struct AccumulationDistribution {
       if (any_nan(bar.high, bar.low, bar.close, bar.volume)) return kNotYet;
       started = true;
     }
-    return fold(of_bar(bar.open, bar.high, bar.low, bar.close, bar.volume));
+    return advance(*this, bar.open, bar.high, bar.low, bar.close, bar.volume, total);
   }
   // A batch takes the bars' money flows two at a time once started.
   bool folding() const noexcept { return started; }
@@ -47,9 +47,19 @@ struct AccumulationDistribution {
   static Number of_bar(Number, Number high, Number low, Number close, Number volume) noexcept {
     return money_flow_volume(high, low, close, volume);
   }
+  double fold(double flow) noexcept { return accumulate(flow, total); }
+  // Once started, the rule over a number type, for a lone line or lanes
+  // side by side; `total` is the lane's or lanes'.
+  bool steady() const noexcept { return started; }
+  template <class Number>
+  static Number advance(const AccumulationDistribution&, Number open, Number high, Number low,
+                        Number close, Number volume, Number& total) noexcept {
+    return accumulate(of_bar(open, high, low, close, volume), total);
+  }
   // Both operands are numbers or the one NaN, so the sum is too, in either
   // order: nothing is added to the chain from bar to bar.
-  double fold(double flow) noexcept {
+  template <class Number>
+  static Number accumulate(Number flow, Number& total) noexcept {
     total += unfolded(flow);
     return total;
   }
@@ -74,6 +84,11 @@ struct Checkpoint<classic::AccumulationDistribution> {
       number<&R::total>("total"), choice<&R::started>("started", 1),
       rule<R>([](const R& r) noexcept { return r.started || r.total == 0.0; },
               "the total must be 0 before the first bar")};
+};
+
+template <>
+struct LaneFields<classic::AccumulationDistribution> {
+  using List = FieldList<&classic::AccumulationDistribution::total>;
 };
 
 template <>

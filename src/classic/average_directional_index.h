@@ -26,6 +26,12 @@ struct AverageDirectionalIndex {
     return AverageDirectionalIndex{*indicators, WilderAverage::create(period)};
   }
   double update(const Candle& bar) noexcept {
+    if (steady()) [[likely]] {
+      return advance(*this, bar.open, bar.high, bar.low, bar.close, bar.volume,
+                     indicators.movement.previous_high, indicators.movement.previous_low,
+                     indicators.movement.plus.sum, indicators.movement.minus.sum,
+                     indicators.range.previous_close, indicators.ranges.sum, average.average);
+    }
     const auto both = indicators.update(bar);
     if (!indicators.ranges.smoothed()) [[unlikely]] return kNotYet;
     return average.update(directional_index(both));
@@ -35,7 +41,23 @@ struct AverageDirectionalIndex {
     average.reset();
   }
   std::uint32_t length() const noexcept { return indicators.length(); }
-  bool ready() const noexcept { return average.count == average.period; }
+  bool ready() const noexcept { return average.seeded(); }
+  // Once the average is seeded, the indicators' rule, the index and the
+  // average over a number type, for a lone bar or lanes side by side.
+  bool steady() const noexcept { return indicators.steady() && ready(); }
+  template <class Number>
+  [[gnu::always_inline]] static Number advance(const AverageDirectionalIndex& shared, Number,
+                                               Number high, Number low, Number close, Number,
+                                               Number& previous_high, Number& previous_low,
+                                               Number& plus_sum, Number& minus_sum,
+                                               Number& previous_close, Number& range_sum,
+                                               Number& smoothed) noexcept {
+    const Number index =
+        DirectionalIndicators::index(shared.indicators, high, low, close, previous_high,
+                                     previous_low, plus_sum, minus_sum, previous_close,
+                                     range_sum);
+    return WilderAverage::advance(shared.average, index, smoothed);
+  }
 };
 
 }  // namespace barworks::classic
@@ -64,6 +86,13 @@ struct Checkpoint<classic::AverageDirectionalIndex> {
               "the average must not have taken an index before the indicators answer")};
 };
 static_assert(checkpoint_layout::lists_every_member<classic::AverageDirectionalIndex>());
+
+template <>
+struct LaneFields<classic::AverageDirectionalIndex> {
+  using R = classic::AverageDirectionalIndex;
+  using List =
+      IndicatorFields<&R::indicators, within<&R::average, &classic::WilderAverage::average>>;
+};
 
 // The indicators count the bars up to their first answer, the average from
 // there on.

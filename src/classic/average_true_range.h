@@ -6,6 +6,7 @@
 #include "../candle.h"
 #include "../error.h"
 #include "../indicators/true_range.h"
+#include "../lanes.h"
 #include "family.h"
 #include "wilder_average.h"
 #include "../warmup.h"
@@ -30,18 +31,40 @@ struct AverageTrueRange {
   double update(const Candle& bar) noexcept;
   void reset() noexcept;
   std::uint32_t length() const noexcept { return average.period; }
-  // The module's true range passes over any NaN operand; the batch
-  // libraries pass over only a NaN previous close, so a NaN high or low
-  // reaches the answer.
   static double smooth(WilderAverage& average, double true_range, double high,
                        double low) noexcept {
+    return average.update(known_range(true_range, high, low));
+  }
+  // The module's true range passes over any NaN operand; the batch
+  // libraries pass over only a NaN previous close, so a NaN high or low
+  // reaches the answer. A branch for a lone bar, a selection for a pair.
+  static double known_range(double true_range, double high, double low) noexcept {
     const bool unknown = std::isnan(high) || std::isnan(low);
-    return average.update(unknown ? kNotYet : true_range);
+    return unknown ? kNotYet : true_range;
+  }
+  static DoublePair known_range(DoublePair true_range, DoublePair high, DoublePair low) noexcept {
+    return select((high != high) | (low != low), splat<DoublePair>(kNotYet), true_range);
+  }
+
+  // Once seeded, the two rules over a number type, for a lone bar or lanes
+  // side by side; `previous_close` and `average` are the lane's or lanes'.
+  bool steady() const noexcept { return range.steady() && average.seeded(); }
+  template <class Number>
+  static Number advance(const AverageTrueRange& shared, Number open, Number high, Number low,
+                        Number close, Number volume, Number& previous_close,
+                        Number& average) noexcept {
+    const Number true_range =
+        TrueRange::advance(shared.range, open, high, low, close, volume, previous_close);
+    return WilderAverage::advance(shared.average, known_range(true_range, high, low), average);
   }
 };
 
 inline double AverageTrueRange::update(const Candle& bar) noexcept {
-  if (!range.has_previous) [[unlikely]] {
+  if (steady()) [[likely]] {
+    return advance(*this, bar.open, bar.high, bar.low, bar.close, bar.volume,
+                   range.previous_close, average.average);
+  }
+  if (!range.has_previous) {
     if (std::isnan(bar.high) || std::isnan(bar.low) || std::isnan(bar.close)) return kNotYet;
     // Only the close is kept; this bar's own range is no true range.
     (void)range.update(bar.prices());
@@ -96,6 +119,13 @@ struct Checkpoint<classic::AverageTrueRange> {
               "nothing may be averaged before the first bar's close")};
 };
 static_assert(checkpoint_layout::lists_every_member<classic::AverageTrueRange>());
+
+template <>
+struct LaneFields<classic::AverageTrueRange> {
+  using R = classic::AverageTrueRange;
+  using List = FieldList<within<&R::range, &TrueRange::previous_close>,
+                         within<&R::average, &classic::WilderAverage::average>>;
+};
 
 // The first bar only supplies the close for the first true range.
 template <>

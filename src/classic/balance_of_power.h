@@ -19,7 +19,13 @@ struct BalanceOfPower {
 
   static BalanceOfPower create() noexcept { return BalanceOfPower{}; }
   double update(const Candle& bar) noexcept {
-    return of_bar(bar.open, bar.high, bar.low, bar.close, bar.volume);
+    return advance(*this, bar.open, bar.high, bar.low, bar.close, bar.volume);
+  }
+  // The rule over a number type, for a lone bar or lanes side by side.
+  template <class Number>
+  static Number advance(const BalanceOfPower&, Number open, Number high, Number low, Number close,
+                        Number volume) noexcept {
+    return of_bar(open, high, low, close, volume);
   }
   // No state: a batch answers bars two at a time from the first.
   bool folding() const noexcept { return true; }
@@ -47,6 +53,12 @@ struct PythonClass<classic::BalanceOfPower> : ClassicIndicator<classic::BalanceO
 template <>
 struct Checkpoint<classic::BalanceOfPower> {
   static constexpr auto kFields = std::tuple{};
+};
+
+// Nothing is carried from bar to bar.
+template <>
+struct LaneFields<classic::BalanceOfPower> {
+  using List = FieldList<>;
 };
 
 template <>

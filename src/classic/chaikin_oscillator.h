@@ -4,6 +4,7 @@
 
 #include "../candle.h"
 #include "../error.h"
+#include "../lanes.h"
 #include "../nan.h"
 #include "../warmup.h"
 #include "accumulation_distribution.h"
@@ -40,8 +41,15 @@ struct ChaikinOscillator {
     made.slow_alpha = made.slow_smoothing();
     return made;
   }
-  double update(const Candle& bar) noexcept {
-    if (count == 0) [[unlikely]] {
+  // Inlined: a batch's first bars and its last odd one come here, and
+  // called out of line it would take the batch's copy of the record out
+  // of registers for every bar.
+  [[gnu::always_inline]] double update(const Candle& bar) noexcept {
+    if (steady()) [[likely]] {
+      return advance(*this, bar.open, bar.high, bar.low, bar.close, bar.volume, line.total, fast,
+                     slow);
+    }
+    if (count == 0) {
       const double value = line.update(bar);
       if (!line.started) return kNotYet;  // a leading bar with a NaN field
       fast = value;
@@ -56,13 +64,27 @@ struct ChaikinOscillator {
   static Number of_bar(Number open, Number high, Number low, Number close, Number volume) noexcept {
     return AccumulationDistribution::of_bar(open, high, low, close, volume);
   }
+  double fold(double flow) noexcept { return counted(smooth(line.fold(flow), fast, slow)); }
+  // Once the slow average answers, the rule over a number type, for a lone
+  // oscillator or lanes side by side; `total`, `fast` and `slow` are the
+  // lane's or lanes', this record gives the smoothing factors.
+  bool steady() const noexcept { return count == slow_period; }
+  template <class Number>
+  static Number advance(const ChaikinOscillator& shared, Number open, Number high, Number low,
+                        Number close, Number volume, Number& total, Number& fast,
+                        Number& slow) noexcept {
+    return shared.smooth(
+        AccumulationDistribution::advance(shared.line, open, high, low, close, volume, total),
+        fast, slow);
+  }
   // The line holds only the one NaN, so both averages do too, in any
   // operand order, with nothing added to their chains.
-  double fold(double flow) noexcept {
-    const double value = line.fold(flow);
-    fast = (value - fast) * fast_alpha + fast;
-    slow = (value - slow) * slow_alpha + slow;
-    return counted(fast - slow);
+  template <class Number>
+  [[gnu::always_inline]] Number smooth(Number value, Number& fast_average,
+                                       Number& slow_average) const noexcept {
+    fast_average = (value - fast_average) * splat<Number>(fast_alpha) + fast_average;
+    slow_average = (value - slow_average) * splat<Number>(slow_alpha) + slow_average;
+    return fast_average - slow_average;
   }
   double counted(double answer) noexcept {
     if (count < slow_period) [[unlikely]] {
@@ -108,6 +130,13 @@ struct Checkpoint<classic::ChaikinOscillator> {
                 return r.count != 0 || (r.fast == 0.0 && r.slow == 0.0 && !r.line.started);
               },
               "nothing may be averaged before the first bar")};
+};
+
+template <>
+struct LaneFields<classic::ChaikinOscillator> {
+  using R = classic::ChaikinOscillator;
+  using List = FieldList<within<&R::line, &classic::AccumulationDistribution::total>, &R::fast,
+                         &R::slow>;
 };
 
 template <>

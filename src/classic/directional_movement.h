@@ -11,6 +11,7 @@
 #include "../candle.h"
 #include "../error.h"
 #include "../indicators/true_range.h"
+#include "../lanes.h"
 #include "../nan.h"
 #include "../warmup.h"
 #include "family.h"
@@ -42,9 +43,9 @@ struct DirectionalMovement {
   }
   // False for a bar that only supplies the previous high and low, or is
   // skipped.
+  // The sums' own updates take the movements, each its seed or advance():
+  // a lone bar's batch runs no faster with a branch on steady() here.
   bool update(const Candle& bar) noexcept {
-    // The sides are taken as they come: a NaN among them only replaces
-    // both movements with the one NaN below, and waits as the previous side.
     const double high = bar.high;
     const double low = bar.low;
     if (!has_previous) [[unlikely]] {
@@ -54,18 +55,57 @@ struct DirectionalMovement {
       has_previous = true;
       return false;
     }
-    const double up = high - previous_high;
-    const double down = previous_low - low;
+    double plus_move;
+    double minus_move;
+    moves(high, low, previous_high, previous_low, plus_move, minus_move);
+    plus.update(plus_move);
+    minus.update(minus_move);
+    return true;
+  }
+  // Once both sums are smoothed, the rule over a number type, for a lone
+  // bar or lanes side by side: the previous sides and the sums are the
+  // lane's or lanes', this record gives the period.
+  bool steady() const noexcept { return has_previous && plus.smoothed(); }
+  template <class Number>
+  [[gnu::always_inline]] static void advance(const DirectionalMovement& shared, Number high,
+                                             Number low, Number& previous_high,
+                                             Number& previous_low, Number& plus_sum,
+                                             Number& minus_sum) noexcept {
+    Number plus_move;
+    Number minus_move;
+    moves(high, low, previous_high, previous_low, plus_move, minus_move);
+    WilderSum::advance(shared.plus, plus_move, plus_sum);
+    WilderSum::advance(shared.minus, minus_move, minus_sum);
+  }
+  // A bar's two movements against the previous sides, which it then
+  // becomes. The sides are taken as they come: a NaN among them only
+  // replaces both movements with the one NaN, and waits as the previous
+  // side.
+  template <class Number>
+  [[gnu::always_inline]] static void moves(Number high, Number low, Number& previous_high,
+                                           Number& previous_low, Number& plus_move,
+                                           Number& minus_move) noexcept {
+    const Number up = high - previous_high;
+    const Number down = previous_low - low;
     previous_high = high;
     previous_low = low;
     // 0 where up > down but up <= 0; without a branch, as which side
     // moved more follows the data.
-    double plus_move = positive_part_above(up, down);
-    double minus_move = positive_part_above(down, up);
+    plus_move = positive_part_above(up, down);
+    minus_move = positive_part_above(down, up);
+    unknown_moves(up, down, plus_move, minus_move);
+  }
+  // Both movements the one NaN where either move is NaN: a rare branch for
+  // a lone bar, a selection for a pair.
+  static void unknown_moves(double up, double down, double& plus_move,
+                            double& minus_move) noexcept {
     if (std::isnan(up) || std::isnan(down)) [[unlikely]] plus_move = minus_move = kNaN;
-    plus.update(plus_move);
-    minus.update(minus_move);
-    return true;
+  }
+  static void unknown_moves(DoublePair up, DoublePair down, DoublePair& plus_move,
+                            DoublePair& minus_move) noexcept {
+    const LaneMask unknown = (up != up) | (down != down);
+    plus_move = select(unknown, splat<DoublePair>(kNaN), plus_move);
+    minus_move = select(unknown, splat<DoublePair>(kNaN), minus_move);
   }
   void reset() noexcept {
     plus.reset();
@@ -102,7 +142,12 @@ struct DirectionalIndicators {
   // (+DI, -DI), both NaN until the sums have smoothed their first bar.
   std::array<double, 2> update(const Candle& bar) noexcept {
     constexpr std::array<double, 2> kNone{kNotYet, kNotYet};
-    if (!movement.has_previous) [[unlikely]] {
+    if (steady()) [[likely]] {
+      return shares(advance(*this, bar.high, bar.low, bar.close, movement.previous_high,
+                            movement.previous_low, movement.plus.sum, movement.minus.sum,
+                            range.previous_close, ranges.sum));
+    }
+    if (!movement.has_previous) {
       if (std::isnan(bar.high) || std::isnan(bar.low) || std::isnan(bar.close)) return kNone;
       // Only the high, low and close are kept from the first bar.
       (void)movement.update(bar);
@@ -112,12 +157,39 @@ struct DirectionalIndicators {
     (void)movement.update(bar);
     const double total = ranges.update(range.update(bar.prices()));
     if (!ranges.smoothed()) [[unlikely]] return kNone;
+    return shares(total);
+  }
+  std::array<double, 2> shares(double total) const noexcept {
     return {share(movement.plus.sum, total), share(movement.minus.sum, total)};
   }
-  static double share(double moved, double total) noexcept {
-    const double indicator = 100.0 * (moved / total);
-    return total == 0.0 ? 0.0 : indicator;
+  template <class Number>
+  static Number share(Number moved, Number total) noexcept {
+    const Number indicator = splat<Number>(100.0) * (moved / total);
+    return select(total == 0.0, splat<Number>(0.0), indicator);
   }
+  // Once every sum is smoothed, the sums' rule over a number type, for a
+  // lone bar or lanes side by side: the movements' and then the true
+  // ranges', answering the true ranges' sum.
+  bool steady() const noexcept { return movement.steady() && ranges.smoothed(); }
+  template <class Number>
+  [[gnu::always_inline]] static Number advance(const DirectionalIndicators& shared, Number high,
+                                               Number low, Number close, Number& previous_high,
+                                               Number& previous_low, Number& plus_sum,
+                                               Number& minus_sum, Number& previous_close,
+                                               Number& range_sum) noexcept {
+    DirectionalMovement::advance(shared.movement, high, low, previous_high, previous_low,
+                                 plus_sum, minus_sum);
+    const Number range =
+        TrueRange::advance(shared.range, Number{}, high, low, close, Number{}, previous_close);
+    return WilderSum::advance(shared.ranges, range, range_sum);
+  }
+  // The directional movement index of a steady bar, as advance() takes it.
+  template <class Number>
+  [[gnu::always_inline]] static Number index(const DirectionalIndicators& shared, Number high,
+                                             Number low, Number close, Number& previous_high,
+                                             Number& previous_low, Number& plus_sum,
+                                             Number& minus_sum, Number& previous_close,
+                                             Number& range_sum) noexcept;
   void reset() noexcept {
     movement.reset();
     range.reset();
@@ -130,11 +202,24 @@ struct DirectionalIndicators {
 //   DX = 100 * (|(-DI) - (+DI)| / ((+DI) + (-DI)))
 // 0.0 where both indicators are 0 (bars that never move, or move only
 // inside the previous range), as TA-Lib answers.
+template <class Number>
+inline Number directional_index(Number plus, Number minus) noexcept {
+  const Number total = plus + minus;
+  const Number index = splat<Number>(100.0) * (magnitude(minus - plus) / total);
+  return select(total == 0.0, splat<Number>(0.0), index);
+}
 inline double directional_index(const std::array<double, 2>& indicators) noexcept {
-  const auto [plus, minus] = indicators;
-  const double total = plus + minus;
-  const double index = 100.0 * (magnitude(minus - plus) / total);
-  return total == 0.0 ? 0.0 : index;
+  return directional_index(indicators[0], indicators[1]);
+}
+
+template <class Number>
+[[gnu::always_inline]] inline Number DirectionalIndicators::index(
+    const DirectionalIndicators& shared, Number high, Number low, Number close,
+    Number& previous_high, Number& previous_low, Number& plus_sum, Number& minus_sum,
+    Number& previous_close, Number& range_sum) noexcept {
+  const Number total = advance(shared, high, low, close, previous_high, previous_low, plus_sum,
+                               minus_sum, previous_close, range_sum);
+  return directional_index(share(plus_sum, total), share(minus_sum, total));
 }
 
 enum class Direction { kPlus, kMinus };
@@ -157,6 +242,16 @@ struct SideMovement {
     const WilderSum& sum = Side == Direction::kPlus ? movement.plus : movement.minus;
     return sum.seeded() ? sum.sum : kNotYet;
   }
+  bool steady() const noexcept { return movement.steady(); }
+  template <class Number>
+  [[gnu::always_inline]] static Number advance(const SideMovement& shared, Number, Number high,
+                                               Number low, Number, Number, Number& previous_high,
+                                               Number& previous_low, Number& plus_sum,
+                                               Number& minus_sum) noexcept {
+    DirectionalMovement::advance(shared.movement, high, low, previous_high, previous_low,
+                                 plus_sum, minus_sum);
+    return Side == Direction::kPlus ? plus_sum : minus_sum;
+  }
   void reset() noexcept { movement.reset(); }
   std::uint32_t length() const noexcept { return movement.length(); }
 };
@@ -172,7 +267,26 @@ struct SideIndicator {
     return SideIndicator{*indicators};
   }
   double update(const Candle& bar) noexcept {
+    if (steady()) [[likely]] {
+      return advance(*this, bar.open, bar.high, bar.low, bar.close, bar.volume,
+                     indicators.movement.previous_high, indicators.movement.previous_low,
+                     indicators.movement.plus.sum, indicators.movement.minus.sum,
+                     indicators.range.previous_close, indicators.ranges.sum);
+    }
     return indicators.update(bar)[Side == Direction::kPlus ? 0 : 1];
+  }
+  bool steady() const noexcept { return indicators.steady(); }
+  template <class Number>
+  [[gnu::always_inline]] static Number advance(const SideIndicator& shared, Number, Number high,
+                                               Number low, Number close, Number,
+                                               Number& previous_high, Number& previous_low,
+                                               Number& plus_sum, Number& minus_sum,
+                                               Number& previous_close, Number& range_sum) noexcept {
+    const Number total =
+        DirectionalIndicators::advance(shared.indicators, high, low, close, previous_high,
+                                       previous_low, plus_sum, minus_sum, previous_close,
+                                       range_sum);
+    return DirectionalIndicators::share(Side == Direction::kPlus ? plus_sum : minus_sum, total);
   }
   void reset() noexcept { indicators.reset(); }
   std::uint32_t length() const noexcept { return indicators.length(); }
@@ -250,6 +364,43 @@ struct Warmup<classic::SideIndicator<Side>> {
   static std::uint64_t inputs_seen(const R& record) noexcept {
     return record.indicators.movement.bars();
   }
+};
+
+// The fields a steady directional record reads and writes, reached through
+// the member `Outer` that holds its movement or indicators.
+template <auto Outer>
+using MovementFields = FieldList<
+    within<Outer, &classic::DirectionalMovement::previous_high>,
+    within<Outer, &classic::DirectionalMovement::previous_low>,
+    within<Outer, within<&classic::DirectionalMovement::plus, &classic::WilderSum::sum>>,
+    within<Outer, within<&classic::DirectionalMovement::minus, &classic::WilderSum::sum>>>;
+
+template <classic::Direction Side>
+struct LaneFields<classic::SideMovement<Side>> {
+  using List = MovementFields<&classic::SideMovement<Side>::movement>;
+};
+
+// The same for a record holding directional indicators as `Indicators`,
+// then the fields `More` of its own.
+template <auto Indicators, auto... More>
+using IndicatorFields = FieldList<
+    within<Indicators, within<&classic::DirectionalIndicators::movement,
+                              &classic::DirectionalMovement::previous_high>>,
+    within<Indicators, within<&classic::DirectionalIndicators::movement,
+                              &classic::DirectionalMovement::previous_low>>,
+    within<Indicators,
+           within<&classic::DirectionalIndicators::movement,
+                  within<&classic::DirectionalMovement::plus, &classic::WilderSum::sum>>>,
+    within<Indicators,
+           within<&classic::DirectionalIndicators::movement,
+                  within<&classic::DirectionalMovement::minus, &classic::WilderSum::sum>>>,
+    within<Indicators, within<&classic::DirectionalIndicators::range, &TrueRange::previous_close>>,
+    within<Indicators, within<&classic::DirectionalIndicators::ranges, &classic::WilderSum::sum>>,
+    More...>;
+
+template <classic::Direction Side>
+struct LaneFields<classic::SideIndicator<Side>> {
+  using List = IndicatorFields<&classic::SideIndicator<Side>::indicators>;
 };
 
 }  // namespace barworks

@@ -24,7 +24,28 @@ struct DirectionalMovementIndex {
     return DirectionalMovementIndex{*indicators};
   }
   // The indicators are NaN during their lookback, and so is the index.
-  double update(const Candle& bar) noexcept { return directional_index(indicators.update(bar)); }
+  double update(const Candle& bar) noexcept {
+    if (steady()) [[likely]] {
+      return advance(*this, bar.open, bar.high, bar.low, bar.close, bar.volume,
+                     indicators.movement.previous_high, indicators.movement.previous_low,
+                     indicators.movement.plus.sum, indicators.movement.minus.sum,
+                     indicators.range.previous_close, indicators.ranges.sum);
+    }
+    return directional_index(indicators.update(bar));
+  }
+  // Once the indicators are steady, their rule and the index over a number
+  // type, for a lone bar or lanes side by side.
+  bool steady() const noexcept { return indicators.steady(); }
+  template <class Number>
+  [[gnu::always_inline]] static Number advance(const DirectionalMovementIndex& shared, Number,
+                                               Number high, Number low, Number close, Number,
+                                               Number& previous_high, Number& previous_low,
+                                               Number& plus_sum, Number& minus_sum,
+                                               Number& previous_close, Number& range_sum) noexcept {
+    return DirectionalIndicators::index(shared.indicators, high, low, close, previous_high,
+                                        previous_low, plus_sum, minus_sum, previous_close,
+                                        range_sum);
+  }
   void reset() noexcept { indicators.reset(); }
   std::uint32_t length() const noexcept { return indicators.length(); }
 };
@@ -47,6 +68,11 @@ struct Checkpoint<classic::DirectionalMovementIndex> {
   static constexpr auto kFields = std::tuple{component<&R::indicators>("indicators")};
 };
 static_assert(checkpoint_layout::lists_every_member<classic::DirectionalMovementIndex>());
+
+template <>
+struct LaneFields<classic::DirectionalMovementIndex> {
+  using List = IndicatorFields<&classic::DirectionalMovementIndex::indicators>;
+};
 
 template <>
 struct Warmup<classic::DirectionalMovementIndex> {

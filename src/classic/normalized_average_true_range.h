@@ -4,6 +4,7 @@
 
 #include "../candle.h"
 #include "../error.h"
+#include "../lanes.h"
 #include "../nan.h"
 #include "../warmup.h"
 #include "average_true_range.h"
@@ -25,14 +26,33 @@ struct NormalizedAverageTrueRange {
     return NormalizedAverageTrueRange{*average};
   }
   double update(const Candle& bar) noexcept {
+    if (average.steady()) [[likely]] {
+      return advance(*this, bar.open, bar.high, bar.low, bar.close, bar.volume,
+                     average.range.previous_close, average.average.average);
+    }
     return normalized(average.update(bar), bar.close);
+  }
+  // Once the average is seeded, its rule and the share over a number type,
+  // for a lone bar or lanes side by side.
+  bool steady() const noexcept { return average.steady(); }
+  template <class Number>
+  static Number advance(const NormalizedAverageTrueRange& shared, Number open, Number high,
+                        Number low, Number close, Number volume, Number& previous_close,
+                        Number& smoothed) noexcept {
+    return normalized(AverageTrueRange::advance(shared.average, open, high, low, close, volume,
+                                                previous_close, smoothed),
+                      close);
   }
   // The average and the close may both be NaN; the answer is made the one
   // NaN, since the inlined batch loop and next do not give a NaN quotient
-  // the same sign.
+  // the same sign. A branch for a lone bar, a selection for a pair.
   static double normalized(double range, double close) noexcept {
     if (close == 0.0 && range == range) [[unlikely]] return 0.0;
     return canonical(range / close * 100.0);
+  }
+  static DoublePair normalized(DoublePair range, DoublePair close) noexcept {
+    return select((close == 0.0) & (range == range), splat<DoublePair>(0.0),
+                  canonical(range / close * 100.0));
   }
   void reset() noexcept { average.reset(); }
   std::uint32_t length() const noexcept { return average.length(); }
@@ -65,6 +85,15 @@ struct Checkpoint<classic::NormalizedAverageTrueRange> {
   static constexpr auto kFields = std::tuple{component<&R::average>("average")};
 };
 static_assert(checkpoint_layout::lists_every_member<classic::NormalizedAverageTrueRange>());
+
+template <>
+struct LaneFields<classic::NormalizedAverageTrueRange> {
+  using R = classic::NormalizedAverageTrueRange;
+  using Average = classic::AverageTrueRange;
+  using List =
+      FieldList<within<&R::average, within<&Average::range, &TrueRange::previous_close>>,
+                within<&R::average, within<&Average::average, &classic::WilderAverage::average>>>;
+};
 
 template <>
 struct Warmup<classic::NormalizedAverageTrueRange> {

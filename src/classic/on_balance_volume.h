@@ -4,6 +4,7 @@
 
 #include "../branch_free.h"
 #include "../candle.h"
+#include "../lanes.h"
 #include "../warmup.h"
 #include "family.h"
 
@@ -26,16 +27,26 @@ struct OnBalanceVolume {
   static OnBalanceVolume create() noexcept { return OnBalanceVolume{0.0, 0.0, false}; }
   // The volume is made the one NaN, which the total then carries.
   double update(const Candle& bar) noexcept {
-    const double volume = canonical(bar.volume);
-    if (!started) [[unlikely]] {
-      if (any_nan(bar.close, volume)) return kNotYet;
-      started = true;
-      total = volume;
-    } else {
-      // Without a branch: whether a close rose follows the data.
-      total += signed_by_move(bar.close, previous_close, volume);
+    if (started) [[likely]] {
+      return advance(*this, bar.open, bar.high, bar.low, bar.close, bar.volume, total,
+                     previous_close);
     }
+    const double volume = canonical(bar.volume);
+    if (any_nan(bar.close, volume)) return kNotYet;
+    started = true;
+    total = volume;
     previous_close = bar.close;
+    return total;
+  }
+  // Once started, the rule over a number type, for a lone total or lanes
+  // side by side.
+  bool steady() const noexcept { return started; }
+  template <class Number>
+  static Number advance(const OnBalanceVolume&, Number, Number, Number, Number close,
+                        Number volume, Number& total, Number& previous_close) noexcept {
+    // Without a branch: whether a close rose follows the data.
+    total += signed_by_move(close, previous_close, canonical(volume));
+    previous_close = close;
     return total;
   }
   void reset() noexcept { *this = create(); }
@@ -61,6 +72,12 @@ struct Checkpoint<classic::OnBalanceVolume> {
                 return r.started || (r.total == 0.0 && r.previous_close == 0.0);
               },
               "nothing may be remembered before the first bar")};
+};
+
+template <>
+struct LaneFields<classic::OnBalanceVolume> {
+  using R = classic::OnBalanceVolume;
+  using List = FieldList<&R::total, &R::previous_close>;
 };
 
 template <>

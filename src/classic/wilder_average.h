@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "../lanes.h"
 #include "../nan.h"
 #include "family.h"
 
@@ -37,10 +38,7 @@ struct WilderAverage {
   // called out of line, the average goes through memory on every step.
   [[gnu::always_inline]] double update(double x) noexcept {
     x = unfolded(canonical(x));
-    if (count == period) [[likely]] {
-      average = (average * lag + x) * weight;
-      return average;
-    }
+    if (seeded()) [[likely]] return smooth(*this, x, average);
     average += x;
     if (++count < period) return kNotYet;
     average *= weight;
@@ -49,6 +47,23 @@ struct WilderAverage {
   void reset() noexcept {
     average = 0.0;
     count = 0;
+  }
+  // Once seeded, the rule over a number type, for a lone average or lanes
+  // side by side; `average` is the lane's or lanes'.
+  bool seeded() const noexcept { return count == period; }
+  template <class Number>
+  [[gnu::always_inline]] static Number advance(const WilderAverage& shared, Number x,
+                                               Number& average) noexcept {
+    return smooth(shared, unfolded(canonical(x)), average);
+  }
+  // The step of a value made the one NaN and unfolded, as update() makes it
+  // before it looks at the count: the batch loops then select the value
+  // once with the NaN price check before them.
+  template <class Number>
+  [[gnu::always_inline]] static Number smooth(const WilderAverage& shared, Number x,
+                                              Number& average) noexcept {
+    average = (average * splat<Number>(shared.lag) + x) * splat<Number>(shared.weight);
+    return average;
   }
 };
 
@@ -76,8 +91,17 @@ struct WilderSum {
       ++count;
       return sum;
     }
-    sum = sum - sum / static_cast<double>(period) + x;
     count = period;
+    return advance(*this, x, sum);
+  }
+  // Once seeded, the rule over a number type, for a lone sum or lanes side
+  // by side; `sum` is the lane's or lanes'. The value is unfolded, so that a
+  // NaN constant put in its place (a movement made unknown) is not folded
+  // into a NaN of the compiler's sign.
+  template <class Number>
+  [[gnu::always_inline]] static Number advance(const WilderSum& shared, Number x,
+                                               Number& sum) noexcept {
+    sum = sum - sum / splat<Number>(static_cast<double>(shared.period)) + unfolded(x);
     return sum;
   }
   void reset() noexcept {

@@ -472,7 +472,8 @@ class PackedLanes<Record, FieldList<Members...>> {
                    kIndices);
   }
   template <class Inputs, std::size_t... J, std::size_t... I>
-  [[gnu::always_inline]] static auto advance(Fields& fields, const Record& shared, Py_ssize_t i,
+  [[gnu::always_inline]] static auto advance(Fields& fields, const Record& shared,
+                                             [[maybe_unused]] Py_ssize_t i,
                                              const Inputs& inputs, std::index_sequence<J...>,
                                              std::index_sequence<I...>) noexcept {
     using Number = std::tuple_element_t<0, Inputs>;

@@ -5,6 +5,7 @@
 #include "../bar.h"
 #include "../describe.h"
 #include "../error.h"
+#include "../lanes.h"
 #include "exponential_moving_average.h"
 #include "true_range.h"
 #include "../warmup.h"
@@ -23,9 +24,27 @@ struct AverageTrueRange {
   ExponentialMovingAverage average;
 
   static Expected<AverageTrueRange> create(std::uint32_t period) noexcept;
-  double update(const Bar& bar) noexcept { return average.update(range.update(bar)); }
+  double update(const Bar& bar) noexcept {
+    if (steady()) [[likely]] {
+      return advance(*this, bar.open, bar.high, bar.low, bar.close, 0.0, range.previous_close,
+                     average.current);
+    }
+    return average.update(range.update(bar));
+  }
   void reset() noexcept { average.reset(); }
   std::uint32_t length() const noexcept { return average.length(); }
+
+  // Once both have started, the two rules over a number type, for a lone
+  // bar or lanes side by side.
+  bool steady() const noexcept { return range.steady() && average.steady(); }
+  template <class Number>
+  static Number advance(const AverageTrueRange& shared, Number open, Number high, Number low,
+                        Number close, Number volume, Number& previous_close,
+                        Number& current) noexcept {
+    const Number true_range =
+        TrueRange::advance(shared.range, open, high, low, close, volume, previous_close);
+    return ExponentialMovingAverage::advance(shared.average, true_range, current);
+  }
 };
 
 // A batch of bars from columns, as that many updates would answer them;
@@ -49,6 +68,13 @@ template <>
 struct Checkpoint<AverageTrueRange> {
   using R = AverageTrueRange;
   static constexpr auto kFields = std::tuple{component<&R::range>("range"), component<&R::average>("average")};
+};
+
+template <>
+struct LaneFields<AverageTrueRange> {
+  using R = AverageTrueRange;
+  using List = FieldList<within<&R::range, &TrueRange::previous_close>,
+                         within<&R::average, &ExponentialMovingAverage::current>>;
 };
 
 // Lookback period, as the true range's first gap needs a previous bar.

@@ -27,6 +27,13 @@ struct TrueRange {
   static TrueRange create() noexcept { return TrueRange{false, 0.0}; }
   double update(const Bar& bar) noexcept;
   void reset() noexcept;
+
+  // Once a close is known, the rule over a number type, for a lone bar or
+  // lanes side by side; `previous_close` is the lane's or lanes'.
+  bool steady() const noexcept { return has_previous; }
+  template <class Number>
+  static Number advance(const TrueRange&, Number, Number high, Number low, Number close, Number,
+                        Number& previous_close) noexcept;
 };
 
 // The true range of canonical prices against the previous close, for one
@@ -44,10 +51,19 @@ template <class Number>
 
 // Inline: batch loops and the records that embed a true range run it
 // without a call.
+template <class Number>
+[[gnu::always_inline]] inline Number TrueRange::advance(const TrueRange&, Number, Number high,
+                                                        Number low, Number close, Number,
+                                                        Number& previous_close) noexcept {
+  const Number result = true_range_of(canonical(high), canonical(low), previous_close);
+  previous_close = canonical(close);
+  return result;
+}
 inline double TrueRange::update(const Bar& bar) noexcept {
-  const double high = canonical(bar.high);
-  const double low = canonical(bar.low);
-  const double result = has_previous ? true_range_of(high, low, previous_close) : high - low;
+  if (has_previous) [[likely]] {
+    return advance(*this, bar.open, bar.high, bar.low, bar.close, 0.0, previous_close);
+  }
+  const double result = canonical(bar.high) - canonical(bar.low);
   previous_close = canonical(bar.close);
   has_previous = true;
   return result;
@@ -110,6 +126,11 @@ struct Checkpoint<TrueRange> {
   using R = TrueRange;
   static constexpr auto kFields = std::tuple{choice<&R::has_previous>("has_previous", 1),
                                              number<&R::previous_close>("previous_close")};
+};
+
+template <>
+struct LaneFields<TrueRange> {
+  using List = FieldList<&TrueRange::previous_close>;
 };
 
 // The first bar has no previous close.
