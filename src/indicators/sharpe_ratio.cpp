@@ -11,14 +11,10 @@ Expected<SharpeRatio> SharpeRatio::create(std::uint32_t period, double rf) noexc
 }
 
 double SharpeRatio::update(double x) noexcept {
-  if (steady()) [[likely]] {
-    return advance(*this, x, average.window, average.sum, deviation.window, deviation.sum,
-                   deviation.sum_sq, steps);
-  }
-  average.update(x);
-  deviation.update(x);
-  steps = 1;
-  return 0.0;
+  const double ratio = advance(*this, x, average.window, average.sum, deviation.window,
+                               deviation.sum, deviation.sum_sq, steps);
+  // The first input, counted now, answers 0.0 whatever it is.
+  return steps < 2 ? 0.0 : ratio;
 }
 
 void SharpeRatio::reset() noexcept {
