@@ -4,6 +4,10 @@
 // conditional expressions on doubles as branches when NaN must be honoured.
 #pragma once
 
+#include <bit>
+
+#include "lanes.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -85,6 +89,15 @@ inline double max_ignoring_nan(double x, double y) noexcept {
 #else
   if (x != x) return y;
   return y > x ? y : x;
+#endif
+}
+
+// positive_part() of two lanes, lane for lane the lone form.
+inline DoublePair positive_part(DoublePair x) noexcept {
+#if defined(__SSE2__)
+  return std::bit_cast<DoublePair>(_mm_max_pd(_mm_setzero_pd(), std::bit_cast<__m128d>(x)));
+#else
+  return DoublePair{positive_part(x[0]), positive_part(x[1])};
 #endif
 }
 

@@ -100,4 +100,11 @@ inline void count_up(std::uint32_t& count) noexcept {
   count += count != std::numeric_limits<std::uint32_t>::max();
 }
 
+// The pair forms of unfolded() and negated(), lane for lane the lone forms.
+inline DoublePair unfolded(DoublePair x) noexcept {
+  asm("" : "+x"(x));
+  return x;
+}
+inline DoublePair negated(DoublePair x) noexcept { return canonical(-x); }
+
 }  // namespace barworks

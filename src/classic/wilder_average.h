@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "../lanes.h"
 #include "../nan.h"
 #include "family.h"
 
@@ -36,11 +37,8 @@ struct WilderAverage {
   // to the chain that carries one step into the next. Always inlined:
   // called out of line, the average goes through memory on every step.
   [[gnu::always_inline]] double update(double x) noexcept {
-    x = unfolded(canonical(x));
-    if (count == period) [[likely]] {
-      average = (average * lag + x) * weight;
-      return average;
-    }
+    x = prepared(x);
+    if (count == period) [[likely]] return smooth_prepared(x, average);
     average += x;
     if (++count < period) return kNotYet;
     average *= weight;
@@ -49,6 +47,22 @@ struct WilderAverage {
   void reset() noexcept {
     average = 0.0;
     count = 0;
+  }
+
+  // The step once seeded, over a number type: `smoothed` is the average of
+  // a lane or lanes, this record gives the factors.
+  template <class Number>
+  [[gnu::always_inline]] Number steady_update(Number x, Number& smoothed) const noexcept {
+    return smooth_prepared(prepared(x), smoothed);
+  }
+  template <class Number>
+  [[gnu::always_inline]] Number smooth_prepared(Number x, Number& smoothed) const noexcept {
+    smoothed = (smoothed * splat<Number>(lag) + x) * splat<Number>(weight);
+    return smoothed;
+  }
+  template <class Number>
+  static Number prepared(Number x) noexcept {
+    return unfolded(canonical(x));
   }
 };
 
