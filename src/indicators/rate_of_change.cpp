@@ -17,7 +17,7 @@ double RateOfChange::update(double x) noexcept {
   window.values[window.index] = x;
   window.index = next_slot(window.index, window.period);
   ++window.count;
-  return change(x, reference);
+  return relative_change(x, reference);
 }
 
 void RateOfChange::reset() noexcept {

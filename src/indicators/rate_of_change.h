@@ -36,10 +36,10 @@ struct RateOfChange {
   static Number advance(const RateOfChange&, Number x, Window& window) noexcept {
     x = canonical(x);
     const Number reference = window.push(x);
-    return change(x, reference);
+    return relative_change(x, reference);
   }
   template <class Number>
-  static Number change(Number x, Number reference) noexcept {
+  static Number relative_change(Number x, Number reference) noexcept {
     return (x - reference) / reference;
   }
 };
