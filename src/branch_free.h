@@ -107,7 +107,11 @@ inline DoublePair signed_by_move(DoublePair x, DoublePair y, DoublePair amount) 
 // positive_part(), where_above() and positive_part_above() of two lanes
 // side by side, lane for lane the bits of the lone forms.
 inline DoublePair positive_part(DoublePair x) noexcept {
-  return select(DoublePair{0.0, 0.0} > x, DoublePair{0.0, 0.0}, x);
+#if defined(__SSE2__)
+  return std::bit_cast<DoublePair>(_mm_max_pd(_mm_setzero_pd(), std::bit_cast<__m128d>(x)));
+#else
+  return DoublePair{positive_part(x[0]), positive_part(x[1])};
+#endif
 }
 inline DoublePair where_above(DoublePair x, DoublePair y, DoublePair value) noexcept {
   return std::bit_cast<DoublePair>((x > y) & std::bit_cast<LaneMask>(value));

@@ -7,9 +7,14 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <type_traits>
 
 #include "nan.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace barworks {
 
@@ -119,5 +124,24 @@ inline DoublePair unfolded(DoublePair x) noexcept {
 #endif
   return x;
 }
+
+// The square root, correctly rounded per lane.
+inline double square_root(double x) noexcept { return std::sqrt(x); }
+inline DoublePair square_root(DoublePair x) noexcept {
+#if defined(__SSE2__)
+  return std::bit_cast<DoublePair>(_mm_sqrt_pd(std::bit_cast<__m128d>(x)));
+#else
+  return DoublePair{std::sqrt(x[0]), std::sqrt(x[1])};
+#endif
+}
+
+// A count of steps, one more each step until it can count no further; a
+// lane's count side by side is a handle with its own count_up().
+inline void count_up(std::uint32_t& count) noexcept {
+  count += count != std::numeric_limits<std::uint32_t>::max();
+}
+
+// The pair form of negated(), lane for lane the lone form.
+inline DoublePair negated(DoublePair x) noexcept { return canonical(-x); }
 
 }  // namespace barworks

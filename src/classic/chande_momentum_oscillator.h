@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "../error.h"
+#include "../lanes.h"
 #include "../nan.h"
 #include "../warmup.h"
 #include "family.h"
@@ -25,11 +26,29 @@ struct ChandeMomentumOscillator {
     return ChandeMomentumOscillator{*averages};
   }
   double update(double x) noexcept {
+    if (steady()) [[likely]] {
+      return advance(*this, x, averages.previous, averages.gains.average, averages.losses.average);
+    }
     const auto [gain, loss] = averages.smooth(x);
-    const double total = gain + loss;
-    const double oscillator = 100.0 * ((gain - loss) / total);
-    // A NaN answer is the one NaN, however the compiler orders the operands.
-    return total == 0.0 ? 0.0 : canonical(oscillator);
+    return of_averages(gain, loss);
+  }
+  // Once both averages are seeded, each step is the rule over a number
+  // type alone, for a lone record or lanes side by side.
+  bool steady() const noexcept { return averages.steady(); }
+  template <class Number>
+  static Number advance(const ChandeMomentumOscillator& shared, Number x, Number& previous,
+                        Number& average_gain, Number& average_loss) noexcept {
+    const auto [gain, loss] =
+        shared.averages.steady_smooth(x, previous, average_gain, average_loss);
+    return of_averages(gain, loss);
+  }
+  // A NaN answer is the one NaN, however the compiler orders the operands.
+  template <class Number>
+  static Number of_averages(Number gain, Number loss) noexcept {
+    const Number total = gain + loss;
+    const Number oscillator = splat<Number>(100.0) * ((gain - loss) / total);
+    const Number zero = splat<Number>(0.0);
+    return select(total == zero, zero, canonical(oscillator));
   }
   void reset() noexcept { averages.reset(); }
   std::uint32_t length() const noexcept { return averages.length(); }
@@ -53,6 +72,15 @@ struct Checkpoint<classic::ChandeMomentumOscillator> {
   static constexpr auto kFields = std::tuple{component<&R::averages>("averages")};
 };
 static_assert(checkpoint_layout::lists_every_member<classic::ChandeMomentumOscillator>());
+
+template <>
+struct LaneFields<classic::ChandeMomentumOscillator> {
+  using R = classic::ChandeMomentumOscillator;
+  using A = classic::RelativeStrengthIndex;
+  using List = FieldList<within<&R::averages, &A::previous>,
+                         within<&R::averages, within<&A::gains, &classic::WilderAverage::average>>,
+                         within<&R::averages, within<&A::losses, &classic::WilderAverage::average>>>;
+};
 
 template <>
 struct Warmup<classic::ChandeMomentumOscillator> {

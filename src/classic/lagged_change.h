@@ -1,7 +1,7 @@
 // Records whose answer, once their window is full, is a pure function of the
 // input and the input `period` steps back (Momentum, RateOfChange). Such a
-// record states that function once, as `static double change(double x,
-// double back)`, and its update answers change(x, window.push(x)) with every
+// record states that function once, as a static change(x, back) over a
+// number type, and its update answers change(x, window.push(x)) with every
 // input made canonical() before it is pushed. The change is plain
 // arithmetic, which answers a NaN for a NaN in either input and makes only
 // kNaN itself: so canonical(change(x, back)) is change(canonical(x),
@@ -16,17 +16,41 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "../lanes.h"
 #include "../nan.h"
 #include "../window.h"
+#include "family.h"
 
 namespace barworks::classic {
 
+// The step of a full window, over a number type: for a lone record, or
+// lanes side by side, whose windows stay full.
+template <class Record, class Number, class Window>
+Number advance_lagged(Number x, Window& window) noexcept {
+  x = canonical(x);
+  const Number back = window.push(x);
+  return Record::change(x, back);
+}
+
 template <class Record>
-concept LaggedChange = requires(Record& record, double x) {
+concept LaggedChange = requires(Record& record, double x, DoublePair both) {
   { Record::change(x, x) } -> std::same_as<double>;
+  { Record::change(both, both) } -> std::same_as<DoublePair>;
   requires std::same_as<decltype(record.window), CircularWindow>;
   { record.update(x) } -> std::same_as<double>;
 };
+
+// The update of such a record: the step of a full window, or the window
+// filling, where NaN inputs before the first number are skipped.
+template <LaggedChange Record>
+double update_lagged(Record& record, double x) noexcept {
+  if (record.steady()) [[likely]] return Record::advance(record, x, record.window);
+  // Two NaNs may meet in the change: each is made the one NaN first.
+  x = canonical(x);
+  if (record.window.count == 0 && x != x) [[unlikely]] return kNotYet;
+  record.window.push(x);
+  return kNotYet;
+}
 
 // Answers the inputs read(0) .. read(size - 1) into answers[0 .. size), as
 // that many calls of update would, and leaves the record as they would.
@@ -69,3 +93,13 @@ void run_lagged(Record& record, std::size_t size, Read read, double* answers) no
 }
 
 }  // namespace barworks::classic
+
+namespace barworks {
+
+// A full window is all a lagged change keeps from step to step.
+template <classic::LaggedChange Record>
+struct LaneFields<Record> {
+  using List = FieldList<&Record::window>;
+};
+
+}  // namespace barworks

@@ -27,18 +27,18 @@ struct Momentum {
     if (!window) return std::unexpected(window.error());
     return Momentum{std::move(*window)};
   }
-  double update(double x) noexcept {
-    // Two NaNs meet in the difference: each is made the one NaN first.
-    x = canonical(x);
-    const bool full = window.count == window.period;
-    if (window.count == 0 && x != x) [[unlikely]] return kNotYet;
-    // Once the window is full, the value the input replaces is the one
-    // `period` steps back.
-    const double reference = window.push(x);
-    if (!full) [[unlikely]] return kNotYet;
-    return change(x, reference);
+  double update(double x) noexcept { return update_lagged(*this, x); }
+  // Once the window is full, the value the input replaces is the one
+  // `period` steps back.
+  bool steady() const noexcept { return window.count == window.period; }
+  template <class Number, class Window>
+  static Number advance(const Momentum&, Number x, Window& window) noexcept {
+    return advance_lagged<Momentum>(x, window);
   }
-  static double change(double x, double reference) noexcept { return x - reference; }
+  template <class Number>
+  static Number change(Number x, Number reference) noexcept {
+    return x - reference;
+  }
   void reset() noexcept { window.clear(); }
   std::uint32_t length() const noexcept { return window.period; }
 };

@@ -11,15 +11,6 @@ Expected<RateOfChange> RateOfChange::create(std::uint32_t period) noexcept {
   return RateOfChange{std::move(*window)};
 }
 
-double RateOfChange::update(double x) noexcept {
-  x = canonical(x);
-  const bool full = window.count == window.period;
-  if (!full && window.count == 0 && std::isnan(x)) [[unlikely]] return kNotYet;
-  // Once the window is full, the value the input replaces is the one
-  // `period` steps back.
-  const double reference = window.push(x);
-  if (!full) [[unlikely]] return kNotYet;
-  return change(x, reference);
-}
+double RateOfChange::update(double x) noexcept { return update_lagged(*this, x); }
 
 }  // namespace barworks::classic

@@ -25,8 +25,16 @@ struct RateOfChange {
 
   static Expected<RateOfChange> create(std::uint32_t period) noexcept;
   double update(double x) noexcept;
-  static double change(double x, double reference) noexcept {
-    return (x / reference - 1.0) * 100.0;
+  // Once the window is full, the value the input replaces is the one
+  // `period` steps back.
+  bool steady() const noexcept { return window.count == window.period; }
+  template <class Number, class Window>
+  static Number advance(const RateOfChange&, Number x, Window& window) noexcept {
+    return advance_lagged<RateOfChange>(x, window);
+  }
+  template <class Number>
+  static Number change(Number x, Number reference) noexcept {
+    return (x / reference - splat<Number>(1.0)) * splat<Number>(100.0);
   }
   void reset() noexcept { window.clear(); }
   std::uint32_t length() const noexcept { return window.period; }

@@ -12,6 +12,7 @@ Expected<RelativeStrengthIndex> RelativeStrengthIndex::create(std::uint32_t peri
 }
 
 std::array<double, 2> RelativeStrengthIndex::smooth(double x) noexcept {
+  if (steady()) [[likely]] return steady_smooth(x, previous, gains.average, losses.average);
   x = canonical(x);
   if (!has_previous) [[unlikely]] {
     if (!std::isnan(x)) {
@@ -20,23 +21,8 @@ std::array<double, 2> RelativeStrengthIndex::smooth(double x) noexcept {
     }
     return {kNotYet, kNotYet};
   }
-  const double change = x - previous;
-  previous = x;
-  // A NaN change goes into both, so that it is never mistaken for no change.
-  const double gain = positive_part(change);
-  const double loss = positive_part(negated(change));
+  const auto [gain, loss] = moves(x, previous);
   return {gains.update(gain), losses.update(loss)};
-}
-
-double RelativeStrengthIndex::update(double x) noexcept {
-  const auto [average_gain, average_loss] = smooth(x);
-  const double total = average_gain + average_loss;
-  const double strength = 100.0 * (average_gain / total);
-  // No movement at all over the smoothing reads as 0, as the batch
-  // libraries answer; NaN totals fail the comparison and stay NaN. Both
-  // sides are computed, so the choice is a select rather than a branch.
-  // A NaN answer is the one NaN, however the compiler orders the operands.
-  return total == 0.0 ? 0.0 : canonical(strength);
 }
 
 void RelativeStrengthIndex::reset() noexcept {

@@ -3,7 +3,10 @@
 #include <array>
 #include <cstdint>
 
+#include "../branch_free.h"
 #include "../error.h"
+#include "../lanes.h"
+#include "../nan.h"
 #include "family.h"
 #include "wilder_average.h"
 #include "../warmup.h"
@@ -28,12 +31,55 @@ struct RelativeStrengthIndex {
   bool has_previous;
 
   static Expected<RelativeStrengthIndex> create(std::uint32_t period) noexcept;
-  double update(double x) noexcept;
+  double update(double x) noexcept {
+    if (steady()) [[likely]] return advance(*this, x, previous, gains.average, losses.average);
+    const auto [average_gain, average_loss] = smooth(x);
+    return of_averages(average_gain, average_loss);
+  }
   // Takes x and answers the smoothed (gain, loss), NaN until seeded: the
   // part that the Chande momentum oscillator shares.
   std::array<double, 2> smooth(double x) noexcept;
   void reset() noexcept;
   std::uint32_t length() const noexcept { return gains.period; }
+
+  // Once both averages are seeded, each step is the rule over a number
+  // type alone, for a lone record or lanes side by side.
+  bool steady() const noexcept { return gains.seeded(); }
+  template <class Number>
+  static Number advance(const RelativeStrengthIndex& shared, Number x, Number& previous,
+                        Number& average_gain, Number& average_loss) noexcept {
+    const auto [gain, loss] = shared.steady_smooth(x, previous, average_gain, average_loss);
+    return of_averages(gain, loss);
+  }
+  // smooth() once seeded.
+  template <class Number>
+  [[gnu::always_inline]] std::array<Number, 2> steady_smooth(Number x, Number& previous,
+                                                             Number& average_gain,
+                                                             Number& average_loss) const noexcept {
+    const auto [gain, loss] = moves(canonical(x), previous);
+    return {WilderAverage::advance(gains, gain, average_gain),
+            WilderAverage::advance(losses, loss, average_loss)};
+  }
+  // The gain and the loss from `previous` to x, which becomes the previous.
+  template <class Number>
+  static std::array<Number, 2> moves(Number x, Number& previous) noexcept {
+    const Number change = x - previous;
+    previous = x;
+    // A NaN change goes into both, so that it is never mistaken for no
+    // change.
+    return {positive_part(change), positive_part(negated(change))};
+  }
+  // No movement at all over the smoothing reads as 0, as the batch
+  // libraries answer; NaN totals fail the comparison and stay NaN. Both
+  // sides are computed, so the choice is a select rather than a branch.
+  // A NaN answer is the one NaN, however the compiler orders the operands.
+  template <class Number>
+  static Number of_averages(Number average_gain, Number average_loss) noexcept {
+    const Number total = average_gain + average_loss;
+    const Number strength = splat<Number>(100.0) * (average_gain / total);
+    const Number zero = splat<Number>(0.0);
+    return select(total == zero, zero, canonical(strength));
+  }
 };
 
 }  // namespace barworks::classic
@@ -66,6 +112,13 @@ struct Checkpoint<classic::RelativeStrengthIndex> {
           "nothing may be averaged or remembered before the first input")};
 };
 static_assert(checkpoint_layout::lists_every_member<classic::RelativeStrengthIndex>());
+
+template <>
+struct LaneFields<classic::RelativeStrengthIndex> {
+  using R = classic::RelativeStrengthIndex;
+  using List = FieldList<&R::previous, within<&R::gains, &classic::WilderAverage::average>,
+                         within<&R::losses, &classic::WilderAverage::average>>;
+};
 
 // The first input only supplies the reference for the first change.
 template <>

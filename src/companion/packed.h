@@ -246,6 +246,42 @@ class FieldLanes<CircularWindow> {
   double filled_all_ = 0.0;
 };
 
+// A count per lane that every step raises by one (lanes.h's count_up()).
+template <>
+class FieldLanes<std::uint32_t> : public StepsInPlace {
+ public:
+  // One lane's count, or two lanes'.
+  template <class Number>
+  class At {
+   public:
+    explicit At(std::uint32_t* counts) noexcept : counts_(counts) {}
+    friend void count_up(At at) noexcept {
+      barworks::count_up(at.counts_[0]);
+      if constexpr (!std::is_same_v<Number, double>) barworks::count_up(at.counts_[1]);
+    }
+
+   private:
+    std::uint32_t* counts_;
+  };
+
+  bool allocate(Py_ssize_t lanes, const std::uint32_t&) noexcept {
+    counts_ = allocate_lanes<std::uint32_t>(static_cast<std::size_t>(lanes));
+    return counts_ != nullptr;
+  }
+  void release() noexcept { PyMem_RawFree(counts_); }
+  void pack(Py_ssize_t i, const std::uint32_t& count) noexcept { counts_[i] = count; }
+  void unpack(Py_ssize_t i, std::uint32_t& count) const noexcept { count = counts_[i]; }
+  template <class Number>
+  At<Number> get(Py_ssize_t i) const noexcept {
+    return At<Number>(counts_ + i);
+  }
+  template <class Number>
+  void put(Py_ssize_t, const At<Number>&) noexcept {}
+
+ private:
+  std::uint32_t* counts_ = nullptr;
+};
+
 // A lane's field: a member, or a member of an embedded record.
 template <auto Member, class Record>
 auto& field_of(Record& record) noexcept {

@@ -10,24 +10,14 @@ Expected<RateOfChange> RateOfChange::create(std::uint32_t period) noexcept {
 }
 
 double RateOfChange::update(double x) noexcept {
+  if (steady()) [[likely]] return advance(*this, x, window);
   x = canonical(x);
-  Window& values = window.values;
-  const std::uint32_t period = window.period;
-  std::uint32_t& index = window.index;
-  std::uint32_t& count = window.count;
-  double reference;
-  if (count > period) {
-    // The window is full: the slot about to be overwritten holds the input
-    // taken `period` steps back.
-    reference = values[index];
-  } else {
-    // Slot 0 keeps the first input until the window wraps around to it.
-    reference = count == 0 ? x : values[0];
-    ++count;
-  }
-  values[index] = x;
-  index = next_slot(index, period);
-  return (x - reference) / reference;
+  // Slot 0 keeps the first input until the window wraps around to it.
+  const double reference = window.count == 0 ? x : window.values[0];
+  window.values[window.index] = x;
+  window.index = next_slot(window.index, window.period);
+  ++window.count;
+  return relative_change(x, reference);
 }
 
 void RateOfChange::reset() noexcept {

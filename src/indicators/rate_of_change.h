@@ -4,6 +4,8 @@
 
 #include "../describe.h"
 #include "../error.h"
+#include "../lanes.h"
+#include "../nan.h"
 #include "../window.h"
 #include "../warmup.h"
 
@@ -25,6 +27,21 @@ struct RateOfChange {
   double update(double x) noexcept;
   void reset() noexcept;
   std::uint32_t length() const noexcept { return window.period; }
+
+  // Once the count has passed the period, the slot about to be overwritten
+  // holds the input taken `period` steps back, and each step is the rule
+  // over a number type alone, for a lone record or lanes side by side.
+  bool steady() const noexcept { return window.count > window.period; }
+  template <class Number, class Window>
+  static Number advance(const RateOfChange&, Number x, Window& window) noexcept {
+    x = canonical(x);
+    const Number reference = window.push(x);
+    return relative_change(x, reference);
+  }
+  template <class Number>
+  static Number relative_change(Number x, Number reference) noexcept {
+    return (x - reference) / reference;
+  }
 };
 
 template <>
@@ -37,6 +54,11 @@ template <>
 struct Checkpoint<RateOfChange> {
   using R = RateOfChange;
   static constexpr auto kFields = std::tuple{component<&R::window>("window")};
+};
+
+template <>
+struct LaneFields<RateOfChange> {
+  using List = FieldList<&RateOfChange::window>;
 };
 
 // The first change needs the input before it: lookback period.

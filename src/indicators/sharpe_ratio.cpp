@@ -1,7 +1,5 @@
 #include "sharpe_ratio.h"
 
-#include <limits>
-
 namespace barworks {
 
 Expected<SharpeRatio> SharpeRatio::create(std::uint32_t period, double rf) noexcept {
@@ -13,13 +11,10 @@ Expected<SharpeRatio> SharpeRatio::create(std::uint32_t period, double rf) noexc
 }
 
 double SharpeRatio::update(double x) noexcept {
-  const double mean = average.update(x);
-  const double spread = deviation.update(x);
-  // Only "first input or not" matters, so the counter saturates instead of
-  // wrapping back to a first input after 2^32 steps.
-  if (steps != std::numeric_limits<std::uint32_t>::max()) ++steps;
-  if (steps < 2) return 0.0;
-  return (mean - rf) / spread;
+  const double ratio = advance(*this, x, average.window, average.sum, deviation.window,
+                               deviation.sum, deviation.sum_sq, steps);
+  // The first input, counted now, answers 0.0 whatever it is.
+  return steps < 2 ? 0.0 : ratio;
 }
 
 void SharpeRatio::reset() noexcept {

@@ -4,6 +4,7 @@
 
 #include "../describe.h"
 #include "../error.h"
+#include "../lanes.h"
 #include "simple_moving_average.h"
 #include "standard_deviation.h"
 #include "../warmup.h"
@@ -27,6 +28,23 @@ struct SharpeRatio {
   double update(double x) noexcept;
   void reset() noexcept;
   std::uint32_t length() const noexcept { return average.length(); }
+
+  // From the second input on, each step is the rule over a number type
+  // alone, for a lone ratio or lanes side by side. Only "first input or
+  // not" matters, so the step counter saturates instead of wrapping back
+  // to a first input after 2^32 steps.
+  bool steady() const noexcept { return steps != 0; }
+  template <class Number, class AverageWindow, class DeviationWindow, class Steps>
+  static Number advance(const SharpeRatio& shared, Number x, AverageWindow& average_window,
+                        Number& average_sum, DeviationWindow& deviation_window,
+                        Number& deviation_sum, Number& deviation_sum_sq, Steps& steps) noexcept {
+    const Number mean =
+        SimpleMovingAverage::advance(shared.average, x, average_window, average_sum);
+    const Number spread = StandardDeviation::advance(shared.deviation, x, deviation_window,
+                                                     deviation_sum, deviation_sum_sq);
+    count_up(steps);
+    return (mean - splat<Number>(shared.rf)) / spread;
+  }
 };
 
 template <>
@@ -61,6 +79,17 @@ struct Checkpoint<SharpeRatio> {
             return a.count == (r.steps < a.period ? r.steps : a.period);
           },
           "the count must be the step counter capped at the period")};
+};
+
+template <>
+struct LaneFields<SharpeRatio> {
+  using R = SharpeRatio;
+  using List =
+      FieldList<within<&R::average, &SimpleMovingAverage::window>,
+                within<&R::average, &SimpleMovingAverage::sum>,
+                within<&R::deviation, &StandardDeviation::window>,
+                within<&R::deviation, &StandardDeviation::sum>,
+                within<&R::deviation, &StandardDeviation::sum_sq>, &R::steps>;
 };
 
 // The first answer is 0.0 by rule, so at least that one is blanked.
