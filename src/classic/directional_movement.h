@@ -42,9 +42,9 @@ struct DirectionalMovement {
     return DirectionalMovement{sum, sum, 0.0, 0.0, false};
   }
   // False for a bar that only supplies the previous high and low, or is
-  // skipped.
-  // The sums' own updates take the movements, each its seed or advance():
-  // a lone bar's batch runs no faster with a branch on steady() here.
+  // skipped. The sums take the movements through their own updates, which
+  // run the same steady rule once seeded: a branch on steady() here made a
+  // lone bar's batch slower.
   bool update(const Candle& bar) noexcept {
     const double high = bar.high;
     const double low = bar.low;
