@@ -85,6 +85,9 @@ struct CircularWindow {
 
   // The count as a divisor.
   double filled() const noexcept { return static_cast<double>(count); }
+  // The value in `slot`, which is not an age: slot 0 is the window's first
+  // place whatever was written last.
+  double slot(std::uint32_t place) const noexcept { return values[place]; }
 
   void clear() noexcept {
     index = 0;

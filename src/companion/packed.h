@@ -139,6 +139,12 @@ class FieldLanes<CircularWindow> {
         return Number{lanes_.filled(i_), lanes_.filled(i_ + 1)};
       }
     }
+    Number slot(std::uint32_t place) const noexcept {
+      Number value;
+      std::memcpy(&value, lanes_.slots_ + place * static_cast<std::size_t>(lanes_.lanes_) + i_,
+                  sizeof value);
+      return value;
+    }
 
    private:
     FieldLanes& lanes_;

@@ -1,9 +1,15 @@
 #pragma once
 
+#include <array>
+#include <bit>
 #include <cstdint>
+#include <type_traits>
+#include <utility>
 
 #include "../describe.h"
 #include "../error.h"
+#include "../lanes.h"
+#include "../nan.h"
 #include "../window.h"
 #include "../warmup.h"
 
@@ -22,9 +28,68 @@ struct RelativeStrengthIndex {
   double previous;
 
   static Expected<RelativeStrengthIndex> create(std::uint32_t period) noexcept;
-  double update(double x) noexcept;
+  double update(double x) noexcept { return advance(*this, x, changes, previous); }
   void reset() noexcept;
   std::uint32_t length() const noexcept { return changes.period; }
+
+  // The rule over a number type, for a lone index or lanes side by side.
+  template <class Number, class Window>
+  static Number advance(const RelativeStrengthIndex& shared, Number x, Window& changes,
+                        Number& previous) noexcept {
+    x = canonical(x);
+    const Number change = x - previous;
+    previous = x;
+    changes.push(change);
+    const auto [average_gain, average_loss] = averages(changes, shared.changes.period);
+    const Number rs = average_gain / average_loss;
+    return splat<Number>(100.0) - splat<Number>(100.0) / (rs + splat<Number>(1.0));
+  }
+
+  // Both sums take every slot, in slot order, the one that does not own a
+  // change taking an exact identity instead: gain - -c is gain + c bit for
+  // bit (gain never holds NaN, as it takes only positive changes), and
+  // gain - +0.0 and loss - +0.0 return the sum unchanged, signed zeros
+  // included. The parts are chosen on the bits, so random data meets no
+  // branch to mispredict. A lone window takes two slots at a time, its two
+  // sums side by side in one pair; lanes side by side take one slot of
+  // each lane at a time, a pair of gains and a pair of losses.
+  template <class Window>
+  static std::array<double, 2> averages(const Window& changes, std::uint32_t period) noexcept {
+    DoublePair sums{0.0, 0.0};
+    std::uint32_t slot = 0;
+    for (; slot + 2 <= period; slot += 2) {
+      const auto [gain_parts, loss_parts] = parts(DoublePair{changes.slot(slot), changes.slot(slot + 1)});
+      sums -= DoublePair{gain_parts[0], loss_parts[0]};
+      sums -= DoublePair{gain_parts[1], loss_parts[1]};
+    }
+    if (slot < period) {
+      const auto [gain_parts, loss_parts] = parts(DoublePair{changes.slot(slot), 0.0});
+      sums -= DoublePair{gain_parts[0], loss_parts[0]};
+    }
+    // Both averages in one division.
+    const DoublePair both = sums / changes.filled();
+    return {both[0], both[1]};
+  }
+  template <class Window>
+    requires std::is_same_v<decltype(std::declval<const Window&>().filled()), DoublePair>
+  static std::array<DoublePair, 2> averages(const Window& changes, std::uint32_t period) noexcept {
+    DoublePair gains{0.0, 0.0};
+    DoublePair losses{0.0, 0.0};
+    for (std::uint32_t slot = 0; slot < period; ++slot) {
+      const auto [gain_parts, loss_parts] = parts(changes.slot(slot));
+      gains -= gain_parts;
+      losses -= loss_parts;
+    }
+    const DoublePair count = changes.filled();
+    return {gains / count, losses / count};
+  }
+  // The (negated gain, loss) parts of two changes.
+  static std::array<DoublePair, 2> parts(DoublePair changes) noexcept {
+    const LaneMask rose = changes > DoublePair{0.0, 0.0};
+    const DoublePair negated = std::bit_cast<DoublePair>(
+        std::bit_cast<LaneMask>(changes) ^ std::bit_cast<LaneMask>(DoublePair{-0.0, -0.0}));
+    return {select(rose, negated, DoublePair{0.0, 0.0}), select(rose, DoublePair{0.0, 0.0}, changes)};
+  }
 };
 
 template <>
@@ -42,6 +107,11 @@ struct Checkpoint<RelativeStrengthIndex> {
 };
 
 // The first change needs the input before it: lookback period.
+template <>
+struct LaneFields<RelativeStrengthIndex> {
+  using List = FieldList<&RelativeStrengthIndex::changes, &RelativeStrengthIndex::previous>;
+};
+
 template <>
 struct Warmup<RelativeStrengthIndex> {
   using R = RelativeStrengthIndex;
