@@ -151,10 +151,16 @@ class FieldLanes<CircularWindow> {
     Py_ssize_t i_;
   };
 
+  // The records keep their own windows while their lanes lie side by side,
+  // so the layout holds them a second time: past this many slots (1 GiB)
+  // it is not made, and the records step as they are.
+  static constexpr std::size_t kMostSlots = std::size_t{1} << 27;
+
   bool allocate(Py_ssize_t lanes, const CircularWindow& first) noexcept {
     lanes_ = lanes;
     period_ = first.period;
     const auto count = static_cast<std::size_t>(lanes);
+    if (count * period_ > kMostSlots) return false;
     slots_ = allocate_lanes<double>(count * period_);
     index_ = allocate_lanes<std::uint32_t>(count);
     count_ = allocate_lanes<std::uint32_t>(count);
