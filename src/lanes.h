@@ -115,16 +115,6 @@ bool is_steady(const Record& record) noexcept {
   }
 }
 
-// unfolded() of a pair: hidden from the optimiser, as a lone double is.
-inline DoublePair unfolded(DoublePair x) noexcept {
-#if defined(__x86_64__) || defined(__i386__)
-  asm("" : "+x"(x));
-#else
-  asm("" : "+m"(x));
-#endif
-  return x;
-}
-
 // The square root, correctly rounded per lane.
 inline double square_root(double x) noexcept { return std::sqrt(x); }
 inline DoublePair square_root(DoublePair x) noexcept {

@@ -26,7 +26,9 @@ inline double canonical(double x) noexcept { return x != x ? kNaN : x; }
 // "not yet") may reach arithmetic, the compiler can fold that operation
 // while building and give a NaN of its own sign, unlike the processor.
 // A value passed through here is never folded; it costs no instruction.
-inline double unfolded(double x) noexcept {
+// A template, so that a pair of lanes passes the same way.
+template <class Number>
+inline Number unfolded(Number x) noexcept {
 #if defined(__x86_64__) || defined(__i386__)
   asm("" : "+x"(x));
 #else

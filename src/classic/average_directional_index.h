@@ -27,10 +27,7 @@ struct AverageDirectionalIndex {
   }
   double update(const Candle& bar) noexcept {
     if (steady()) [[likely]] {
-      return advance(*this, bar.open, bar.high, bar.low, bar.close, bar.volume,
-                     indicators.movement.previous_high, indicators.movement.previous_low,
-                     indicators.movement.plus.sum, indicators.movement.minus.sum,
-                     indicators.range.previous_close, indicators.ranges.sum, average.average);
+      return indicators.advance_on_fields(*this, bar, average.average);
     }
     const auto both = indicators.update(bar);
     if (!indicators.ranges.smoothed()) [[unlikely]] return kNotYet;

@@ -159,6 +159,15 @@ struct DirectionalIndicators {
     if (!ranges.smoothed()) [[unlikely]] return kNone;
     return shares(total);
   }
+  // The steady step of a record built on these indicators: its advance()
+  // on their fields, then on its own `more`.
+  template <class Record, class... More>
+  [[gnu::always_inline]] double advance_on_fields(const Record& shared, const Candle& bar,
+                                                  More&... more) noexcept {
+    return Record::advance(shared, bar.open, bar.high, bar.low, bar.close, bar.volume,
+                           movement.previous_high, movement.previous_low, movement.plus.sum,
+                           movement.minus.sum, range.previous_close, ranges.sum, more...);
+  }
   std::array<double, 2> shares(double total) const noexcept {
     return {share(movement.plus.sum, total), share(movement.minus.sum, total)};
   }
@@ -268,10 +277,7 @@ struct SideIndicator {
   }
   double update(const Candle& bar) noexcept {
     if (steady()) [[likely]] {
-      return advance(*this, bar.open, bar.high, bar.low, bar.close, bar.volume,
-                     indicators.movement.previous_high, indicators.movement.previous_low,
-                     indicators.movement.plus.sum, indicators.movement.minus.sum,
-                     indicators.range.previous_close, indicators.ranges.sum);
+      return indicators.advance_on_fields(*this, bar);
     }
     return indicators.update(bar)[Side == Direction::kPlus ? 0 : 1];
   }

@@ -26,10 +26,7 @@ struct DirectionalMovementIndex {
   // The indicators are NaN during their lookback, and so is the index.
   double update(const Candle& bar) noexcept {
     if (steady()) [[likely]] {
-      return advance(*this, bar.open, bar.high, bar.low, bar.close, bar.volume,
-                     indicators.movement.previous_high, indicators.movement.previous_low,
-                     indicators.movement.plus.sum, indicators.movement.minus.sum,
-                     indicators.range.previous_close, indicators.ranges.sum);
+      return indicators.advance_on_fields(*this, bar);
     }
     return directional_index(indicators.update(bar));
   }
