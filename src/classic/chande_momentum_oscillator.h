@@ -77,9 +77,10 @@ template <>
 struct LaneFields<classic::ChandeMomentumOscillator> {
   using R = classic::ChandeMomentumOscillator;
   using A = classic::RelativeStrengthIndex;
+  using W = classic::WilderAverage;
   using List = FieldList<within<&R::averages, &A::previous>,
-                         within<&R::averages, within<&A::gains, &classic::WilderAverage::average>>,
-                         within<&R::averages, within<&A::losses, &classic::WilderAverage::average>>>;
+                         within<&R::averages, within<&A::gains, &W::average>>,
+                         within<&R::averages, within<&A::losses, &W::average>>>;
 };
 
 template <>

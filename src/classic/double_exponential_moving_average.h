@@ -80,7 +80,8 @@ static_assert(checkpoint_layout::lists_every_member<classic::DoubleExponentialMo
 template <>
 struct LaneFields<classic::DoubleExponentialMovingAverage> {
   using R = classic::DoubleExponentialMovingAverage;
-  using List = FieldList<within<&R::first, &classic::ExponentialMovingAverage::current>, within<&R::second, &classic::ExponentialMovingAverage::current>>;
+  using E = classic::ExponentialMovingAverage;
+  using List = FieldList<within<&R::first, &E::current>, within<&R::second, &E::current>>;
 };
 
 // The first average counts up to its seed, the second from there on.

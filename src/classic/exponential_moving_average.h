@@ -50,7 +50,8 @@ struct ExponentialMovingAverage {
   // lane or lanes, this record gives the parameters.
   bool steady() const noexcept { return ready(); }
   template <class Number>
-  static Number advance(const ExponentialMovingAverage& shared, Number x, Number& current) noexcept {
+  static Number advance(const ExponentialMovingAverage& shared, Number x,
+                        Number& current) noexcept {
     return shared.steady_take(canonical(x), current);
   }
   template <class Number>

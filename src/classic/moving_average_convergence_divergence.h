@@ -94,7 +94,8 @@ template <>
 struct LaneFields<classic::MovingAverageConvergenceDivergence> {
   using R = classic::MovingAverageConvergenceDivergence;
   using E = classic::ExponentialMovingAverage;
-  using List = FieldList<within<&R::fast_average, &E::current>, within<&R::slow_average, &E::current>,
+  using List = FieldList<within<&R::fast_average, &E::current>,
+                         within<&R::slow_average, &E::current>,
                          within<&R::signal_average, &E::current>>;
 };
 

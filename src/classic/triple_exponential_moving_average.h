@@ -96,8 +96,9 @@ static_assert(checkpoint_layout::lists_every_member<classic::TripleExponentialMo
 template <>
 struct LaneFields<classic::TripleExponentialMovingAverage> {
   using R = classic::TripleExponentialMovingAverage;
-  using List = FieldList<within<&R::first, &classic::ExponentialMovingAverage::current>, within<&R::second, &classic::ExponentialMovingAverage::current>,
-                         within<&R::third, &classic::ExponentialMovingAverage::current>>;
+  using E = classic::ExponentialMovingAverage;
+  using List = FieldList<within<&R::first, &E::current>, within<&R::second, &E::current>,
+                         within<&R::third, &E::current>>;
 };
 
 // Each average counts up to its seed, the next from there on.

@@ -73,37 +73,6 @@ class FieldLanes<double> : public StepsInPlace {
   double* values_ = nullptr;
 };
 
-// A flag per lane, kept as the mask a pair of lanes selects with: all ones
-// or all zeros.
-template <>
-class FieldLanes<bool> : public StepsInPlace {
- public:
-  bool allocate(Py_ssize_t lanes, const bool&) noexcept {
-    masks_ = allocate_lanes<std::int64_t>(static_cast<std::size_t>(lanes));
-    return masks_ != nullptr;
-  }
-  void release() noexcept { PyMem_RawFree(masks_); }
-  void pack(Py_ssize_t i, const bool& flag) noexcept { masks_[i] = flag ? -1 : 0; }
-  void unpack(Py_ssize_t i, bool& flag) const noexcept { flag = masks_[i] != 0; }
-  template <class Number>
-  auto get(Py_ssize_t i) const noexcept {
-    if constexpr (std::is_same_v<Number, double>) {
-      return masks_[i] != 0;
-    } else {
-      LaneMask both;
-      std::memcpy(&both, masks_ + i, sizeof both);
-      return both;
-    }
-  }
-  void put(Py_ssize_t i, bool flag) noexcept { masks_[i] = flag ? -1 : 0; }
-  void put(Py_ssize_t i, const LaneMask& both) noexcept {
-    std::memcpy(masks_ + i, &both, sizeof both);
-  }
-
- private:
-  std::int64_t* masks_ = nullptr;
-};
-
 // A circular window per lane, slot-major: slot s of every lane lies in one
 // row. While every lane writes the same slot and holds the same count (as
 // they do when each step takes every lane), one slot and count stand for
