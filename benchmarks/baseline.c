@@ -1,6 +1,7 @@
 /* The benchmarks' yardstick: methods with the calling convention of every
    next() (fast call with keywords, one argument) that do nothing but return
-   a new float, or a new tuple of three new floats as MACD's next does. */
+   a new float, or a new tuple of two or three new floats as the classes
+   answering pairs and triples do. */
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
@@ -17,15 +18,10 @@ static PyObject* baseline_next(PyObject* self, PyObject* const* args, Py_ssize_t
   return PyFloat_FromDouble(1.5);
 }
 
-static PyObject* baseline_next_tuple(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                                     PyObject* kwnames) {
-  (void)self;
-  (void)args;
-  (void)nargs;
-  (void)kwnames;
-  PyObject* tuple = PyTuple_New(3);
+static PyObject* new_tuple_of_floats(Py_ssize_t size) {
+  PyObject* tuple = PyTuple_New(size);
   if (tuple == NULL) return NULL;
-  for (Py_ssize_t i = 0; i < 3; ++i) {
+  for (Py_ssize_t i = 0; i < size; ++i) {
     PyObject* item = PyFloat_FromDouble(1.5 + (double)i);
     if (item == NULL) {
       Py_DECREF(tuple);
@@ -36,8 +32,28 @@ static PyObject* baseline_next_tuple(PyObject* self, PyObject* const* args, Py_s
   return tuple;
 }
 
+static PyObject* baseline_next_pair(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                    PyObject* kwnames) {
+  (void)self;
+  (void)args;
+  (void)nargs;
+  (void)kwnames;
+  return new_tuple_of_floats(2);
+}
+
+static PyObject* baseline_next_tuple(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                     PyObject* kwnames) {
+  (void)self;
+  (void)args;
+  (void)nargs;
+  (void)kwnames;
+  return new_tuple_of_floats(3);
+}
+
 static PyMethodDef baseline_methods[] = {
     {"next", (PyCFunction)(void (*)(void))baseline_next, METH_FASTCALL | METH_KEYWORDS, NULL},
+    {"next_pair", (PyCFunction)(void (*)(void))baseline_next_pair,
+     METH_FASTCALL | METH_KEYWORDS, NULL},
     {"next_tuple", (PyCFunction)(void (*)(void))baseline_next_tuple,
      METH_FASTCALL | METH_KEYWORDS, NULL},
     {NULL, NULL, 0, NULL},

@@ -35,8 +35,15 @@ CASES = [
 ]
 
 # A class whose result is more than one float is measured against a floor
-# that builds the same result.
+# that builds the same result: the floor's method by the kind of answer.
+FLOOR_METHODS = {"pair": "next_pair", "triple": "next_tuple"}
 FLOORS = {"MovingAverageConvergenceDivergence": "next_tuple"}
+
+
+def floor_for(result):
+    """The floor's next for a class answering `result` ("float", "pair", ...)."""
+    return getattr(Baseline(), FLOOR_METHODS.get(result, "next"))
+
 
 # The classic indicators of barworks.classic, from the tests' table of them:
 # each at its sample arguments, held to 1.4 times the floor (the tuple floor
@@ -46,7 +53,7 @@ from classes import CLASSIC  # noqa: E402
 
 CLASSIC_CASES = [(row.name, row.configs[0], {"close": "float"}.get(row.input, row.input), 1.4)
                  for row in CLASSIC]
-FLOORS.update({row.name: "next_tuple" for row in CLASSIC if row.result == "triple"})
+FLOORS.update({row.name: FLOOR_METHODS[row.result] for row in CLASSIC if row.result in FLOOR_METHODS})
 
 
 def inputs(kind, count, seed=1):

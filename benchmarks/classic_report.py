@@ -19,7 +19,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from classes import CLASSIC  # noqa: E402
 from feed import best_ns, classic_case, feed_call, prices  # noqa: E402
-from peers import Baseline, calls, star_calls, timed  # noqa: E402
+from bench import floor_for  # noqa: E402
+from peers import calls, star_calls, timed  # noqa: E402
 from test_classic import (SERIES, columns, inputs_for, peer_columns, stream,  # noqa: E402
                           worst_relative_difference)
 
@@ -46,14 +47,13 @@ def worst_differences(row):
 
 
 def per_call_ratio(row, count, rounds):
-    closes = list(prices(count)[0])
+    closes = prices(count)[0].tolist()  # floats, as make bench feeds next
     inputs = inputs_for(row.name, closes)
     harness = star_calls if row.input == "pair" else calls
-    floor_method = "next" if row.result == "float" else "next_tuple"
     # Rounds in turns, so that a burst of load falls on both.
     floor = mine = float("inf")
     for _ in range(rounds):
-        floor = min(floor, timed(harness(lambda: getattr(Baseline(), floor_method), inputs), 1))
+        floor = min(floor, timed(harness(lambda: floor_for(row.result), inputs), 1))
         mine = min(mine, timed(harness(lambda: row.make().next, inputs), 1))
     return mine / floor
 

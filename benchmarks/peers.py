@@ -7,7 +7,8 @@ Python loop, and so is its nearest equivalent:
   update(value), which answers the new value);
 - talipp's indicators (add(value), then the newest output read as ind[-1]);
 - the floor of `make bench`: benchmarks/baseline.c's Baseline.next, a method
-  with the same calling convention that only returns a new float.
+  with the same calling convention that only returns a new float (a new tuple
+  of floats for a class answering a tuple).
 TA-Lib's batch function over the whole array, divided by its length, is shown
 for reference: it is not an update, it needs the whole history at once.
 Every class of barworks.classic follows, one row each from the tests' table
@@ -39,6 +40,8 @@ from _baseline import Baseline
 from barworks import classic
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from bench import floor_for  # noqa: E402  the floor for each kind of answer
 from classes import CLASSIC  # noqa: E402  the classic classes' table
 
 
@@ -228,8 +231,7 @@ def classic_rows(data, rounds, only):
         arguments = row.configs[0]
         inputs = {"bar": data.bars, "pair": data.pairs}.get(row.input, data.closes)
         harness = star_calls if row.input == "pair" else calls
-        floor_method = "next_tuple" if row.result == "triple" else "next"
-        floor = ns_per(timed(harness(lambda: getattr(Baseline(), floor_method), inputs), rounds), count)
+        floor = ns_per(timed(harness(lambda: floor_for(row.result), inputs), rounds), count)
         mine = ns_per(timed(harness(lambda: row.make(arguments).next, inputs), rounds), count)
         opener = StreamOpener(columns)
         row.talib(opener, columns, *arguments)

@@ -2,6 +2,7 @@
 
 #include "window.h"
 
+#include <atomic>
 #include <cstdio>
 #include <iterator>
 #include <cstdlib>
@@ -274,7 +275,26 @@ void wrap_class_error(const char* class_name) noexcept {
   wrap_error(PyUnicode_FromFormat("An error occurred while initializing class %s", class_name));
 }
 
+namespace {
+// The last subclass of float met, numpy's float64 when a loop walks an
+// array: its instances read as floats without a walk up its ancestry each
+// call. Only a static type is kept, as it is never freed.
+std::atomic<PyTypeObject*> known_float_subtype{nullptr};
+}  // namespace
+
 bool convert_double_slow(PyObject* object, double& value) noexcept {
+  PyTypeObject* const type = Py_TYPE(object);
+  if (type == known_float_subtype.load(std::memory_order_relaxed)) {
+    value = PyFloat_AS_DOUBLE(object);
+    return true;
+  }
+  if (PyFloat_Check(object)) {
+    if (!PyType_HasFeature(type, Py_TPFLAGS_HEAPTYPE)) {
+      known_float_subtype.store(type, std::memory_order_relaxed);
+    }
+    value = PyFloat_AS_DOUBLE(object);
+    return true;
+  }
   const double converted = PyFloat_AsDouble(object);
   if (converted == -1.0 && PyErr_Occurred()) return false;
   value = converted;

@@ -125,6 +125,10 @@ SOURCE = values(random.Random(11), 64)
 INTEGERS = [random.Random(12).randrange(-50, 50) for _ in range(64)]
 
 
+class FloatSubclass(float):
+    pass
+
+
 class Real:
     def __init__(self, value):
         self.value = value
@@ -145,6 +149,10 @@ FORMS = [
     ("list", list),
     ("tuple", tuple),
     ("objects with __float__", lambda xs: [Real(x) for x in xs]),
+    # numpy's scalars are read as floats once their type is known; a
+    # subclass of another kind in between must not be taken for them.
+    ("float subclasses among floats", lambda xs: [
+        (np.float64, FloatSubclass, float, np.float64)[i % 4](x) for i, x in enumerate(xs)]),
     ("object ndarray", lambda xs: np.array(xs, dtype=object)),
     ("big-endian float64", lambda xs: np.array(xs, dtype=">f8")),
     ("long double", lambda xs: np.array(xs, dtype=np.longdouble)),
