@@ -68,7 +68,7 @@ CHECK_CMAKE_FLAGS = -DCMAKE_BUILD_TYPE=Debug -DBARWORKS_BENCHMARK=OFF
 # reference changes; these run apart and are judged by allocated blocks.
 NUMPY_TESTS = tests/test_feed.py tests/test_peek.py tests/test_classic.py tests/test_readme.py \
   tests/test_universe.py tests/test_arrow.py tests/reliability/test_batch_stateful.py tests/reliability/test_fuzz_driver.py \
-  tests/test_bar_builder.py
+  tests/test_bar_builder.py tests/test_true_range.py
 
 # The module built against the debug interpreter's headers, where reference
 # counts are visible: every test repeated by the refleak plugin, then the

@@ -125,6 +125,26 @@ inline DoublePair square_root(DoublePair x) noexcept {
 #endif
 }
 
+// greater_or_second() of two lanes side by side: x > y ? x : y per lane,
+// one maxpd.
+inline DoublePair greater_or_second(DoublePair x, DoublePair y) noexcept {
+#if defined(__SSE2__)
+  return std::bit_cast<DoublePair>(_mm_max_pd(std::bit_cast<__m128d>(x), std::bit_cast<__m128d>(y)));
+#else
+  return select(x > y, x, y);
+#endif
+}
+
+// Whether either lane is NaN.
+inline bool any_nan(DoublePair x) noexcept {
+#if defined(__SSE2__)
+  const __m128d lanes = std::bit_cast<__m128d>(x);
+  return _mm_movemask_pd(_mm_cmpunord_pd(lanes, lanes)) != 0;
+#else
+  return x[0] != x[0] || x[1] != x[1];
+#endif
+}
+
 // A count of steps, one more each step until it can count no further; a
 // lane's count side by side is a handle with its own count_up().
 inline void count_up(std::uint32_t& count) noexcept {

@@ -1,7 +1,10 @@
 import math
 import random
 
+import numpy as np
 import pytest
+
+import barworks
 
 from _barworks import AverageTrueRange, Bar, ExponentialMovingAverage, TrueRange
 from helpers import same_float
@@ -54,6 +57,12 @@ def test_true_range_cases(previous, current, expected):
     if previous is not None:
         tr.next(bar(*previous))
     assert same_float(tr.next(bar(*current)), expected)
+    if previous is not None:
+        # Columns take bars two at a time: the case in either place of a
+        # pair and alone at the end.
+        high, low, close = (np.array(column, dtype=float) for column in zip(*[previous, current] * 3))
+        answers = barworks.feed_bars(TrueRange(), high, low, close)
+        assert all(same_float(answer, expected) for answer in answers[1::2])
 
 
 def test_true_range_reset_forgets_previous_close():

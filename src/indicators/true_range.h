@@ -36,17 +36,32 @@ struct TrueRange {
                         Number& previous_close) noexcept;
 };
 
+// The widest of a bar's span and its gaps to the previous close, a NaN
+// made the one NaN once at the end.
+template <class Number>
+[[gnu::always_inline]] inline Number widest_of(Number span, Number gap_high,
+                                               Number gap_low) noexcept {
+  return canonical(max_ignoring_nan(max_ignoring_nan(span, gap_high), gap_low));
+}
+// For a pair of bars whose spans are numbers, each maximum that ignores NaN
+// is one maxpd, x > y ? x : y, with the operands swapped: it keeps the span
+// or widest so far on a tie and passes over a NaN gap, the one operand that
+// can be NaN, and the range is never NaN. The same bits in a third of the
+// instructions.
+[[gnu::always_inline]] inline DoublePair widest_of(DoublePair span, DoublePair gap_high,
+                                                   DoublePair gap_low) noexcept {
+  if (!any_nan(span)) [[likely]] {
+    return greater_or_second(gap_low, greater_or_second(gap_high, span));
+  }
+  return widest_of<DoublePair>(span, gap_high, gap_low);
+}
+
 // The true range of canonical prices against the previous close, for one
 // bar or for two side by side (DoublePair lanes): the rule is written once.
 template <class Number>
 [[gnu::always_inline]] inline Number true_range_of(Number high, Number low,
                                                    Number previous_close) noexcept {
-  // A NaN range is the last gap's, made the one NaN once at the end.
-  const Number span = high - low;
-  const Number gap_high = absolute(high - previous_close);
-  const Number widest = max_ignoring_nan(span, gap_high);
-  const Number gap_low = absolute(low - previous_close);
-  return canonical(max_ignoring_nan(widest, gap_low));
+  return widest_of(high - low, absolute(high - previous_close), absolute(low - previous_close));
 }
 
 // Inline: batch loops and the records that embed a true range run it
