@@ -53,7 +53,8 @@ from classes import CLASSIC  # noqa: E402
 
 CLASSIC_CASES = [(row.name, row.configs[0], {"close": "float"}.get(row.input, row.input), 1.4)
                  for row in CLASSIC]
-FLOORS.update({row.name: FLOOR_METHODS[row.result] for row in CLASSIC if row.result in FLOOR_METHODS})
+FLOORS.update({row.name: FLOOR_METHODS[row.result]
+               for row in CLASSIC if row.result in FLOOR_METHODS})
 
 
 def inputs(kind, count, seed=1):

@@ -129,7 +129,8 @@ inline DoublePair square_root(DoublePair x) noexcept {
 // one maxpd.
 inline DoublePair greater_or_second(DoublePair x, DoublePair y) noexcept {
 #if defined(__SSE2__)
-  return std::bit_cast<DoublePair>(_mm_max_pd(std::bit_cast<__m128d>(x), std::bit_cast<__m128d>(y)));
+  const __m128d larger = _mm_max_pd(std::bit_cast<__m128d>(x), std::bit_cast<__m128d>(y));
+  return std::bit_cast<DoublePair>(larger);
 #else
   return select(x > y, x, y);
 #endif

@@ -60,7 +60,8 @@ def test_true_range_cases(previous, current, expected):
     if previous is not None:
         # Columns take bars two at a time: the case in either place of a
         # pair and alone at the end.
-        high, low, close = (np.array(column, dtype=float) for column in zip(*[previous, current] * 3))
+        columns = zip(*[previous, current] * 3)
+        high, low, close = (np.array(column, dtype=float) for column in columns)
         answers = barworks.feed_bars(TrueRange(), high, low, close)
         assert all(same_float(answer, expected) for answer in answers[1::2])
 
