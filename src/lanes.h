@@ -146,6 +146,9 @@ inline bool any_nan(DoublePair x) noexcept {
 #endif
 }
 
+// Whether the mask is set in both lanes.
+inline bool every_lane(LaneMask mask) noexcept { return (mask[0] & mask[1]) != 0; }
+
 // A count of steps, one more each step until it can count no further; a
 // lane's count side by side is a handle with its own count_up().
 inline void count_up(std::uint32_t& count) noexcept {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "../candle.h"
 #include "../lanes.h"
@@ -33,9 +34,15 @@ struct BalanceOfPower {
   template <class Number>
   static Number of_bar(Number open, Number high, Number low, Number close, Number) noexcept {
     const Number range = high - low;
+    const Number share = (close - open) / range;
+    if constexpr (std::is_same_v<Number, DoublePair>) {
+      // Two bars with ranges and shares that are numbers, the common case,
+      // answer their shares: nothing to choose and no NaN to make.
+      if (every_lane((range > 0.0) & (share == share))) [[likely]] return share;
+    }
     const Number flat = select(open != open, splat<Number>(kNaN),
                                select(close != close, splat<Number>(kNaN), splat<Number>(0.0)));
-    return select(range <= 0.0, flat, canonical((close - open) / range));
+    return select(range <= 0.0, flat, canonical(share));
   }
   void reset() noexcept {}
 };
