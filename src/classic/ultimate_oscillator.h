@@ -67,8 +67,10 @@ inline double UltimateOscillator::update(const Candle& bar) noexcept {
   const double pressure = unknown ? kNaN : bar.close - true_low;
   const double range = unknown ? kNaN : true_high - true_low;
   previous_close = bar.close;
-  const bool known = buying.push(pressure) & ranges.push(range);
-  if (!known || !ranges.full()) [[unlikely]] return kNotYet;
+  // Both sums take their term, whatever the other answers.
+  const bool buying_known = buying.push(pressure);
+  const bool ranges_known = ranges.push(range);
+  if (!buying_known || !ranges_known || !ranges.full()) [[unlikely]] return kNotYet;
   const auto average = [](double pressures, double ranges) noexcept {
     return ranges == 0.0 ? 0.0 : pressures / ranges;
   };
