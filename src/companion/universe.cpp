@@ -298,7 +298,8 @@ inline constexpr LaneKind kKind = make_kind<Record>();
 template <class... Records>
 const LaneKind* kind_named(std::string_view name, ClassList<Records...>) noexcept {
   const LaneKind* kind = nullptr;
-  ((name == checkpoint::kStoredNameView<Records> ? (kind = &kKind<Records>, true) : false) || ...);
+  (void)((name == checkpoint::kStoredNameView<Records> ? (kind = &kKind<Records>, true) : false) ||
+         ...);
   return kind;
 }
 
