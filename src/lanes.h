@@ -136,18 +136,17 @@ inline DoublePair greater_or_second(DoublePair x, DoublePair y) noexcept {
 #endif
 }
 
-// Whether either lane is NaN.
-inline bool any_nan(DoublePair x) noexcept {
+// Whether the mask is set in both lanes.
+inline bool every_lane(LaneMask mask) noexcept {
 #if defined(__SSE2__)
-  const __m128d lanes = std::bit_cast<__m128d>(x);
-  return _mm_movemask_pd(_mm_cmpunord_pd(lanes, lanes)) != 0;
+  return _mm_movemask_pd(std::bit_cast<__m128d>(mask)) == 0b11;
 #else
-  return x[0] != x[0] || x[1] != x[1];
+  return (mask[0] & mask[1]) != 0;
 #endif
 }
 
-// Whether the mask is set in both lanes.
-inline bool every_lane(LaneMask mask) noexcept { return (mask[0] & mask[1]) != 0; }
+// Whether either lane is NaN.
+inline bool any_nan(DoublePair x) noexcept { return !every_lane(x == x); }
 
 // A count of steps, one more each step until it can count no further; a
 // lane's count side by side is a handle with its own count_up().
