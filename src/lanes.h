@@ -21,6 +21,24 @@ namespace barworks {
 using DoublePair = double __attribute__((vector_size(16)));
 using LaneMask = std::int64_t __attribute__((vector_size(16)));
 
+// A lone double or two lanes' side by side, read from and written to
+// doubles in place at any double's alignment. Typed as doubles, unlike a
+// memcpy, so that the compiler knows a store changes no pointer or count
+// and keeps those in registers across it.
+using UnalignedPair = double __attribute__((vector_size(16), aligned(alignof(double))));
+template <class Number>
+Number load_lanes(const double* at) noexcept {
+  if constexpr (std::is_same_v<Number, double>) {
+    return *at;
+  } else {
+    return *reinterpret_cast<const UnalignedPair*>(at);
+  }
+}
+inline void store_lanes(double* at, double x) noexcept { *at = x; }
+inline void store_lanes(double* at, DoublePair x) noexcept {
+  *reinterpret_cast<UnalignedPair*>(at) = x;
+}
+
 // Per lane: `when_set` where the mask is all ones, `when_clear` elsewhere,
 // chosen on the bits so that signed zeros and NaN payloads pass unchanged.
 inline DoublePair select(LaneMask mask, DoublePair when_set, DoublePair when_clear) noexcept {
@@ -125,14 +143,23 @@ inline DoublePair square_root(DoublePair x) noexcept {
 #endif
 }
 
-// greater_or_second() of two lanes side by side: x > y ? x : y per lane,
-// one maxpd.
+// greater_or_second() and less_or_second() of two lanes side by side:
+// x > y ? x : y and x < y ? x : y per lane, one maxpd or minpd.
 inline DoublePair greater_or_second(DoublePair x, DoublePair y) noexcept {
 #if defined(__SSE2__)
   const __m128d larger = _mm_max_pd(std::bit_cast<__m128d>(x), std::bit_cast<__m128d>(y));
   return std::bit_cast<DoublePair>(larger);
 #else
   return select(x > y, x, y);
+#endif
+}
+
+inline DoublePair less_or_second(DoublePair x, DoublePair y) noexcept {
+#if defined(__SSE2__)
+  const __m128d smaller = _mm_min_pd(std::bit_cast<__m128d>(x), std::bit_cast<__m128d>(y));
+  return std::bit_cast<DoublePair>(smaller);
+#else
+  return select(x < y, x, y);
 #endif
 }
 

@@ -83,6 +83,8 @@ struct CircularWindow {
     return old;
   }
 
+  // The slot the next input goes to.
+  std::uint32_t write_slot() const noexcept { return index; }
   // The count as a divisor.
   double filled() const noexcept { return static_cast<double>(count); }
   // The value in `slot`, which is not an age: slot 0 is the window's first

@@ -36,16 +36,28 @@ struct Midpoint {
   }
   double update(double x) noexcept {
     if (window.count == 0 && x != x) [[unlikely]] return kNotYet;
-    const std::uint32_t slot = window.index;
-    window.push(canonical(x));
-    nans.admit(x != x);
-    highest.admit(window.values, slot);
-    lowest.admit(window.values, slot);
-    if (window.count < window.period) return kNotYet;
-    if (nans.within(window.period)) return kNaN;
-    return of_range(highest.extreme(window.index), lowest.extreme(window.index));
+    const double answer = advance(*this, x, window, highest.suffixes, lowest.suffixes,
+                                  highest.prefix, lowest.prefix, nans);
+    return window.count < window.period ? kNotYet : answer;
   }
-  static double of_range(double highest, double lowest) noexcept {
+  // Once the window is full, the rule over a number type, for a lone
+  // record or lanes side by side.
+  bool steady() const noexcept { return window.count == window.period; }
+  template <class Number, class Values, class Suffixes, class Nans>
+  [[gnu::always_inline]] static Number advance(const Midpoint& shared, Number x, Values& window,
+                                               Suffixes& high_suffixes, Suffixes& low_suffixes,
+                                               Number& high_prefix, Number& low_prefix,
+                                               Nans& nans) noexcept {
+    const std::uint32_t slot = window.write_slot();
+    const auto nan = x != x;
+    x = canonical(x);
+    window.push(x);
+    const auto taken = take_extremes(shared.length(), slot, x, x, nan, window, window,
+                                     high_suffixes, low_suffixes, high_prefix, low_prefix, nans);
+    return select(taken.blank, splat<Number>(kNaN), of_range(taken.highest, taken.lowest));
+  }
+  template <class Number>
+  static Number of_range(Number highest, Number lowest) noexcept {
     return (highest + lowest) * 0.5;
   }
   void reset() noexcept {
@@ -79,9 +91,20 @@ struct Midprice {
     if (range.highs.count == 0 && (bar.high != bar.high || bar.low != bar.low)) [[unlikely]] {
       return kNotYet;
     }
-    range.push(canonical(bar.high), canonical(bar.low));
-    if (!range.full()) return kNotYet;
-    return Midpoint::of_range(range.highest_high(), range.lowest_low());
+    const double answer = range.advance_on_fields(*this, bar.high, bar.low, bar.close);
+    return range.full() ? answer : kNotYet;
+  }
+  // Once the window is full, the rule over a number type, for a lone
+  // record or lanes side by side.
+  bool steady() const noexcept { return range.full(); }
+  template <class Number, class... Fields>
+  [[gnu::always_inline]] static Number advance(const Midprice& shared, Number, Number high,
+                                               Number low, Number, Number,
+                                               Fields&... range_fields) noexcept {
+    return BarRange::answered(
+        shared.range, high, low,
+        [](Number highest, Number lowest) { return Midpoint::of_range(highest, lowest); },
+        range_fields...);
   }
   void reset() noexcept { range.clear(); }
   std::uint32_t length() const noexcept { return range.length(); }
@@ -138,6 +161,22 @@ static_assert(checkpoint_layout::lists_every_member<classic::Midpoint>());
 
 template <>
 struct Warmup<classic::Midpoint> : WindowWarmup<classic::Midpoint> {};
+
+template <>
+struct LaneFields<classic::Midpoint> {
+  using R = classic::Midpoint;
+  using List = FieldList<&R::window, within<&R::highest, &classic::SlidingExtreme<
+                                                             classic::Highest>::suffixes>,
+                         within<&R::lowest, &classic::SlidingExtreme<classic::Lowest>::suffixes>,
+                         within<&R::highest, &classic::SlidingExtreme<classic::Highest>::prefix>,
+                         within<&R::lowest, &classic::SlidingExtreme<classic::Lowest>::prefix>,
+                         &R::nans>;
+};
+
+template <>
+struct LaneFields<classic::Midprice> {
+  using List = classic::RangeFields<&classic::Midprice::range>;
+};
 
 template <>
 struct PythonClass<classic::Midprice> : ClassicPeriodIndicator<classic::Midprice> {

@@ -14,6 +14,7 @@
 #include "../branch_free.h"
 #include "../checkpoint.h"
 #include "../error.h"
+#include "../lanes.h"
 #include "../nan.h"
 #include "../window.h"
 
@@ -27,14 +28,18 @@ namespace barworks::classic {
 struct Highest {
   static constexpr double kNone = -std::numeric_limits<double>::infinity();
   static bool keeps(double older, double newer) noexcept { return older > newer; }
-  static double pick(double older, double newer) noexcept {
+  template <class Number>
+  static Number pick(Number older, Number newer) noexcept {
     return greater_or_second(older, newer);
   }
 };
 struct Lowest {
   static constexpr double kNone = std::numeric_limits<double>::infinity();
   static bool keeps(double older, double newer) noexcept { return older < newer; }
-  static double pick(double older, double newer) noexcept { return less_or_second(older, newer); }
+  template <class Number>
+  static Number pick(Number older, Number newer) noexcept {
+    return less_or_second(older, newer);
+  }
 };
 
 struct NoSlots {};
@@ -79,7 +84,9 @@ struct SlidingExtreme {
   }
 
   // Takes the input that was just written to window slot `slot`.
-  [[gnu::always_inline]] void admit(const Window& values, std::uint32_t slot) noexcept {
+  [[gnu::always_inline]] void admit(const Window& values, std::uint32_t slot) noexcept
+    requires kFindsSlot
+  {
     if (slot == 0) [[unlikely]] {
       fold_suffixes(values);
       clear();
@@ -87,10 +94,33 @@ struct SlidingExtreme {
     take(values[slot], slot);
   }
 
-  // The window's extreme and its slot; `oldest` is the window's oldest slot
-  // (its write slot), and the window must hold an input.
+  // The rule over a number type, for a lone window or lanes side by side:
+  // takes x, just written to slot `slot` of `values` (read by slot(place)),
+  // into `prefix`, the step that starts a block first folding the block
+  // before it into `suffixes`.
+  template <class Number, class Values, class Suffixes>
+  [[gnu::always_inline]] static void admit(const Values& values, std::uint32_t period,
+                                           std::uint32_t slot, Number x, Suffixes& suffixes,
+                                           Number& prefix) noexcept
+    requires(!kFindsSlot)
+  {
+    if (slot == 0) [[unlikely]] {
+      fold_into(values, period, suffixes);
+      prefix = splat<Number>(Order::kNone);
+    }
+    prefix = Order::pick(prefix, x);
+  }
+  // The window's extreme from its suffixes and prefix; `oldest` is the
+  // window's oldest slot (its write slot), and the window must hold an input.
+  template <class Number, class Suffixes>
+  [[gnu::always_inline]] static Number extreme_of(const Suffixes& suffixes, Number prefix,
+                                                  std::uint32_t oldest) noexcept {
+    const Number older = suffixes[oldest];
+    return Order::pick(older, prefix);
+  }
+
   double extreme(std::uint32_t oldest) const noexcept {
-    return Order::pick(suffixes[oldest], prefix);
+    return extreme_of(suffixes, prefix, oldest);
   }
   std::uint32_t extreme_slot(std::uint32_t oldest) const noexcept
     requires kFindsSlot
@@ -111,7 +141,11 @@ struct SlidingExtreme {
       std::destroy_at(this);
       std::construct_at(this, std::move(*made));
     }
-    fold_suffixes(window.values);
+    if constexpr (kFindsSlot) {
+      fold_suffixes(window.values);
+    } else {
+      fold_into(window, window.period, suffixes);
+    }
     clear();
     // The current block is the slots before the write slot, or the whole
     // window when it is full and the next input starts a block.
@@ -142,23 +176,27 @@ struct SlidingExtreme {
   }
   // Folds the window from its end down to slot 1; an older value takes over
   // only by beating the newer ones strictly.
-  void fold_suffixes(const Window& values) noexcept {
+  void fold_suffixes(const Window& values) noexcept
+    requires kFindsSlot
+  {
     const std::uint32_t last = values.size() - 1;
     double running = values[last];
-    if constexpr (kFindsSlot) {
-      std::uint32_t running_slot = last;
-      for (std::uint32_t slot = last; slot != 0; --slot) {
-        const double x = values[slot];
-        running_slot = Order::keeps(x, running) ? slot : running_slot;
-        running = Order::pick(x, running);
-        suffixes[slot] = running;
-        suffix_slots[slot] = static_cast<double>(running_slot);
-      }
-    } else {
-      for (std::uint32_t slot = last; slot != 0; --slot) {
-        running = Order::pick(values[slot], running);
-        suffixes[slot] = running;
-      }
+    std::uint32_t running_slot = last;
+    for (std::uint32_t slot = last; slot != 0; --slot) {
+      const double x = values[slot];
+      running_slot = Order::keeps(x, running) ? slot : running_slot;
+      running = Order::pick(x, running);
+      suffixes[slot] = running;
+      suffix_slots[slot] = static_cast<double>(running_slot);
+    }
+  }
+  // The same without the slots, over a lone window or lanes side by side.
+  template <class Values, class Suffixes>
+  static void fold_into(const Values& values, std::uint32_t period, Suffixes& suffixes) noexcept {
+    auto running = values.slot(period - 1);
+    for (std::uint32_t slot = period - 1; slot != 0; --slot) {
+      running = Order::pick(values.slot(slot), running);
+      suffixes[slot] = running;
     }
   }
 };
@@ -192,6 +230,36 @@ struct NanWatch {
   }
 };
 
+// A window's extremes after a step, and whether a NaN in the window blanks
+// them (a bool, or a mask of lanes).
+template <class Number, class Blank>
+struct TakenExtremes {
+  Number highest;
+  Number lowest;
+  Blank blank;
+};
+
+// The rule over a number type, for a lone record or lanes side by side: the
+// input just written to slot `slot` of `highs` and of `lows` (one window
+// passed twice where both extremes are of one series), `nan` telling
+// whether it held a NaN, taken into the NaN watch and both extremes;
+// answers the window's extremes.
+template <class Number, class Nan, class Highs, class Lows, class Suffixes, class Nans>
+[[gnu::always_inline]] inline auto take_extremes(std::uint32_t period, std::uint32_t slot,
+                                                 Number high, Number low, Nan nan,
+                                                 const Highs& highs, const Lows& lows,
+                                                 Suffixes& high_suffixes, Suffixes& low_suffixes,
+                                                 Number& high_prefix, Number& low_prefix,
+                                                 Nans& nans) noexcept {
+  nans.admit(nan);
+  SlidingExtreme<Highest>::admit(highs, period, slot, high, high_suffixes, high_prefix);
+  SlidingExtreme<Lowest>::admit(lows, period, slot, low, low_suffixes, low_prefix);
+  const std::uint32_t oldest = next_slot(slot, period);
+  return TakenExtremes{SlidingExtreme<Highest>::extreme_of(high_suffixes, high_prefix, oldest),
+                       SlidingExtreme<Lowest>::extreme_of(low_suffixes, low_prefix, oldest),
+                       nans.within(period)};
+}
+
 // The highest high and the lowest low of the last `length` bars, each side
 // in a window of its own with its extreme, both NaN while a NaN high or low
 // is in the window; with kFindsSlots also the bars since each (Aroon). Not
@@ -218,12 +286,57 @@ struct BarWindowRange {
                           std::move(*lowest), NanWatch{0}};
   }
   void push(double high, double low) noexcept {
-    const std::uint32_t slot = highs.index;
+    if constexpr (kFindsSlots) {
+      const std::uint32_t slot = highs.index;
+      highs.push(high);
+      lows.push(low);
+      nans.admit(std::isunordered(high, low));
+      highest.admit(highs.values, slot);
+      lowest.admit(lows.values, slot);
+    } else {
+      (void)advance(*this, high, low, highs, lows, highest.suffixes, lowest.suffixes,
+                    highest.prefix, lowest.prefix, nans);
+    }
+  }
+  // The rule over a number type, for a lone range or lanes side by side:
+  // one bar's high and low into the windows and their extremes.
+  template <class Number, class Values, class Suffixes, class Nans>
+  [[gnu::always_inline]] static auto advance(const BarWindowRange& shared, Number high,
+                                             Number low, Values& highs, Values& lows,
+                                             Suffixes& high_suffixes, Suffixes& low_suffixes,
+                                             Number& high_prefix, Number& low_prefix,
+                                             Nans& nans) noexcept
+    requires(!kFindsSlots)
+  {
+    const std::uint32_t slot = highs.write_slot();
+    const auto nan = (high != high) | (low != low);
+    high = canonical(high);
+    low = canonical(low);
     highs.push(high);
     lows.push(low);
-    nans.admit(std::isunordered(high, low));
-    highest.admit(highs.values, slot);
-    lowest.admit(lows.values, slot);
+    return take_extremes(shared.length(), slot, high, low, nan, highs, lows, high_suffixes,
+                         low_suffixes, high_prefix, low_prefix, nans);
+  }
+  // advance(), then what `answer(highest, lowest)` makes of the window's
+  // extremes, or NaN while a NaN is in the window.
+  template <class Number, class Answer, class... Fields>
+  [[gnu::always_inline]] static Number answered(const BarWindowRange& shared, Number high,
+                                                Number low, Answer answer,
+                                                Fields&... fields) noexcept
+    requires(!kFindsSlots)
+  {
+    const auto taken = advance(shared, high, low, fields...);
+    return select(taken.blank, splat<Number>(kNaN), answer(taken.highest, taken.lowest));
+  }
+  // A record's advance() on this range's fields, then on its own `more`,
+  // for a bar of a high, a low and a close.
+  template <class Record, class... More>
+  [[gnu::always_inline]] auto advance_on_fields(const Record& shared, double high, double low,
+                                                double close, More&... more) noexcept
+    requires(!kFindsSlots)
+  {
+    return Record::advance(shared, 0.0, high, low, close, 0.0, highs, lows, highest.suffixes,
+                           lowest.suffixes, highest.prefix, lowest.prefix, nans, more...);
   }
   bool full() const noexcept { return highs.count == highs.period; }
   double highest_high() const noexcept {
@@ -237,10 +350,11 @@ struct BarWindowRange {
   // two of rounding at the prices' level (a relative strength index still
   // for a while), not a move.
   double spread() const noexcept { return spread_of(highest_high(), lowest_low()); }
-  static double spread_of(double highest, double lowest) noexcept {
-    const double spread = highest - lowest;
-    const double relative = spread / (highest + lowest);
-    return relative > -1e-14 && relative < 1e-14 ? 0.0 : spread;
+  template <class Number>
+  static Number spread_of(Number highest, Number lowest) noexcept {
+    const Number spread = highest - lowest;
+    const Number relative = spread / (highest + lowest);
+    return select((relative > -1e-14) & (relative < 1e-14), splat<Number>(0.0), spread);
   }
   // Bars since the highest high and the lowest low: 0 for the latest.
   std::uint32_t since_highest() const noexcept
@@ -277,6 +391,18 @@ struct BarWindowRange {
 };
 using BarRange = BarWindowRange<false>;
 using AgedBarRange = BarWindowRange<true>;
+
+// The fields a range lays out side by side in a universe, reached through
+// the member `Outer` that holds it, in the order BarRange::advance takes
+// them.
+template <auto Outer>
+using RangeFields = FieldList<
+    within<Outer, &BarRange::highs>, within<Outer, &BarRange::lows>,
+    within<Outer, within<&BarRange::highest, &SlidingExtreme<Highest>::suffixes>>,
+    within<Outer, within<&BarRange::lowest, &SlidingExtreme<Lowest>::suffixes>>,
+    within<Outer, within<&BarRange::highest, &SlidingExtreme<Highest>::prefix>>,
+    within<Outer, within<&BarRange::lowest, &SlidingExtreme<Lowest>::prefix>>,
+    within<Outer, &BarRange::nans>>;
 
 // Steps of highs and lows from columns (read by index) through windows
 // and their extremes as a record's steps take them (`take(i)`, the

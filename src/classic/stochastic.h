@@ -32,7 +32,29 @@ struct Stochastic {
     if (!average) return std::unexpected(average.error());
     return Stochastic{std::move(*fast), std::move(*average)};
   }
-  std::array<double, 2> update(const Candle& bar) noexcept { return slow(fast.update(bar)); }
+  std::array<double, 2> update(const Candle& bar) noexcept {
+    if (steady()) [[likely]] {
+      return fast.range.advance_on_fields(*this, bar.high, bar.low, bar.close, fast.fastd.window,
+                                          fast.fastd.sum, slowd.window, slowd.sum);
+    }
+    return slow(fast.update(bar));
+  }
+  // Once both averages are full, the rule over a number type, for a lone
+  // record or lanes side by side.
+  bool steady() const noexcept {
+    return fast.steady() && slowd.window.count == slowd.window.period;
+  }
+  template <class Number, class Values, class Suffixes, class Nans, class Averaged>
+  [[gnu::always_inline]] static std::array<Number, 2> advance(
+      const Stochastic& shared, Number open, Number high, Number low, Number close, Number volume,
+      Values& highs, Values& lows, Suffixes& high_suffixes, Suffixes& low_suffixes,
+      Number& high_prefix, Number& low_prefix, Nans& nans, Averaged& fastks, Number& fastk_sum,
+      Averaged& slowks, Number& slowk_sum) noexcept {
+    const Number slowk = StochasticFast::advance(shared.fast, open, high, low, close, volume, highs,
+                                                 lows, high_suffixes, low_suffixes, high_prefix,
+                                                 low_prefix, nans, fastks, fastk_sum)[1];
+    return {slowk, SimpleMovingAverage::advance(shared.slowd, slowk, slowks, slowk_sum)};
+  }
   // The answer from the fast stochastic's.
   std::array<double, 2> slow(const std::array<double, 2>& fast_answer) noexcept {
     const double slowk = fast_answer[1];
@@ -71,6 +93,13 @@ struct PythonClass<classic::Stochastic> {
   static constexpr auto kMethods =
       std::tuple{method<&R::update>("next", Access::kExclusive, "input"),
                  method<&R::reset>("reset", Access::kExclusive)};
+};
+
+template <>
+struct LaneFields<classic::Stochastic> {
+  using R = classic::Stochastic;
+  using List = Joined<within_all<&R::fast, LaneFields<classic::StochasticFast>::List>,
+                      within_all<&R::slowd, LaneFields<SimpleMovingAverage>::List>>;
 };
 
 template <>

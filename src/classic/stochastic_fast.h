@@ -37,20 +37,45 @@ struct StochasticFast {
     return step(bar.high, bar.low, bar.close);
   }
   std::array<double, 2> step(double high, double low, double close) noexcept {
+    if (steady()) [[likely]] {
+      return range.advance_on_fields(*this, high, low, close, fastd.window, fastd.sum);
+    }
     if (range.highs.count == 0 && (high != high || low != low || close != close)) [[unlikely]] {
       return {kNotYet, kNotYet};
     }
-    range.push(canonical(high), canonical(low));
+    range.push(high, low);
     if (!range.full()) return {kNotYet, kNotYet};
     return of_range(range.highest_high(), range.lowest_low(), close);
   }
   // The answer once the range is full, from its extremes.
   std::array<double, 2> of_range(double highest, double lowest, double close) noexcept {
-    const double spread = BarRange::spread_of(highest, lowest);
-    const double fastk = spread == 0.0 ? 0.0 : canonical(100.0 * ((close - lowest) / spread));
+    const double fastk = fastk_of(highest, lowest, close);
     const double average = fastd.update(fastk);
     if (fastd.window.count < fastd.window.period) return {kNotYet, kNotYet};
     return {fastk, average};
+  }
+  template <class Number>
+  static Number fastk_of(Number highest, Number lowest, Number close) noexcept {
+    const Number spread = BarRange::spread_of(highest, lowest);
+    const Number share = canonical(splat<Number>(100.0) * ((close - lowest) / spread));
+    return select(spread == 0.0, splat<Number>(0.0), share);
+  }
+  // Once the range and the average are full, the rule over a number type,
+  // for a lone record or lanes side by side.
+  bool steady() const noexcept {
+    return range.full() && fastd.window.count == fastd.window.period;
+  }
+  template <class Number, class Values, class Suffixes, class Nans, class Averaged>
+  [[gnu::always_inline]] static std::array<Number, 2> advance(
+      const StochasticFast& shared, Number, Number high, Number low, Number close, Number,
+      Values& highs, Values& lows, Suffixes& high_suffixes, Suffixes& low_suffixes,
+      Number& high_prefix, Number& low_prefix, Nans& nans, Averaged& fastks,
+      Number& fastk_sum) noexcept {
+    const Number fastk = BarRange::answered(
+        shared.range, high, low,
+        [close](Number highest, Number lowest) { return fastk_of(highest, lowest, close); },
+        highs, lows, high_suffixes, low_suffixes, high_prefix, low_prefix, nans);
+    return {fastk, SimpleMovingAverage::advance(shared.fastd, fastk, fastks, fastk_sum)};
   }
   void reset() noexcept {
     range.clear();
@@ -118,6 +143,13 @@ struct Checkpoint<classic::StochasticFast> {
               "nothing may be averaged before the first full window")};
 };
 static_assert(checkpoint_layout::lists_every_member_throughout<classic::StochasticFast>());
+
+template <>
+struct LaneFields<classic::StochasticFast> {
+  using R = classic::StochasticFast;
+  using List = Joined<classic::RangeFields<&R::range>,
+                      within_all<&R::fastd, LaneFields<SimpleMovingAverage>::List>>;
+};
 
 template <>
 struct Warmup<classic::StochasticFast> {

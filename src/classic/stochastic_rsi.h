@@ -31,8 +31,30 @@ struct StochasticRsi {
     return StochasticRsi{std::move(*strength), std::move(*fast)};
   }
   std::array<double, 2> update(double x) noexcept {
+    if (steady()) [[likely]] {
+      BarRange& range = stochastic.range;
+      return advance(*this, x, rsi.previous, rsi.gains.average, rsi.losses.average, range.highs,
+                     range.lows, range.highest.suffixes, range.lowest.suffixes,
+                     range.highest.prefix, range.lowest.prefix, range.nans,
+                     stochastic.fastd.window, stochastic.fastd.sum);
+    }
     const double strength = rsi.update(x);
     return stochastic.step(strength, strength, strength);
+  }
+  // Once the strength and the stochastic are steady, their rules over a
+  // number type, for a lone record or lanes side by side.
+  bool steady() const noexcept { return rsi.steady() && stochastic.steady(); }
+  template <class Number, class Values, class Suffixes, class Nans, class Averaged>
+  [[gnu::always_inline]] static std::array<Number, 2> advance(
+      const StochasticRsi& shared, Number x, Number& previous, Number& average_gain,
+      Number& average_loss, Values& highs, Values& lows, Suffixes& high_suffixes,
+      Suffixes& low_suffixes, Number& high_prefix, Number& low_prefix, Nans& nans,
+      Averaged& fastks, Number& fastk_sum) noexcept {
+    const Number strength =
+        RelativeStrengthIndex::advance(shared.rsi, x, previous, average_gain, average_loss);
+    return StochasticFast::advance(shared.stochastic, strength, strength, strength, strength,
+                                   strength, highs, lows, high_suffixes, low_suffixes,
+                                   high_prefix, low_prefix, nans, fastks, fastk_sum);
   }
   void reset() noexcept {
     rsi.reset();
@@ -56,6 +78,13 @@ struct PythonClass<classic::StochasticRsi> {
   static constexpr auto kMethods =
       std::tuple{method<&R::update>("next", Access::kExclusive, "input"),
                  method<&R::reset>("reset", Access::kExclusive)};
+};
+
+template <>
+struct LaneFields<classic::StochasticRsi> {
+  using R = classic::StochasticRsi;
+  using List = Joined<within_all<&R::rsi, LaneFields<classic::RelativeStrengthIndex>::List>,
+                      within_all<&R::stochastic, LaneFields<classic::StochasticFast>::List>>;
 };
 
 template <>

@@ -32,14 +32,26 @@ struct WilliamsR {
         (bar.high != bar.high || bar.low != bar.low || bar.close != bar.close)) [[unlikely]] {
       return kNotYet;
     }
-    range.push(canonical(bar.high), canonical(bar.low));
-    if (!range.full()) return kNotYet;
-    return of_range(range.highest_high(), range.lowest_low(), bar.close);
+    const double answer = range.advance_on_fields(*this, bar.high, bar.low, bar.close);
+    return range.full() ? answer : kNotYet;
   }
-  static double of_range(double highest, double lowest, double close) noexcept {
-    const double spread = BarRange::spread_of(highest, lowest);
-    if (spread == 0.0) return 0.0;
-    return canonical(-100.0 * ((highest - close) / spread));
+  // Once the window is full, the rule over a number type, for a lone
+  // record or lanes side by side.
+  bool steady() const noexcept { return range.full(); }
+  template <class Number, class... Fields>
+  [[gnu::always_inline]] static Number advance(const WilliamsR& shared, Number, Number high,
+                                               Number low, Number close, Number,
+                                               Fields&... range_fields) noexcept {
+    return BarRange::answered(
+        shared.range, high, low,
+        [close](Number highest, Number lowest) { return of_range(highest, lowest, close); },
+        range_fields...);
+  }
+  template <class Number>
+  static Number of_range(Number highest, Number lowest, Number close) noexcept {
+    const Number spread = BarRange::spread_of(highest, lowest);
+    const Number share = canonical(splat<Number>(-100.0) * ((highest - close) / spread));
+    return select(spread == 0.0, splat<Number>(0.0), share);
   }
   void reset() noexcept { range.clear(); }
   std::uint32_t length() const noexcept { return range.length(); }
@@ -76,6 +88,11 @@ struct Checkpoint<classic::WilliamsR> {
   static constexpr auto kFields = std::tuple{component<&R::range>("range")};
 };
 static_assert(checkpoint_layout::lists_every_member_throughout<classic::WilliamsR>());
+
+template <>
+struct LaneFields<classic::WilliamsR> {
+  using List = classic::RangeFields<&classic::WilliamsR::range>;
+};
 
 template <>
 struct Warmup<classic::WilliamsR> {

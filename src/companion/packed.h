@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include <utility>
 
 #include "../candle.h"
+#include "../classic/sliding_extremes.h"
 #include "../lanes.h"
 #include "../nan.h"
 #include "../signal.h"
@@ -37,6 +39,7 @@ struct StepsInPlace {
   void packed(bool) noexcept {}
   void begin_step(bool) noexcept {}
   void end_step(bool, bool) noexcept {}
+  bool aligned() const noexcept { return true; }
 };
 
 template <class T>
@@ -47,30 +50,37 @@ T* allocate_lanes(std::size_t size) noexcept {
 template <class Type>
 class FieldLanes;
 
-// A number per lane: a lone double, or two lanes' side by side.
-template <>
-class FieldLanes<double> : public StepsInPlace {
+// A field of one value per lane, the lanes' values in one array.
+template <class T>
+class LaneArray : public StepsInPlace {
  public:
-  bool allocate(Py_ssize_t lanes, const double&) noexcept {
-    values_ = allocate_lanes<double>(static_cast<std::size_t>(lanes));
+  bool allocate(Py_ssize_t lanes, const T&) noexcept {
+    values_ = allocate_lanes<T>(static_cast<std::size_t>(lanes));
     return values_ != nullptr;
   }
   void release() noexcept { PyMem_RawFree(values_); }
-  void pack(Py_ssize_t i, const double& value) noexcept { values_[i] = value; }
-  void unpack(Py_ssize_t i, double& value) const noexcept { value = values_[i]; }
+  void pack(Py_ssize_t i, const T& value) noexcept { values_[i] = value; }
+  void unpack(Py_ssize_t i, T& value) const noexcept { value = values_[i]; }
+  // A handle reads and writes the array in place.
+  template <class Handle>
+  void put(Py_ssize_t, const Handle&) noexcept {}
+
+ protected:
+  T* values_ = nullptr;
+};
+
+// A number per lane: a lone double, or two lanes' side by side.
+template <>
+class FieldLanes<double> : public LaneArray<double> {
+ public:
   template <class Number>
   Number get(Py_ssize_t i) const noexcept {
-    Number value;
-    std::memcpy(&value, values_ + i, sizeof value);
-    return value;
+    return load_lanes<Number>(values_ + i);
   }
   template <class Number>
   void put(Py_ssize_t i, const Number& value) noexcept {
-    std::memcpy(values_ + i, &value, sizeof value);
+    store_lanes(values_ + i, value);
   }
-
- private:
-  double* values_ = nullptr;
 };
 
 // A circular window per lane, slot-major: slot s of every lane lies in one
@@ -93,9 +103,8 @@ class FieldLanes<CircularWindow> {
       } else {
         if (lanes_.aligned_) {
           double* at = lanes_.row_ + i_;
-          Number old;
-          std::memcpy(&old, at, sizeof old);
-          std::memcpy(at, &x, sizeof x);
+          const Number old = load_lanes<Number>(at);
+          store_lanes(at, x);
           return old;
         }
         return Number{lanes_.push(i_, x[0]), lanes_.push(i_ + 1, x[1])};
@@ -109,10 +118,14 @@ class FieldLanes<CircularWindow> {
       }
     }
     Number slot(std::uint32_t place) const noexcept {
-      Number value;
-      std::memcpy(&value, lanes_.slots_ + place * static_cast<std::size_t>(lanes_.lanes_) + i_,
-                  sizeof value);
-      return value;
+      return load_lanes<Number>(lanes_.slots_ + place * static_cast<std::size_t>(lanes_.lanes_) +
+                                i_);
+    }
+    // The slot the next push writes: one lane's, or while aligned every
+    // lane's (two lanes apart have two; PackedLanes steps them one at a
+    // time for a record that reads it).
+    std::uint32_t write_slot() const noexcept {
+      return lanes_.aligned_ ? lanes_.index_all_ : lanes_.index_[i_];
     }
 
    private:
@@ -162,6 +175,7 @@ class FieldLanes<CircularWindow> {
   template <class Number>
   void put(Py_ssize_t, const At<Number>&) noexcept {}
 
+  bool aligned() const noexcept { return aligned_; }
   void begin_step(bool uniform) noexcept {
     if (!uniform) spread();
     if (!aligned_) return;
@@ -227,9 +241,112 @@ class FieldLanes<CircularWindow> {
   double filled_all_ = 0.0;
 };
 
+// A window of a record's own per slot (the suffixes of a window's
+// extremes), slot-major as the window it follows: slot s of every lane in
+// one row. It has no write slot of its own; the record reads it at its
+// window's, which is one for a pair of lanes only while the window's lanes
+// are aligned, so PackedLanes steps a pair of such a record only then.
+template <>
+class FieldLanes<Window> : public StepsInPlace {
+ public:
+  static constexpr bool kFollowsWriteSlot = true;
+
+  // One lane's slots, or two lanes', as a record reads and writes a Window:
+  // slots[place] and slots[place] = x.
+  template <class Number>
+  class At {
+   public:
+    class Slot {
+     public:
+      explicit Slot(double* cell) noexcept : cell_(cell) {}
+      operator Number() const noexcept { return load_lanes<Number>(cell_); }
+      Slot& operator=(Number value) noexcept {
+        store_lanes(cell_, value);
+        return *this;
+      }
+
+     private:
+      double* cell_;
+    };
+    At(double* first, Py_ssize_t lanes) noexcept : first_(first), lanes_(lanes) {}
+    Slot operator[](std::uint32_t place) const noexcept {
+      return Slot(first_ + place * static_cast<std::size_t>(lanes_));
+    }
+
+   private:
+    double* first_;
+    Py_ssize_t lanes_;
+  };
+
+  bool allocate(Py_ssize_t lanes, const Window& first) noexcept {
+    lanes_ = lanes;
+    size_ = first.size();
+    const auto count = static_cast<std::size_t>(lanes);
+    if (count * size_ > FieldLanes<CircularWindow>::kMostSlots) return false;
+    slots_ = allocate_lanes<double>(count * size_);
+    return slots_ != nullptr;
+  }
+  void release() noexcept { PyMem_RawFree(slots_); }
+  void pack(Py_ssize_t i, const Window& window) noexcept {
+    for (std::uint32_t s = 0; s < size_; ++s) slots_[s * lanes_ + i] = window[s];
+  }
+  void unpack(Py_ssize_t i, Window& window) const noexcept {
+    for (std::uint32_t s = 0; s < size_; ++s) window[s] = slots_[s * lanes_ + i];
+  }
+  template <class Number>
+  At<Number> get(Py_ssize_t i) const noexcept {
+    return At<Number>(slots_ + i, lanes_);
+  }
+  template <class Number>
+  void put(Py_ssize_t, const At<Number>&) noexcept {}
+
+ private:
+  double* slots_ = nullptr;
+  Py_ssize_t lanes_ = 0;
+  std::uint32_t size_ = 0;
+};
+
+// The count of inputs since a window's latest NaN, per lane: for a pair of
+// lanes the NaN watch's own rule, 0 on a NaN and one more otherwise, as one
+// addition and one mask of both counts.
+template <>
+class FieldLanes<classic::NanWatch> : public LaneArray<classic::NanWatch> {
+ public:
+  template <class Number>
+  class At {
+   public:
+    explicit At(classic::NanWatch* watches) noexcept : watches_(watches) {}
+    void admit(bool nan) noexcept { watches_[0].admit(nan); }
+    void admit(LaneMask nan) noexcept {
+      using Counts = std::uint64_t __attribute__((vector_size(16)));
+      static_assert(sizeof(classic::NanWatch) == sizeof(std::uint64_t));
+      Counts since;
+      std::memcpy(&since, watches_, sizeof since);
+      since = (since + 1) & ~std::bit_cast<Counts>(nan);
+      std::memcpy(watches_, &since, sizeof since);
+    }
+    auto within(std::uint32_t length) const noexcept {
+      if constexpr (std::is_same_v<Number, double>) {
+        return watches_[0].within(length);
+      } else {
+        return LaneMask{-std::int64_t{watches_[0].within(length)},
+                        -std::int64_t{watches_[1].within(length)}};
+      }
+    }
+
+   private:
+    classic::NanWatch* watches_;
+  };
+
+  template <class Number>
+  At<Number> get(Py_ssize_t i) const noexcept {
+    return At<Number>(values_ + i);
+  }
+};
+
 // A count per lane that every step raises by one (lanes.h's count_up()).
 template <>
-class FieldLanes<std::uint32_t> : public StepsInPlace {
+class FieldLanes<std::uint32_t> : public LaneArray<std::uint32_t> {
  public:
   // One lane's count, or two lanes'.
   template <class Number>
@@ -245,22 +362,10 @@ class FieldLanes<std::uint32_t> : public StepsInPlace {
     std::uint32_t* counts_;
   };
 
-  bool allocate(Py_ssize_t lanes, const std::uint32_t&) noexcept {
-    counts_ = allocate_lanes<std::uint32_t>(static_cast<std::size_t>(lanes));
-    return counts_ != nullptr;
-  }
-  void release() noexcept { PyMem_RawFree(counts_); }
-  void pack(Py_ssize_t i, const std::uint32_t& count) noexcept { counts_[i] = count; }
-  void unpack(Py_ssize_t i, std::uint32_t& count) const noexcept { count = counts_[i]; }
   template <class Number>
   At<Number> get(Py_ssize_t i) const noexcept {
-    return At<Number>(counts_ + i);
+    return At<Number>(values_ + i);
   }
-  template <class Number>
-  void put(Py_ssize_t, const At<Number>&) noexcept {}
-
- private:
-  std::uint32_t* counts_ = nullptr;
 };
 
 // A lane's field: a member, or a member of an embedded record.
@@ -301,7 +406,7 @@ auto inputs_at(const Columns& columns, Py_ssize_t i) noexcept {
 // lanes gives its codes as a mask's two integers).
 inline void store_answer(double* rows, Py_ssize_t i, double answer) noexcept { rows[i] = answer; }
 inline void store_answer(double* rows, Py_ssize_t i, DoublePair both) noexcept {
-  std::memcpy(rows + i, &both, sizeof both);
+  store_lanes(rows + i, both);
 }
 template <std::size_t N>
 void store_answer(double* rows, Py_ssize_t i, const std::array<double, N>& answer) noexcept {
@@ -449,11 +554,11 @@ class PackedLanes<Record, FieldList<Members...>> {
                   const Read& read, const unsigned char* where, Cell* answers) noexcept {
     const Py_ssize_t* next_unsteady = unsteady_;
     const Py_ssize_t* const unsteady_end = unsteady_ + unsteady_count_;
-    if (where != nullptr) {
+    if (where != nullptr || !pairs_share_slots(fields)) {
       for (Py_ssize_t i = 0; i < lanes_; ++i) {
         const bool steady = next_unsteady == unsteady_end || *next_unsteady != i;
         if (!steady) ++next_unsteady;
-        if (where[i] == 0) {
+        if (where != nullptr && where[i] == 0) {
           store_unstepped(answers + i * kColumns, kColumns);
         } else if (steady) {
           store_answer(answers, i, advance(fields, shared, i, inputs_at<Record, double>(columns, i)));
@@ -477,6 +582,21 @@ class PackedLanes<Record, FieldList<Members...>> {
       step_record(records, i, read, answers);
       ++i;
       ++next_unsteady;
+    }
+  }
+
+  // Whether a pair of lanes shares its write slot, as a field that follows
+  // it (kFollowsWriteSlot) needs: while every window's lanes are aligned.
+  static bool pairs_share_slots(const Fields& fields) noexcept {
+    constexpr bool kFollows = []<class... F>(std::type_identity<std::tuple<F...>>) {
+      return (requires { F::kFollowsWriteSlot; } || ...);
+    }(std::type_identity<Fields>{});
+    if constexpr (!kFollows) {
+      return true;
+    } else {
+      bool aligned = true;
+      each(fields, [&](const auto& field, auto) noexcept { aligned = aligned && field.aligned(); });
+      return aligned;
     }
   }
 
