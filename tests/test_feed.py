@@ -51,7 +51,10 @@ def test_chunks_with_resets_equal_the_loop(name, arguments):
     rng = random.Random(CONFIGS.index((name, arguments)))
     obj, twin = make(name, arguments), make(name, arguments)
     for _ in range(12):
-        chunk = inputs_for(name, rng, rng.choice([0, 1, 2, 5, 17, 60]))
+        # Some chunks are long and nearly free of NaN and infinities, so that
+        # exact sums slide past their scheduled recomputations.
+        size = rng.choice([0, 1, 2, 5, 17, 60, 200])
+        chunk = inputs_for(name, rng, size, 0.08 if size < 200 else 0.002)
         answers = feed(obj, name, chunk)
         assert answers.dtype == (np.int8 if name in STRATEGIES else np.float64)
         assert answers.shape[0] == len(chunk)

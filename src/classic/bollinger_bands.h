@@ -36,14 +36,34 @@ struct BollingerBands {
     return BollingerBands{std::move(*made), canonical(deviations_up), canonical(deviations_down)};
   }
   std::array<double, 3> update(double x) noexcept {
-    const double deviation = std::sqrt(variance.update(x));
-    // NaN while the variance is: the mean is not read then.
-    const double middle = deviation == deviation ? variance.average() : kNotYet;
-    return {middle + deviations_up * deviation, middle, middle - deviations_down * deviation};
+    const double spread = variance.update(x);
+    return bands(spread, variance.average(), deviations_up, deviations_down);
+  }
+  // The bands from the window's variance and mean.
+  static std::array<double, 3> bands(double spread, double mean, double up,
+                                     double down) noexcept {
+    const double deviation = std::sqrt(spread);
+    // NaN while the variance is: the mean means nothing then.
+    const double middle = deviation == deviation ? mean : kNotYet;
+    return {middle + up * deviation, middle, middle - down * deviation};
   }
   void reset() noexcept { variance.reset(); }
   std::uint32_t length() const noexcept { return variance.length(); }
 };
+
+// A batch of inputs from a column, as that many updates would answer them.
+template <class Column>
+void answer_values(BollingerBands& record, std::size_t size, const Column& values,
+                   double* answers) noexcept {
+  run_sliding_variance(record.variance, size, values,
+                       [answers, up = record.deviations_up, down = record.deviations_down](
+                           std::size_t i, double spread, double mean) {
+                         const auto row = BollingerBands::bands(spread, mean, up, down);
+                         answers[3 * i] = row[0];
+                         answers[3 * i + 1] = row[1];
+                         answers[3 * i + 2] = row[2];
+                       });
+}
 
 }  // namespace barworks::classic
 

@@ -32,6 +32,16 @@ struct StandardDeviation {
   std::uint32_t length() const noexcept { return variance.length(); }
 };
 
+// A batch of inputs from a column, as that many updates would answer them.
+template <class Column>
+void answer_values(StandardDeviation& record, std::size_t size, const Column& values,
+                   double* answers) noexcept {
+  run_sliding_variance(record.variance, size, values,
+                       [answers](std::size_t i, double variance, double) {
+                         answers[i] = std::sqrt(variance);
+                       });
+}
+
 // The stored fields of format version 1, which kept the mean in absolute
 // terms. Only the window and the run of equal inputs are carried over.
 struct StandardDeviationVersion1 {

@@ -29,6 +29,16 @@ struct Variance {
   std::uint32_t length() const noexcept { return variance.length(); }
 };
 
+// A batch of inputs from a column, as that many updates would answer them.
+template <class Column>
+void answer_values(Variance& record, std::size_t size, const Column& values,
+                   double* answers) noexcept {
+  run_sliding_variance(record.variance, size, values,
+                       [answers](std::size_t i, double variance, double) {
+                         answers[i] = variance;
+                       });
+}
+
 }  // namespace barworks::classic
 
 namespace barworks {
