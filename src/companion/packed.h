@@ -40,6 +40,7 @@ struct StepsInPlace {
   void begin_step(bool) noexcept {}
   void end_step(bool, bool) noexcept {}
   bool aligned() const noexcept { return true; }
+  bool share_write_slot(Py_ssize_t) const noexcept { return true; }
 };
 
 template <class T>
@@ -122,8 +123,8 @@ class FieldLanes<CircularWindow> {
                                 i_);
     }
     // The slot the next push writes: one lane's, or while aligned every
-    // lane's (two lanes apart have two; PackedLanes steps them one at a
-    // time for a record that reads it).
+    // lane's (two lanes apart may have two; PackedLanes steps such a pair
+    // one lane at a time for a record that reads it).
     std::uint32_t write_slot() const noexcept {
       return lanes_.aligned_ ? lanes_.index_all_ : lanes_.index_[i_];
     }
@@ -176,6 +177,10 @@ class FieldLanes<CircularWindow> {
   void put(Py_ssize_t, const At<Number>&) noexcept {}
 
   bool aligned() const noexcept { return aligned_; }
+  // Whether lanes i and i + 1 write the same slot next.
+  bool share_write_slot(Py_ssize_t i) const noexcept {
+    return aligned_ || index_[i] == index_[i + 1];
+  }
   void begin_step(bool uniform) noexcept {
     if (!uniform) spread();
     if (!aligned_) return;
@@ -244,8 +249,8 @@ class FieldLanes<CircularWindow> {
 // A window of a record's own per slot (the suffixes of a window's
 // extremes), slot-major as the window it follows: slot s of every lane in
 // one row. It has no write slot of its own; the record reads it at its
-// window's, which is one for a pair of lanes only while the window's lanes
-// are aligned, so PackedLanes steps a pair of such a record only then.
+// window's, so PackedLanes steps a pair of such a record's lanes together
+// only where both windows write the same slot.
 template <>
 class FieldLanes<Window> : public StepsInPlace {
  public:
@@ -554,11 +559,11 @@ class PackedLanes<Record, FieldList<Members...>> {
                   const Read& read, const unsigned char* where, Cell* answers) noexcept {
     const Py_ssize_t* next_unsteady = unsteady_;
     const Py_ssize_t* const unsteady_end = unsteady_ + unsteady_count_;
-    if (where != nullptr || !pairs_share_slots(fields)) {
+    if (where != nullptr) {
       for (Py_ssize_t i = 0; i < lanes_; ++i) {
         const bool steady = next_unsteady == unsteady_end || *next_unsteady != i;
         if (!steady) ++next_unsteady;
-        if (where != nullptr && where[i] == 0) {
+        if (where[i] == 0) {
           store_unstepped(answers + i * kColumns, kColumns);
         } else if (steady) {
           store_answer(answers, i, advance(fields, shared, i, inputs_at<Record, double>(columns, i)));
@@ -568,10 +573,17 @@ class PackedLanes<Record, FieldList<Members...>> {
       }
       return;
     }
+    const bool apart = some_lanes_apart(fields);
     Py_ssize_t i = 0;
     for (;;) {
       const Py_ssize_t end = next_unsteady == unsteady_end ? lanes_ : *next_unsteady;
       for (; i + 2 <= end; i += 2) {
+        if (apart && !share_write_slot(fields, i)) [[unlikely]] {
+          store_answer(answers, i, advance(fields, shared, i, inputs_at<Record, double>(columns, i)));
+          store_answer(answers, i + 1,
+                       advance(fields, shared, i + 1, inputs_at<Record, double>(columns, i + 1)));
+          continue;
+        }
         store_answer(answers, i, advance(fields, shared, i, inputs_at<Record, DoublePair>(columns, i)));
       }
       if (i < end) {
@@ -585,19 +597,27 @@ class PackedLanes<Record, FieldList<Members...>> {
     }
   }
 
-  // Whether a pair of lanes shares its write slot, as a field that follows
-  // it (kFollowsWriteSlot) needs: while every window's lanes are aligned.
-  static bool pairs_share_slots(const Fields& fields) noexcept {
-    constexpr bool kFollows = []<class... F>(std::type_identity<std::tuple<F...>>) {
-      return (requires { F::kFollowsWriteSlot; } || ...);
-    }(std::type_identity<Fields>{});
-    if constexpr (!kFollows) {
-      return true;
+  // A field that follows its window's write slot (kFollowsWriteSlot) takes
+  // a pair of lanes only where both write the same slot: always while every
+  // window's lanes are aligned, and otherwise where the pair's are.
+  static constexpr bool kFollowsWriteSlot = []<class... F>(std::type_identity<std::tuple<F...>>) {
+    return (requires { F::kFollowsWriteSlot; } || ...);
+  }(std::type_identity<Fields>{});
+  static bool some_lanes_apart(const Fields& fields) noexcept {
+    if constexpr (!kFollowsWriteSlot) {
+      return false;
     } else {
       bool aligned = true;
       each(fields, [&](const auto& field, auto) noexcept { aligned = aligned && field.aligned(); });
-      return aligned;
+      return !aligned;
     }
+  }
+  static bool share_write_slot(const Fields& fields, Py_ssize_t i) noexcept {
+    bool shared = true;
+    each(fields, [&](const auto& field, auto) noexcept {
+      shared = shared && field.share_write_slot(i);
+    });
+    return shared;
   }
 
   // The record's advance() on lane i, or lanes i and i + 1, of `fields`;
