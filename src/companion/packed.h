@@ -277,6 +277,8 @@ class FieldLanes<Window> : public StepsInPlace {
     Slot operator[](std::uint32_t place) const noexcept {
       return Slot(first_ + place * static_cast<std::size_t>(lanes_));
     }
+    // Lane k of a pair alone.
+    At<double> lane(int k) const noexcept { return At<double>(first_ + k, lanes_); }
 
    private:
     double* first_;
@@ -309,6 +311,44 @@ class FieldLanes<Window> : public StepsInPlace {
   double* slots_ = nullptr;
   Py_ssize_t lanes_ = 0;
   std::uint32_t size_ = 0;
+};
+
+// What a scan of one lane's window finds, as first_extreme_slot() of a
+// record's own window does: the lowest slot that beats every earlier one,
+// starting from the fill; slot 0 when none does.
+template <class Order>
+std::uint32_t first_extreme_slot(const FieldLanes<Window>::At<double>& values,
+                                 std::uint32_t period) noexcept {
+  double best = Order::kFill;
+  std::uint32_t found = 0;
+  for (std::uint32_t slot = 0; slot < period; ++slot) {
+    const double value = values[slot];
+    if (Order::beats(value, best)) {
+      best = value;
+      found = slot;
+    }
+  }
+  return found;
+}
+
+// A slot index per lane (a window's write slot and its extreme's, where a
+// record keeps them itself): one lane's, or two lanes' as an array.
+template <>
+class FieldLanes<std::size_t> : public LaneArray<std::size_t> {
+ public:
+  template <class Number>
+  auto get(Py_ssize_t i) const noexcept {
+    if constexpr (std::is_same_v<Number, double>) {
+      return values_[i];
+    } else {
+      return std::array<std::size_t, 2>{values_[i], values_[i + 1]};
+    }
+  }
+  void put(Py_ssize_t i, std::size_t slot) noexcept { values_[i] = slot; }
+  void put(Py_ssize_t i, const std::array<std::size_t, 2>& slots) noexcept {
+    values_[i] = slots[0];
+    values_[i + 1] = slots[1];
+  }
 };
 
 // The count of inputs since a window's latest NaN, per lane: for a pair of

@@ -621,11 +621,13 @@ PyObject* step_columns(Lanes& lanes, InputKind input, PyObject* const* given, st
 // hold one step's values of every lane one after another (C order): each
 // row is a step of every lane at once, and its answers fill a row of the
 // answers. False, with nothing run, for any other class or layout, or when
-// memory for the layout is short.
+// memory for the layout is short; and for a class whose own batch path
+// reads each lane's inputs one after another (a window's extremes block by
+// block), which runs lane by lane faster than in steps of every lane.
 bool run_side_by_side(Lanes& lanes, Py_ssize_t steps, const RunMatrices& matrices,
                       bool blank_warmup, unsigned char* answers) noexcept {
   const LaneKind& kind = *lanes.kind;
-  if (kind.pack == nullptr || lanes.count == 0) return false;
+  if (kind.pack == nullptr || kind.wants_dense_inputs || lanes.count == 0) return false;
   for (const Matrix& matrix : matrices) {
     if (matrix.data != nullptr && matrix.lane_stride != static_cast<Py_ssize_t>(sizeof(double))) {
       return false;

@@ -12,12 +12,23 @@
 #include "../checkpoint.h"
 #include "../describe.h"
 #include "../error.h"
+#include "../lanes.h"
 #include "../window.h"
 #include "../warmup.h"
 #include "../nan.h"
 #include "extreme_scan.h"
 
 namespace barworks {
+
+// The slot of a window's extreme as Extremum scans for it: the lowest slot
+// that beats every earlier one, starting from Order::kFill; slot 0 when no
+// slot beats the fill.
+template <class Order>
+std::uint32_t first_extreme_slot(const Window& values, std::uint32_t period) noexcept {
+  const std::size_t found =
+      first_extreme<Order>(reinterpret_cast<const char*>(values.begin()), period, Order::kFill);
+  return found < period ? static_cast<std::uint32_t>(found) : 0;
+}
 
 // The most extreme of the last `period` inputs in the sense of `Order`
 // (Order::kFill, the value no number can lose to, and Order::beats(a, b),
@@ -42,7 +53,13 @@ struct Extremum {
   std::size_t index;
 
   static Expected<Extremum> create(std::uint32_t period) noexcept;
-  double update(double x) noexcept;
+  double update(double x) noexcept { return advance(*this, x, values, extreme_index, index); }
+  // The rule over a number type, for a lone record or lanes side by side:
+  // `values` reads and writes a slot as values[slot] and is found afresh by
+  // first_extreme_slot(); a pair of lanes takes the rule lane by lane.
+  template <class Number, class Values, class Slot>
+  static Number advance(const Extremum& shared, Number x, Values& values, Slot& extreme_index,
+                        Slot& index) noexcept;
   void reset() noexcept;
   std::uint32_t length() const noexcept { return period; }
   // The slot of the window's extreme, found afresh; unlike the remembered
@@ -73,19 +90,28 @@ Expected<Extremum<Order>> Extremum<Order>::create(std::uint32_t period) noexcept
 }
 
 template <class Order>
-double Extremum<Order>::update(double x) noexcept {
-  x = canonical(x);
-  const auto slot = static_cast<std::uint32_t>(index);
-  values[slot] = x;
-  const double extreme = values[static_cast<std::uint32_t>(extreme_index)];
-  if (Order::beats(x, extreme)) {
-    extreme_index = slot;
-  } else if (extreme_index == slot) {
-    extreme_index = scan();
+template <class Number, class Values, class Slot>
+Number Extremum<Order>::advance(const Extremum& shared, Number x, Values& values,
+                                Slot& extreme_index, Slot& index) noexcept {
+  if constexpr (std::is_same_v<Number, double>) {
+    x = canonical(x);
+    const auto slot = static_cast<std::uint32_t>(index);
+    values[slot] = x;
+    const double extreme = values[static_cast<std::uint32_t>(extreme_index)];
+    if (Order::beats(x, extreme)) {
+      extreme_index = slot;
+    } else if (extreme_index == slot) {
+      extreme_index = first_extreme_slot<Order>(values, shared.period);
+    }
+    index = next_slot(slot, shared.period);
+    return values[static_cast<std::uint32_t>(extreme_index)];
+  } else {
+    auto first = values.lane(0), second = values.lane(1);
+    return Number{advance(shared, x[0], first, extreme_index[0], index[0]),
+                  advance(shared, x[1], second, extreme_index[1], index[1])};
   }
-  index = next_slot(slot, period);
-  return values[static_cast<std::uint32_t>(extreme_index)];
 }
+
 
 template <class Order>
 void Extremum<Order>::reset() noexcept {
@@ -94,10 +120,14 @@ void Extremum<Order>::reset() noexcept {
 
 template <class Order>
 std::uint32_t Extremum<Order>::scan() const noexcept {
-  const std::size_t found =
-      first_extreme<Order>(reinterpret_cast<const char*>(values.begin()), period, Order::kFill);
-  return found < period ? static_cast<std::uint32_t>(found) : 0;
+  return first_extreme_slot<Order>(values, period);
 }
+
+template <class Order>
+struct LaneFields<Extremum<Order>> {
+  using R = Extremum<Order>;
+  using List = FieldList<&R::values, &R::extreme_index, &R::index>;
+};
 
 template <class Record>
 inline constexpr bool kIsExtremum = false;
