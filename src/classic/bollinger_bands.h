@@ -47,6 +47,20 @@ struct BollingerBands {
     const double middle = deviation == deviation ? mean : kNotYet;
     return {middle + up * deviation, middle, middle - down * deviation};
   }
+  // Once the window is full, the rule for a lone record or a universe's
+  // lane.
+  bool steady() const noexcept { return variance.steady(); }
+  template <class Values>
+  static std::array<double, 3> advance(const BollingerBands& shared, double x, Values& window,
+                                       double& mean, double& squares, double& reference,
+                                       double& peak, std::uint32_t& equal_run,
+                                       std::uint32_t& nonfinite, double& last,
+                                       std::uint32_t& since_exact) noexcept {
+    const double spread =
+        SlidingVariance::advance(shared.variance, x, window, mean, squares, reference, peak,
+                                 equal_run, nonfinite, last, since_exact);
+    return bands(spread, reference + mean, shared.deviations_up, shared.deviations_down);
+  }
   void reset() noexcept { variance.reset(); }
   std::uint32_t length() const noexcept { return variance.length(); }
 };
@@ -85,6 +99,13 @@ struct PythonClass<classic::BollingerBands> {
 
 // The factors are stored as given: any double, NaN included, as the
 // constructor takes them.
+template <>
+struct LaneFields<classic::BollingerBands> {
+  using List =
+      within_all<&classic::BollingerBands::variance, LaneFields<classic::SlidingVariance>::List>;
+  static constexpr bool kOneLaneAtATime = true;
+};
+
 template <>
 struct Checkpoint<classic::BollingerBands> {
   using R = classic::BollingerBands;

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "../error.h"
+#include "../lanes.h"
 #include "../window.h"
 #include "exact_window.h"
 #include "family.h"
@@ -58,6 +59,16 @@ struct SlidingVariance {
   // inlined: with three records calling it, the compiler would otherwise
   // keep one call out of line, its fields in memory.
   [[gnu::always_inline]] double update(double x) noexcept;
+  // Once the window is full, update's rule for a lone record or a
+  // universe's lane, one at a time: `window` pushes and gives its values in
+  // slot order.
+  bool steady() const noexcept { return window.count == window.period; }
+  template <class Values>
+  [[gnu::always_inline]] static double advance(const SlidingVariance& shared, double x,
+                                               Values& window, double& mean, double& squares,
+                                               double& reference, double& peak,
+                                               std::uint32_t& equal_run, std::uint32_t& nonfinite,
+                                               double& last, std::uint32_t& since_exact) noexcept;
   // The window's mean after an update that answered a number.
   double average() const noexcept { return reference + mean; }
   void reset() noexcept;
@@ -86,14 +97,41 @@ struct SlidingVariance {
                                                       double n) noexcept;
 
  private:
-  void recompute() noexcept {
-    const Sums sums = exact_sums(window.values.begin(), window.values.size(),
-                                 static_cast<double>(window.period));
+  // What every step does first: x into the window and the run of equal
+  // inputs; the change against the input x replaced, and whether it moved
+  // the count of non-finite inputs (nonfinite_moved).
+  struct Taken {
+    double old;
+    double delta;
+    bool rebuild;
+  };
+  template <class Values>
+  [[gnu::always_inline]] static Taken take(std::uint32_t period, double x, Values& window,
+                                           std::uint32_t& equal_run, std::uint32_t& nonfinite,
+                                           double& last) noexcept {
+    const double old = window.push(x);
+    // Saturates: only a run of a whole window matters, and a wrapped count
+    // would read as a run of none.
+    equal_run = x == last ? equal_run + (equal_run < period) : 1;
+    last = x;
+    // The difference is finite whenever both inputs are, so one test keeps
+    // the count of non-finite inputs off the common path. A difference that
+    // overflows from finite inputs takes that path too and recomputes.
+    const double delta = x - old;
+    return {old, delta, nonfinite_moved(x, old, delta, nonfinite)};
+  }
+  [[gnu::cold]] static void recompute(const double* values, std::uint32_t period,
+                                      double& reference, double& mean, double& squares,
+                                      double& peak, std::uint32_t& since_exact) noexcept {
+    const Sums sums = exact_sums(values, period, static_cast<double>(period));
     reference = sums.reference;
     mean = sums.mean;
     squares = sums.squares;
     peak = squares;
     since_exact = 0;
+  }
+  void recompute() noexcept {
+    recompute(window.values.begin(), window.period, reference, mean, squares, peak, since_exact);
   }
   void take_while_filling(double x) noexcept {
     if (window.count == 1) reference = x;
@@ -103,12 +141,18 @@ struct SlidingVariance {
     squares += delta * (deviation - mean);
     peak = squares;  // only grows while the window fills
   }
-  void zero_spread(double x) noexcept {
+  // Exactly no spread; the state is exact again as well.
+  static double zero_spread(double x, double& reference, double& mean, double& squares,
+                            double& peak, std::uint32_t& since_exact) noexcept {
     reference = x;
     mean = 0.0;
     squares = 0.0;
     peak = 0.0;
     since_exact = 0;
+    return 0.0;
+  }
+  void zero_spread(double x) noexcept {
+    (void)zero_spread(x, reference, mean, squares, peak, since_exact);
   }
 };
 
@@ -119,45 +163,52 @@ struct SlidingVariance {
 // NaN never enters the sums (a non-finite input in the window stops the
 // slide), so no two NaNs meet and the input is taken as it comes.
 inline double SlidingVariance::update(double x) noexcept {
+  if (steady()) [[likely]] {
+    return advance(*this, x, window, mean, squares, reference, peak, equal_run, nonfinite, last,
+                   since_exact);
+  }
   const std::uint32_t period = window.period;
-  const bool full = window.count == period;
-  const double old = window.push(x);
-  // Saturates: only a run of a whole window matters, and a wrapped count
-  // would read as a run of none.
-  equal_run = x == last ? equal_run + (equal_run < period) : 1;
-  last = x;
-  // The difference is finite whenever both inputs are, so one test keeps
-  // the count of non-finite inputs off the common path. A difference that
-  // overflows from finite inputs takes that path too and recomputes.
-  const double delta = x - old;
-  const bool rebuild = nonfinite_moved(x, old, delta, nonfinite);
+  (void)take(period, x, window, equal_run, nonfinite, last);
   // The sliding state skips every step with a non-finite value in the
   // window and is rebuilt from the window once the last one has left.
   if (nonfinite != 0) [[unlikely]] return kNotYet;
+  take_while_filling(x);
+  if (window.count < period) return kNotYet;
+  if (equal_run >= period) [[unlikely]] {
+    return zero_spread(x, reference, mean, squares, peak, since_exact);
+  }
+  return squares * reciprocal;
+}
 
-  if (!full) [[unlikely]] {
-    take_while_filling(x);
-    if (window.count < period) return kNotYet;
-  } else if (rebuild || ++since_exact == exact_every) [[unlikely]] {
-    recompute();
+template <class Values>
+[[gnu::always_inline]] inline double SlidingVariance::advance(
+    const SlidingVariance& shared, double x, Values& window, double& mean, double& squares,
+    double& reference, double& peak, std::uint32_t& equal_run, std::uint32_t& nonfinite,
+    double& last, std::uint32_t& since_exact) noexcept {
+  const std::uint32_t period = shared.window.period;
+  const Taken taken = take(period, x, window, equal_run, nonfinite, last);
+  if (nonfinite != 0) [[unlikely]] return kNotYet;
+  if (taken.rebuild || ++since_exact == shared.exact_every) [[unlikely]] {
+    recompute(window.in_slot_order(), period, reference, mean, squares, peak, since_exact);
   } else {
     // Multiplied by the reciprocal rather than divided by the period: the
     // difference is an ulp per slide, which the exact recomputation every
     // `period` slides takes back out, and a division would sit on the
     // path of every step.
-    const double moved = mean + delta * reciprocal;
+    const double delta = taken.delta, old = taken.old;
+    const double moved = mean + delta * shared.reciprocal;
     squares += delta * (((x - reference) - moved) + ((old - reference) - mean));
     mean = moved;
     // A maximum, not a branch: a new peak comes at random in a random walk.
     peak = squares > peak ? squares : peak;
-    if (squares * 16.0 < peak) [[unlikely]] recompute();
+    if (squares * 16.0 < peak) [[unlikely]] {
+      recompute(window.in_slot_order(), period, reference, mean, squares, peak, since_exact);
+    }
   }
   if (equal_run >= period) [[unlikely]] {
-    // Exactly no spread; the state is exact again as well.
-    zero_spread(x);
-    return 0.0;
+    return zero_spread(x, reference, mean, squares, peak, since_exact);
   }
-  return squares * reciprocal;
+  return squares * shared.reciprocal;
 }
 
 // A batch of inputs from a column through `record`, as that many updates
@@ -263,5 +314,15 @@ struct Checkpoint<classic::SlidingVariance> {
       since_exact_rule<R>()};
 };
 static_assert(checkpoint_layout::lists_every_member<classic::SlidingVariance>());
+
+// The fields a full window's step reads and writes, in the order advance()
+// takes them; its rule branches lane by lane.
+template <>
+struct LaneFields<classic::SlidingVariance> {
+  using R = classic::SlidingVariance;
+  using List = FieldList<&R::window, &R::mean, &R::squares, &R::reference, &R::peak,
+                         &R::equal_run, &R::nonfinite, &R::last, &R::since_exact>;
+  static constexpr bool kOneLaneAtATime = true;
+};
 
 }  // namespace barworks

@@ -28,6 +28,13 @@ struct StandardDeviation {
     return StandardDeviation{std::move(*made)};
   }
   double update(double x) noexcept { return std::sqrt(variance.update(x)); }
+  // Once the window is full, the rule for a lone record or a universe's
+  // lane.
+  bool steady() const noexcept { return variance.steady(); }
+  template <class... Fields>
+  static double advance(const StandardDeviation& shared, double x, Fields&... fields) noexcept {
+    return std::sqrt(SlidingVariance::advance(shared.variance, x, fields...));
+  }
   void reset() noexcept { variance.reset(); }
   std::uint32_t length() const noexcept { return variance.length(); }
 };
@@ -64,6 +71,12 @@ struct PythonClass<classic::StandardDeviation> : ClassicPeriodIndicator<classic:
 
 // Stored as the variance it embeds, whose fields are inline: the same bytes
 // as when the deviation held them itself.
+template <>
+struct LaneFields<classic::StandardDeviation> {
+  using List = within_all<&classic::StandardDeviation::variance, LaneFields<classic::SlidingVariance>::List>;
+  static constexpr bool kOneLaneAtATime = true;
+};
+
 template <>
 struct Checkpoint<classic::StandardDeviation> {
   using R = classic::StandardDeviation;

@@ -25,6 +25,13 @@ struct Variance {
     return Variance{std::move(*made)};
   }
   double update(double x) noexcept { return variance.update(x); }
+  // Once the window is full, the rule for a lone record or a universe's
+  // lane.
+  bool steady() const noexcept { return variance.steady(); }
+  template <class... Fields>
+  static double advance(const Variance& shared, double x, Fields&... fields) noexcept {
+    return SlidingVariance::advance(shared.variance, x, fields...);
+  }
   void reset() noexcept { variance.reset(); }
   std::uint32_t length() const noexcept { return variance.length(); }
 };
@@ -48,6 +55,12 @@ struct PythonClass<classic::Variance> : ClassicPeriodIndicator<classic::Variance
   using R = classic::Variance;
   static constexpr const char* kName = "Variance";
   static constexpr auto kConstructor = constructor<&R::create>(with_default("period", 5));
+};
+
+template <>
+struct LaneFields<classic::Variance> {
+  using List = within_all<&classic::Variance::variance, LaneFields<classic::SlidingVariance>::List>;
+  static constexpr bool kOneLaneAtATime = true;
 };
 
 template <>

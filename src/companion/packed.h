@@ -122,6 +122,22 @@ class FieldLanes<CircularWindow> {
       return load_lanes<Number>(lanes_.slots_ + place * static_cast<std::size_t>(lanes_.lanes_) +
                                 i_);
     }
+    // One lane's count once this step's input is pushed.
+    std::uint32_t taken() const noexcept
+      requires std::is_same_v<Number, double>
+    {
+      return static_cast<std::uint32_t>(lanes_.filled(i_));
+    }
+    // One lane's values in slot order, one after another (gathered into
+    // the layout's room for one window).
+    const double* in_slot_order() const noexcept
+      requires std::is_same_v<Number, double>
+    {
+      for (std::uint32_t s = 0; s < lanes_.period_; ++s) {
+        lanes_.gathered_[s] = lanes_.slots_[s * static_cast<std::size_t>(lanes_.lanes_) + i_];
+      }
+      return lanes_.gathered_;
+    }
     // The slot the next push writes: one lane's, or while aligned every
     // lane's (two lanes apart may have two; PackedLanes steps such a pair
     // one lane at a time for a record that reads it).
@@ -147,9 +163,11 @@ class FieldLanes<CircularWindow> {
     slots_ = allocate_lanes<double>(count * period_);
     index_ = allocate_lanes<std::uint32_t>(count);
     count_ = allocate_lanes<std::uint32_t>(count);
-    return slots_ != nullptr && index_ != nullptr && count_ != nullptr;
+    gathered_ = allocate_lanes<double>(period_);
+    return slots_ != nullptr && index_ != nullptr && count_ != nullptr && gathered_ != nullptr;
   }
   void release() noexcept {
+    PyMem_RawFree(gathered_);
     PyMem_RawFree(slots_);
     PyMem_RawFree(index_);
     PyMem_RawFree(count_);
@@ -237,6 +255,7 @@ class FieldLanes<CircularWindow> {
   double* slots_ = nullptr;
   std::uint32_t* index_ = nullptr;
   std::uint32_t* count_ = nullptr;
+  double* gathered_ = nullptr;
   Py_ssize_t lanes_ = 0;
   std::uint32_t period_ = 0;
   bool aligned_ = false;
@@ -277,8 +296,6 @@ class FieldLanes<Window> : public StepsInPlace {
     Slot operator[](std::uint32_t place) const noexcept {
       return Slot(first_ + place * static_cast<std::size_t>(lanes_));
     }
-    // Lane k of a pair alone.
-    At<double> lane(int k) const noexcept { return At<double>(first_ + k, lanes_); }
 
    private:
     double* first_;
@@ -332,23 +349,16 @@ std::uint32_t first_extreme_slot(const FieldLanes<Window>::At<double>& values,
 }
 
 // A slot index per lane (a window's write slot and its extreme's, where a
-// record keeps them itself): one lane's, or two lanes' as an array.
+// record keeps them itself), for a record stepping one lane at a time.
 template <>
 class FieldLanes<std::size_t> : public LaneArray<std::size_t> {
  public:
   template <class Number>
-  auto get(Py_ssize_t i) const noexcept {
-    if constexpr (std::is_same_v<Number, double>) {
-      return values_[i];
-    } else {
-      return std::array<std::size_t, 2>{values_[i], values_[i + 1]};
-    }
+  std::size_t get(Py_ssize_t i) const noexcept {
+    static_assert(std::is_same_v<Number, double>, "slot indices are taken one lane at a time");
+    return values_[i];
   }
   void put(Py_ssize_t i, std::size_t slot) noexcept { values_[i] = slot; }
-  void put(Py_ssize_t i, const std::array<std::size_t, 2>& slots) noexcept {
-    values_[i] = slots[0];
-    values_[i + 1] = slots[1];
-  }
 };
 
 // The count of inputs since a window's latest NaN, per lane: for a pair of
@@ -393,24 +403,30 @@ class FieldLanes<classic::NanWatch> : public LaneArray<classic::NanWatch> {
 template <>
 class FieldLanes<std::uint32_t> : public LaneArray<std::uint32_t> {
  public:
-  // One lane's count, or two lanes'.
-  template <class Number>
-  class At {
+  // Two lanes' counts.
+  class Pair {
    public:
-    explicit At(std::uint32_t* counts) noexcept : counts_(counts) {}
-    friend void count_up(At at) noexcept {
-      barworks::count_up(at.counts_[0]);
-      if constexpr (!std::is_same_v<Number, double>) barworks::count_up(at.counts_[1]);
+    explicit Pair(std::uint32_t* counts) noexcept : counts_(counts) {}
+    friend void count_up(Pair pair) noexcept {
+      barworks::count_up(pair.counts_[0]);
+      barworks::count_up(pair.counts_[1]);
     }
 
    private:
     std::uint32_t* counts_;
   };
 
+  // One lane's count as a value, or two lanes' in place.
   template <class Number>
-  At<Number> get(Py_ssize_t i) const noexcept {
-    return At<Number>(values_ + i);
+  auto get(Py_ssize_t i) const noexcept {
+    if constexpr (std::is_same_v<Number, double>) {
+      return values_[i];
+    } else {
+      return Pair(values_ + i);
+    }
   }
+  void put(Py_ssize_t i, std::uint32_t count) noexcept { values_[i] = count; }
+  void put(Py_ssize_t, const Pair&) noexcept {}
 };
 
 // A lane's field: a member, or a member of an embedded record.
@@ -617,18 +633,23 @@ class PackedLanes<Record, FieldList<Members...>> {
     Py_ssize_t i = 0;
     for (;;) {
       const Py_ssize_t end = next_unsteady == unsteady_end ? lanes_ : *next_unsteady;
-      for (; i + 2 <= end; i += 2) {
-        if (apart && !share_write_slot(fields, i)) [[unlikely]] {
-          store_answer(answers, i, advance(fields, shared, i, inputs_at<Record, double>(columns, i)));
-          store_answer(answers, i + 1,
-                       advance(fields, shared, i + 1, inputs_at<Record, double>(columns, i + 1)));
-          continue;
+      const auto one = [&](Py_ssize_t lane) __attribute__((always_inline)) {
+        store_answer(answers, lane,
+                     advance(fields, shared, lane, inputs_at<Record, double>(columns, lane)));
+      };
+      if constexpr (kOneLaneAtATime) {
+        for (; i < end; ++i) one(i);
+      } else {
+        for (; i + 2 <= end; i += 2) {
+          if (apart && !share_write_slot(fields, i)) [[unlikely]] {
+            one(i);
+            one(i + 1);
+            continue;
+          }
+          store_answer(answers, i,
+                       advance(fields, shared, i, inputs_at<Record, DoublePair>(columns, i)));
         }
-        store_answer(answers, i, advance(fields, shared, i, inputs_at<Record, DoublePair>(columns, i)));
-      }
-      if (i < end) {
-        store_answer(answers, i, advance(fields, shared, i, inputs_at<Record, double>(columns, i)));
-        ++i;
+        if (i < end) one(i++);
       }
       if (i == lanes_) return;
       step_record(records, i, read, answers);
@@ -636,6 +657,11 @@ class PackedLanes<Record, FieldList<Members...>> {
       ++next_unsteady;
     }
   }
+
+  // A record whose rule is written for a lone double only (it branches
+  // lane by lane) says so; its lanes then step one at a time, still on
+  // their fields side by side.
+  static constexpr bool kOneLaneAtATime = requires { LaneFields<Record>::kOneLaneAtATime; };
 
   // A field that follows its window's write slot (kFollowsWriteSlot) takes
   // a pair of lanes only where both write the same slot: always while every

@@ -54,11 +54,11 @@ struct Extremum {
 
   static Expected<Extremum> create(std::uint32_t period) noexcept;
   double update(double x) noexcept { return advance(*this, x, values, extreme_index, index); }
-  // The rule over a number type, for a lone record or lanes side by side:
+  // The rule for a lone record or a universe's lane, one at a time:
   // `values` reads and writes a slot as values[slot] and is found afresh by
-  // first_extreme_slot(); a pair of lanes takes the rule lane by lane.
-  template <class Number, class Values, class Slot>
-  static Number advance(const Extremum& shared, Number x, Values& values, Slot& extreme_index,
+  // first_extreme_slot().
+  template <class Values, class Slot>
+  static double advance(const Extremum& shared, double x, Values& values, Slot& extreme_index,
                         Slot& index) noexcept;
   void reset() noexcept;
   std::uint32_t length() const noexcept { return period; }
@@ -90,26 +90,20 @@ Expected<Extremum<Order>> Extremum<Order>::create(std::uint32_t period) noexcept
 }
 
 template <class Order>
-template <class Number, class Values, class Slot>
-Number Extremum<Order>::advance(const Extremum& shared, Number x, Values& values,
+template <class Values, class Slot>
+double Extremum<Order>::advance(const Extremum& shared, double x, Values& values,
                                 Slot& extreme_index, Slot& index) noexcept {
-  if constexpr (std::is_same_v<Number, double>) {
-    x = canonical(x);
-    const auto slot = static_cast<std::uint32_t>(index);
-    values[slot] = x;
-    const double extreme = values[static_cast<std::uint32_t>(extreme_index)];
-    if (Order::beats(x, extreme)) {
-      extreme_index = slot;
-    } else if (extreme_index == slot) {
-      extreme_index = first_extreme_slot<Order>(values, shared.period);
-    }
-    index = next_slot(slot, shared.period);
-    return values[static_cast<std::uint32_t>(extreme_index)];
-  } else {
-    auto first = values.lane(0), second = values.lane(1);
-    return Number{advance(shared, x[0], first, extreme_index[0], index[0]),
-                  advance(shared, x[1], second, extreme_index[1], index[1])};
+  x = canonical(x);
+  const auto slot = static_cast<std::uint32_t>(index);
+  values[slot] = x;
+  const double extreme = values[static_cast<std::uint32_t>(extreme_index)];
+  if (Order::beats(x, extreme)) {
+    extreme_index = slot;
+  } else if (extreme_index == slot) {
+    extreme_index = first_extreme_slot<Order>(values, shared.period);
   }
+  index = next_slot(slot, shared.period);
+  return values[static_cast<std::uint32_t>(extreme_index)];
 }
 
 
@@ -127,6 +121,7 @@ template <class Order>
 struct LaneFields<Extremum<Order>> {
   using R = Extremum<Order>;
   using List = FieldList<&R::values, &R::extreme_index, &R::index>;
+  static constexpr bool kOneLaneAtATime = true;
 };
 
 template <class Record>
