@@ -122,12 +122,6 @@ class FieldLanes<CircularWindow> {
       return load_lanes<Number>(lanes_.slots_ + place * static_cast<std::size_t>(lanes_.lanes_) +
                                 i_);
     }
-    // One lane's count once this step's input is pushed.
-    std::uint32_t taken() const noexcept
-      requires std::is_same_v<Number, double>
-    {
-      return static_cast<std::uint32_t>(lanes_.filled(i_));
-    }
     // One lane's values in slot order, one after another (gathered into
     // the layout's room for one window).
     const double* in_slot_order() const noexcept
