@@ -165,12 +165,12 @@ struct Warmup<classic::Midpoint> : WindowWarmup<classic::Midpoint> {};
 template <>
 struct LaneFields<classic::Midpoint> {
   using R = classic::Midpoint;
-  using List = FieldList<&R::window, within<&R::highest, &classic::SlidingExtreme<
-                                                             classic::Highest>::suffixes>,
-                         within<&R::lowest, &classic::SlidingExtreme<classic::Lowest>::suffixes>,
-                         within<&R::highest, &classic::SlidingExtreme<classic::Highest>::prefix>,
-                         within<&R::lowest, &classic::SlidingExtreme<classic::Lowest>::prefix>,
-                         &R::nans>;
+  using Highest = classic::SlidingExtreme<classic::Highest>;
+  using Lowest = classic::SlidingExtreme<classic::Lowest>;
+  using List =
+      FieldList<&R::window, within<&R::highest, &Highest::suffixes>,
+                within<&R::lowest, &Lowest::suffixes>, within<&R::highest, &Highest::prefix>,
+                within<&R::lowest, &Lowest::prefix>, &R::nans>;
 };
 
 template <>
