@@ -106,7 +106,6 @@ double Extremum<Order>::advance(const Extremum& shared, double x, Values& values
   return values[static_cast<std::uint32_t>(extreme_index)];
 }
 
-
 template <class Order>
 void Extremum<Order>::reset() noexcept {
   values.fill(Order::kFill);
