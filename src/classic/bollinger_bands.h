@@ -97,8 +97,6 @@ struct PythonClass<classic::BollingerBands> {
                  method<&R::reset>("reset", Access::kExclusive)};
 };
 
-// The factors are stored as given: any double, NaN included, as the
-// constructor takes them.
 template <>
 struct LaneFields<classic::BollingerBands> {
   using List =
@@ -106,6 +104,8 @@ struct LaneFields<classic::BollingerBands> {
   static constexpr bool kOneLaneAtATime = true;
 };
 
+// The factors are stored as given: any double, NaN included, as the
+// constructor takes them.
 template <>
 struct Checkpoint<classic::BollingerBands> {
   using R = classic::BollingerBands;

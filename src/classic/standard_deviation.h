@@ -69,14 +69,15 @@ struct PythonClass<classic::StandardDeviation> : ClassicPeriodIndicator<classic:
   static constexpr const char* kName = "StandardDeviation";
 };
 
-// Stored as the variance it embeds, whose fields are inline: the same bytes
-// as when the deviation held them itself.
 template <>
 struct LaneFields<classic::StandardDeviation> {
-  using List = within_all<&classic::StandardDeviation::variance, LaneFields<classic::SlidingVariance>::List>;
+  using List = within_all<&classic::StandardDeviation::variance,
+                          LaneFields<classic::SlidingVariance>::List>;
   static constexpr bool kOneLaneAtATime = true;
 };
 
+// Stored as the variance it embeds, whose fields are inline: the same bytes
+// as when the deviation held them itself.
 template <>
 struct Checkpoint<classic::StandardDeviation> {
   using R = classic::StandardDeviation;
