@@ -96,6 +96,35 @@ struct SlidingVariance {
   [[gnu::cold, gnu::noinline]] static Sums exact_sums(const double* values, std::uint32_t size,
                                                       double n) noexcept;
 
+  // The run of equal inputs once x follows `last`. Saturates: only a run of
+  // a whole window matters, and a wrapped count would read as a run of none.
+  static std::uint32_t run_after(double x, double last, std::uint32_t equal_run,
+                                 std::uint32_t period) noexcept {
+    return x == last ? equal_run + (equal_run < period) : 1;
+  }
+  // A full window's slide by x, which replaced `old` (delta = x - old), from
+  // the mean, squares and peak before it; `fell` when the squares fell
+  // below 1/16 of the peak, which calls for an exact recomputation.
+  // Multiplied by the reciprocal rather than divided by the period: the
+  // difference is an ulp per slide, which the exact recomputation every
+  // `period` slides takes back out, and a division would sit on the path
+  // of every step.
+  struct Slide {
+    double mean;
+    double squares;
+    double peak;
+    bool fell;
+  };
+  [[gnu::always_inline]] static Slide slide(double x, double old, double delta,
+                                            double reciprocal, double reference, double mean,
+                                            double squares, double peak) noexcept {
+    const double moved = mean + delta * reciprocal;
+    const double slid = squares + delta * (((x - reference) - moved) + ((old - reference) - mean));
+    // A maximum, not a branch: a new peak comes at random in a random walk.
+    const double highest = slid > peak ? slid : peak;
+    return {moved, slid, highest, slid * 16.0 < highest};
+  }
+
  private:
   // What every step does first: x into the window and the run of equal
   // inputs; the change against the input x replaced, and whether it moved
@@ -110,9 +139,7 @@ struct SlidingVariance {
                                            std::uint32_t& equal_run, std::uint32_t& nonfinite,
                                            double& last) noexcept {
     const double old = window.push(x);
-    // Saturates: only a run of a whole window matters, and a wrapped count
-    // would read as a run of none.
-    equal_run = x == last ? equal_run + (equal_run < period) : 1;
+    equal_run = run_after(x, last, equal_run, period);
     last = x;
     // The difference is finite whenever both inputs are, so one test keeps
     // the count of non-finite inputs off the common path. A difference that
@@ -191,17 +218,12 @@ template <class Values>
   if (taken.rebuild || ++since_exact == shared.exact_every) [[unlikely]] {
     recompute(window.in_slot_order(), period, reference, mean, squares, peak, since_exact);
   } else {
-    // Multiplied by the reciprocal rather than divided by the period: the
-    // difference is an ulp per slide, which the exact recomputation every
-    // `period` slides takes back out, and a division would sit on the
-    // path of every step.
-    const double delta = taken.delta, old = taken.old;
-    const double moved = mean + delta * shared.reciprocal;
-    squares += delta * (((x - reference) - moved) + ((old - reference) - mean));
-    mean = moved;
-    // A maximum, not a branch: a new peak comes at random in a random walk.
-    peak = squares > peak ? squares : peak;
-    if (squares * 16.0 < peak) [[unlikely]] {
+    const Slide slid =
+        slide(x, taken.old, taken.delta, shared.reciprocal, reference, mean, squares, peak);
+    mean = slid.mean;
+    squares = slid.squares;
+    peak = slid.peak;
+    if (slid.fell) [[unlikely]] {
       recompute(window.in_slot_order(), period, reference, mean, squares, peak, since_exact);
     }
   }
@@ -245,17 +267,15 @@ template <class Column, class Answer>
       const double x = values[j], old = values[j - period];
       const double delta = x - old;
       if (!(std::fabs(delta) <= std::numeric_limits<double>::max())) [[unlikely]] break;
-      const std::uint32_t run = x == last ? equal_run + (equal_run < period) : 1;
-      // update()'s slide, in its order.
-      const double moved = mean + delta * reciprocal;
-      const double slid = squares + delta * (((x - reference) - moved) + ((old - reference) - mean));
-      const double highest = slid > peak ? slid : peak;
-      if (slid * 16.0 < highest || run >= period) [[unlikely]] break;
+      const std::uint32_t run = SlidingVariance::run_after(x, last, equal_run, period);
+      const SlidingVariance::Slide slid =
+          SlidingVariance::slide(x, old, delta, reciprocal, reference, mean, squares, peak);
+      if (slid.fell || run >= period) [[unlikely]] break;
       equal_run = run;
       last = x;
-      mean = moved;
-      squares = slid;
-      peak = highest;
+      mean = slid.mean;
+      squares = slid.squares;
+      peak = slid.peak;
       answer(j, squares * reciprocal, reference + mean);
     }
     record.mean = mean;
