@@ -62,7 +62,10 @@ def feed_ratio(row, count, rounds):
     name, arguments, kind, peer, _ = classic_case(row)
     columns_in = prices(count)
     mine = feed_call(name, arguments, kind, columns_in)
-    theirs = lambda: peer(*columns_in)  # noqa: E731
+    # The peer takes a bar class's columns in TA-Lib's order (high, low,
+    # close), as feed.py hands them; prices() gives the close first.
+    close, high, low = columns_in
+    theirs = (lambda: peer(high, low, close)) if kind == "bar" else (lambda: peer(close))  # noqa: E731
     # Alternate the two so that a burst of load falls on both.
     feed_ns, talib_ns = float("inf"), float("inf")
     for _ in range(rounds):
