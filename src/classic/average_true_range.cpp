@@ -4,7 +4,7 @@ namespace barworks::classic {
 
 Expected<AverageTrueRange> AverageTrueRange::create(std::uint32_t period) noexcept {
   if (period == 0) return std::unexpected(kPeriodZero);
-  return AverageTrueRange{TrueRange::create(), WilderAverage::create(period)};
+  return AverageTrueRange{TrueRange::create(), DecayingWilderAverage::create(period)};
 }
 
 void AverageTrueRange::reset() noexcept {

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <type_traits>
 
 #include "../candle.h"
 #include "../error.h"
@@ -18,20 +19,22 @@ namespace barworks::classic {
 // so no true range: it only supplies that close. The average is seeded with
 // the mean of the first `period` true ranges and then smoothed with 1/period:
 //   average = (average * (period - 1) + range) / period
-// Lookback `period` bars. Bars before the first whose high, low and close are
+// taken as average * ((period - 1) / period) + range * (1 / period), whose
+// chain from bar to bar is one multiply and one add (within an ulp or two
+// of TA-Lib, as any order is). Lookback `period` bars. Bars before the first whose high, low and close are
 // all numbers are skipped without counting. After that a NaN high or low
 // makes the true range NaN, which stays in the average until reset; a NaN
 // previous close is passed over (the range is h - l and the other gap); an
 // infinite range makes the answers infinite, then NaN.
 struct AverageTrueRange {
   TrueRange range;
-  WilderAverage average;
+  DecayingWilderAverage average;
 
   static Expected<AverageTrueRange> create(std::uint32_t period) noexcept;
   double update(const Candle& bar) noexcept;
   void reset() noexcept;
   std::uint32_t length() const noexcept { return average.period; }
-  static double smooth(WilderAverage& average, double true_range, double high,
+  static double smooth(DecayingWilderAverage& average, double true_range, double high,
                        double low) noexcept {
     return average.update(known_range(true_range, high, low));
   }
@@ -55,7 +58,8 @@ struct AverageTrueRange {
                         Number& average) noexcept {
     const Number true_range =
         TrueRange::advance(shared.range, open, high, low, close, volume, previous_close);
-    return WilderAverage::advance(shared.average, known_range(true_range, high, low), average);
+    return DecayingWilderAverage::advance(shared.average, known_range(true_range, high, low),
+                                          average);
   }
 };
 
@@ -74,9 +78,11 @@ inline double AverageTrueRange::update(const Candle& bar) noexcept {
 }
 
 // Answers bars 0 .. size - 1 from columns as that many updates would, each
-// answer through `finish(answer, i)`: the true ranges two bars at a time,
-// smoothed in the same pass by an average held in a local, so that it
-// stays in a register rather than going through memory beside each answer.
+// answer through `finish(answer, i)`, or a pair of them through
+// `finish(answers, i)` for bars i and i + 1: the true ranges two bars at a
+// time, smoothed in the same pass by an average held in a local, so that
+// it stays in a register rather than going through memory beside each
+// answer.
 template <class Column, class Finish>
 void run_average_true_range(AverageTrueRange& record, std::size_t size, const Column& highs,
                             const Column& lows, const Column& closes, double* answers,
@@ -85,11 +91,24 @@ void run_average_true_range(AverageTrueRange& record, std::size_t size, const Co
   for (; i < size && !record.range.has_previous; ++i) {
     answers[i] = finish(record.update(Candle{kNaN, highs[i], lows[i], closes[i], kNaN}), i);
   }
-  WilderAverage average = record.average;
-  run_true_range(record.range, i, size, highs, lows, closes, answers,
-                 [&](double range, std::size_t j) {
-                   return finish(AverageTrueRange::smooth(average, range, highs[j], lows[j]), j);
-                 });
+  DecayingWilderAverage average = record.average;
+  const auto smooth = [&](double range, std::size_t j) {
+    return AverageTrueRange::smooth(average, range, highs[j], lows[j]);
+  };
+  if constexpr (std::is_invocable_r_v<DoublePair, Finish, DoublePair, std::size_t>) {
+    run_true_range(record.range, i, size, highs, lows, closes, answers,
+                   [&]<class Number>(Number ranges, std::size_t j) {
+                     if constexpr (std::is_same_v<Number, double>) {
+                       return finish(smooth(ranges, j), j);
+                     } else {
+                       const double first = smooth(ranges[0], j);
+                       return finish(DoublePair{first, smooth(ranges[1], j + 1)}, j);
+                     }
+                   });
+  } else {
+    run_true_range(record.range, i, size, highs, lows, closes, answers,
+                   [&](double range, std::size_t j) { return finish(smooth(range, j), j); });
+  }
   record.average = average;
 }
 
@@ -124,7 +143,7 @@ template <>
 struct LaneFields<classic::AverageTrueRange> {
   using R = classic::AverageTrueRange;
   using List = FieldList<within<&R::range, &TrueRange::previous_close>,
-                         within<&R::average, &classic::WilderAverage::average>>;
+                         within<&R::average, &classic::DecayingWilderAverage::average>>;
 };
 
 // The first bar only supplies the close for the first true range.

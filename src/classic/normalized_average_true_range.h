@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "../candle.h"
 #include "../error.h"
@@ -62,8 +63,12 @@ template <class Column>
 void answer_bars(NormalizedAverageTrueRange& record, std::size_t size, const Column& highs,
                  const Column& lows, const Column& closes, double* answers) noexcept {
   run_average_true_range(record.average, size, highs, lows, closes, answers,
-                         [&](double range, std::size_t i) {
-                           return NormalizedAverageTrueRange::normalized(range, closes[i]);
+                         [&]<class Number>(Number range, std::size_t i) {
+                           if constexpr (std::is_same_v<Number, double>) {
+                             return NormalizedAverageTrueRange::normalized(range, closes[i]);
+                           } else {
+                             return NormalizedAverageTrueRange::normalized(range, closes.pair(i));
+                           }
                          });
 }
 
@@ -90,9 +95,10 @@ template <>
 struct LaneFields<classic::NormalizedAverageTrueRange> {
   using R = classic::NormalizedAverageTrueRange;
   using Average = classic::AverageTrueRange;
+  using Smoothing = classic::DecayingWilderAverage;
   using List =
       FieldList<within<&R::average, within<&Average::range, &TrueRange::previous_close>>,
-                within<&R::average, within<&Average::average, &classic::WilderAverage::average>>>;
+                within<&R::average, within<&Average::average, &Smoothing::average>>>;
 };
 
 template <>

@@ -8,28 +8,39 @@
 
 namespace barworks::classic {
 
+// How a Wilder average takes a value once seeded. kToTheBit keeps
+//   average = (average * (period - 1) + x) * (1 / period)
+// TA-Lib's relative strength index to the bit (a stochastic of it magnifies
+// any ulp on a still stretch). kDecaying takes
+//   average = average * ((period - 1) / period) + x * (1 / period)
+// whose chain from one step to the next is a multiply and an add, not two
+// multiplies around an add, for the averages that TA-Lib matches only to an
+// ulp or two in any order. Either way 1 / period is rounded once, at
+// construction, and no division sits in that chain.
+enum class WilderStep { kToTheBit, kDecaying };
+
 // Wilder's smoothing, the part that the relative strength index and the
 // average true range share (not a class of its own): seeded with the mean of
-// the first `period` values, then
-//   average = (average * (period - 1) + x) * (1 / period)
-// with 1 / period rounded once at construction: TA-Lib's relative strength
-// index to the bit (a stochastic of it magnifies any ulp on a still
-// stretch), and no division in the chain that carries one step into the
-// next. NaN until seeded. A NaN value stays in the average until reset.
-struct WilderAverage {
+// the first `period` values, then smoothed with 1/period as `Step` says.
+// NaN until seeded. A NaN value stays in the average until reset.
+template <WilderStep Step>
+struct WilderSmoothing {
   std::uint32_t period;
-  double lag;           // period - 1
+  double lag;           // what the average is multiplied by: period - 1, or that / period
   double weight;        // 1 / period
   double average;       // the running sum while seeding, then the average
   std::uint32_t count;  // values taken, up to `period`
 
-  static WilderAverage create(std::uint32_t period) noexcept {
-    WilderAverage made{period, 0.0, 0.0, 0.0, 0};
+  static WilderSmoothing create(std::uint32_t period) noexcept {
+    WilderSmoothing made{period, 0.0, 0.0, 0.0, 0};
     made.lag = made.lag_factor();
     made.weight = made.weight_factor();
     return made;
   }
-  double lag_factor() const noexcept { return static_cast<double>(period) - 1.0; }
+  double lag_factor() const noexcept {
+    const double lag = static_cast<double>(period) - 1.0;
+    return Step == WilderStep::kToTheBit ? lag : lag / static_cast<double>(period);
+  }
   double weight_factor() const noexcept { return 1.0 / static_cast<double>(period); }
   // The value is made the one NaN, unfolded, before it meets the average,
   // which then holds only that NaN however the compiler orders the
@@ -52,7 +63,7 @@ struct WilderAverage {
   // side by side; `average` is the lane's or lanes'.
   bool seeded() const noexcept { return count == period; }
   template <class Number>
-  [[gnu::always_inline]] static Number advance(const WilderAverage& shared, Number x,
+  [[gnu::always_inline]] static Number advance(const WilderSmoothing& shared, Number x,
                                                Number& average) noexcept {
     return smooth(shared, unfolded(canonical(x)), average);
   }
@@ -60,12 +71,19 @@ struct WilderAverage {
   // before it looks at the count: the batch loops then select the value
   // once with the NaN price check before them.
   template <class Number>
-  [[gnu::always_inline]] static Number smooth(const WilderAverage& shared, Number x,
+  [[gnu::always_inline]] static Number smooth(const WilderSmoothing& shared, Number x,
                                               Number& average) noexcept {
-    average = (average * splat<Number>(shared.lag) + x) * splat<Number>(shared.weight);
+    if constexpr (Step == WilderStep::kToTheBit) {
+      average = (average * splat<Number>(shared.lag) + x) * splat<Number>(shared.weight);
+    } else {
+      average = average * splat<Number>(shared.lag) + x * splat<Number>(shared.weight);
+    }
     return average;
   }
 };
+
+using WilderAverage = WilderSmoothing<WilderStep::kToTheBit>;
+using DecayingWilderAverage = WilderSmoothing<WilderStep::kDecaying>;
 
 // Wilder's running sum, the form the directional movement keeps: seeded
 // with the plain sum of the first `period` - 1 values, then for each value
@@ -116,9 +134,9 @@ namespace barworks {
 
 // Before its first value the running sum is exactly 0; the count stops at
 // the period, where the seed has been taken.
-template <>
-struct Checkpoint<classic::WilderAverage> {
-  using R = classic::WilderAverage;
+template <classic::WilderStep Step>
+struct Checkpoint<classic::WilderSmoothing<Step>> {
+  using R = classic::WilderSmoothing<Step>;
   static constexpr auto kFields = std::tuple{
       period<&R::period>("period", 0), derived<&R::lag, &R::lag_factor>(),
       derived<&R::weight, &R::weight_factor>(), number<&R::average>("average"),
@@ -127,6 +145,7 @@ struct Checkpoint<classic::WilderAverage> {
               "the running sum must be 0 before the first value")};
 };
 static_assert(checkpoint_layout::lists_every_member<classic::WilderAverage>());
+static_assert(checkpoint_layout::lists_every_member<classic::DecayingWilderAverage>());
 
 // Before its first value the sum is exactly 0.
 template <>

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <type_traits>
 
 #include "../bar.h"
 #include "../branch_free.h"
@@ -89,7 +90,8 @@ inline double TrueRange::update(const Bar& bar) noexcept {
 // having been taken already. After the first bar each range is a function
 // of the bar's own high and low and the close before it, so the rest are
 // taken two at a time. Each range then goes through `then(range, i)`,
-// which answers bar i: a record built on the true range smooths it there,
+// which answers bar i, or each pair through `then(ranges, i)` where `then`
+// takes one, answering bars i and i + 1 (a division shared): a record built on the true range smooths it there,
 // in the same pass, so that the ranges are worked out while the smoothing
 // waits on its own chain; inlined, so that a smoothing's state stays in
 // registers rather than going through memory beside the answers. A NaN
@@ -107,8 +109,14 @@ template <class Column, class Then>
     const auto at = static_cast<std::ptrdiff_t>(i);
     const DoublePair ranges =
         true_range_of(highs.pair(at), lows.pair(at), closes.pair(at - 1));
-    answers[i] = then(ranges[0], i);
-    answers[i + 1] = then(ranges[1], i + 1);
+    if constexpr (std::is_invocable_r_v<DoublePair, Then, DoublePair, std::size_t>) {
+      const DoublePair answered = then(ranges, i);
+      answers[i] = answered[0];
+      answers[i + 1] = answered[1];
+    } else {
+      answers[i] = then(ranges[0], i);
+      answers[i + 1] = then(ranges[1], i + 1);
+    }
   }
   if (i < size) {
     answers[i] = then(true_range_of(highs[i], lows[i], closes[i - 1]), i);
