@@ -3,7 +3,9 @@
 // the slide while one is in the window.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 
@@ -39,6 +41,47 @@ inline std::uint32_t count_nonfinite(const Window& values) noexcept {
   nonfinite += !std::isfinite(x);
   nonfinite -= !std::isfinite(old);
   return true;
+}
+
+// A batch of inputs from a column through a record whose sums slide over its
+// full `window`, as that many updates would take them. Where every input
+// of the window lies in the column and the next exact recomputation is
+// steps away, `slide(i, end)` slides steps i .. end - 1 from the column
+// (the leaving inputs read in place), answering each, and returns the step
+// it stopped before: the end, or a step that would leave the common path
+// (a non-finite or overflowing change, whatever else the record watches).
+// The window is then written once, as the updates would have left it, and
+// `one(i)` takes that step, or any other, through update and answers it.
+// The record keeps the counts `nonfinite`, `since_exact` and `exact_every`.
+template <class Record, class Column, class Slide, class One>
+[[gnu::always_inline]] inline void run_from_column(Record& record, CircularWindow& window,
+                                                   std::size_t size, const Column& values,
+                                                   Slide slide, One one) noexcept {
+  const std::uint32_t period = window.period;
+  std::size_t i = 0;
+  while (i < size) {
+    const bool slides = window.count == period && record.nonfinite == 0 && i >= period &&
+                        record.since_exact + 1 < record.exact_every;
+    if (!slides) {
+      one(i++);
+      continue;
+    }
+    const std::size_t end =
+        std::min<std::size_t>(size, i + (record.exact_every - 1 - record.since_exact));
+    const std::size_t j = slide(i, end);
+    record.since_exact += static_cast<std::uint32_t>(j - i);
+    // The stretch's last `period` inputs in the slots they were pushed to.
+    const std::size_t first = j - i > period ? j - period : i;
+    const std::size_t index = window.index;
+    auto slot = static_cast<std::uint32_t>((index + (first - i)) % period);
+    for (std::size_t k = first; k < j; ++k) {
+      window.values[slot] = values[k];
+      slot = next_slot(slot, period);
+    }
+    window.index = static_cast<std::uint32_t>((index + (j - i)) % period);
+    i = j;
+    if (j < end) one(i++);
+  }
 }
 
 }  // namespace barworks::classic

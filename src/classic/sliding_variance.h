@@ -235,30 +235,19 @@ template <class Values>
 
 // A batch of inputs from a column through `record`, as that many updates
 // would take them, each step's variance and the window's mean going to
-// answer(i, variance, mean). Where every input of the window lies in the
-// column and the next exact recomputation is steps away, the slides run
-// from the column: the leaving input read in place, the window written once
-// at the end of the stretch. A step that would leave the common path (a
-// non-finite or overflowing change, a sum falling below the peak's
-// sixteenth, a run of equal inputs filling the window, the recomputation
-// due) ends the stretch before it is taken, and update() takes it.
+// answer(i, variance, mean): slid from the column (run_from_column), where
+// a sum falling below the peak's sixteenth or a run of equal inputs filling
+// the window also ends a stretch.
 template <class Column, class Answer>
 [[gnu::always_inline]] inline void run_sliding_variance(SlidingVariance& record, std::size_t size,
                                                         const Column& values,
                                                         Answer answer) noexcept {
   const std::uint32_t period = record.window.period;
-  std::size_t i = 0;
-  while (i < size) {
-    const bool slides = record.window.count == period && record.nonfinite == 0 && i >= period &&
-                        record.since_exact + 1 < record.exact_every;
-    if (!slides) {
-      const double variance = record.update(values[i]);
-      answer(i, variance, record.average());
-      ++i;
-      continue;
-    }
-    const std::size_t end =
-        std::min<std::size_t>(size, i + (record.exact_every - 1 - record.since_exact));
+  const auto one = [&](std::size_t i) {
+    const double variance = record.update(values[i]);
+    answer(i, variance, record.average());
+  };
+  const auto slide = [&](std::size_t i, std::size_t end) {
     const double reference = record.reference, reciprocal = record.reciprocal;
     double mean = record.mean, squares = record.squares, peak = record.peak, last = record.last;
     std::uint32_t equal_run = record.equal_run;
@@ -283,25 +272,9 @@ template <class Column, class Answer>
     record.peak = peak;
     record.last = last;
     record.equal_run = equal_run;
-    record.since_exact += static_cast<std::uint32_t>(j - i);
-    // The window as the updates would have left it: the stretch's last
-    // `period` inputs in the slots they were pushed to.
-    const std::size_t first = j - i > period ? j - period : i;
-    const std::size_t index = record.window.index;
-    auto slot = static_cast<std::uint32_t>((index + (first - i)) % period);
-    for (std::size_t k = first; k < j; ++k) {
-      record.window.values[slot] = values[k];
-      slot = next_slot(slot, period);
-    }
-    record.window.index = static_cast<std::uint32_t>((index + (j - i)) % period);
-    i = j;
-    if (j < end) {
-      // The step that left the common path.
-      const double variance = record.update(values[i]);
-      answer(i, variance, record.average());
-      ++i;
-    }
-  }
+    return j;
+  };
+  run_from_column(record, record.window, size, values, slide, one);
 }
 
 }  // namespace barworks::classic

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <utility>
@@ -72,6 +73,19 @@ struct TriangularMovingAverage {
     return classic::slides_between_exact(window.period);
   }
   std::uint32_t count_nonfinite() const noexcept { return classic::count_nonfinite(window.values); }
+  // A full window's slide by x, which replaced `old`: every weight on the
+  // rising side goes up by one and every weight on the falling side down by
+  // one; the new input comes in at weight 1. `leaves_newer` is the input
+  // now m steps old, `joins_older` the one n - m steps old (the same one for
+  // an odd n; for n = 1 and 2 both are x, and the newer sum stays 0).
+  [[gnu::always_inline]] static double slide(double x, double old, double leaves_newer,
+                                             double joins_older, double& newer, double& weighted,
+                                             double& older, double scale) noexcept {
+    weighted += (x + newer) - older;
+    newer += x - leaves_newer;
+    older += joins_older - old;
+    return weighted * scale;
+  }
 
  private:
   // From the oldest input (the next slot to be written) to the newest.
@@ -120,18 +134,37 @@ inline double TriangularMovingAverage::update(double x) noexcept {
     return weighted * scale;
   }
   // After the push the newest input is one slot before the write slot.
-  // The input that leaves the newer sum is now m steps old; the one that
-  // joins the older sum is n - m steps old (the same one for an odd n). For
-  // n = 1 and 2 both name the input just taken, and the newer sum stays 0.
   const std::uint32_t m = peak_weight();
-  const double leaves_newer = window.values[slot_at(period - m)];
-  const double joins_older = window.values[slot_at(m - 1)];
-  // Every weight on the rising side goes up by one and every weight on the
-  // falling side down by one; the new input comes in at weight 1.
-  weighted += (x + newer) - older;
-  newer += x - leaves_newer;
-  older += joins_older - old;
-  return weighted * scale;
+  return slide(x, old, window.values[slot_at(period - m)], window.values[slot_at(m - 1)],
+               newer, weighted, older, scale);
+}
+
+// A batch of inputs from a column, as that many updates would answer them,
+// slid from the column where they can be (run_from_column).
+template <class Column>
+void answer_values(TriangularMovingAverage& record, std::size_t size, const Column& values,
+                   double* answers) noexcept {
+  const std::size_t period = record.window.period, m = record.peak_weight();
+  const auto one = [&](std::size_t i) { answers[i] = record.update(values[i]); };
+  const auto slide = [&](std::size_t i, std::size_t end) {
+    double newer = record.newer, weighted = record.weighted, older = record.older;
+    const double scale = record.scale;
+    std::size_t j = i;
+    for (; j < end; ++j) {
+      // In the column, the input leaving the newer sum is m - 1 before x,
+      // and the one joining the older sum m after the one x replaces.
+      const double x = values[j], old = values[j - period];
+      if (!(std::fabs(x - old) <= std::numeric_limits<double>::max())) [[unlikely]] break;
+      answers[j] = TriangularMovingAverage::slide(x, old, values[j + 1 - m],
+                                                  values[j - period + m], newer, weighted,
+                                                  older, scale);
+    }
+    record.newer = newer;
+    record.weighted = weighted;
+    record.older = older;
+    return j;
+  };
+  run_from_column(record, record.window, size, values, slide, one);
 }
 
 }  // namespace barworks::classic
