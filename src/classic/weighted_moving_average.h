@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <utility>
@@ -63,6 +64,16 @@ struct WeightedMovingAverage {
     return classic::slides_between_exact(window.period);
   }
   std::uint32_t count_nonfinite() const noexcept { return classic::count_nonfinite(window.values); }
+  // A full window's slide by x, `change` more than the input it replaced:
+  // one addition on each sum's path from step to step, the term added not
+  // waiting for the sum it is added to.
+  [[gnu::always_inline]] static double slide(double x, double change, double& sum,
+                                             double& weighted, double newest_weight,
+                                             double scale) noexcept {
+    weighted += newest_weight * x - sum;
+    sum += change;
+    return weighted * scale;
+  }
 
  private:
   // From the oldest input (the next slot to be written) to the newest.
@@ -97,10 +108,7 @@ inline double WeightedMovingAverage::update(double x) noexcept {
     if (rebuild || ++since_exact == exact_every) [[unlikely]] {
       recompute();
     } else {
-      // One addition on each sum's path from step to step: the term added
-      // does not wait for the sum it is added to.
-      weighted += newest_weight * x - sum;
-      sum += change;
+      return slide(x, change, sum, weighted, newest_weight, scale);
     }
     return weighted * scale;
   }
@@ -108,6 +116,29 @@ inline double WeightedMovingAverage::update(double x) noexcept {
   weighted += static_cast<double>(window.count) * x;
   if (window.count < period) return kNotYet;
   return weighted * scale;
+}
+
+// A batch of inputs from a column, as that many updates would answer them,
+// slid from the column where they can be (run_from_column).
+template <class Column>
+void answer_values(WeightedMovingAverage& record, std::size_t size, const Column& values,
+                   double* answers) noexcept {
+  const std::size_t period = record.window.period;
+  const auto one = [&](std::size_t i) { answers[i] = record.update(values[i]); };
+  const auto slide = [&](std::size_t i, std::size_t end) {
+    double sum = record.sum, weighted = record.weighted;
+    const double newest_weight = record.newest_weight, scale = record.scale;
+    std::size_t j = i;
+    for (; j < end; ++j) {
+      const double x = values[j], change = x - values[j - period];
+      if (!(std::fabs(change) <= std::numeric_limits<double>::max())) [[unlikely]] break;
+      answers[j] = WeightedMovingAverage::slide(x, change, sum, weighted, newest_weight, scale);
+    }
+    record.sum = sum;
+    record.weighted = weighted;
+    return j;
+  };
+  run_from_column(record, record.window, size, values, slide, one);
 }
 
 }  // namespace barworks::classic
