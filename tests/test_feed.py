@@ -50,11 +50,16 @@ def feed(obj, name, inputs, **options):
 def test_chunks_with_resets_equal_the_loop(name, arguments):
     rng = random.Random(CONFIGS.index((name, arguments)))
     obj, twin = make(name, arguments), make(name, arguments)
-    for _ in range(12):
-        # Some chunks are long and nearly free of NaN and infinities, so that
-        # exact sums slide past their scheduled recomputations.
-        size = rng.choice([0, 1, 2, 5, 17, 60, 200])
+    # Some chunks are long and nearly free of NaN and infinities, so that
+    # exact sums slide past their scheduled recomputations; the last long
+    # one jumps far and back (a sum falls when the jump leaves the window),
+    # and the short one after it continues from its end.
+    sizes = [rng.choice([0, 1, 2, 5, 17, 60, 200]) for _ in range(12)]
+    for k, size in enumerate(sizes + [200, 17]):
         chunk = inputs_for(name, rng, size, 0.08 if size < 200 else 0.002)
+        if k == len(sizes):
+            far = 1e4
+            chunk[40] = {float: far, tuple: (far, far)}.get(type(chunk[40]), bw.Bar(far, far, far, far, 1))
         answers = feed(obj, name, chunk)
         assert answers.dtype == (np.int8 if name in STRATEGIES else np.float64)
         assert answers.shape[0] == len(chunk)

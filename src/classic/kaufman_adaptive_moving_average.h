@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <utility>
@@ -78,17 +79,47 @@ struct KaufmanAdaptiveMovingAverage {
     return window.values[window.index == 0 ? window.period - 1 : window.index - 1];
   }
   std::uint32_t count_nonfinite() const noexcept { return classic::count_nonfinite(window.values); }
+  // A full window's slide: the change `taken` comes in and `leaving` goes
+  // out, one addition on the sum's path from step to step; `fell` when the
+  // sum fell below 1/16 of its peak, which calls for a recomputation.
+  struct Slide {
+    double changes;
+    double peak;
+    bool fell;
+  };
+  [[gnu::always_inline]] static Slide slide(double changes, double peak, double taken,
+                                            double leaving) noexcept {
+    const double slid = changes + (taken - leaving);
+    // A maximum, not a branch: a new peak comes at random in a random walk.
+    const double highest = slid > peak ? slid : peak;
+    return {slid, highest, slid * 16.0 < highest};
+  }
+  // The answer for x, `reference` being the input `period` steps back.
+  [[gnu::always_inline]] static double smooth(double x, double reference, double changes,
+                                              double& average) noexcept {
+    const double direction = std::fabs(x - reference);
+    // Also 1 for a rounded sum a hair below the direction it bounds.
+    const double ratio = direction < changes ? direction / changes : 1.0;
+    const double factor = ratio * kSpread + kSlow;
+    average = (x - average) * (factor * factor) + average;
+    return average;
+  }
   // The sum of the window's absolute changes, from the oldest input (the
   // next slot to be written) to the newest. Given the window rather than
   // the record, so that the record's address does not escape the loops.
   [[gnu::cold, gnu::noinline]] static double sum_of_changes(const CircularWindow& window) noexcept {
+    const double* const values = window.in_slot_order();
+    const std::uint32_t oldest = window.index;
     double sum = 0.0;
-    std::uint32_t slot = window.index;
-    double before = window.values[slot];
-    for (std::uint32_t step = 1; step < window.period; ++step) {
-      slot = next_slot(slot, window.period);
-      sum += std::fabs(window.values[slot] - before);
-      before = window.values[slot];
+    double before = values[oldest];
+    // From the oldest slot to the window's end, then on from its start.
+    for (std::uint32_t slot = oldest + 1; slot < window.period; ++slot) {
+      sum += std::fabs(values[slot] - before);
+      before = values[slot];
+    }
+    for (std::uint32_t slot = 0; slot < oldest; ++slot) {
+      sum += std::fabs(values[slot] - before);
+      before = values[slot];
     }
     return sum;
   }
@@ -100,12 +131,7 @@ struct KaufmanAdaptiveMovingAverage {
     since_exact = 0;
   }
   double smooth(double x, double reference) noexcept {
-    const double direction = std::fabs(x - reference);
-    // Also 1 for a rounded sum a hair below the direction it bounds.
-    const double ratio = direction < changes ? direction / changes : 1.0;
-    const double factor = ratio * kSpread + kSlow;
-    average = (x - average) * (factor * factor) + average;
-    return average;
+    return smooth(x, reference, changes, average);
   }
 };
 
@@ -143,13 +169,44 @@ inline double KaufmanAdaptiveMovingAverage::update(double x) noexcept {
   if (rebuild || ++since_exact == exact_every) [[unlikely]] {
     recompute();
   } else {
-    // One addition on the sum's path from step to step.
-    changes += taken - std::fabs(reference - old);
-    // A maximum, not a branch: a new peak comes at random in a random walk.
-    peak = changes > peak ? changes : peak;
-    if (changes * 16.0 < peak) [[unlikely]] recompute();
+    const Slide slid = slide(changes, peak, taken, std::fabs(reference - old));
+    changes = slid.changes;
+    peak = slid.peak;
+    if (slid.fell) [[unlikely]] recompute();
   }
   return smooth(x, reference);
+}
+
+// A batch of inputs from a column, as that many updates would answer them,
+// slid from the column where they can be (run_from_column), where a sum
+// falling below its peak's sixteenth also ends a stretch.
+template <class Column>
+void answer_values(KaufmanAdaptiveMovingAverage& record, std::size_t size, const Column& values,
+                   double* answers) noexcept {
+  const std::size_t span = record.window.period;  // period + 1
+  const auto one = [&](std::size_t i) { answers[i] = record.update(values[i]); };
+  const auto slide = [&](std::size_t i, std::size_t end) {
+    double average = record.average, changes = record.changes, peak = record.peak;
+    std::size_t j = i;
+    for (; j < end; ++j) {
+      // The input leaving the window and the one `period` steps back, now
+      // its oldest.
+      const double x = values[j], old = values[j - span], reference = values[j + 1 - span];
+      if (!(std::fabs(x - old) <= std::numeric_limits<double>::max())) [[unlikely]] break;
+      const KaufmanAdaptiveMovingAverage::Slide slid = KaufmanAdaptiveMovingAverage::slide(
+          changes, peak, std::fabs(x - values[j - 1]), std::fabs(reference - old));
+      if (slid.fell) [[unlikely]] break;
+      changes = slid.changes;
+      peak = slid.peak;
+      answers[j] = KaufmanAdaptiveMovingAverage::smooth(x, reference, changes, average);
+    }
+    record.average = average;
+    record.changes = changes;
+    record.peak = peak;
+    if (j > i) record.last = values[j - 1];
+    return j;
+  };
+  run_from_column(record, record.window, size, values, slide, one);
 }
 
 }  // namespace barworks::classic
