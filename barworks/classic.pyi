@@ -973,7 +973,8 @@ class ChaikinOscillator:
     """Chaikin's oscillator: a fast less a slow exponential average
     (``alpha = 2 / (period + 1)``) of the accumulation/distribution line,
     both seeded with the line's first value rather than a simple average:
-    ``fast = (line - fast) * alpha_fast + fast``; answer ``fast - slow``.
+    ``fast = line * alpha_fast + fast * (1 - alpha_fast)``; answer
+    ``fast - slow``.
 
     Lookback ``slow_period - 1``. The defaults are 3 and 10. Reads high, low,
     close and volume; ``feed_bars`` needs ``volume=``.

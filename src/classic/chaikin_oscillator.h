@@ -16,8 +16,9 @@ namespace barworks::classic {
 // Chaikin's oscillator: a fast less a slow exponential average of the
 // accumulation/distribution line, alpha = 2 / (period + 1) each, both
 // seeded with the line's first value (not a simple average):
-//   fast = (line - fast) * alpha_fast + fast;  answer = fast - slow
-// Lookback slow_period - 1. The fast period must be below the slow one.
+//   fast = line * alpha_fast + fast * (1 - alpha_fast);  answer = fast - slow
+// (one multiply and one add from bar to bar; TA-Lib agrees to a few ulps
+// in any order). Lookback slow_period - 1. The fast period must be below the slow one.
 // Leading bars are skipped as the line skips them.
 struct ChaikinOscillator {
   static constexpr bool kReadsVolume = true;
@@ -27,6 +28,8 @@ struct ChaikinOscillator {
   double slow;
   double fast_alpha;
   double slow_alpha;
+  double fast_decay;  // 1 - fast_alpha
+  double slow_decay;  // 1 - slow_alpha
   std::uint32_t fast_period;
   std::uint32_t slow_period;
   std::uint32_t count;  // bars taken, up to slow_period
@@ -35,10 +38,12 @@ struct ChaikinOscillator {
                                             std::uint32_t slow_period) noexcept {
     if (fast_period == 0 || slow_period == 0) return std::unexpected(kPeriodZero);
     if (fast_period >= slow_period) return std::unexpected(kFastNotBelowSlow);
-    ChaikinOscillator made{AccumulationDistribution::create(), 0.0, 0.0, 0.0, 0.0,
+    ChaikinOscillator made{AccumulationDistribution::create(), 0.0, 0.0, 0.0, 0.0, 0.0, 0.0,
                            fast_period, slow_period, 0};
     made.fast_alpha = made.fast_smoothing();
     made.slow_alpha = made.slow_smoothing();
+    made.fast_decay = made.fast_remainder();
+    made.slow_decay = made.slow_remainder();
     return made;
   }
   // Inlined: a batch's first bars and its last odd one come here, and
@@ -82,8 +87,8 @@ struct ChaikinOscillator {
   template <class Number>
   [[gnu::always_inline]] Number smooth(Number value, Number& fast_average,
                                        Number& slow_average) const noexcept {
-    fast_average = (value - fast_average) * splat<Number>(fast_alpha) + fast_average;
-    slow_average = (value - slow_average) * splat<Number>(slow_alpha) + slow_average;
+    fast_average = value * splat<Number>(fast_alpha) + fast_average * splat<Number>(fast_decay);
+    slow_average = value * splat<Number>(slow_alpha) + slow_average * splat<Number>(slow_decay);
     return fast_average - slow_average;
   }
   double counted(double answer) noexcept {
@@ -99,6 +104,8 @@ struct ChaikinOscillator {
   }
   double fast_smoothing() const noexcept { return 2.0 / (static_cast<double>(fast_period) + 1.0); }
   double slow_smoothing() const noexcept { return 2.0 / (static_cast<double>(slow_period) + 1.0); }
+  double fast_remainder() const noexcept { return 1.0 - fast_smoothing(); }
+  double slow_remainder() const noexcept { return 1.0 - slow_smoothing(); }
 };
 
 }  // namespace barworks::classic
@@ -118,6 +125,7 @@ struct Checkpoint<classic::ChaikinOscillator> {
   static constexpr auto kFields = std::tuple{
       component<&R::line>("line"), number<&R::fast>("fast"), number<&R::slow>("slow"),
       derived<&R::fast_alpha, &R::fast_smoothing>(), derived<&R::slow_alpha, &R::slow_smoothing>(),
+      derived<&R::fast_decay, &R::fast_remainder>(), derived<&R::slow_decay, &R::slow_remainder>(),
       tally<&R::fast_period>("fast_period"), tally<&R::slow_period>("slow_period"),
       tally<&R::count>("count"),
       rule<R>([](const R& r) noexcept {
