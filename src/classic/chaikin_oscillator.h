@@ -87,9 +87,8 @@ struct ChaikinOscillator {
   template <class Number>
   [[gnu::always_inline]] Number smooth(Number value, Number& fast_average,
                                        Number& slow_average) const noexcept {
-    fast_average = value * splat<Number>(fast_alpha) + fast_average * splat<Number>(fast_decay);
-    slow_average = value * splat<Number>(slow_alpha) + slow_average * splat<Number>(slow_decay);
-    return fast_average - slow_average;
+    return decaying_step(value, splat<Number>(fast_alpha), splat<Number>(fast_decay), fast_average) -
+           decaying_step(value, splat<Number>(slow_alpha), splat<Number>(slow_decay), slow_average);
   }
   double counted(double answer) noexcept {
     if (count < slow_period) [[unlikely]] {

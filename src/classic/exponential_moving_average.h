@@ -73,6 +73,18 @@ inline double ExponentialMovingAverage::take(double x) noexcept {
   return current;
 }
 
+// An exponential step as average = x * alpha + average * decay, decay
+// being 1 - alpha: one multiply and one add from step to step, against a
+// subtract, a multiply and an add in the form above. For the records that
+// TA-Lib matches only to a few ulps in any order (its T3 and Chaikin
+// oscillator), not for the average itself, which it matches to the bit.
+template <class Number>
+[[gnu::always_inline]] inline Number decaying_step(Number x, Number alpha, Number decay,
+                                                   Number& average) noexcept {
+  average = x * alpha + average * decay;
+  return average;
+}
+
 // Feeds `x` through averages chained one into the next, each taking the
 // answers of the one before once that one has its seed. False while any
 // of them is still seeding; else `answers` holds each one's answer.

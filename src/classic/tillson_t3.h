@@ -28,6 +28,7 @@ struct TillsonT3 {
   ExponentialMovingAverage sixth;
   double volume_factor;
   double c1, c2, c3, c4;
+  double decay;  // 1 - the averages' alpha
 
   // A zero period fails first, then a volume factor outside [0, 1].
   static Expected<TillsonT3> create(std::uint32_t period, double volume_factor) noexcept;
@@ -50,17 +51,20 @@ struct TillsonT3 {
     if (!sixth.ready()) [[unlikely]] return kNotYet;
     return of_averages(e3, e4, e5, e6, c1, c2, c3, c4);
   }
-  // Once the chain is seeded, the rule over a number type alone.
+  // Once the chain is seeded, the rule over a number type alone, each
+  // average stepping by decaying_step (while the chain seeds, a seeded
+  // average steps as the average's own update does).
   bool steady() const noexcept { return sixth.ready(); }
   template <class Number>
   static Number advance(const TillsonT3& shared, Number x, Number& a1, Number& a2, Number& a3,
                         Number& a4, Number& a5, Number& a6) noexcept {
-    const Number e1 = shared.first.steady_take(canonical(x), a1);
-    const Number e2 = shared.second.steady_take(e1, a2);
-    const Number e3 = shared.third.steady_take(e2, a3);
-    const Number e4 = shared.fourth.steady_take(e3, a4);
-    const Number e5 = shared.fifth.steady_take(e4, a5);
-    const Number e6 = shared.sixth.steady_take(e5, a6);
+    const Number alpha = splat<Number>(shared.first.alpha), decay = splat<Number>(shared.decay);
+    const Number e1 = decaying_step(canonical(x), alpha, decay, a1);
+    const Number e2 = decaying_step(e1, alpha, decay, a2);
+    const Number e3 = decaying_step(e2, alpha, decay, a3);
+    const Number e4 = decaying_step(e3, alpha, decay, a4);
+    const Number e5 = decaying_step(e4, alpha, decay, a5);
+    const Number e6 = decaying_step(e5, alpha, decay, a6);
     return of_averages(e3, e4, e5, e6, splat<Number>(shared.c1), splat<Number>(shared.c2),
                        splat<Number>(shared.c3), splat<Number>(shared.c4));
   }
@@ -94,6 +98,7 @@ struct TillsonT3 {
     const double a = volume_factor;
     return 1.0 + 3.0 * a + a * a * a + 3.0 * a * a;
   }
+  double remainder() const noexcept { return 1.0 - first.smoothing(); }
   static bool valid_volume_factor(double a) noexcept { return a >= 0.0 && a <= 1.0; }
 };
 
@@ -106,11 +111,12 @@ inline Expected<TillsonT3> TillsonT3::create(std::uint32_t period, double volume
   // NaN fails the comparisons too.
   if (!valid_volume_factor(volume_factor)) return std::unexpected(kVolumeFactorOutOfRange);
   TillsonT3 made{*average, *average, *average, *average, *average, *average,
-                 volume_factor, 0.0, 0.0, 0.0, 0.0};
+                 volume_factor, 0.0, 0.0, 0.0, 0.0, 0.0};
   made.c1 = made.coefficient_1();
   made.c2 = made.coefficient_2();
   made.c3 = made.coefficient_3();
   made.c4 = made.coefficient_4();
+  made.decay = made.remainder();
   return made;
 }
 
@@ -130,8 +136,8 @@ struct PythonClass<classic::TillsonT3> {
                  method<&R::reset>("reset", Access::kExclusive)};
 };
 
-// The coefficients follow from the volume factor and are recomputed on
-// load. Each average is fed only once the one before it is seeded.
+// The coefficients follow from the volume factor and the decay from the
+// period; both are recomputed on load. Each average is fed only once the one before it is seeded.
 template <>
 struct Checkpoint<classic::TillsonT3> {
   using R = classic::TillsonT3;
@@ -141,7 +147,7 @@ struct Checkpoint<classic::TillsonT3> {
       component<&R::fifth>("fifth"), component<&R::sixth>("sixth"),
       number<&R::volume_factor>("volume_factor"), derived<&R::c1, &R::coefficient_1>(),
       derived<&R::c2, &R::coefficient_2>(), derived<&R::c3, &R::coefficient_3>(),
-      derived<&R::c4, &R::coefficient_4>(),
+      derived<&R::c4, &R::coefficient_4>(), derived<&R::decay, &R::remainder>(),
       rule<R>(
           [](const R& r) noexcept {
             for (const auto* average : r.chain())
