@@ -65,7 +65,10 @@ def feed_ratio(row, count, rounds):
     # The peer takes a bar class's columns in TA-Lib's order (high, low,
     # close), as feed.py hands them; prices() gives the close first.
     close, high, low = columns_in
-    theirs = (lambda: peer(high, low, close)) if kind == "bar" else (lambda: peer(close))  # noqa: E731
+    if kind == "bar":
+        theirs = lambda: peer(high, low, close)  # noqa: E731
+    else:
+        theirs = lambda: peer(close)  # noqa: E731
     # Alternate the two so that a burst of load falls on both.
     feed_ns, talib_ns = float("inf"), float("inf")
     for _ in range(rounds):

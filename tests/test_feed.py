@@ -59,7 +59,8 @@ def test_chunks_with_resets_equal_the_loop(name, arguments):
         chunk = inputs_for(name, rng, size, 0.08 if size < 200 else 0.002)
         if k == len(sizes):
             far = 1e4
-            chunk[40] = {float: far, tuple: (far, far)}.get(type(chunk[40]), bw.Bar(far, far, far, far, 1))
+            jumps = {float: far, tuple: (far, far)}
+            chunk[40] = jumps.get(type(chunk[40]), bw.Bar(far, far, far, far, 1))
         answers = feed(obj, name, chunk)
         assert answers.dtype == (np.int8 if name in STRATEGIES else np.float64)
         assert answers.shape[0] == len(chunk)

@@ -21,8 +21,9 @@ namespace barworks::classic {
 //   average = (average * (period - 1) + range) / period
 // taken as average * ((period - 1) / period) + range * (1 / period), whose
 // chain from bar to bar is one multiply and one add (within an ulp or two
-// of TA-Lib, as any order is). Lookback `period` bars. Bars before the first whose high, low and close are
-// all numbers are skipped without counting. After that a NaN high or low
+// of TA-Lib, as any order is). Lookback `period` bars. Bars before the
+// first whose high, low and close are all numbers are skipped without
+// counting. After that a NaN high or low
 // makes the true range NaN, which stays in the average until reset; a NaN
 // previous close is passed over (the range is h - l and the other gap); an
 // infinite range makes the answers infinite, then NaN.

@@ -87,8 +87,10 @@ struct ChaikinOscillator {
   template <class Number>
   [[gnu::always_inline]] Number smooth(Number value, Number& fast_average,
                                        Number& slow_average) const noexcept {
-    return decaying_step(value, splat<Number>(fast_alpha), splat<Number>(fast_decay), fast_average) -
-           decaying_step(value, splat<Number>(slow_alpha), splat<Number>(slow_decay), slow_average);
+    const Number fast = decaying_step(value, splat<Number>(fast_alpha),
+                                      splat<Number>(fast_decay), fast_average);
+    return fast - decaying_step(value, splat<Number>(slow_alpha), splat<Number>(slow_decay),
+                                slow_average);
   }
   double counted(double answer) noexcept {
     if (count < slow_period) [[unlikely]] {

@@ -85,18 +85,18 @@ inline double TrueRange::update(const Bar& bar) noexcept {
   return result;
 }
 
-// Answers bars from .. size - 1 from columns of highs, lows and closes
-// (read by index), as that many updates would, the bars before `from`
-// having been taken already. After the first bar each range is a function
-// of the bar's own high and low and the close before it, so the rest are
-// taken two at a time. Each range then goes through `then(range, i)`,
-// which answers bar i, or each pair through `then(ranges, i)` where `then`
-// takes one, answering bars i and i + 1 (a division shared): a record built on the true range smooths it there,
-// in the same pass, so that the ranges are worked out while the smoothing
-// waits on its own chain; inlined, so that a smoothing's state stays in
-// registers rather than going through memory beside the answers. A NaN
-// range is always made the one NaN, whatever NaNs come in, so the columns
-// are read as they are.
+// Answers bars from .. size - 1 from columns of highs, lows and closes (read
+// by index), as that many updates would, the bars before `from` having been
+// taken already. After the first bar each range is a function of the bar's
+// own high and low and the close before it, so the rest are taken two at a
+// time. Each range then goes through `then(range, i)`, which answers bar i,
+// or each pair through `then(ranges, i)` where `then` takes one, answering
+// bars i and i + 1 (a division shared). A record built on the true range
+// smooths it there, in the same pass, so that the ranges are worked out
+// while the smoothing waits on its own chain; inlined, so that a smoothing's
+// state stays in registers rather than going through memory beside the
+// answers. A NaN range is always made the one NaN, whatever NaNs come in, so
+// the columns are read as they are.
 template <class Column, class Then>
 [[gnu::always_inline]] inline void run_true_range(TrueRange& record, std::size_t from,
                                                   std::size_t size, const Column& highs,
