@@ -110,17 +110,6 @@ void run_folded(Record& outside, std::size_t size, const Read& read, double* ans
 template <class Record>
 inline constexpr bool kWantsDenseInputs = kIsExtremum<Record>;
 
-// A record whose batch path reads its column several steps back as well (a
-// window's leaving inputs, slid from the column) reads a lane's inputs
-// faster gathered one after another than strided across a row-major
-// matrix, where each of those reads is a line of its own.
-template <class Record>
-inline constexpr bool kGathersLaneInputs =
-    kWantsDenseInputs<Record> ||
-    requires(Record& record, const Column& column, double* answers) {
-      answer_values(record, std::size_t{}, column, answers);
-    };
-
 // The one loop: each input through the record's own update, each answer
 // stored in its row. `read` builds the input of step i. A record whose
 // answer is a change against an input a fixed distance back runs through

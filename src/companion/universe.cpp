@@ -67,7 +67,6 @@ struct LaneKind {
   bool reads_open;
   bool reads_volume;
   bool wants_dense_inputs;
-  bool gathers_inputs;  // a row-major matrix's lanes gathered (kGathersLaneInputs)
   void (*destroy)(void* lane) noexcept;
   // Move-constructs the record at `from` into the raw memory `to`, then
   // destroys the one at `from`.
@@ -161,14 +160,12 @@ inline constexpr Py_ssize_t kStretch = Py_ssize_t{1} << 14;
 
 // Each lane runs its column through the batch loop on a local record (as
 // feed runs one object), a stretch of steps at a time, into `scratch`,
-// then its answers are laid into its column of the answers. For a class
-// whose batch path reads only inputs lying one after another, the inputs
-// of a row-major matrix, whose lanes are strided, are first gathered a tile
-// of lanes at a time into `gathered`, each lane's one after another: a row
+// then its answers are laid into its column of the answers. The inputs of
+// a row-major matrix, whose lanes are strided, are first gathered a tile of
+// lanes at a time into `gathered`, each lane's one after another: a row
 // holds the tile's values side by side, so each row is read once for the
-// tile. So are those of a class whose batch path reads its column several
-// steps back (kGathersLaneInputs). For the others, gathering costs more
-// than reading in place.
+// tile, where a lane read in place takes a line of its own for each input
+// (and several for a batch path reading its column some steps back).
 template <class Record>
 void run_lanes(void* lanes, Py_ssize_t count, Py_ssize_t steps, const RunMatrices& inputs,
                bool blank_warmup, void* answers, void* scratch, double* gathered) noexcept {
@@ -186,7 +183,7 @@ void run_lanes(void* lanes, Py_ssize_t count, Py_ssize_t steps, const RunMatrice
       double* room = gathered;
       for (std::size_t c = 0; c < rooms.size(); ++c) {
         const Matrix& matrix = inputs[c];
-        if (!kGathersLaneInputs<Record> || matrix.data == nullptr || matrix.dense_lanes()) continue;
+        if (matrix.data == nullptr || matrix.dense_lanes()) continue;
         rooms[c] = room;
         room += kLaneTile * span;
         for (Py_ssize_t t = 0; t < span; ++t) {
@@ -274,7 +271,6 @@ constexpr LaneKind make_kind() noexcept {
                 kReadsOpen<Record>,
                 kReadsVolume<Record>,
                 kWantsDenseInputs<Record>,
-                kGathersLaneInputs<Record>,
                 &destroy_lane<Record>,
                 &relocate_lane<Record>,
                 &reset_lane<Record>,
@@ -703,7 +699,6 @@ PyObject* run_columns(Lanes& lanes, InputKind input, PyObject* const* given, std
   }
   std::size_t strided = 0;
   for (const Matrix& matrix : matrices) strided += matrix.data != nullptr && !matrix.dense_lanes();
-  if (!kind.gathers_inputs) strided = 0;
   const auto span = static_cast<std::size_t>(std::min(steps, kStretch));
   const std::size_t answer_bytes = span * kind.columns * cell;
   const std::size_t input_bytes = span * kLaneTile * strided * sizeof(double);
