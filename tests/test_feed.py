@@ -46,6 +46,12 @@ def feed(obj, name, inputs, **options):
     return barworks.feed(obj, np.array(inputs, dtype=np.float64), **options)
 
 
+def like(item, value):
+    """An input of item's kind (a value, a pair or a bar) whose every price is value."""
+    bar = bw.Bar(value, value, value, value, 1)
+    return {float: value, tuple: (value, value)}.get(type(item), bar)
+
+
 @pytest.mark.parametrize("name, arguments", CONFIGS, ids=CONFIG_IDS)
 def test_chunks_with_resets_equal_the_loop(name, arguments):
     rng = random.Random(CONFIGS.index((name, arguments)))
@@ -58,9 +64,7 @@ def test_chunks_with_resets_equal_the_loop(name, arguments):
     for k, size in enumerate(sizes + [200, 17]):
         chunk = inputs_for(name, rng, size, 0.08 if size < 200 else 0.002)
         if k == len(sizes):
-            far = 1e4
-            jumps = {float: far, tuple: (far, far)}
-            chunk[40] = jumps.get(type(chunk[40]), bw.Bar(far, far, far, far, 1))
+            chunk[40] = like(chunk[40], 1e4)
         answers = feed(obj, name, chunk)
         assert answers.dtype == (np.int8 if name in STRATEGIES else np.float64)
         assert answers.shape[0] == len(chunk)
@@ -69,6 +73,16 @@ def test_chunks_with_resets_equal_the_loop(name, arguments):
             obj.reset()
             twin.reset()
     assert_same_state(obj, twin, name)
+
+
+@pytest.mark.parametrize("first", [math.inf, -math.inf])
+@pytest.mark.parametrize("name, arguments", CONFIGS, ids=CONFIG_IDS)
+def test_an_infinite_first_input_answers_as_the_loop(name, arguments, first):
+    # The first step's answers, NaN from infinity less infinity, carry next's sign.
+    chunk = inputs_for(name, random.Random(1), 6, 0.0)
+    chunk[0] = like(chunk[0], first)
+    answers = feed(make(name, arguments), name, chunk)
+    assert array_bits(answers) == loop(make(name, arguments), chunk)
 
 
 def test_bar_columns_equal_bar_records():

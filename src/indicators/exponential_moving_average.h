@@ -30,7 +30,10 @@ struct ExponentialMovingAverage {
   double take(double x) noexcept {
     if (first) {
       first = false;
-      current = x;
+      // x may be the NaN constant here; unfolded, so that an inlined
+      // caller's arithmetic on this answer is never folded into a NaN of
+      // the compiler's sign.
+      current = unfolded(x);
       return current;
     }
     return smooth(alpha, x, current);

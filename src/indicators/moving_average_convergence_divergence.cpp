@@ -20,9 +20,7 @@ std::array<double, 3> MovingAverageConvergenceDivergence::update(double x) noexc
   const double long_mean = long_average.update(x);
   const double short_mean = short_average.update(x);
   const double macd = short_mean - long_mean;
-  // The signal line may be the NaN constant here, which the compiler could
-  // fold into the histogram as a NaN of its own sign once this is inlined.
-  return of_line(macd, unfolded(signal_average.update(macd)));
+  return of_line(macd, signal_average.update(macd));
 }
 
 void MovingAverageConvergenceDivergence::reset() noexcept {
