@@ -98,6 +98,15 @@ struct CircularWindow {
     count = 0;
     values.fill(0.0);
   }
+
+  // visit(value) for a full window's values from the oldest (the write
+  // slot) to the newest: two straight runs, with no wrap to test per value.
+  template <class Visit>
+  [[gnu::always_inline]] void for_each_oldest_first(Visit visit) const noexcept {
+    const double* const slots = values.begin();
+    for (std::uint32_t slot = index; slot < period; ++slot) visit(slots[slot]);
+    for (std::uint32_t slot = 0; slot < index; ++slot) visit(slots[slot]);
+  }
 };
 
 // The count may run one past the period (RateOfChange's does); records whose

@@ -108,19 +108,14 @@ struct KaufmanAdaptiveMovingAverage {
   // next slot to be written) to the newest. Given the window rather than
   // the record, so that the record's address does not escape the loops.
   [[gnu::cold, gnu::noinline]] static double sum_of_changes(const CircularWindow& window) noexcept {
-    const double* const values = window.in_slot_order();
-    const std::uint32_t oldest = window.index;
     double sum = 0.0;
-    double before = values[oldest];
-    // From the oldest slot to the window's end, then on from its start.
-    for (std::uint32_t slot = oldest + 1; slot < window.period; ++slot) {
-      sum += std::fabs(values[slot] - before);
-      before = values[slot];
-    }
-    for (std::uint32_t slot = 0; slot < oldest; ++slot) {
-      sum += std::fabs(values[slot] - before);
-      before = values[slot];
-    }
+    // The oldest value's change against itself adds exactly 0: the sum is
+    // only recomputed over finite values.
+    double before = window.values[window.index];
+    window.for_each_oldest_first([&](double value) {
+      sum += std::fabs(value - before);
+      before = value;
+    });
     return sum;
   }
 

@@ -79,12 +79,11 @@ struct WeightedMovingAverage {
   // From the oldest input (the next slot to be written) to the newest.
   [[gnu::cold, gnu::noinline]] void recompute() noexcept {
     double plain = 0.0, times_weight = 0.0, weight = 1.0;
-    const std::uint32_t period = window.period;
-    for (std::uint32_t step = 0, slot = window.index; step < period; ++step, weight += 1.0) {
-      plain += window.values[slot];
-      times_weight += weight * window.values[slot];
-      slot = next_slot(slot, period);
-    }
+    window.for_each_oldest_first([&](double value) {
+      plain += value;
+      times_weight += weight * value;
+      weight += 1.0;
+    });
     sum = plain;
     weighted = times_weight;
     since_exact = 0;
