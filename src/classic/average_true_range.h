@@ -96,20 +96,19 @@ void run_average_true_range(AverageTrueRange& record, std::size_t size, const Co
   const auto smooth = [&](double range, std::size_t j) {
     return AverageTrueRange::smooth(average, range, highs[j], lows[j]);
   };
-  if constexpr (std::is_invocable_r_v<DoublePair, Finish, DoublePair, std::size_t>) {
-    run_true_range(record.range, i, size, highs, lows, closes, answers,
-                   [&]<class Number>(Number ranges, std::size_t j) {
-                     if constexpr (std::is_same_v<Number, double>) {
-                       return finish(smooth(ranges, j), j);
-                     } else {
-                       const double first = smooth(ranges[0], j);
-                       return finish(DoublePair{first, smooth(ranges[1], j + 1)}, j);
-                     }
-                   });
-  } else {
-    run_true_range(record.range, i, size, highs, lows, closes, answers,
-                   [&](double range, std::size_t j) { return finish(smooth(range, j), j); });
-  }
+  // A pair of ranges is taken as a pair only where `finish` takes pairs.
+  run_true_range(record.range, i, size, highs, lows, closes, answers,
+                 [&]<class Number>(Number ranges, std::size_t j)
+                   requires(std::is_same_v<Number, double> ||
+                            std::is_invocable_r_v<DoublePair, Finish, DoublePair, std::size_t>)
+                 {
+                   if constexpr (std::is_same_v<Number, double>) {
+                     return finish(smooth(ranges, j), j);
+                   } else {
+                     const double first = smooth(ranges[0], j);
+                     return finish(DoublePair{first, smooth(ranges[1], j + 1)}, j);
+                   }
+                 });
   record.average = average;
 }
 
