@@ -106,7 +106,8 @@ void run_folded(Record& outside, std::size_t size, const Read& read, double* ans
 }
 
 // A record whose batch path reads its inputs in place only where they lie
-// one after another (a universe gathers its lanes' inputs for it).
+// one after another: a universe's feed runs its lanes one at a time, over
+// their gathered inputs, rather than in steps of every lane.
 template <class Record>
 inline constexpr bool kWantsDenseInputs = kIsExtremum<Record>;
 
