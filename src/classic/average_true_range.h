@@ -106,7 +106,9 @@ void run_average_true_range(AverageTrueRange& record, std::size_t size, const Co
                      return finish(smooth(ranges, j), j);
                    } else {
                      const double first = smooth(ranges[0], j);
-                     return finish(DoublePair{first, smooth(ranges[1], j + 1)}, j);
+                     // `Number` (a pair here): a call on a dependent type is checked only
+                     // where the branch is taken, and clang checks the rest early.
+                     return finish(Number{first, smooth(ranges[1], j + 1)}, j);
                    }
                  });
   record.average = average;
