@@ -57,6 +57,12 @@ Instance<Record>& instance_of(PyObject* object) noexcept {
   return *reinterpret_cast<Instance<Record>*>(object);
 }
 
+// Whether shared access may be taken: one unsigned comparison refuses both
+// kNeverBuilt (which wraps to the largest value) and kHeldExclusively.
+[[gnu::always_inline]] inline bool shareable(std::uintptr_t holders) noexcept {
+  return holders - 1 < kHeldExclusively - 1;
+}
+
 // Holds shared or exclusive access to one instance for the life of the guard.
 // A guard that failed to take access holds nothing; the caller raises.
 //
@@ -73,9 +79,7 @@ class Borrow {
       if (holders != kFree) [[unlikely]] return;
       flag.store(kHeldExclusively, std::memory_order_relaxed);
     } else {
-      // One unsigned comparison refuses both kNeverBuilt (which wraps to the
-      // largest value) and kHeldExclusively.
-      if (holders - 1 >= kHeldExclusively - 1) [[unlikely]] return;
+      if (!shareable(holders)) [[unlikely]] return;
       flag.store(holders + 1, std::memory_order_relaxed);
     }
     flag_ = &flag;
@@ -166,6 +170,8 @@ bool convert_uint32(PyObject* object, std::uint32_t& value) noexcept;
 template <>
 struct Argument<double> {
   double value;
+  // Left unset until converted: the argument tuple would zero it first.
+  Argument() noexcept {}
   bool convert(PyObject* object) noexcept {
     if (PyFloat_CheckExact(object)) [[likely]] {
       value = PyFloat_AS_DOUBLE(object);
@@ -219,16 +225,27 @@ struct Argument<const Record&> {
 template <>
 struct Argument<const Candle&> {
   Candle value;
+  Argument() noexcept {}  // as Argument<double>'s
   bool convert(PyObject* object) noexcept {
     PyTypeObject* bar = class_object<Bar>();
     if (bar == nullptr) return false;
     if (Py_TYPE(object) == bar || PyType_IsSubtype(Py_TYPE(object), bar)) [[likely]] {
-      Argument<const Bar&> read;
-      if (!read.convert(object)) return false;
-      value = Candle::of(read.get());
+      // Copied at once, with nothing run in between: shared access would
+      // only be taken and given back, so its check is all that is done.
+      const Instance<Bar>& instance = instance_of<Bar>(object);
+      if (!shareable(instance.access.load(std::memory_order_relaxed))) [[unlikely]] {
+        raise_access_error(object, instance.access, Access::kShared);
+        return false;
+      }
+      value = Candle::of(instance.payload);
       return true;
     }
-    return convert_candle_attributes(object, value);
+    // Through a local of its own, so that `value` never escapes and the
+    // common path's copy of it can stay in registers.
+    Candle read{};
+    const bool converted = convert_candle_attributes(object, read);
+    value = read;
+    return converted;
   }
   const Candle& get() const noexcept { return value; }
 };
@@ -329,7 +346,7 @@ PyObject* to_python(Record&& value) noexcept {
 
 // Calls `function` and turns what it returns (or void) into a new reference.
 template <class Function>
-PyObject* call_to_python(Function&& function) noexcept {
+[[gnu::always_inline]] inline PyObject* call_to_python(Function&& function) noexcept {
   if constexpr (std::is_void_v<decltype(function())>) {
     function();
     return Py_NewRef(Py_None);
@@ -365,9 +382,12 @@ struct FactoryTraits<Result (*)(Parameters...) noexcept> {
 };
 
 template <class Record, auto Function>
-decltype(auto) invoke(Record& record, auto& arguments) noexcept {
-  return std::apply([&](auto&... argument) { return (record.*Function)(argument.get()...); },
-                    arguments);
+[[gnu::always_inline]] inline decltype(auto) invoke(Record& record, auto& arguments) noexcept {
+  return std::apply(
+      [&](auto&... argument) __attribute__((always_inline)) {
+        return (record.*Function)(argument.get()...);
+      },
+      arguments);
 }
 
 // ---------------------------------------------------------------------------
@@ -528,7 +548,9 @@ struct MethodEntry {
     }
     typename Traits::Arguments arguments;
     if (!convert_arguments(arguments, args, kMethod.parameters)) [[unlikely]] return nullptr;
-    return call_to_python([&] { return invoke<Record, kFunction>(instance.payload, arguments); });
+    return call_to_python([&] __attribute__((always_inline)) {
+      return invoke<Record, kFunction>(instance.payload, arguments);
+    });
   }
 
   static PyObject* without_arguments(PyObject* self, PyObject*) noexcept {

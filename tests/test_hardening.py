@@ -22,9 +22,10 @@ MODULE_DIR = str(Path(_barworks.__file__).resolve().parent)
 
 
 def run_python(code):
-    """Runs `code` in a fresh interpreter like this one, with the module."""
+    """Runs `code` in a fresh interpreter like this one, with the module
+    (-P: the source tree is never imported in place of the build)."""
     env = dict(os.environ, PYTHONPATH=MODULE_DIR + os.pathsep + os.environ.get("PYTHONPATH", ""))
-    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=env,
+    return subprocess.run([sys.executable, "-P", "-c", textwrap.dedent(code)], env=env,
                           capture_output=True, text=True, timeout=120)
 
 
@@ -55,12 +56,15 @@ NEVER_BUILT = """
         else:
             raise AssertionError(method + " accepted a never-built instance")
     if name == "Bar":
-        try:
-            _barworks.TrueRange().next(hollow)
-        except TypeError as error:
-            assert str(error) == "argument 'input': " + expected, str(error)
-        else:
-            raise AssertionError("a never-built Bar was read")
+        from barworks import classic
+        # The module's bar classes and the classic ones read a Bar apart.
+        for reader in (_barworks.TrueRange(), classic.BalanceOfPower()):
+            try:
+                reader.next(hollow)
+            except TypeError as error:
+                assert str(error).endswith("': " + expected), str(error)
+            else:
+                raise AssertionError("a never-built Bar was read")
     del hollow
     gc.collect()
     print("ok")

@@ -275,7 +275,8 @@ PyObject* builder_add(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     if (!bind_vector(signature, args, nargs, kwnames, bound.data())) return nullptr;
   }
   return add_piece(self, bound[0], [&](Candle& piece) {
-    Argument<double> price, volume{0.0};
+    Argument<double> price, volume;
+    volume.value = 0.0;  // a trade without a volume
     if (!price.convert(bound[1])) [[unlikely]] {
       raise_argument_error("price");
       return false;
