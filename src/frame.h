@@ -391,13 +391,15 @@ struct FactoryTraits<Result (*)(Parameters...) noexcept> {
   using Arguments = std::tuple<Argument<Parameters>...>;
 };
 
-template <class Record, auto Function>
-[[gnu::always_inline]] inline decltype(auto) invoke(Record& record, auto& arguments) noexcept {
-  return std::apply(
-      [&](auto&... argument) __attribute__((always_inline)) {
-        return (record.*Function)(argument.get()...);
-      },
-      arguments);
+// Expanded here rather than through std::apply, whose inner call the
+// compiler may keep out of line, passing the arguments through memory.
+template <class Record, auto Function, class... Arguments>
+[[gnu::always_inline]] inline decltype(auto) invoke(Record& record,
+                                                    std::tuple<Arguments...>& arguments) noexcept {
+  return [&]<std::size_t... I>(std::index_sequence<I...>)
+             __attribute__((always_inline)) -> decltype(auto) {
+    return (record.*Function)(std::get<I>(arguments).get()...);
+  }(std::index_sequence_for<Arguments...>{});
 }
 
 // ---------------------------------------------------------------------------

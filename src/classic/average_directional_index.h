@@ -25,10 +25,17 @@ struct AverageDirectionalIndex {
     if (!indicators) return std::unexpected(indicators.error());
     return AverageDirectionalIndex{*indicators, WilderAverage::create(period)};
   }
-  double update(const Candle& bar) noexcept {
+  // Inlined where it is called, so that the bar reaches it in registers:
+  // passed in memory, its high and low were read as one load across two
+  // stores, which stalls. The warm-up stays out of line, and takes the bar
+  // by value, so that only its call puts the bar in memory.
+  [[gnu::always_inline]] double update(const Candle& bar) noexcept {
     if (steady()) [[likely]] {
       return indicators.advance_on_fields(*this, bar, average.average);
     }
+    return warm_up(bar);
+  }
+  [[gnu::noinline]] double warm_up(Candle bar) noexcept {
     const auto both = indicators.update(bar);
     if (!indicators.ranges.smoothed()) [[unlikely]] return kNotYet;
     return average.update(directional_index(both));

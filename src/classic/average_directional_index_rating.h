@@ -29,7 +29,8 @@ struct AverageDirectionalIndexRating {
     if (!window) return std::unexpected(window.error());
     return AverageDirectionalIndexRating{*average, std::move(*window)};
   }
-  double update(const Candle& bar) noexcept {
+  // Inlined where it is called, as the average's update is.
+  [[gnu::always_inline]] double update(const Candle& bar) noexcept {
     const double index = average.update(bar);
     if (!average.ready()) [[unlikely]] return kNotYet;
     window.push(index);

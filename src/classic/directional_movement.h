@@ -139,8 +139,12 @@ struct DirectionalIndicators {
     if (!movement) return std::unexpected(movement.error());
     return DirectionalIndicators{*movement, TrueRange::create(), WilderSum::create(period)};
   }
-  // (+DI, -DI), both NaN until the sums have smoothed their first bar.
-  std::array<double, 2> update(const Candle& bar) noexcept {
+  // (+DI, -DI), both NaN until the sums have smoothed their first bar. The
+  // bar by value: the classes built on these indicators call this only
+  // until they are steady, and a bar passed by reference would be put in
+  // memory on their steady path too, where the compiler reads its high and
+  // low as one load across two stores, which stalls.
+  std::array<double, 2> update(Candle bar) noexcept {
     constexpr std::array<double, 2> kNone{kNotYet, kNotYet};
     if (steady()) [[likely]] {
       return shares(advance(*this, bar.high, bar.low, bar.close, movement.previous_high,
