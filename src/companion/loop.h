@@ -26,24 +26,15 @@ namespace barworks::companion {
 inline constexpr Py_ssize_t kReleaseLockFrom = 8192;
 
 // One step of the record's own update on an input as `read` builds it: a
-// value, a bar, or a pair taken apart into next's two arguments. Inlined,
-// so that a bar stays in registers rather than going through memory.
+// value, a bar, or a pair taken apart into next's two arguments.
 template <class Record>
-[[gnu::always_inline]] inline auto step(Record& record, double value) noexcept {
-  return record.update(value);
-}
+auto step(Record& record, double value) noexcept { return record.update(value); }
 template <class Record>
-[[gnu::always_inline]] inline auto step(Record& record, const Bar& bar) noexcept {
-  return record.update(bar);
-}
+auto step(Record& record, const Bar& bar) noexcept { return record.update(bar); }
 template <class Record>
-[[gnu::always_inline]] inline auto step(Record& record, const Candle& bar) noexcept {
-  return record.update(bar);
-}
+auto step(Record& record, const Candle& bar) noexcept { return record.update(bar); }
 template <class Record>
-[[gnu::always_inline]] inline auto step(Record& record, Pair pair) noexcept {
-  return record.update(pair.x, pair.y);
-}
+auto step(Record& record, Pair pair) noexcept { return record.update(pair.x, pair.y); }
 
 template <class Record>
 using Input =
