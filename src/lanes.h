@@ -172,6 +172,17 @@ inline bool every_lane(LaneMask mask) noexcept {
 #endif
 }
 
+inline bool every_lane(bool mask) noexcept { return mask; }
+
+// Whether the mask is set in either lane.
+inline bool any_lane(LaneMask mask) noexcept {
+#if defined(__SSE2__)
+  return _mm_movemask_pd(std::bit_cast<__m128d>(mask)) != 0;
+#else
+  return (mask[0] | mask[1]) != 0;
+#endif
+}
+
 // Whether either lane is NaN.
 inline bool any_nan(DoublePair x) noexcept { return !every_lane(x == x); }
 

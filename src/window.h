@@ -1,6 +1,7 @@
 // The circular window of doubles that windowed indicators own.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -97,6 +98,21 @@ struct CircularWindow {
     index = 0;
     count = 0;
     values.fill(0.0);
+  }
+
+  // As push(source[k]) for k from `first` up to `end` leaves a full
+  // window: only the inputs that stay are written, each to its slot.
+  template <class Source>
+  void push_all(const Source& source, std::size_t first, std::size_t end) noexcept {
+    const std::size_t start = end - first > period ? end - period : first;
+    std::size_t slot = (index + (start - first)) % period;
+    for (std::size_t k = start; k < end; slot = 0) {
+      const std::size_t run = std::min<std::size_t>(end - k, period - slot);
+      double* const to = &values[static_cast<std::uint32_t>(slot)];
+      for (std::size_t n = 0; n < run; ++n) to[n] = source[k + n];
+      k += run;
+    }
+    index = static_cast<std::uint32_t>((index + (end - first)) % period);
   }
 
   // visit(value) for a full window's values from the oldest (the write

@@ -70,18 +70,7 @@ template <class Record, class Column, class Slide, class One>
         std::min<std::size_t>(size, i + (record.exact_every - 1 - record.since_exact));
     const std::size_t j = slide(i, end);
     record.since_exact += static_cast<std::uint32_t>(j - i);
-    // The stretch's last `period` inputs in the slots they were pushed to:
-    // up to the window's end, then on from its start.
-    const std::size_t first = j - i > period ? j - period : i;
-    const std::size_t index = window.index;
-    std::size_t slot = (index + (first - i)) % period;
-    for (std::size_t k = first; k < j; slot = 0) {
-      const std::size_t run = std::min<std::size_t>(j - k, period - slot);
-      double* const to = &window.values[static_cast<std::uint32_t>(slot)];
-      for (std::size_t n = 0; n < run; ++n) to[n] = values[k + n];
-      k += run;
-    }
-    window.index = static_cast<std::uint32_t>((index + (j - i)) % period);
+    window.push_all(values, i, j);
     i = j;
     if (j < end) one(i++);
   }

@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <utility>
 
+#include "../branch_free.h"
 #include "../error.h"
+#include "../lanes.h"
 #include "../window.h"
 #include "exact_window.h"
 #include "family.h"
@@ -51,6 +53,18 @@ struct TrailingSums {
   // Takes x; false while a non-finite input is in the window, when the
   // sums are not to be read.
   [[gnu::always_inline]] bool push(double x) noexcept;
+  // Slides the sums of two records of the same lengths in step, as push
+  // would, for `steps` inputs each: full windows without non-finite inputs,
+  // none of the inputs non-finite or overflowing against the one it
+  // replaces, and steps <= slides_left() for both. `history` holds pairs,
+  // a's input then b's: the windows, oldest first, then the inputs. After
+  // step k the sums go to shortest_after[2k .. 2k + 2) and the others alike.
+  // The caller writes the windows (push_all).
+  static void slide_in_step(TrailingSums& a, TrailingSums& b, const double* history,
+                            std::uint32_t steps, double* shortest_after, double* middle_after,
+                            double* longest_after) noexcept;
+  // Slides before the next scheduled recomputation, once the window is full.
+  std::uint32_t slides_left() const noexcept { return exact_every - 1 - since_exact; }
   bool full() const noexcept { return window.count == window.period; }
   void reset() noexcept {
     window.clear();
@@ -69,21 +83,54 @@ struct TrailingSums {
     const std::uint32_t index = window.index;
     return window.values[index >= length ? index - length : index + window.period - length];
   }
-  // Newest to oldest, so that each shorter sum is a stage of the longer.
-  [[gnu::cold, gnu::noinline]] void recompute() noexcept {
+  // One slide of the sums and their peaks, of one record or two side by
+  // side: x in, and out the inputs that left each horizon. Set where a sum
+  // fell below 1/16 of its peak, which calls for an exact recomputation.
+  template <class Number>
+  [[gnu::always_inline]] static auto slide(Number x, Number left_shortest, Number left_middle,
+                                           Number left_longest, Number& shortest,
+                                           Number& middle, Number& longest,
+                                           Number& shortest_peak, Number& middle_peak,
+                                           Number& longest_peak) noexcept {
+    shortest += x - left_shortest;
+    middle += x - left_middle;
+    longest += x - left_longest;
+    const Number shortest_size = absolute(shortest);
+    const Number middle_size = absolute(middle);
+    const Number longest_size = absolute(longest);
+    // Maxima, not branches: a new peak comes at random.
+    shortest_peak = greater_or_second(shortest_size, shortest_peak);
+    middle_peak = greater_or_second(middle_size, middle_peak);
+    longest_peak = greater_or_second(longest_size, longest_peak);
+    return (shortest_size * 16.0 < shortest_peak) | (middle_size * 16.0 < middle_peak) |
+           (longest_size * 16.0 < longest_peak);
+  }
+  // The sums computed afresh from the window, newest to oldest, so that
+  // each shorter sum is a stage of the longer; back(t) is the input t steps
+  // back, 1 the newest.
+  template <class Back>
+  void recompute_from(Back back) noexcept {
     double sum = 0.0;
-    std::uint32_t slot = window.index;
-    for (std::uint32_t taken = 1; taken <= window.period; ++taken) {
-      slot = slot == 0 ? window.period - 1 : slot - 1;
-      sum += window.values[slot];
-      if (taken == shortest_period) shortest_sum = sum;
-      if (taken == middle_period) middle_sum = sum;
-    }
+    std::uint32_t taken = 1;
+    for (; taken <= shortest_period; ++taken) sum += back(taken);
+    shortest_sum = sum;
+    for (; taken <= middle_period; ++taken) sum += back(taken);
+    middle_sum = sum;
+    for (; taken <= window.period; ++taken) sum += back(taken);
     longest_sum = sum;
     shortest_peak = std::fabs(shortest_sum);
     middle_peak = std::fabs(middle_sum);
     longest_peak = std::fabs(longest_sum);
     since_exact = 0;
+  }
+  [[gnu::cold, gnu::noinline]] void recompute() noexcept {
+    recompute_from([this](std::uint32_t taken) { return input_back(taken); });
+  }
+  // The same, for the window whose newest input is at `newest`, each input
+  // `stride` doubles after the one before.
+  [[gnu::cold, gnu::noinline]] void recompute_ending(const double* newest,
+                                                     std::uint32_t stride) noexcept {
+    recompute_from([=](std::uint32_t taken) { return *(newest - (taken - 1) * stride); });
   }
 };
 
@@ -99,20 +146,59 @@ inline bool TrailingSums::push(double x) noexcept {
     recompute();
     return true;
   }
-  shortest_sum += x - left_shortest;
-  middle_sum += x - left_middle;
-  longest_sum += change;
-  const double shortest_size = std::fabs(shortest_sum);
-  const double middle_size = std::fabs(middle_sum);
-  const double longest_size = std::fabs(longest_sum);
-  // Maxima, not branches: a new peak comes at random.
-  shortest_peak = shortest_size > shortest_peak ? shortest_size : shortest_peak;
-  middle_peak = middle_size > middle_peak ? middle_size : middle_peak;
-  longest_peak = longest_size > longest_peak ? longest_size : longest_peak;
-  const bool fell = (shortest_size * 16.0 < shortest_peak) | (middle_size * 16.0 < middle_peak) |
-                    (longest_size * 16.0 < longest_peak);
+  const bool fell = slide(x, left_shortest, left_middle, old, shortest_sum, middle_sum, longest_sum,
+                          shortest_peak, middle_peak, longest_peak);
   if (fell) [[unlikely]] recompute();
   return true;
+}
+
+inline void TrailingSums::slide_in_step(TrailingSums& a, TrailingSums& b,
+                                        const double* history, std::uint32_t steps,
+                                        double* shortest_after, double* middle_after,
+                                        double* longest_after) noexcept {
+  const std::uint32_t period = a.window.period;
+  const double* const taken = history + 2 * period;  // step k's inputs at 2k
+  const double* const leaving_shortest = history + 2 * (period - a.shortest_period);
+  const double* const leaving_middle = history + 2 * (period - a.middle_period);
+  DoublePair shortest{a.shortest_sum, b.shortest_sum};
+  DoublePair middle{a.middle_sum, b.middle_sum};
+  DoublePair longest{a.longest_sum, b.longest_sum};
+  DoublePair shortest_peak{a.shortest_peak, b.shortest_peak};
+  DoublePair middle_peak{a.middle_peak, b.middle_peak};
+  DoublePair longest_peak{a.longest_peak, b.longest_peak};
+  std::uint32_t a_slides = a.since_exact, b_slides = b.since_exact;
+  // One lane's recomputation, put back into its lane.
+  const auto recompute_lane = [&](TrailingSums& record, int lane, const double* newest) {
+    record.recompute_ending(newest, 2);
+    shortest[lane] = record.shortest_sum;
+    middle[lane] = record.middle_sum;
+    longest[lane] = record.longest_sum;
+    shortest_peak[lane] = record.shortest_peak;
+    middle_peak[lane] = record.middle_peak;
+    longest_peak[lane] = record.longest_peak;
+  };
+  for (std::uint32_t k = 0; k < 2 * steps; k += 2) {
+    ++a_slides, ++b_slides;
+    const LaneMask fell = slide(load_lanes<DoublePair>(taken + k),
+                                load_lanes<DoublePair>(leaving_shortest + k),
+                                load_lanes<DoublePair>(leaving_middle + k),
+                                load_lanes<DoublePair>(history + k), shortest, middle, longest,
+                                shortest_peak, middle_peak, longest_peak);
+    if (any_lane(fell)) [[unlikely]] {
+      if (fell[0] != 0) recompute_lane(a, 0, taken + k), a_slides = 0;
+      if (fell[1] != 0) recompute_lane(b, 1, taken + k + 1), b_slides = 0;
+    }
+    store_lanes(shortest_after + k, shortest);
+    store_lanes(middle_after + k, middle);
+    store_lanes(longest_after + k, longest);
+  }
+  a.shortest_sum = shortest[0], b.shortest_sum = shortest[1];
+  a.middle_sum = middle[0], b.middle_sum = middle[1];
+  a.longest_sum = longest[0], b.longest_sum = longest[1];
+  a.shortest_peak = shortest_peak[0], b.shortest_peak = shortest_peak[1];
+  a.middle_peak = middle_peak[0], b.middle_peak = middle_peak[1];
+  a.longest_peak = longest_peak[0], b.longest_peak = longest_peak[1];
+  a.since_exact = a_slides, b.since_exact = b_slides;
 }
 
 }  // namespace barworks::classic

@@ -2,10 +2,15 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <limits>
+#include <type_traits>
 #include <utility>
 
 #include "../branch_free.h"
+#include "../lanes.h"
 #include "../candle.h"
 #include "../error.h"
 #include "../nan.h"
@@ -44,6 +49,36 @@ struct UltimateOscillator {
     return UltimateOscillator{std::move(*buying), std::move(*ranges), 0.0, false};
   }
   double update(const Candle& bar) noexcept;
+  // A bar's buying pressure and true range against the previous close, for
+  // one bar or two side by side.
+  template <class Number>
+  struct Terms {
+    Number pressure;
+    Number range;
+  };
+  template <class Number>
+  static Terms<Number> terms(Number high, Number low, Number close, Number previous) noexcept {
+    const Number true_low = less_or_second(low, previous);
+    const Number true_high = greater_or_second(high, previous);
+    // The comparisons pass over a NaN; a NaN price makes both terms NaN.
+    const auto unknown = (high != high) | (low != low) | (close != close) | (previous != previous);
+    const Number unknown_term = splat<Number>(kNaN);
+    return {select(unknown, unknown_term, close - true_low),
+            select(unknown, unknown_term, true_high - true_low)};
+  }
+  // The answer from full windows' sums, for one bar or two side by side.
+  template <class Number>
+  static Number of_sums(Number buying_shortest, Number buying_middle, Number buying_longest,
+                        Number ranges_shortest, Number ranges_middle,
+                        Number ranges_longest) noexcept {
+    const auto average = [](Number pressures, Number ranges) noexcept {
+      return select(ranges == splat<Number>(0.0), splat<Number>(0.0), pressures / ranges);
+    };
+    const Number shortest = average(buying_shortest, ranges_shortest);
+    const Number middle = average(buying_middle, ranges_middle);
+    const Number longest = average(buying_longest, ranges_longest);
+    return canonical(100.0 * ((4.0 * shortest + 2.0 * middle + longest) / 7.0));
+  }
   void reset() noexcept {
     buying.reset();
     ranges.reset();
@@ -60,24 +95,123 @@ inline double UltimateOscillator::update(const Candle& bar) noexcept {
     previous_close = bar.close;
     return kNotYet;
   }
-  const double true_low = less_or_second(bar.low, previous_close);
-  const double true_high = greater_or_second(bar.high, previous_close);
-  // The comparisons pass over a NaN; a NaN price makes both terms NaN.
-  const bool unknown = any_nan(bar.high, bar.low, bar.close, previous_close);
-  const double pressure = unknown ? kNaN : bar.close - true_low;
-  const double range = unknown ? kNaN : true_high - true_low;
+  const Terms<double> taken = terms(bar.high, bar.low, bar.close, previous_close);
   previous_close = bar.close;
   // Both sums take their term, whatever the other answers.
-  const bool buying_known = buying.push(pressure);
-  const bool ranges_known = ranges.push(range);
+  const bool buying_known = buying.push(taken.pressure);
+  const bool ranges_known = ranges.push(taken.range);
   if (!buying_known || !ranges_known || !ranges.full()) [[unlikely]] return kNotYet;
-  const auto average = [](double pressures, double ranges) noexcept {
-    return ranges == 0.0 ? 0.0 : pressures / ranges;
-  };
-  const double shortest = average(buying.shortest_sum, ranges.shortest_sum);
-  const double middle = average(buying.middle_sum, ranges.middle_sum);
-  const double longest = average(buying.longest_sum, ranges.longest_sum);
-  return canonical(100.0 * ((4.0 * shortest + 2.0 * middle + longest) / 7.0));
+  return of_sums(buying.shortest_sum, buying.middle_sum, buying.longest_sum, ranges.shortest_sum,
+                 ranges.middle_sum, ranges.longest_sum);
+}
+
+// A batch of bars from columns, as that many updates would answer them.
+// Once both windows are full, blocks of bars slide from a history of their
+// terms (slide_along), each block ending before a non-finite or overflowing
+// term or a scheduled recomputation, which update takes.
+template <class Column>
+void answer_bars(UltimateOscillator& record, std::size_t size, const Column& highs,
+                 const Column& lows, const Column& closes, double* answers) noexcept {
+  constexpr std::uint32_t kBlock = 128;
+  constexpr std::uint32_t kLongestSlid = 256;  // longer windows step through update
+  const std::uint32_t period = record.length();
+  // Each bar's buying pressure and true range side by side: the windows,
+  // then the block's terms.
+  double history[2 * (kLongestSlid + kBlock)];
+  double sums[3][2 * kBlock];  // the shortest, middle and longest sums, as pairs
+  std::size_t i = 0;
+  while (i < size) {
+    const bool slides = period <= kLongestSlid && record.started && record.ranges.full() &&
+                        record.buying.nonfinite == 0 && record.ranges.nonfinite == 0;
+    const std::size_t most =
+        slides ? std::min<std::size_t>({kBlock, size - i, record.buying.slides_left(),
+                                        record.ranges.slides_left()})
+               : 0;
+    if (most == 0) {
+      answers[i] = record.update(Candle{kNaN, highs[i], lows[i], closes[i], kNaN});
+      ++i;
+      continue;
+    }
+    double* to = history;
+    record.buying.window.for_each_oldest_first([&](double x) { *to = x, to += 2; });
+    to = history + 1;
+    record.ranges.window.for_each_oldest_first([&](double x) { *to = x, to += 2; });
+    // The terms of one step, or two, as long as they change the sums by
+    // finite amounts.
+    std::uint32_t steps = 0;
+    double previous = record.previous_close;
+    const auto take = [&]<class Number>(Number high, Number low, Number close,
+                                        Number before) noexcept {
+      const auto taken = UltimateOscillator::terms(high, low, close, before);
+      DoublePair step_terms[2];
+      constexpr std::uint32_t kTaken = std::is_same_v<Number, double> ? 1 : 2;
+      if constexpr (kTaken == 1) {
+        step_terms[0] = DoublePair{taken.pressure, taken.range};
+      } else {
+        step_terms[0] = __builtin_shufflevector(taken.pressure, taken.range, 0, 2);
+        step_terms[1] = __builtin_shufflevector(taken.pressure, taken.range, 1, 3);
+      }
+      const DoublePair largest = splat<DoublePair>(std::numeric_limits<double>::max());
+      LaneMask finite = ~LaneMask{};
+      for (std::uint32_t j = 0; j < kTaken; ++j) {
+        const DoublePair change = step_terms[j] - load_lanes<DoublePair>(history + 2 * (steps + j));
+        finite &= absolute(change) <= largest;
+      }
+      if (!every_lane(finite)) return false;
+      for (std::uint32_t j = 0; j < kTaken; ++j) {
+        store_lanes(history + 2 * (period + steps + j), step_terms[j]);
+      }
+      return true;
+    };
+    for (; steps + 2 <= most; steps += 2) {
+      const std::size_t at = i + steps;
+      const DoublePair close = closes.pair(at);
+      if (!take(highs.pair(at), lows.pair(at), close, DoublePair{previous, close[0]})) break;
+      previous = close[1];
+    }
+    for (; steps < most; ++steps) {
+      const std::size_t at = i + steps;
+      if (!take(highs[at], lows[at], closes[at], previous)) break;
+      previous = closes[at];
+    }
+    if (steps == 0) {
+      answers[i] = record.update(Candle{kNaN, highs[i], lows[i], closes[i], kNaN});
+      ++i;
+      continue;
+    }
+    TrailingSums::slide_in_step(record.buying, record.ranges, history, steps, sums[0], sums[1],
+                                sums[2]);
+    // Two steps' answers at once: their pairs of sums turned into a pair of
+    // buying sums and a pair of true range sums.
+    std::uint32_t k = 0;
+    for (; k + 2 <= steps; k += 2) {
+      DoublePair buying[3], ranges[3];
+      for (int horizon = 0; horizon < 3; ++horizon) {
+        const DoublePair first = load_lanes<DoublePair>(sums[horizon] + 2 * k);
+        const DoublePair second = load_lanes<DoublePair>(sums[horizon] + 2 * k + 2);
+        buying[horizon] = __builtin_shufflevector(first, second, 0, 2);
+        ranges[horizon] = __builtin_shufflevector(first, second, 1, 3);
+      }
+      store_lanes(answers + i + k, UltimateOscillator::of_sums(buying[0], buying[1], buying[2],
+                                                               ranges[0], ranges[1], ranges[2]));
+    }
+    if (k < steps) {
+      const double* const last[3] = {sums[0] + 2 * k, sums[1] + 2 * k, sums[2] + 2 * k};
+      answers[i + k] = UltimateOscillator::of_sums(last[0][0], last[1][0], last[2][0], last[0][1],
+                                                   last[1][1], last[2][1]);
+    }
+    const auto push_terms = [&](CircularWindow& window, std::size_t lane) {
+      struct Terms {
+        const double* at;
+        double operator[](std::size_t k) const noexcept { return at[2 * k]; }
+      };
+      window.push_all(Terms{history + 2 * period + lane}, 0, steps);
+    };
+    push_terms(record.buying.window, 0);
+    push_terms(record.ranges.window, 1);
+    record.previous_close = previous;
+    i += steps;
+  }
 }
 
 }  // namespace barworks::classic
