@@ -233,6 +233,27 @@ template <class Values>
   return squares * shared.reciprocal;
 }
 
+// Whether every input from `first` up to `end` differs from the one before
+// it and changes finitely against the one `period` before it, in pairs.
+template <class Column>
+bool changes_and_differs(const Column& values, std::size_t first, std::size_t end,
+                         std::uint32_t period) noexcept {
+  const DoublePair largest = splat<DoublePair>(std::numeric_limits<double>::max());
+  LaneMask holds = ~LaneMask{};
+  std::size_t k = first;
+  for (; k + 2 <= end; k += 2) {
+    const DoublePair x = values.pair(k);
+    holds &= (x != values.pair(k - 1)) & (absolute(x - values.pair(k - period)) <= largest);
+  }
+  bool all = every_lane(holds);
+  for (; k < end; ++k) {
+    const double x = values[k];
+    const double change = x - values[k - period];
+    all = all && x != values[k - 1] && std::fabs(change) <= std::numeric_limits<double>::max();
+  }
+  return all;
+}
+
 // A batch of inputs from a column through `record`, as that many updates
 // would take them, each step's variance and the window's mean going to
 // answer(i, variance, mean): slid from the column (run_from_column), where
@@ -247,25 +268,51 @@ template <class Column, class Answer>
     const double variance = record.update(values[i]);
     answer(i, variance, record.average());
   };
+  // Blocks whose inputs all differ from the ones before them and change
+  // finitely step without watching for either: the last block checked ends
+  // before `checked_end`.
+  constexpr std::size_t kBlock = 64;
+  std::size_t checked_end = 0;
+  bool checked_clean = false;
   const auto slide = [&](std::size_t i, std::size_t end) {
     const double reference = record.reference, reciprocal = record.reciprocal;
     double mean = record.mean, squares = record.squares, peak = record.peak, last = record.last;
     std::uint32_t equal_run = record.equal_run;
-    std::size_t j = i;
-    for (; j < end; ++j) {
+    // Step j from the column, unless it would leave the common path; with
+    // `watch`, that includes an overflowing change or a run of equal inputs
+    // filling the window.
+    const auto step = [&](std::size_t j, bool watch) {
       const double x = values[j], old = values[j - period];
       const double delta = x - old;
-      if (!(std::fabs(delta) <= std::numeric_limits<double>::max())) [[unlikely]] break;
-      const std::uint32_t run = SlidingVariance::run_after(x, last, equal_run, period);
+      std::uint32_t run = 1;
+      if (watch) {
+        if (!(std::fabs(delta) <= std::numeric_limits<double>::max())) [[unlikely]] return false;
+        run = SlidingVariance::run_after(x, last, equal_run, period);
+      }
+      if (run >= period) [[unlikely]] return false;
       const SlidingVariance::Slide slid =
           SlidingVariance::slide(x, old, delta, reciprocal, reference, mean, squares, peak);
-      if (slid.fell || run >= period) [[unlikely]] break;
+      if (slid.fell) [[unlikely]] return false;
       equal_run = run;
       last = x;
       mean = slid.mean;
       squares = slid.squares;
       peak = slid.peak;
       answer(j, squares * reciprocal, reference + mean);
+      return true;
+    };
+    std::size_t j = i;
+    for (bool going = true; going && j < end;) {
+      if (j >= checked_end) {
+        checked_end = std::min(size, j + kBlock);
+        checked_clean = changes_and_differs(values, j, checked_end, period);
+      }
+      const std::size_t stop = std::min(end, checked_end);
+      if (checked_clean) {
+        while (j < stop && (going = step(j, false))) ++j;
+      } else {
+        while (j < stop && (going = step(j, true))) ++j;
+      }
     }
     record.mean = mean;
     record.squares = squares;
