@@ -23,6 +23,8 @@ namespace {
 // in the order open, high, low, close, volume (those it does not read are
 // never touched).
 using StepColumns = std::array<Column, 5>;
+inline constexpr std::size_t kOpenColumn = 0;
+inline constexpr std::size_t kVolumeColumn = 4;
 
 // The inputs of a run of steps: (steps, lanes) matrices, lane j's inputs
 // being column j.
@@ -205,15 +207,21 @@ void run_lanes(void* lanes, Py_ssize_t count, Py_ssize_t steps, const RunMatrice
         Record& lane = records[j];
         const std::uint64_t left = blank_warmup ? warmup_left(lane) : 0;
         Record local(std::move(lane));
-        run(local, span, reader<Record>(columns), own);
+        Cell* const lane_answers = own + k * span * kColumns;
+        run(local, span, reader<Record>(columns), lane_answers);
         std::destroy_at(&lane);
         new (&lane) Record(std::move(local));
         if constexpr (!kGivesCodes<Record>) {
-          blank_rows(own, static_cast<Py_ssize_t>(std::min<std::uint64_t>(left, span)), kColumns);
+          blank_rows(lane_answers, static_cast<Py_ssize_t>(std::min<std::uint64_t>(left, span)),
+                     kColumns);
         }
-        for (Py_ssize_t t = 0; t < span; ++t) {
+      }
+      // Row by row, so that each row's cells of the tile are written together.
+      for (Py_ssize_t t = 0; t < span; ++t) {
+        Cell* const row = cells + ((from + t) * count + first) * kColumns;
+        for (Py_ssize_t k = 0; k < tile; ++k) {
           for (Py_ssize_t c = 0; c < kColumns; ++c) {
-            cells[((from + t) * count + j) * kColumns + c] = own[t * kColumns + c];
+            row[k * kColumns + c] = own[(k * span + t) * kColumns + c];
           }
         }
       }
@@ -688,7 +696,11 @@ PyObject* run_columns(Lanes& lanes, InputKind input, PyObject* const* given, std
       return nullptr;
     }
     steps = tables[c].steps();
-    matrices[c] = tables[c].matrix();
+    // A column the class never reads is checked, but not gathered.
+    const bool unread = input == InputKind::kBar &&
+                        ((c == kOpenColumn && !lanes.kind->reads_open) ||
+                         (c == kVolumeColumn && !lanes.kind->reads_volume));
+    if (!unread) matrices[c] = tables[c].matrix();
   }
   const LaneKind& kind = *lanes.kind;
   const std::size_t cell = kind.codes ? 1 : sizeof(double);
@@ -700,7 +712,7 @@ PyObject* run_columns(Lanes& lanes, InputKind input, PyObject* const* given, std
   std::size_t strided = 0;
   for (const Matrix& matrix : matrices) strided += matrix.data != nullptr && !matrix.dense_lanes();
   const auto span = static_cast<std::size_t>(std::min(steps, kStretch));
-  const std::size_t answer_bytes = span * kind.columns * cell;
+  const std::size_t answer_bytes = span * kLaneTile * kind.columns * cell;
   const std::size_t input_bytes = span * kLaneTile * strided * sizeof(double);
   // The gathered inputs first, aligned for doubles.
   auto* scratch = static_cast<unsigned char*>(
