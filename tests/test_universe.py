@@ -134,11 +134,12 @@ def test_every_lane_is_the_separate_object(case, count):
 @pytest.mark.parametrize("cls", [_barworks.Minimum, _barworks.SimpleMovingAverage])
 def test_a_long_feed_is_the_separate_objects_fed(cls):
     """Runs longer than a stretch of steps, over a row-major matrix whose
-    lanes a class reading dense inputs gathers a tile at a time."""
-    matrix = inputs(np.random.default_rng(5), (2 * 16384 + 7, 11), "values")
-    universe = barworks.Universe(cls, 11, 20)
+    lanes a class reading dense inputs gathers a tile at a time (more lanes
+    than a tile of 64)."""
+    matrix = inputs(np.random.default_rng(5), (2 * 1024 + 7, 70), "values")
+    universe = barworks.Universe(cls, 70, 20)
     answers = universe.feed(matrix)
-    for j in range(11):
+    for j in range(70):
         obj = cls(20)
         assert answers[:, j].tobytes() == barworks.feed(obj, np.ascontiguousarray(matrix[:, j])).tobytes()
         assert barworks.state(universe[j]) == barworks.state(obj), j

@@ -156,9 +156,15 @@ void step_lanes(void* lanes, Py_ssize_t count, const StepColumns& inputs,
 }
 
 // A run takes the lanes a tile at a time over a stretch of steps at a time,
-// so that its scratch stays small whatever the run's length.
-inline constexpr Py_ssize_t kLaneTile = 8;
-inline constexpr Py_ssize_t kStretch = Py_ssize_t{1} << 14;
+// so that its scratch stays small whatever the run's length: a tile's row
+// of answers is written as eight whole lines.
+inline constexpr Py_ssize_t kLaneTile = 64;
+inline constexpr Py_ssize_t kStretch = Py_ssize_t{1} << 10;
+// Each row of a matrix lies in a page of its own, where the processor does
+// not read ahead by itself: the gathering asks for the tile's row this many
+// rows ahead.
+inline constexpr Py_ssize_t kRowsAhead = 8;
+inline constexpr Py_ssize_t kLineBytes = 64;
 
 // Each lane runs its column through the batch loop on a local record (as
 // feed runs one object), a stretch of steps at a time, into `scratch`,
@@ -187,12 +193,18 @@ void run_lanes(void* lanes, Py_ssize_t count, Py_ssize_t steps, const RunMatrice
         const Matrix& matrix = inputs[c];
         if (matrix.data == nullptr || matrix.dense_lanes()) continue;
         rooms[c] = room;
-        room += kLaneTile * span;
+        room += std::min(kLaneTile, count) * span;
         for (Py_ssize_t t = 0; t < span; ++t) {
           const Column row{matrix.data + (from + t) * matrix.step_stride +
                                first * matrix.lane_stride,
                            matrix.lane_stride};
           for (Py_ssize_t k = 0; k < tile; ++k) rooms[c][k * span + t] = row[k];
+          if (t + kRowsAhead < span) {
+            const char* ahead = row.data + kRowsAhead * matrix.step_stride;
+            for (Py_ssize_t b = 0; b < tile * matrix.lane_stride; b += kLineBytes) {
+              __builtin_prefetch(ahead + b);
+            }
+          }
         }
       }
       for (Py_ssize_t k = 0; k < tile; ++k) {
@@ -712,8 +724,9 @@ PyObject* run_columns(Lanes& lanes, InputKind input, PyObject* const* given, std
   std::size_t strided = 0;
   for (const Matrix& matrix : matrices) strided += matrix.data != nullptr && !matrix.dense_lanes();
   const auto span = static_cast<std::size_t>(std::min(steps, kStretch));
-  const std::size_t answer_bytes = span * kLaneTile * kind.columns * cell;
-  const std::size_t input_bytes = span * kLaneTile * strided * sizeof(double);
+  const auto tile = static_cast<std::size_t>(std::min(kLaneTile, lanes.count));
+  const std::size_t answer_bytes = span * tile * kind.columns * cell;
+  const std::size_t input_bytes = span * tile * strided * sizeof(double);
   // The gathered inputs first, aligned for doubles.
   auto* scratch = static_cast<unsigned char*>(
       PyMem_RawMalloc(std::max<std::size_t>(1, input_bytes + answer_bytes)));
