@@ -165,6 +165,10 @@ inline constexpr Py_ssize_t kStretch = Py_ssize_t{1} << 10;
 // rows ahead.
 inline constexpr Py_ssize_t kRowsAhead = 8;
 inline constexpr Py_ssize_t kLineBytes = 64;
+// Each lane's room in the scratch is a stretch and this many cells long: a
+// whole stretch, a power of two, would put every lane's cell of a step in
+// the same set of the cache.
+inline constexpr Py_ssize_t kLaneRoomPadding = 8;
 
 // Each lane runs its column through the batch loop on a local record (as
 // feed runs one object), a stretch of steps at a time, into `scratch`,
@@ -185,6 +189,7 @@ void run_lanes(void* lanes, Py_ssize_t count, Py_ssize_t steps, const RunMatrice
   auto* own = static_cast<Cell*>(scratch);
   for (Py_ssize_t from = 0; from < steps; from += kStretch) {
     const Py_ssize_t span = std::min(kStretch, steps - from);
+    const Py_ssize_t lane_room = span + kLaneRoomPadding;
     for (Py_ssize_t first = 0; first < count; first += kLaneTile) {
       const Py_ssize_t tile = std::min(kLaneTile, count - first);
       std::array<double*, 5> rooms{};
@@ -193,12 +198,12 @@ void run_lanes(void* lanes, Py_ssize_t count, Py_ssize_t steps, const RunMatrice
         const Matrix& matrix = inputs[c];
         if (matrix.data == nullptr || matrix.dense_lanes()) continue;
         rooms[c] = room;
-        room += std::min(kLaneTile, count) * span;
+        room += std::min(kLaneTile, count) * lane_room;
         for (Py_ssize_t t = 0; t < span; ++t) {
           const Column row{matrix.data + (from + t) * matrix.step_stride +
                                first * matrix.lane_stride,
                            matrix.lane_stride};
-          for (Py_ssize_t k = 0; k < tile; ++k) rooms[c][k * span + t] = row[k];
+          for (Py_ssize_t k = 0; k < tile; ++k) rooms[c][k * lane_room + t] = row[k];
           if (t + kRowsAhead < span) {
             const char* ahead = row.data + kRowsAhead * matrix.step_stride;
             for (Py_ssize_t b = 0; b < tile * matrix.lane_stride; b += kLineBytes) {
@@ -212,14 +217,14 @@ void run_lanes(void* lanes, Py_ssize_t count, Py_ssize_t steps, const RunMatrice
         StepColumns columns;
         for (std::size_t c = 0; c < columns.size(); ++c) {
           columns[c] = rooms[c] != nullptr
-                           ? Column{reinterpret_cast<const char*>(rooms[c] + k * span),
+                           ? Column{reinterpret_cast<const char*>(rooms[c] + k * lane_room),
                                     sizeof(double)}
                            : inputs[c].lane(j, from);
         }
         Record& lane = records[j];
         const std::uint64_t left = blank_warmup ? warmup_left(lane) : 0;
         Record local(std::move(lane));
-        Cell* const lane_answers = own + k * span * kColumns;
+        Cell* const lane_answers = own + k * lane_room * kColumns;
         run(local, span, reader<Record>(columns), lane_answers);
         std::destroy_at(&lane);
         new (&lane) Record(std::move(local));
@@ -233,7 +238,7 @@ void run_lanes(void* lanes, Py_ssize_t count, Py_ssize_t steps, const RunMatrice
         Cell* const row = cells + ((from + t) * count + first) * kColumns;
         for (Py_ssize_t k = 0; k < tile; ++k) {
           for (Py_ssize_t c = 0; c < kColumns; ++c) {
-            row[k * kColumns + c] = own[(k * span + t) * kColumns + c];
+            row[k * kColumns + c] = own[(k * lane_room + t) * kColumns + c];
           }
         }
       }
@@ -725,8 +730,9 @@ PyObject* run_columns(Lanes& lanes, InputKind input, PyObject* const* given, std
   for (const Matrix& matrix : matrices) strided += matrix.data != nullptr && !matrix.dense_lanes();
   const auto span = static_cast<std::size_t>(std::min(steps, kStretch));
   const auto tile = static_cast<std::size_t>(std::min(kLaneTile, lanes.count));
-  const std::size_t answer_bytes = span * tile * kind.columns * cell;
-  const std::size_t input_bytes = span * tile * strided * sizeof(double);
+  const std::size_t lane_room = span + kLaneRoomPadding;
+  const std::size_t answer_bytes = lane_room * tile * kind.columns * cell;
+  const std::size_t input_bytes = lane_room * tile * strided * sizeof(double);
   // The gathered inputs first, aligned for doubles.
   auto* scratch = static_cast<unsigned char*>(
       PyMem_RawMalloc(std::max<std::size_t>(1, input_bytes + answer_bytes)));
