@@ -5,6 +5,7 @@
 
 #include "../candle.h"
 #include "../error.h"
+#include "../lanes.h"
 #include "../warmup.h"
 #include "../window.h"
 #include "average_directional_index.h"
@@ -31,13 +32,42 @@ struct AverageDirectionalIndexRating {
   }
   // Inlined where it is called, as the average's update is.
   [[gnu::always_inline]] double update(const Candle& bar) noexcept {
+    if (steady()) [[likely]] {
+      return average.indicators.advance_on_fields(*this, bar, average.average.average, window);
+    }
     const double index = average.update(bar);
     if (!average.ready()) [[unlikely]] return kNotYet;
     window.push(index);
     if (window.count < window.period) [[unlikely]] return kNotYet;
-    // Once full, the slot written next holds the oldest of the window's
-    // indices, the one period - 1 bars back.
-    return (index + window.values[window.index]) / 2.0;
+    return of_indices(index, window.values[window.index]);
+  }
+  // Once the window is full, the average's rule and the window's over a
+  // number type, for a lone bar or lanes side by side.
+  bool steady() const noexcept { return average.steady() && window.count == window.period; }
+  template <class Number, class Values>
+  [[gnu::always_inline]] static Number advance(const AverageDirectionalIndexRating& shared,
+                                               Number open, Number high, Number low, Number close,
+                                               Number volume, Number& previous_high,
+                                               Number& previous_low, Number& plus_sum,
+                                               Number& minus_sum, Number& previous_close,
+                                               Number& range_sum, Number& smoothed,
+                                               Values& window) noexcept {
+    const std::uint32_t period = shared.window.period;
+    const std::uint32_t slot = window.write_slot();
+    const Number index = AverageDirectionalIndex::advance(
+        shared.average, open, high, low, close, volume, previous_high, previous_low, plus_sum,
+        minus_sum, previous_close, range_sum, smoothed);
+    // The slot after the one written next holds the index period - 1 bars
+    // back; a window of one holds the index itself.
+    const Number earlier = period == 1 ? index : window.slot(slot + 1 == period ? 0 : slot + 1);
+    window.push(index);
+    return of_indices(index, earlier);
+  }
+  // Once full, the slot written next holds the oldest of the window's
+  // indices, the one period - 1 bars back.
+  template <class Number>
+  static Number of_indices(Number index, Number earlier) noexcept {
+    return (index + earlier) / 2.0;
   }
   void reset() noexcept {
     average.reset();
@@ -72,6 +102,16 @@ struct Checkpoint<classic::AverageDirectionalIndexRating> {
               "the window must not have taken an index before the average answers")};
 };
 static_assert(checkpoint_layout::lists_every_member<classic::AverageDirectionalIndexRating>());
+
+// The average's fields, then the window, which the rule reads past its
+// write slot.
+template <>
+struct LaneFields<classic::AverageDirectionalIndexRating> {
+  using R = classic::AverageDirectionalIndexRating;
+  using List = Joined<within_all<&R::average, LaneFields<classic::AverageDirectionalIndex>::List>,
+                      FieldList<&R::window>>;
+  static constexpr bool kReadsWindowSlots = true;
+};
 
 // The average counts the bars up to its first answer, the window from there.
 template <>

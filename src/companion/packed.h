@@ -660,9 +660,12 @@ class PackedLanes<Record, FieldList<Members...>> {
   // A field that follows its window's write slot (kFollowsWriteSlot) takes
   // a pair of lanes only where both write the same slot: always while every
   // window's lanes are aligned, and otherwise where the pair's are.
-  static constexpr bool kFollowsWriteSlot = []<class... F>(std::type_identity<std::tuple<F...>>) {
-    return (requires { F::kFollowsWriteSlot; } || ...);
-  }(std::type_identity<Fields>{});
+  // So does a record that reads its window's slots (kReadsWindowSlots).
+  static constexpr bool kFollowsWriteSlot =
+      requires { LaneFields<Record>::kReadsWindowSlots; } ||
+      []<class... F>(std::type_identity<std::tuple<F...>>) {
+        return (requires { F::kFollowsWriteSlot; } || ...);
+      }(std::type_identity<Fields>{});
   static bool some_lanes_apart(const Fields& fields) noexcept {
     if constexpr (!kFollowsWriteSlot) {
       return false;
