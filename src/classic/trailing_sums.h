@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <utility>
@@ -56,15 +57,13 @@ struct TrailingSums {
   // Slides the sums of two records of the same lengths in step, as push
   // would, for `steps` inputs each: full windows without non-finite inputs,
   // none of the inputs non-finite or overflowing against the one it
-  // replaces, and steps <= slides_left() for both. `history` holds pairs,
+  // replaces. `history` holds pairs,
   // a's input then b's: the windows, oldest first, then the inputs. After
   // step k the sums go to shortest_after[2k .. 2k + 2) and the others alike.
   // The caller writes the windows (push_all).
   static void slide_in_step(TrailingSums& a, TrailingSums& b, const double* history,
                             std::uint32_t steps, double* shortest_after, double* middle_after,
                             double* longest_after) noexcept;
-  // Slides before the next scheduled recomputation, once the window is full.
-  std::uint32_t slides_left() const noexcept { return exact_every - 1 - since_exact; }
   bool full() const noexcept { return window.count == window.period; }
   void reset() noexcept {
     window.clear();
@@ -166,27 +165,41 @@ inline void TrailingSums::slide_in_step(TrailingSums& a, TrailingSums& b,
   DoublePair shortest_peak{a.shortest_peak, b.shortest_peak};
   DoublePair middle_peak{a.middle_peak, b.middle_peak};
   DoublePair longest_peak{a.longest_peak, b.longest_peak};
-  std::uint32_t a_slides = a.since_exact, b_slides = b.since_exact;
-  // One lane's recomputation, put back into its lane.
-  const auto recompute_lane = [&](TrailingSums& record, int lane, const double* newest) {
-    record.recompute_ending(newest, 2);
-    shortest[lane] = record.shortest_sum;
-    middle[lane] = record.middle_sum;
-    longest[lane] = record.longest_sum;
-    shortest_peak[lane] = record.shortest_peak;
-    middle_peak[lane] = record.middle_peak;
-    longest_peak[lane] = record.longest_peak;
+  TrailingSums* const records[2] = {&a, &b};
+  // A lane's slides after step s are since[lane] + s + 1 - from[lane]:
+  // counted from the step after its last recomputation.
+  std::uint32_t since[2] = {a.since_exact, b.since_exact};
+  std::uint32_t from[2] = {0, 0};
+  // The step at which a lane's next recomputation falls due.
+  const auto due_at = [&] {
+    return std::min(from[0] + (a.exact_every - since[0]), from[1] + (b.exact_every - since[1])) -
+           1;
   };
-  for (std::uint32_t k = 0; k < 2 * steps; k += 2) {
-    ++a_slides, ++b_slides;
+  std::uint32_t due = due_at();
+  for (std::uint32_t step = 0; step < steps; ++step) {
+    const std::uint32_t k = 2 * step;
     const LaneMask fell = slide(load_lanes<DoublePair>(taken + k),
                                 load_lanes<DoublePair>(leaving_shortest + k),
                                 load_lanes<DoublePair>(leaving_middle + k),
                                 load_lanes<DoublePair>(history + k), shortest, middle, longest,
                                 shortest_peak, middle_peak, longest_peak);
-    if (any_lane(fell)) [[unlikely]] {
-      if (fell[0] != 0) recompute_lane(a, 0, taken + k), a_slides = 0;
-      if (fell[1] != 0) recompute_lane(b, 1, taken + k + 1), b_slides = 0;
+    // A recomputation due replaces the slide, as in push.
+    if (step == due || any_lane(fell)) [[unlikely]] {
+      for (int lane = 0; lane < 2; ++lane) {
+        TrailingSums& record = *records[lane];
+        const bool is_due = since[lane] + (step + 1 - from[lane]) == record.exact_every;
+        if (fell[lane] == 0 && !is_due) continue;
+        record.recompute_ending(taken + k + lane, 2);
+        shortest[lane] = record.shortest_sum;
+        middle[lane] = record.middle_sum;
+        longest[lane] = record.longest_sum;
+        shortest_peak[lane] = record.shortest_peak;
+        middle_peak[lane] = record.middle_peak;
+        longest_peak[lane] = record.longest_peak;
+        since[lane] = 0;
+        from[lane] = step + 1;
+      }
+      due = due_at();
     }
     store_lanes(shortest_after + k, shortest);
     store_lanes(middle_after + k, middle);
@@ -198,7 +211,8 @@ inline void TrailingSums::slide_in_step(TrailingSums& a, TrailingSums& b,
   a.shortest_peak = shortest_peak[0], b.shortest_peak = shortest_peak[1];
   a.middle_peak = middle_peak[0], b.middle_peak = middle_peak[1];
   a.longest_peak = longest_peak[0], b.longest_peak = longest_peak[1];
-  a.since_exact = a_slides, b.since_exact = b_slides;
+  a.since_exact = since[0] + (steps - from[0]);
+  b.since_exact = since[1] + (steps - from[1]);
 }
 
 }  // namespace barworks::classic

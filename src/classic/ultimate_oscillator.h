@@ -107,8 +107,8 @@ inline double UltimateOscillator::update(const Candle& bar) noexcept {
 
 // A batch of bars from columns, as that many updates would answer them.
 // Once both windows are full, blocks of bars slide from a history of their
-// terms (slide_along), each block ending before a non-finite or overflowing
-// term or a scheduled recomputation, which update takes.
+// terms (slide_in_step), each block ending before a non-finite or
+// overflowing term, which update takes.
 template <class Column>
 void answer_bars(UltimateOscillator& record, std::size_t size, const Column& highs,
                  const Column& lows, const Column& closes, double* answers) noexcept {
@@ -123,10 +123,7 @@ void answer_bars(UltimateOscillator& record, std::size_t size, const Column& hig
   while (i < size) {
     const bool slides = period <= kLongestSlid && record.started && record.ranges.full() &&
                         record.buying.nonfinite == 0 && record.ranges.nonfinite == 0;
-    const std::size_t most =
-        slides ? std::min<std::size_t>({kBlock, size - i, record.buying.slides_left(),
-                                        record.ranges.slides_left()})
-               : 0;
+    const std::size_t most = slides ? std::min<std::size_t>(kBlock, size - i) : 0;
     if (most == 0) {
       answers[i] = record.update(Candle{kNaN, highs[i], lows[i], closes[i], kNaN});
       ++i;
