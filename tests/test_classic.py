@@ -503,6 +503,13 @@ def test_normalized_average_true_range_is_a_percentage_of_the_close_at_any_perio
     assert repr(stream(classic.NormalizedAverageTrueRange(period), bars)) == repr(expected)
 
 
+def test_average_directional_index_rating_of_one_bar_is_the_index():
+    # TA-Lib refuses period 1; the rating over one bar averages the index with itself.
+    bars = bars_from(walk(16, 100))
+    assert repr(stream(classic.AverageDirectionalIndexRating(1), bars)) == \
+        repr(stream(classic.AverageDirectionalIndex(1), bars))
+
+
 def test_macd_feeds_its_fast_average_from_the_slow_average_seed_window():
     closes = walk(12, 40)
     macd = stream(classic.MovingAverageConvergenceDivergence(3, 6, 2), closes)
