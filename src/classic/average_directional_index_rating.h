@@ -39,6 +39,8 @@ struct AverageDirectionalIndexRating {
     if (!average.ready()) [[unlikely]] return kNotYet;
     window.push(index);
     if (window.count < window.period) [[unlikely]] return kNotYet;
+    // Once full, the slot written next holds the oldest of the window's
+    // indices, the one period - 1 bars back.
     return of_indices(index, window.values[window.index]);
   }
   // Once the window is full, the average's rule and the window's over a
@@ -63,8 +65,7 @@ struct AverageDirectionalIndexRating {
     window.push(index);
     return of_indices(index, earlier);
   }
-  // Once full, the slot written next holds the oldest of the window's
-  // indices, the one period - 1 bars back.
+  // The rating of an index and the index period - 1 bars before it.
   template <class Number>
   static Number of_indices(Number index, Number earlier) noexcept {
     return (index + earlier) / 2.0;

@@ -234,24 +234,21 @@ template <class Values>
 }
 
 // Whether every input from `first` up to `end` differs from the one before
-// it and changes finitely against the one `period` before it, in pairs.
+// it and changes finitely against the one `period` before it, two inputs
+// at a time.
 template <class Column>
 bool changes_and_differs(const Column& values, std::size_t first, std::size_t end,
                          std::uint32_t period) noexcept {
-  const DoublePair largest = splat<DoublePair>(std::numeric_limits<double>::max());
-  LaneMask holds = ~LaneMask{};
+  const auto holds = [&]<class Number>(Number x, Number before, Number back) noexcept {
+    const Number largest = splat<Number>(std::numeric_limits<double>::max());
+    return (x != before) & (absolute(x - back) <= largest);
+  };
+  LaneMask all = ~LaneMask{};
   std::size_t k = first;
   for (; k + 2 <= end; k += 2) {
-    const DoublePair x = values.pair(k);
-    holds &= (x != values.pair(k - 1)) & (absolute(x - values.pair(k - period)) <= largest);
+    all &= holds(values.pair(k), values.pair(k - 1), values.pair(k - period));
   }
-  bool all = every_lane(holds);
-  for (; k < end; ++k) {
-    const double x = values[k];
-    const double change = x - values[k - period];
-    all = all && x != values[k - 1] && std::fabs(change) <= std::numeric_limits<double>::max();
-  }
-  return all;
+  return every_lane(all) && (k == end || holds(values[k], values[k - 1], values[k - period]));
 }
 
 // A batch of inputs from a column through `record`, as that many updates

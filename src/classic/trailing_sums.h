@@ -57,10 +57,10 @@ struct TrailingSums {
   // Slides the sums of two records of the same lengths in step, as push
   // would, for `steps` inputs each: full windows without non-finite inputs,
   // none of the inputs non-finite or overflowing against the one it
-  // replaces. `history` holds pairs,
-  // a's input then b's: the windows, oldest first, then the inputs. After
-  // step k the sums go to shortest_after[2k .. 2k + 2) and the others alike.
-  // The caller writes the windows (push_all).
+  // replaces. `history` holds pairs, a's input then b's: the windows,
+  // oldest first, then the inputs. After step k the sums go to
+  // shortest_after[2k .. 2k + 2) and the others alike. The caller writes
+  // the windows (push_all).
   static void slide_in_step(TrailingSums& a, TrailingSums& b, const double* history,
                             std::uint32_t steps, double* shortest_after, double* middle_after,
                             double* longest_after) noexcept;

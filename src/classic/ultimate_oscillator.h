@@ -115,6 +115,9 @@ void answer_bars(UltimateOscillator& record, std::size_t size, const Column& hig
   constexpr std::uint32_t kBlock = 128;
   constexpr std::uint32_t kLongestSlid = 256;  // longer windows step through update
   const std::uint32_t period = record.length();
+  const auto one = [&](std::size_t i) {
+    answers[i] = record.update(Candle{kNaN, highs[i], lows[i], closes[i], kNaN});
+  };
   // Each bar's buying pressure and true range side by side: the windows,
   // then the block's terms.
   double history[2 * (kLongestSlid + kBlock)];
@@ -125,8 +128,7 @@ void answer_bars(UltimateOscillator& record, std::size_t size, const Column& hig
                         record.buying.nonfinite == 0 && record.ranges.nonfinite == 0;
     const std::size_t most = slides ? std::min<std::size_t>(kBlock, size - i) : 0;
     if (most == 0) {
-      answers[i] = record.update(Candle{kNaN, highs[i], lows[i], closes[i], kNaN});
-      ++i;
+      one(i++);
       continue;
     }
     double* to = history;
@@ -172,8 +174,7 @@ void answer_bars(UltimateOscillator& record, std::size_t size, const Column& hig
       previous = closes[at];
     }
     if (steps == 0) {
-      answers[i] = record.update(Candle{kNaN, highs[i], lows[i], closes[i], kNaN});
-      ++i;
+      one(i++);
       continue;
     }
     TrailingSums::slide_in_step(record.buying, record.ranges, history, steps, sums[0], sums[1],

@@ -157,7 +157,7 @@ void step_lanes(void* lanes, Py_ssize_t count, const StepColumns& inputs,
 
 // A run takes the lanes a tile at a time over a stretch of steps at a time,
 // so that its scratch stays small whatever the run's length: a tile's row
-// of answers is written as eight whole lines.
+// of single-number answers is written as eight whole lines.
 inline constexpr Py_ssize_t kLaneTile = 64;
 inline constexpr Py_ssize_t kStretch = Py_ssize_t{1} << 10;
 // Each row of a matrix lies in a page of its own, where the processor does
