@@ -53,11 +53,11 @@ struct BollingerBands {
   template <class Values>
   static std::array<double, 3> advance(const BollingerBands& shared, double x, Values& window,
                                        double& mean, double& squares, double& reference,
-                                       double& peak, std::uint32_t& equal_run,
+                                       double& accrued, std::uint32_t& equal_run,
                                        std::uint32_t& nonfinite, double& last,
                                        std::uint32_t& since_exact) noexcept {
     const double spread =
-        SlidingVariance::advance(shared.variance, x, window, mean, squares, reference, peak,
+        SlidingVariance::advance(shared.variance, x, window, mean, squares, reference, accrued,
                                  equal_run, nonfinite, last, since_exact);
     return bands(spread, reference + mean, shared.deviations_up, shared.deviations_down);
   }

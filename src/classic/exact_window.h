@@ -53,7 +53,10 @@ inline std::uint32_t count_nonfinite(const Window& values) noexcept {
 // The window is then written once, as the updates would have left it, and
 // `one(i)` takes that step, or any other, through update and answers it.
 // The record keeps the counts `nonfinite`, `since_exact` and `exact_every`.
-template <class Record, class Column, class Slide, class One>
+// A slide that recomputes the sums in place (kRecomputesInPlace) is given
+// the rest of the column, keeps `since_exact` itself and stops only before
+// a step it cannot take.
+template <bool kRecomputesInPlace = false, class Record, class Column, class Slide, class One>
 [[gnu::always_inline]] inline void run_from_column(Record& record, CircularWindow& window,
                                                    std::size_t size, const Column& values,
                                                    Slide slide, One one) noexcept {
@@ -61,15 +64,17 @@ template <class Record, class Column, class Slide, class One>
   std::size_t i = 0;
   while (i < size) {
     const bool slides = window.count == period && record.nonfinite == 0 && i >= period &&
-                        record.since_exact + 1 < record.exact_every;
+                        (kRecomputesInPlace || record.since_exact + 1 < record.exact_every);
     if (!slides) {
       one(i++);
       continue;
     }
     const std::size_t end =
-        std::min<std::size_t>(size, i + (record.exact_every - 1 - record.since_exact));
+        kRecomputesInPlace
+            ? size
+            : std::min<std::size_t>(size, i + (record.exact_every - 1 - record.since_exact));
     const std::size_t j = slide(i, end);
-    record.since_exact += static_cast<std::uint32_t>(j - i);
+    if constexpr (!kRecomputesInPlace) record.since_exact += static_cast<std::uint32_t>(j - i);
     window.push_all(values, i, j);
     i = j;
     if (j < end) one(i++);

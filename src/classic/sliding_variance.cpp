@@ -94,7 +94,7 @@ void SlidingVariance::reset() noexcept {
   reference = 0.0;
   mean = 0.0;
   squares = 0.0;
-  peak = 0.0;
+  accrued = 0.0;
   last = 0.0;
   equal_run = 0;
   nonfinite = 0;

@@ -27,9 +27,12 @@ namespace barworks::classic {
 // not the level. Both are recomputed exactly from the window, two passes,
 // every `period` inputs (every 64 for shorter windows), where the reference
 // moves to the window's rounded mean.
-// A slide's error is in proportion to the largest sum of squares since the
-// last exact computation, so a sum that falls below 1/16 of that peak (a
-// jump leaving the window) is recomputed at once too. A window of equal
+// A slide's rounding is in proportion to the sum of squares it leaves, and
+// the slides' errors since the last exact computation add up, so a sum that
+// falls below 1 / (16 * slides between exact computations) of the sums the
+// slides since have left, added up (a jump leaving the window), is
+// recomputed at once too: where a sum stayed at most its peak, that is 1/16
+// of the peak after a whole run of slides. A window of equal
 // values answers exactly 0.0, its mean exactly that value. NaN until the
 // window is full. A NaN or infinite input makes the answers NaN while it is
 // in the window; when it leaves, the sums are recomputed from the window and
@@ -43,7 +46,8 @@ struct SlidingVariance {
   double reciprocal;            // 1 / period
   double squares;               // sum of squared deviations from the mean
   double reference;             // what `mean` and the deviations are taken from
-  double peak;                  // largest `squares` since the last exact computation
+  double accrued;               // `squares` after each slide since the last exact
+                                // computation, and at it, added up
   std::uint32_t equal_run;      // trailing inputs equal to one another, up to the period
   std::uint32_t nonfinite;      // NaN and infinite inputs in the window
   double last;                  // the previous input
@@ -66,7 +70,7 @@ struct SlidingVariance {
   template <class Values>
   [[gnu::always_inline]] static double advance(const SlidingVariance& shared, double x,
                                                Values& window, double& mean, double& squares,
-                                               double& reference, double& peak,
+                                               double& reference, double& accrued,
                                                std::uint32_t& equal_run, std::uint32_t& nonfinite,
                                                double& last, std::uint32_t& since_exact) noexcept;
   // The window's mean after an update that answered a number.
@@ -81,6 +85,7 @@ struct SlidingVariance {
   std::uint32_t slides_between_exact() const noexcept {
     return classic::slides_between_exact(window.period);
   }
+  double fall_scale() const noexcept { return 16.0 * static_cast<double>(exact_every); }
 
   // The reference, the mean and the squares of `size` values, computed
   // exactly in two passes.
@@ -103,8 +108,10 @@ struct SlidingVariance {
     return x == last ? equal_run + (equal_run < period) : 1;
   }
   // A full window's slide by x, which replaced `old` (delta = x - old), from
-  // the mean, squares and peak before it; `fell` when the squares fell
-  // below 1/16 of the peak, which calls for an exact recomputation.
+  // the mean, squares and accrued squares before it; `fell` when the
+  // squares fell below 1 / `fall_scale` (16 times the slides between exact
+  // computations) of the accrued squares, which calls for an exact
+  // recomputation.
   // Multiplied by the reciprocal rather than divided by the period: the
   // difference is an ulp per slide, which the exact recomputation every
   // `period` slides takes back out, and a division would sit on the path
@@ -112,17 +119,17 @@ struct SlidingVariance {
   struct Slide {
     double mean;
     double squares;
-    double peak;
+    double accrued;
     bool fell;
   };
   [[gnu::always_inline]] static Slide slide(double x, double old, double delta,
                                             double reciprocal, double reference, double mean,
-                                            double squares, double peak) noexcept {
+                                            double squares, double accrued,
+                                            double fall_scale) noexcept {
     const double moved = mean + delta * reciprocal;
     const double slid = squares + delta * (((x - reference) - moved) + ((old - reference) - mean));
-    // A maximum, not a branch: a new peak comes at random in a random walk.
-    const double highest = slid > peak ? slid : peak;
-    return {moved, slid, highest, slid * 16.0 < highest};
+    const double total = accrued + slid;
+    return {moved, slid, total, slid * fall_scale < total};
   }
 
  private:
@@ -149,16 +156,16 @@ struct SlidingVariance {
   }
   [[gnu::cold]] static void recompute(const double* values, std::uint32_t period,
                                       double& reference, double& mean, double& squares,
-                                      double& peak, std::uint32_t& since_exact) noexcept {
+                                      double& accrued, std::uint32_t& since_exact) noexcept {
     const Sums sums = exact_sums(values, period, static_cast<double>(period));
     reference = sums.reference;
     mean = sums.mean;
     squares = sums.squares;
-    peak = squares;
+    accrued = squares;
     since_exact = 0;
   }
   void recompute() noexcept {
-    recompute(window.values.begin(), window.period, reference, mean, squares, peak, since_exact);
+    recompute(window.values.begin(), window.period, reference, mean, squares, accrued, since_exact);
   }
   void take_while_filling(double x) noexcept {
     if (window.count == 1) reference = x;
@@ -166,20 +173,20 @@ struct SlidingVariance {
     const double delta = deviation - mean;
     mean += delta / static_cast<double>(window.count);
     squares += delta * (deviation - mean);
-    peak = squares;  // only grows while the window fills
+    accrued = squares;  // the sums start from the full window's
   }
   // Exactly no spread; the state is exact again as well.
   static double zero_spread(double x, double& reference, double& mean, double& squares,
-                            double& peak, std::uint32_t& since_exact) noexcept {
+                            double& accrued, std::uint32_t& since_exact) noexcept {
     reference = x;
     mean = 0.0;
     squares = 0.0;
-    peak = 0.0;
+    accrued = 0.0;
     since_exact = 0;
     return 0.0;
   }
   void zero_spread(double x) noexcept {
-    (void)zero_spread(x, reference, mean, squares, peak, since_exact);
+    (void)zero_spread(x, reference, mean, squares, accrued, since_exact);
   }
 };
 
@@ -191,7 +198,7 @@ struct SlidingVariance {
 // slide), so no two NaNs meet and the input is taken as it comes.
 inline double SlidingVariance::update(double x) noexcept {
   if (steady()) [[likely]] {
-    return advance(*this, x, window, mean, squares, reference, peak, equal_run, nonfinite, last,
+    return advance(*this, x, window, mean, squares, reference, accrued, equal_run, nonfinite, last,
                    since_exact);
   }
   const std::uint32_t period = window.period;
@@ -202,7 +209,7 @@ inline double SlidingVariance::update(double x) noexcept {
   take_while_filling(x);
   if (window.count < period) return kNotYet;
   if (equal_run >= period) [[unlikely]] {
-    return zero_spread(x, reference, mean, squares, peak, since_exact);
+    return zero_spread(x, reference, mean, squares, accrued, since_exact);
   }
   return squares * reciprocal;
 }
@@ -210,25 +217,25 @@ inline double SlidingVariance::update(double x) noexcept {
 template <class Values>
 [[gnu::always_inline]] inline double SlidingVariance::advance(
     const SlidingVariance& shared, double x, Values& window, double& mean, double& squares,
-    double& reference, double& peak, std::uint32_t& equal_run, std::uint32_t& nonfinite,
+    double& reference, double& accrued, std::uint32_t& equal_run, std::uint32_t& nonfinite,
     double& last, std::uint32_t& since_exact) noexcept {
   const std::uint32_t period = shared.window.period;
   const Taken taken = take(period, x, window, equal_run, nonfinite, last);
   if (nonfinite != 0) [[unlikely]] return kNotYet;
   if (taken.rebuild || ++since_exact == shared.exact_every) [[unlikely]] {
-    recompute(window.in_slot_order(), period, reference, mean, squares, peak, since_exact);
+    recompute(window.in_slot_order(), period, reference, mean, squares, accrued, since_exact);
   } else {
-    const Slide slid =
-        slide(x, taken.old, taken.delta, shared.reciprocal, reference, mean, squares, peak);
+    const Slide slid = slide(x, taken.old, taken.delta, shared.reciprocal, reference, mean,
+                             squares, accrued, shared.fall_scale());
     mean = slid.mean;
     squares = slid.squares;
-    peak = slid.peak;
+    accrued = slid.accrued;
     if (slid.fell) [[unlikely]] {
-      recompute(window.in_slot_order(), period, reference, mean, squares, peak, since_exact);
+      recompute(window.in_slot_order(), period, reference, mean, squares, accrued, since_exact);
     }
   }
   if (equal_run >= period) [[unlikely]] {
-    return zero_spread(x, reference, mean, squares, peak, since_exact);
+    return zero_spread(x, reference, mean, squares, accrued, since_exact);
   }
   return squares * shared.reciprocal;
 }
@@ -254,7 +261,7 @@ bool changes_and_differs(const Column& values, std::size_t first, std::size_t en
 // A batch of inputs from a column through `record`, as that many updates
 // would take them, each step's variance and the window's mean going to
 // answer(i, variance, mean): slid from the column (run_from_column), where
-// a sum falling below the peak's sixteenth or a run of equal inputs filling
+// a sum falling below its share of the accrued squares or a run of equal inputs filling
 // the window also ends a stretch.
 template <class Column, class Answer>
 [[gnu::always_inline]] inline void run_sliding_variance(SlidingVariance& record, std::size_t size,
@@ -271,33 +278,111 @@ template <class Column, class Answer>
   constexpr std::size_t kBlock = 64;
   std::size_t checked_end = 0;
   bool checked_clean = false;
+  // A window this short is recomputed in place, from the column: leaving
+  // the slide for update costs more than the recomputation, and a short
+  // window's sums fall below their share of the accrued ones every few
+  // hundred steps.
+  constexpr std::uint32_t kInPlaceLimit = 256;
+  const bool in_place = period <= kInPlaceLimit;
   const auto slide = [&](std::size_t i, std::size_t end) {
-    const double reference = record.reference, reciprocal = record.reciprocal;
-    double mean = record.mean, squares = record.squares, peak = record.peak, last = record.last;
-    std::uint32_t equal_run = record.equal_run;
+    const double reciprocal = record.reciprocal, fall_scale = record.fall_scale();
+    const std::uint32_t exact_every = record.exact_every;
+    double reference = record.reference, mean = record.mean, squares = record.squares;
+    double accrued = record.accrued, last = record.last;
+    std::uint32_t equal_run = record.equal_run, since_exact = record.since_exact;
+    // Copies, so that the compiler keeps their pointers in registers.
+    const Column column = values;
+    Answer emit = answer;
+    // The window's write slot before step i, from which the slot of each
+    // input follows.
+    const std::uint32_t first_slot = record.window.index;
+    // The sums from the window after step j, its values in slot order, as
+    // update recomputes them; by value, as a sum whose address escaped
+    // would live in memory throughout the slide.
+    const auto recompute = [&](std::size_t j) {
+      double slots[kInPlaceLimit];
+      const auto oldest = static_cast<std::uint32_t>((first_slot + (j + 1 - i)) % period);
+      for (std::uint32_t s = 0; s < oldest; ++s) slots[s] = column[j + 1 - oldest + s];
+      for (std::uint32_t s = oldest; s < period; ++s) {
+        slots[s] = column[j + 1 - period + (s - oldest)];
+      }
+      const SlidingVariance::Sums sums =
+          SlidingVariance::exact_sums(slots, period, static_cast<double>(period));
+      reference = sums.reference;
+      mean = sums.mean;
+      squares = sums.squares;
+      accrued = squares;
+      since_exact = 0;
+    };
+    const auto slid_by = [&](std::size_t j) {
+      const double x = column[j], old = column[j - period];
+      return SlidingVariance::slide(x, old, x - old, reciprocal, reference, mean, squares, accrued,
+                                    fall_scale);
+    };
     // Step j from the column, unless it would leave the common path; with
     // `watch`, that includes an overflowing change or a run of equal inputs
     // filling the window.
     const auto step = [&](std::size_t j, bool watch) {
-      const double x = values[j], old = values[j - period];
-      const double delta = x - old;
+      const double x = column[j], old = column[j - period];
       std::uint32_t run = 1;
       if (watch) {
-        if (!(std::fabs(delta) <= std::numeric_limits<double>::max())) [[unlikely]] return false;
+        if (!(std::fabs(x - old) <= std::numeric_limits<double>::max())) [[unlikely]] {
+          return false;
+        }
         run = SlidingVariance::run_after(x, last, equal_run, period);
       }
       if (run >= period) [[unlikely]] return false;
-      const SlidingVariance::Slide slid =
-          SlidingVariance::slide(x, old, delta, reciprocal, reference, mean, squares, peak);
-      if (slid.fell) [[unlikely]] return false;
+      if (since_exact + 1 == exact_every) [[unlikely]] {
+        if (!in_place) return false;
+        recompute(j);
+      } else {
+        const SlidingVariance::Slide slid = slid_by(j);
+        if (slid.fell && !in_place) [[unlikely]] return false;
+        mean = slid.mean;
+        squares = slid.squares;
+        accrued = slid.accrued;
+        ++since_exact;
+        if (slid.fell) [[unlikely]] recompute(j);
+      }
       equal_run = run;
       last = x;
-      mean = slid.mean;
-      squares = slid.squares;
-      peak = slid.peak;
-      answer(j, squares * reciprocal, reference + mean);
+      emit(j, squares * reciprocal, reference + mean);
       return true;
     };
+    // Steps j up to `stop` of a checked block, which leave no run of equal
+    // inputs: the slides between recomputations in a loop of their own,
+    // with nothing else to watch.
+    const auto clean_stretch = [&](std::size_t j, std::size_t stop) {
+      while (j < stop) {
+        if (since_exact + 1 == exact_every) [[unlikely]] {
+          recompute(j);
+        } else {
+          const std::size_t from = j;
+          const std::size_t bound =
+              std::min<std::size_t>(stop, j + (exact_every - 1 - since_exact));
+          bool fell = false;
+          for (; j < bound; ++j) {
+            const SlidingVariance::Slide slid = slid_by(j);
+            mean = slid.mean;
+            squares = slid.squares;
+            accrued = slid.accrued;
+            if (slid.fell) [[unlikely]] {
+              fell = true;
+              break;
+            }
+            emit(j, squares * reciprocal, reference + mean);
+          }
+          since_exact += static_cast<std::uint32_t>(j - from);
+          if (!fell) continue;
+          recompute(j);
+        }
+        emit(j, squares * reciprocal, reference + mean);
+        ++j;
+      }
+      equal_run = 1;
+      last = column[stop - 1];
+    };
+    const bool stretches = in_place && period > 1;
     std::size_t j = i;
     for (bool going = true; going && j < end;) {
       if (j >= checked_end) {
@@ -305,20 +390,25 @@ template <class Column, class Answer>
         checked_clean = changes_and_differs(values, j, checked_end, period);
       }
       const std::size_t stop = std::min(end, checked_end);
-      if (checked_clean) {
+      if (checked_clean && stretches) {
+        clean_stretch(j, stop);
+        j = stop;
+      } else if (checked_clean) {
         while (j < stop && (going = step(j, false))) ++j;
       } else {
         while (j < stop && (going = step(j, true))) ++j;
       }
     }
+    record.reference = reference;
     record.mean = mean;
     record.squares = squares;
-    record.peak = peak;
+    record.accrued = accrued;
     record.last = last;
     record.equal_run = equal_run;
+    record.since_exact = since_exact;
     return j;
   };
-  run_from_column(record, record.window, size, values, slide, one);
+  run_from_column<true>(record, record.window, size, values, slide, one);
 }
 
 }  // namespace barworks::classic
@@ -335,7 +425,9 @@ struct Checkpoint<classic::SlidingVariance> {
   static constexpr auto kFields = std::tuple{
       component<&R::window>("window"), number<&R::mean>("mean"),
       derived<&R::reciprocal, &R::period_reciprocal>(), number<&R::squares>("squares"),
-      number<&R::reference>("reference"), number<&R::peak>("peak"),
+      // Stored under its former name: it held the largest sum since the last
+      // exact computation, which a loaded state takes as the accrued sums.
+      number<&R::reference>("reference"), number<&R::accrued>("peak"),
       tally<&R::equal_run>("equal_run"), derived<&R::nonfinite, &R::count_nonfinite>(),
       derived<&R::last, &R::latest>(), tally<&R::since_exact>("since_exact"),
       derived<&R::exact_every, &R::slides_between_exact>(),
@@ -343,8 +435,9 @@ struct Checkpoint<classic::SlidingVariance> {
               "the count must not pass the period"),
       rule<R>(
           [](const R& r) noexcept {
-            return r.window.count != 0 || (r.reference == 0.0 && r.mean == 0.0 &&
-                                           r.squares == 0.0 && r.peak == 0.0 && r.equal_run == 0);
+            return r.window.count != 0 ||
+                   (r.reference == 0.0 && r.mean == 0.0 && r.squares == 0.0 &&
+                    r.accrued == 0.0 && r.equal_run == 0);
           },
           "the sums and the run of equal inputs must be 0 before the first input"),
       equal_run_rule<R>(),
@@ -357,7 +450,7 @@ static_assert(checkpoint_layout::lists_every_member<classic::SlidingVariance>())
 template <>
 struct LaneFields<classic::SlidingVariance> {
   using R = classic::SlidingVariance;
-  using List = FieldList<&R::window, &R::mean, &R::squares, &R::reference, &R::peak,
+  using List = FieldList<&R::window, &R::mean, &R::squares, &R::reference, &R::accrued,
                          &R::equal_run, &R::nonfinite, &R::last, &R::since_exact>;
   static constexpr bool kOneLaneAtATime = true;
 };
