@@ -176,7 +176,9 @@ inline void TrailingSums::slide_in_step(TrailingSums& a, TrailingSums& b,
            1;
   };
   std::uint32_t due = due_at();
-  for (std::uint32_t step = 0; step < steps; ++step) {
+  // One step as push takes it: the slide, and a recomputation where one
+  // falls due or a sum fell.
+  const auto exact_step = [&](std::uint32_t step) {
     const std::uint32_t k = 2 * step;
     const LaneMask fell = slide(load_lanes<DoublePair>(taken + k),
                                 load_lanes<DoublePair>(leaving_shortest + k),
@@ -204,6 +206,54 @@ inline void TrailingSums::slide_in_step(TrailingSums& a, TrailingSums& b,
     store_lanes(shortest_after + k, shortest);
     store_lanes(middle_after + k, middle);
     store_lanes(longest_after + k, longest);
+  };
+  // Stretches before the next recomputation due slide without testing each
+  // step for a fall: no sum fell anywhere in one whose smallest size is at
+  // least 1/16 of its peak at the end, the largest size taken. A stretch
+  // that fails the test is taken again a step at a time.
+  constexpr std::uint32_t kStretch = 16;
+  std::uint32_t step = 0;
+  while (step < steps) {
+    const std::uint32_t end = std::min({steps, due, step + kStretch});
+    if (end == step) {
+      exact_step(step++);
+      continue;
+    }
+    const DoublePair sums_before[3] = {shortest, middle, longest};
+    const DoublePair none = splat<DoublePair>(std::numeric_limits<double>::infinity());
+    DoublePair shortest_least = none, middle_least = none, longest_least = none;
+    DoublePair shortest_most = shortest_peak, middle_most = middle_peak;
+    DoublePair longest_most = longest_peak;
+    for (std::uint32_t s = step; s < end; ++s) {
+      const std::uint32_t k = 2 * s;
+      const DoublePair x = load_lanes<DoublePair>(taken + k);
+      shortest += x - load_lanes<DoublePair>(leaving_shortest + k);
+      middle += x - load_lanes<DoublePair>(leaving_middle + k);
+      longest += x - load_lanes<DoublePair>(history + k);
+      shortest_least = less_or_second(absolute(shortest), shortest_least);
+      middle_least = less_or_second(absolute(middle), middle_least);
+      longest_least = less_or_second(absolute(longest), longest_least);
+      shortest_most = greater_or_second(absolute(shortest), shortest_most);
+      middle_most = greater_or_second(absolute(middle), middle_most);
+      longest_most = greater_or_second(absolute(longest), longest_most);
+      store_lanes(shortest_after + k, shortest);
+      store_lanes(middle_after + k, middle);
+      store_lanes(longest_after + k, longest);
+    }
+    const LaneMask kept = (shortest_least * 16.0 >= shortest_most) &
+                          (middle_least * 16.0 >= middle_most) &
+                          (longest_least * 16.0 >= longest_most);
+    if (every_lane(kept)) [[likely]] {
+      shortest_peak = shortest_most;
+      middle_peak = middle_most;
+      longest_peak = longest_most;
+      step = end;
+      continue;
+    }
+    shortest = sums_before[0];
+    middle = sums_before[1];
+    longest = sums_before[2];
+    for (; step < end; ++step) exact_step(step);
   }
   a.shortest_sum = shortest[0], b.shortest_sum = shortest[1];
   a.middle_sum = middle[0], b.middle_sum = middle[1];
