@@ -510,7 +510,7 @@ class Variance:
     The mean and the sum of squared deviations slide relative to a value
     near the window and are recomputed exactly from the window every
     ``period`` inputs (every 64 for shorter windows, and at once when the
-    spread collapses), so the answer stays within a few times 1e-14 of the exact
+    spread collapses), so the answer stays within a few times 1e-13 of the exact
     variance however long the stream (TA-Lib's VAR keeps running sums and
     drifts). A window of equal values answers exactly 0.0. The period
     defaults to 5. Lookback ``period - 1``: NaN until the window is full.

@@ -18,9 +18,9 @@
 namespace barworks::classic {
 
 // Population variance (divisor `period`) of the last `period` inputs,
-// sum((x - mean)^2) / period, and their mean, exact to a few times 1e-14 relative
-// at any price level: the record that StandardDeviation, Variance and
-// BollingerBands embed. The mean and the sum of squared deviations slide
+// sum((x - mean)^2) / period, and their mean, exact to a few times 1e-13
+// relative at any price level (the deviation, its root, to half that): the
+// record that StandardDeviation, Variance and BollingerBands embed. The mean and the sum of squared deviations slide
 // with Welford's update (an input added, the one it replaces removed), both
 // taken relative to a reference value near the window: x - reference is
 // exact for a price near it, so a slide's rounding scales with the spread,
