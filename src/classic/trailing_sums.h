@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <utility>
 
 #include "../branch_free.h"
@@ -82,6 +83,16 @@ struct TrailingSums {
     const std::uint32_t index = window.index;
     return window.values[index >= length ? index - length : index + window.period - length];
   }
+  // The sums alone, x in and out the inputs that left each horizon.
+  template <class Number>
+  [[gnu::always_inline]] static void slide_sums(Number x, Number left_shortest,
+                                                Number left_middle, Number left_longest,
+                                                Number& shortest, Number& middle,
+                                                Number& longest) noexcept {
+    shortest += x - left_shortest;
+    middle += x - left_middle;
+    longest += x - left_longest;
+  }
   // One slide of the sums and their peaks, of one record or two side by
   // side: x in, and out the inputs that left each horizon. Set where a sum
   // fell below 1/16 of its peak, which calls for an exact recomputation.
@@ -91,9 +102,7 @@ struct TrailingSums {
                                            Number& middle, Number& longest,
                                            Number& shortest_peak, Number& middle_peak,
                                            Number& longest_peak) noexcept {
-    shortest += x - left_shortest;
-    middle += x - left_middle;
-    longest += x - left_longest;
+    slide_sums(x, left_shortest, left_middle, left_longest, shortest, middle, longest);
     const Number shortest_size = absolute(shortest);
     const Number middle_size = absolute(middle);
     const Number longest_size = absolute(longest);
@@ -226,10 +235,9 @@ inline void TrailingSums::slide_in_step(TrailingSums& a, TrailingSums& b,
     DoublePair longest_most = longest_peak;
     for (std::uint32_t s = step; s < end; ++s) {
       const std::uint32_t k = 2 * s;
-      const DoublePair x = load_lanes<DoublePair>(taken + k);
-      shortest += x - load_lanes<DoublePair>(leaving_shortest + k);
-      middle += x - load_lanes<DoublePair>(leaving_middle + k);
-      longest += x - load_lanes<DoublePair>(history + k);
+      slide_sums(load_lanes<DoublePair>(taken + k), load_lanes<DoublePair>(leaving_shortest + k),
+                 load_lanes<DoublePair>(leaving_middle + k), load_lanes<DoublePair>(history + k),
+                 shortest, middle, longest);
       shortest_least = less_or_second(absolute(shortest), shortest_least);
       middle_least = less_or_second(absolute(middle), middle_least);
       longest_least = less_or_second(absolute(longest), longest_least);
