@@ -20,13 +20,13 @@ namespace barworks::classic {
 // Population variance (divisor `period`) of the last `period` inputs,
 // sum((x - mean)^2) / period, and their mean, exact to a few times 1e-13
 // relative at any price level (the deviation, its root, to half that): the
-// record that StandardDeviation, Variance and BollingerBands embed. The mean and the sum of squared deviations slide
-// with Welford's update (an input added, the one it replaces removed), both
-// taken relative to a reference value near the window: x - reference is
-// exact for a price near it, so a slide's rounding scales with the spread,
-// not the level. Both are recomputed exactly from the window, two passes,
-// every `period` inputs (every 64 for shorter windows), where the reference
-// moves to the window's rounded mean.
+// record that StandardDeviation, Variance and BollingerBands embed. The mean
+// and the sum of squared deviations slide with Welford's update (an input
+// added, the one it replaces removed), both taken relative to a reference value
+// near the window: x - reference is exact for a price near it, so a slide's
+// rounding scales with the spread, not the level. Both are recomputed exactly
+// from the window, two passes, every `period` inputs (every 64 for shorter
+// windows), where the reference moves to the window's rounded mean.
 // A slide's rounding is in proportion to the sum of squares it leaves, and
 // the slides' errors since the last exact computation add up, so a sum that
 // falls below 1 / (16 * slides between exact computations) of the sums the
@@ -319,70 +319,69 @@ template <class Column, class Answer>
       return SlidingVariance::slide(x, old, x - old, reciprocal, reference, mean, squares, accrued,
                                     fall_scale);
     };
-    // Step j from the column, unless it would leave the common path; with
-    // `watch`, that includes an overflowing change or a run of equal inputs
-    // filling the window.
-    const auto step = [&](std::size_t j, bool watch) {
-      const double x = column[j], old = column[j - period];
-      std::uint32_t run = 1;
-      if (watch) {
-        if (!(std::fabs(x - old) <= std::numeric_limits<double>::max())) [[unlikely]] {
-          return false;
-        }
-        run = SlidingVariance::run_after(x, last, equal_run, period);
-      }
-      if (run >= period) [[unlikely]] return false;
+    // Step j's sums as update takes them: the slide, or a recomputation
+    // where one falls due or the slide fell. False, with nothing taken,
+    // where that recomputation is for update (a window too long for here).
+    const auto take_sums = [&](std::size_t j) {
       if (since_exact + 1 == exact_every) [[unlikely]] {
         if (!in_place) return false;
         recompute(j);
-      } else {
-        const SlidingVariance::Slide slid = slid_by(j);
-        if (slid.fell && !in_place) [[unlikely]] return false;
-        mean = slid.mean;
-        squares = slid.squares;
-        accrued = slid.accrued;
-        ++since_exact;
-        if (slid.fell) [[unlikely]] recompute(j);
+        return true;
       }
+      const SlidingVariance::Slide slid = slid_by(j);
+      if (slid.fell) [[unlikely]] {
+        if (!in_place) return false;
+        recompute(j);
+        return true;
+      }
+      mean = slid.mean;
+      squares = slid.squares;
+      accrued = slid.accrued;
+      ++since_exact;
+      return true;
+    };
+    // Step j from the column, unless it would leave the common path: an
+    // overflowing change, a run of equal inputs filling the window, or a
+    // recomputation for update.
+    const auto step = [&](std::size_t j) {
+      const double x = column[j], old = column[j - period];
+      if (!(std::fabs(x - old) <= std::numeric_limits<double>::max())) [[unlikely]] return false;
+      const std::uint32_t run = SlidingVariance::run_after(x, last, equal_run, period);
+      if (run >= period || !take_sums(j)) [[unlikely]] return false;
       equal_run = run;
       last = x;
       emit(j, squares * reciprocal, reference + mean);
       return true;
     };
     // Steps j up to `stop` of a checked block, which leave no run of equal
-    // inputs: the slides between recomputations in a loop of their own,
-    // with nothing else to watch.
+    // inputs as long as a window of two or more: the slides between
+    // recomputations in a loop with nothing else to watch. Returns the
+    // step it stopped before, as step() would.
     const auto clean_stretch = [&](std::size_t j, std::size_t stop) {
+      const std::size_t first = j;
       while (j < stop) {
-        if (since_exact + 1 == exact_every) [[unlikely]] {
-          recompute(j);
-        } else {
-          const std::size_t from = j;
-          const std::size_t bound =
-              std::min<std::size_t>(stop, j + (exact_every - 1 - since_exact));
-          bool fell = false;
-          for (; j < bound; ++j) {
-            const SlidingVariance::Slide slid = slid_by(j);
-            mean = slid.mean;
-            squares = slid.squares;
-            accrued = slid.accrued;
-            if (slid.fell) [[unlikely]] {
-              fell = true;
-              break;
-            }
-            emit(j, squares * reciprocal, reference + mean);
-          }
-          since_exact += static_cast<std::uint32_t>(j - from);
-          if (!fell) continue;
-          recompute(j);
+        const std::size_t from = j;
+        const std::size_t bound =
+            std::min<std::size_t>(stop, j + (exact_every - 1 - since_exact));
+        for (; j < bound; ++j) {
+          const SlidingVariance::Slide slid = slid_by(j);
+          if (slid.fell) [[unlikely]] break;
+          mean = slid.mean;
+          squares = slid.squares;
+          accrued = slid.accrued;
+          emit(j, squares * reciprocal, reference + mean);
         }
+        since_exact += static_cast<std::uint32_t>(j - from);
+        if (j == stop || !take_sums(j)) break;
         emit(j, squares * reciprocal, reference + mean);
         ++j;
       }
-      equal_run = 1;
-      last = column[stop - 1];
+      if (j > first) {
+        equal_run = 1;
+        last = column[j - 1];
+      }
+      return j;
     };
-    const bool stretches = in_place && period > 1;
     std::size_t j = i;
     for (bool going = true; going && j < end;) {
       if (j >= checked_end) {
@@ -390,13 +389,11 @@ template <class Column, class Answer>
         checked_clean = changes_and_differs(values, j, checked_end, period);
       }
       const std::size_t stop = std::min(end, checked_end);
-      if (checked_clean && stretches) {
-        clean_stretch(j, stop);
-        j = stop;
-      } else if (checked_clean) {
-        while (j < stop && (going = step(j, false))) ++j;
+      if (checked_clean && period > 1) {
+        j = clean_stretch(j, stop);
+        going = j == stop;
       } else {
-        while (j < stop && (going = step(j, true))) ++j;
+        while (j < stop && (going = step(j))) ++j;
       }
     }
     record.reference = reference;
