@@ -131,6 +131,27 @@ def test_every_lane_is_the_separate_object(case, count):
         assert barworks.state(universe[j]) == barworks.state(obj), j
 
 
+# Classes whose pairs of lanes slide sums side by side and recompute them
+# every 64 slides: steps past a recomputation, NaN and masks that take
+# lanes off the pairs' common path and apart, then steps past several more.
+@pytest.mark.parametrize("name, arguments", [("WeightedMovingAverage", (3,))])
+def test_sums_sliding_side_by_side_stay_the_objects(name, arguments):
+    cls = getattr(barworks.classic, name)
+    case = Case(name, cls, arguments, "float", "float")
+    rng = np.random.default_rng(3)
+    universe = barworks.Universe(cls, 9, *arguments)
+    objects = [cls(*arguments) for _ in range(9)]
+    for t in range(300):
+        values = inputs(rng, 9, "values", specials=120 <= t < 140)
+        where = rng.random(9) < 0.7 if 140 <= t < 160 else None
+        answers = universe.next(values, where=where)
+        for j, obj in enumerate(objects):
+            if where is None or where[j]:
+                want = cells(next_of(case, obj, {"values": values[j]}), case.result)
+                assert answers[j:j + 1].tobytes() == want.tobytes(), (t, j)
+    assert [barworks.state(universe[j]) for j in range(9)] == [barworks.state(o) for o in objects]
+
+
 @pytest.mark.parametrize("cls", [_barworks.Minimum, _barworks.SimpleMovingAverage])
 def test_a_long_feed_is_the_separate_objects_fed(cls):
     """Runs longer than a stretch of steps, over a row-major matrix whose

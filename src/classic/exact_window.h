@@ -43,6 +43,15 @@ inline std::uint32_t count_nonfinite(const Window& values) noexcept {
   return true;
 }
 
+// A count of slides since the last exact computation, raised by one; true
+// when the next exact computation is due. Two lanes' counts side by side
+// have forms of their own.
+[[gnu::always_inline]] inline bool exact_due(std::uint32_t& since_exact,
+                                             std::uint32_t every) noexcept {
+  return ++since_exact == every;
+}
+inline void restart(std::uint32_t& since_exact) noexcept { since_exact = 0; }
+
 // A batch of inputs from a column through a record whose sums slide over its
 // full `window`, as that many updates would take them. Where every input
 // of the window lies in the column and the next exact recomputation is

@@ -4,9 +4,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 #include <utility>
 
 #include "../error.h"
+#include "../lanes.h"
 #include "../warmup.h"
 #include "../window.h"
 #include "exact_window.h"
@@ -54,6 +56,8 @@ struct WeightedMovingAverage {
     since_exact = 0;
   }
   std::uint32_t length() const noexcept { return window.period; }
+  // Full: every step from here on is advance()'s.
+  bool steady() const noexcept { return window.count == window.period; }
   // Multiplied by, not divided by: a division would bound the loop's pace.
   double weight_scale() const noexcept {
     const double n = static_cast<double>(window.period);
@@ -67,54 +71,112 @@ struct WeightedMovingAverage {
   // A full window's slide by x, `change` more than the input it replaced:
   // one addition on each sum's path from step to step, the term added not
   // waiting for the sum it is added to.
-  [[gnu::always_inline]] static double slide(double x, double change, double& sum,
-                                             double& weighted, double newest_weight,
+  template <class Number>
+  [[gnu::always_inline]] static Number slide(Number x, Number change, Number& sum,
+                                             Number& weighted, double newest_weight,
                                              double scale) noexcept {
     weighted += newest_weight * x - sum;
     sum += change;
     return weighted * scale;
   }
+  // A full window's step, over a number type: a lone window's every step,
+  // or a pair of lanes' on the common path (pair_on_common_path).
+  template <class Number, class Values, class Count>
+  [[gnu::always_inline]] static Number advance(const WeightedMovingAverage& shared, Number x,
+                                               Values& window, Number& sum, Number& weighted,
+                                               Count& nonfinite, Count& since_exact) noexcept;
+  // Neither lane has a non-finite input in its window or coming in, or a
+  // change that overflows, and both are as far from their next exact
+  // recomputation.
+  template <class Values, class Count>
+  static bool pair_on_common_path(const WeightedMovingAverage&, DoublePair x,
+                                  const Values& window, const DoublePair&, const DoublePair&,
+                                  const Count& nonfinite, const Count& since_exact) noexcept {
+    const DoublePair change = x - DoublePair(window.slot(window.write_slot()));
+    return (nonfinite[0] | nonfinite[1]) == 0 && since_exact[0] == since_exact[1] &&
+           every_lane(absolute(change) <= std::numeric_limits<double>::max());
+  }
 
  private:
-  // From the oldest input (the next slot to be written) to the newest.
-  [[gnu::cold, gnu::noinline]] void recompute() noexcept {
-    double plain = 0.0, times_weight = 0.0, weight = 1.0;
-    window.for_each_oldest_first([&](double value) {
-      plain += value;
-      times_weight += weight * value;
-      weight += 1.0;
-    });
-    sum = plain;
-    weighted = times_weight;
-    since_exact = 0;
+  template <class Number>
+  struct Sums {
+    Number sum;
+    Number weighted;
+  };
+  // Both sums from the window, oldest input first (the one after
+  // `written`, the slot the newest input went to). Out of line and
+  // answering by value, so that the callers' fields stay in registers
+  // around it; not cold, since a batch takes it every 64 inputs.
+  template <class Number, class Values>
+  [[gnu::noinline]] static Sums<Number> exact_sums(const Values& window,
+                                                              std::uint32_t period,
+                                                              std::uint32_t written) noexcept {
+    Number plain = splat<Number>(0.0), times_weight = splat<Number>(0.0);
+    double weight = 1.0;
+    const auto take = [&](std::uint32_t from, std::uint32_t to) {
+      for (std::uint32_t slot = from; slot < to; ++slot, weight += 1.0) {
+        const Number value = window.slot(slot);
+        plain += value;
+        times_weight += weight * value;
+      }
+    };
+    const std::uint32_t oldest = next_slot(written, period);
+    take(oldest, period);
+    take(0, oldest);
+    return {plain, times_weight};
+  }
+  template <class Number, class Values, class Count>
+  [[gnu::always_inline]] static Number recompute(const Values& window, std::uint32_t period,
+                                                 std::uint32_t written, Number& sum,
+                                                 Number& weighted, Count& since_exact,
+                                                 double scale) noexcept {
+    const Sums<Number> sums = exact_sums<Number>(window, period, written);
+    sum = sums.sum;
+    weighted = sums.weighted;
+    restart(since_exact);
+    return weighted * scale;
   }
 };
 
 // NaN never enters the sums (a non-finite input in the window stops the
 // slide), so no two NaNs meet and the input is taken as it comes.
 inline double WeightedMovingAverage::update(double x) noexcept {
-  if (window.count == 0 && x != x) [[unlikely]] return kNotYet;
   const std::uint32_t period = window.period;
-  const bool full = window.count == period;
-  const double old = window.push(x);
-  // The difference is finite whenever both inputs are, so one test keeps
-  // the count of non-finite inputs off the common path; a difference that
-  // overflows from finite inputs takes that path too and recomputes.
-  const double change = x - old;
-  const bool rebuild = nonfinite_moved(x, old, change, nonfinite);
-  if (nonfinite != 0) [[unlikely]] return kNotYet;
-  if (full) [[likely]] {
-    if (rebuild || ++since_exact == exact_every) [[unlikely]] {
-      recompute();
-    } else {
-      return slide(x, change, sum, weighted, newest_weight, scale);
-    }
-    return weighted * scale;
+  if (window.count == period) [[likely]] {
+    return advance(*this, x, window, sum, weighted, nonfinite, since_exact);
   }
+  if (window.count == 0 && x != x) [[unlikely]] return kNotYet;
+  const double old = window.push(x);
+  (void)nonfinite_moved(x, old, x - old, nonfinite);
+  if (nonfinite != 0) [[unlikely]] return kNotYet;
   sum += x;
   weighted += static_cast<double>(window.count) * x;
   if (window.count < period) return kNotYet;
   return weighted * scale;
+}
+
+// The difference is finite whenever both inputs are, so one test keeps the
+// count of non-finite inputs off the common path; a difference that
+// overflows from finite inputs takes that path too and recomputes.
+template <class Number, class Values, class Count>
+inline Number WeightedMovingAverage::advance(const WeightedMovingAverage& shared, Number x,
+                                             Values& window, Number& sum, Number& weighted,
+                                             Count& nonfinite, Count& since_exact) noexcept {
+  const std::uint32_t period = shared.window.period;
+  const std::uint32_t written = window.write_slot();
+  const Number old = window.push(x);
+  const Number change = x - old;
+  if constexpr (std::is_same_v<Number, double>) {
+    const bool rebuild = nonfinite_moved(x, old, change, nonfinite);
+    if (nonfinite != 0) [[unlikely]] return kNotYet;
+    if (rebuild) [[unlikely]] {
+      return recompute(window, period, written, sum, weighted, since_exact, shared.scale);
+    }
+  }
+  if (exact_due(since_exact, shared.exact_every)) [[unlikely]] {
+    return recompute(window, period, written, sum, weighted, since_exact, shared.scale);
+  }
+  return slide(x, change, sum, weighted, shared.newest_weight, shared.scale);
 }
 
 // A batch of inputs from a column, as that many updates would answer them,
@@ -175,5 +237,17 @@ struct Checkpoint<classic::WeightedMovingAverage> {
 
 template <>
 struct Warmup<classic::WeightedMovingAverage> : WindowWarmup<classic::WeightedMovingAverage> {};
+
+// The fields a full window's step reads and writes, in the order advance()
+// takes them. A pair of lanes takes the rule side by side on its common
+// path, reading the slot its windows write next.
+template <>
+struct LaneFields<classic::WeightedMovingAverage> {
+  using R = classic::WeightedMovingAverage;
+  using List =
+      FieldList<&R::window, &R::sum, &R::weighted, &R::nonfinite, &R::since_exact>;
+  static constexpr bool kReadsWindowSlots = true;
+  static constexpr bool kPairsOnCommonPath = true;
+};
 
 }  // namespace barworks

@@ -405,6 +405,19 @@ class FieldLanes<std::uint32_t> : public LaneArray<std::uint32_t> {
       barworks::count_up(pair.counts_[0]);
       barworks::count_up(pair.counts_[1]);
     }
+    std::uint32_t operator[](int lane) const noexcept { return counts_[lane]; }
+    // A count of slides since an exact computation, equal in both lanes (a
+    // record taking a pair checks that first): raised, and whether the next
+    // exact computation is due.
+    friend bool exact_due(Pair pair, std::uint32_t every) noexcept {
+      ++pair.counts_[0];
+      ++pair.counts_[1];
+      return pair.counts_[0] == every;
+    }
+    friend void restart(Pair pair) noexcept {
+      pair.counts_[0] = 0;
+      pair.counts_[1] = 0;
+    }
 
    private:
     std::uint32_t* counts_;
@@ -640,8 +653,15 @@ class PackedLanes<Record, FieldList<Members...>> {
             one(i + 1);
             continue;
           }
-          store_answer(answers, i,
-                       advance(fields, shared, i, inputs_at<Record, DoublePair>(columns, i)));
+          const auto inputs = inputs_at<Record, DoublePair>(columns, i);
+          if constexpr (kPairsOnCommonPath) {
+            if (!takes_pair(fields, shared, i, inputs)) [[unlikely]] {
+              one(i);
+              one(i + 1);
+              continue;
+            }
+          }
+          store_answer(answers, i, advance(fields, shared, i, inputs));
         }
         if (i < end) one(i++);
       }
@@ -656,6 +676,13 @@ class PackedLanes<Record, FieldList<Members...>> {
   // lane by lane) says so; its lanes then step one at a time, still on
   // their fields side by side.
   static constexpr bool kOneLaneAtATime = requires { LaneFields<Record>::kOneLaneAtATime; };
+
+  // A record whose rule for a pair of lanes covers only its common path (a
+  // slide, not a non-finite input arriving or leaving) says whether a pair
+  // is on it, before either lane is touched: its static
+  //   pair_on_common_path(shared, inputs..., fields...)
+  // takes what advance() takes. A pair off it steps a lane at a time.
+  static constexpr bool kPairsOnCommonPath = requires { LaneFields<Record>::kPairsOnCommonPath; };
 
   // A field that follows its window's write slot (kFollowsWriteSlot) takes
   // a pair of lanes only where both write the same slot: always while every
@@ -701,6 +728,19 @@ class PackedLanes<Record, FieldList<Members...>> {
     const auto answer = Record::advance(shared, std::get<J>(inputs)..., std::get<I>(handles)...);
     (std::get<I>(fields).put(i, std::get<I>(handles)), ...);
     return answer;
+  }
+
+  template <class Inputs>
+  [[gnu::always_inline]] static bool takes_pair(Fields& fields, const Record& shared, Py_ssize_t i,
+                                                const Inputs& inputs) noexcept {
+    return std::apply(
+        [&](const auto&... input) noexcept {
+          return [&]<std::size_t... I>(std::index_sequence<I...>) noexcept {
+            return Record::pair_on_common_path(
+                shared, input..., std::get<I>(fields).template get<DoublePair>(i)...);
+          }(kIndices);
+        },
+        inputs);
   }
 
   Fields fields_;
