@@ -9,6 +9,7 @@ Each time is the best of several rounds.
 
 import argparse
 import collections
+import itertools
 import os
 import re
 import subprocess
@@ -32,6 +33,10 @@ LOOP_SPEEDUP = 50.0
 # between them, as they do for a scanner stepping several indicators a bar
 # only when they fit.
 STEPS_PER_ROUND = 20
+# Steps take their inputs from this many sets in turn, so that no symbol's
+# input repeats from one step to the next (a run of equal inputs is a case
+# of its own for some classes, and no market's).
+COLUMN_SETS = 4
 
 
 def universe_of(name, arguments, count):
@@ -60,22 +65,28 @@ def step_call(universe, kind, columns):
     return lambda: universe.next(columns["values"])
 
 
-def loop_call(name, arguments, kind, columns):
-    """next on each of as many separate objects, with inputs made beforehand."""
-    objects = [make(name, arguments) for _ in range(len(next(iter(columns.values()))))]
-    if kind == "pair":
-        pairs = list(zip(objects, columns["x"].tolist(), columns["y"].tolist()))
-        return lambda: [obj.next(x, y) for obj, x, y in pairs]
-    if kind == "bar":
-        fields = [columns[n].tolist() for n in ("open", "high", "low", "close", "volume")]
-        if name.startswith("classic."):
-            bars = [Candle(*row) for row in zip(*fields)]
+def loop_call(name, arguments, kind, column_sets):
+    """next on each of as many separate objects, with inputs made beforehand,
+    each call on the next of the column sets in turn."""
+    count = len(next(iter(column_sets[0].values())))
+    objects = [make(name, arguments) for _ in range(count)]
+    turns = []
+    for columns in column_sets:
+        if kind == "pair":
+            turns.append(list(zip(objects, columns["x"].tolist(), columns["y"].tolist())))
+        elif kind == "bar":
+            fields = [columns[n].tolist() for n in ("open", "high", "low", "close", "volume")]
+            if name.startswith("classic."):
+                bars = [Candle(*row) for row in zip(*fields)]
+            else:
+                bars = [bw.Bar(o, h, l, c, 0) for o, h, l, c, _ in zip(*fields)]
+            turns.append(list(zip(objects, bars)))
         else:
-            bars = [bw.Bar(o, h, l, c, 0) for o, h, l, c, _ in zip(*fields)]
-        pairs = list(zip(objects, bars))
-    else:
-        pairs = list(zip(objects, columns["values"].tolist()))
-    return lambda: [obj.next(value) for obj, value in pairs]
+            turns.append(list(zip(objects, columns["values"].tolist())))
+    turn = itertools.cycle(turns)
+    if kind == "pair":
+        return lambda: [obj.next(x, y) for obj, x, y in next(turn)]
+    return lambda: [obj.next(value) for obj, value in next(turn)]
 
 
 def feed_call(universe, kind, matrices):
@@ -153,19 +164,19 @@ def main():
     for name, arguments, kind, peer, _ in CASES:
         if args.only not in name:
             continue
-        columns = step_columns(kind, args.symbols, 2)
+        column_sets = [step_columns(kind, args.symbols, 2 + k) for k in range(COLUMN_SETS)]
         universe = universe_of(name, arguments, args.symbols)
-        stepping = step_call(universe, kind, columns)
+        step_calls = [step_call(universe, kind, columns) for columns in column_sets]
 
         def steps():
-            for _ in range(STEPS_PER_ROUND):
-                stepping()
+            for k in range(STEPS_PER_ROUND):
+                step_calls[k % COLUMN_SETS]()
 
         # Both timed past the warm-up, as a desk steps its symbols all day.
         warmup = barworks.lookback(make(name, arguments)) + 1
-        looping = loop_call(name, arguments, kind, columns)
-        for _ in range(warmup):
-            stepping()
+        looping = loop_call(name, arguments, kind, column_sets)
+        for k in range(warmup):
+            step_calls[k % COLUMN_SETS]()
             looping()
         steps()
         step_ns = best_ns(steps, STEPS_PER_ROUND, args.rounds)

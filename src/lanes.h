@@ -143,6 +143,12 @@ inline DoublePair square_root(DoublePair x) noexcept {
 #endif
 }
 
+// The arc tangent, the C library's for each lane.
+inline double arc_tangent(double x) noexcept { return std::atan(x); }
+inline DoublePair arc_tangent(DoublePair x) noexcept {
+  return DoublePair{std::atan(x[0]), std::atan(x[1])};
+}
+
 // greater_or_second() and less_or_second() of two lanes side by side:
 // x > y ? x : y and x < y ? x : y per lane, one maxpd or minpd.
 inline DoublePair greater_or_second(DoublePair x, DoublePair y) noexcept {

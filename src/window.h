@@ -93,6 +93,13 @@ struct CircularWindow {
   // The value in `slot`, which is not an age: slot 0 is the window's first
   // place whatever was written last.
   double slot(std::uint32_t place) const noexcept { return values[place]; }
+  // The slots read in place, by a handle passed by value: a function out
+  // of line given it does not take the window's record's address along.
+  struct Slots {
+    const double* values;
+    double slot(std::uint32_t place) const noexcept { return values[place]; }
+  };
+  Slots slots() const noexcept { return {values.begin()}; }
 
   void clear() noexcept {
     index = 0;

@@ -3,9 +3,11 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 #include <utility>
 
 #include "../error.h"
+#include "../lanes.h"
 #include "../nan.h"
 #include "../warmup.h"
 #include "../window.h"
@@ -48,14 +50,18 @@ struct LeastSquaresLine {
   std::uint32_t exact_every;    // slides between exact recomputations
 
   // The line after a step: reference + (centre + slope * (x - middle)),
-  // where middle = (n - 1) / 2 = half.
-  struct Line {
-    double reference;
-    double centre;  // the mean less the reference
-    double slope;
+  // where middle = (n - 1) / 2 = half; a lone line or lanes' side by side.
+  template <class Number>
+  struct Fit {
+    Number reference;
+    Number centre;  // the mean less the reference
+    Number slope;
     double half;    // (n - 1) / 2
-    double at(double from_middle) const noexcept { return reference + (centre + slope * from_middle); }
+    Number at(double from_middle) const noexcept {
+      return reference + (centre + slope * from_middle);
+    }
   };
+  using Line = Fit<double>;
 
   static Expected<LeastSquaresLine> create(std::uint32_t period) noexcept {
     auto window = CircularWindow::create(period);
@@ -64,16 +70,42 @@ struct LeastSquaresLine {
     made.derive();
     return made;
   }
-  // A record that embeds the line as its only member, made for `period`.
+  // A record that embeds the line as its only member (OnLine), made for
+  // `period`.
   template <class Thin>
   static Expected<Thin> create_within(std::uint32_t period) noexcept {
     auto made = create(period);
     if (!made) return std::unexpected(made.error());
-    return Thin{std::move(*made)};
+    return Thin{{}, std::move(*made)};
   }
   // Always inlined: with five records calling it, the compiler would
   // otherwise keep some calls out of line, the fields in memory.
   [[gnu::always_inline]] Line update(double x) noexcept;
+  // Full: every step from here on is advance()'s.
+  bool steady() const noexcept { return window.count == window.period; }
+  // A full window's step, over a number type: a lone window's every step,
+  // or a pair of lanes' on the common path (pair_on_common_path).
+  template <class Number, class Values, class Count>
+  [[gnu::always_inline]] static Fit<Number> advance(const LeastSquaresLine& shared, Number x,
+                                                    Values& window, Number& sum, Number& weighted,
+                                                    Number& reference, Count& equal_run,
+                                                    Count& nonfinite, Number& last,
+                                                    Count& since_exact) noexcept;
+  // Neither lane has a non-finite input in its window or coming in, a
+  // change that overflows or an input equal to the one before, and both
+  // are as far from their next exact recomputation; the window is longer
+  // than one input, whose line is always flat.
+  template <class Values, class Count>
+  static bool pair_on_common_path(const LeastSquaresLine& shared, DoublePair x,
+                                  const Values& window, const DoublePair&, const DoublePair&,
+                                  const DoublePair&, const Count&, const Count& nonfinite,
+                                  const DoublePair& last, const Count& since_exact) noexcept {
+    const DoublePair change = x - window.slot(window.write_slot());
+    const DoublePair largest = splat<DoublePair>(std::numeric_limits<double>::max());
+    return shared.window.period > 1 && (nonfinite[0] | nonfinite[1]) == 0 &&
+           since_exact[0] == since_exact[1] &&
+           every_lane((x != last) & (absolute(change) <= largest));
+  }
   void reset() noexcept {
     window.clear();
     sum = 0.0;
@@ -107,23 +139,28 @@ struct LeastSquaresLine {
   }
   std::uint32_t count_nonfinite() const noexcept { return classic::count_nonfinite(window.values); }
 
+  template <class Number>
   struct Sums {
-    double reference;
-    double sum;
-    double weighted;
+    Number reference;
+    Number sum;
+    Number weighted;
   };
-  // The reference (the rounded mean) and both sums of a full window, its
-  // oldest value at `oldest`. Out of line, and given the window rather than
-  // the record, so that the record's address never escapes the loops that
-  // call update and its fields can stay in registers.
-  [[gnu::cold, gnu::noinline]] static Sums exact_sums(const double* values, std::uint32_t period,
-                                                      std::uint32_t oldest) noexcept {
-    double plain = 0.0;
-    for (std::uint32_t i = 0; i < period; ++i) plain += values[i];
-    const double k = plain / static_cast<double>(period);
-    double s = 0.0, w = 0.0, weight = 1.0;
-    for (std::uint32_t step = 0, slot = oldest; step < period; ++step, weight += 1.0) {
-      const double d = values[slot] - k;
+  // The reference (the rounded mean) and both sums of a full window whose
+  // newest input went to slot `written`. Out of line, and given a handle
+  // on the slots rather than the record, so that the record's address
+  // never escapes the loops that call update and its fields can stay in
+  // registers.
+  template <class Number, class Slots>
+  [[gnu::cold, gnu::noinline]] static Sums<Number> exact_sums(Slots window, std::uint32_t period,
+                                                              std::uint32_t written) noexcept {
+    Number plain = splat<Number>(0.0);
+    for (std::uint32_t i = 0; i < period; ++i) plain += window.slot(i);
+    const Number k = plain / static_cast<double>(period);
+    Number s = splat<Number>(0.0), w = splat<Number>(0.0);
+    double weight = 1.0;
+    for (std::uint32_t step = 0, slot = next_slot(written, period); step < period;
+         ++step, weight += 1.0) {
+      const Number d = window.slot(slot) - k;
       s += d;
       w += weight * d;
       slot = next_slot(slot, period);
@@ -139,60 +176,126 @@ struct LeastSquaresLine {
     middle_weight = period_middle_weight();
     exact_every = slides_between_exact();
   }
-  void recompute() noexcept {
-    const Sums sums = exact_sums(window.values.begin(), window.period, window.index);
-    reference = sums.reference;
-    sum = sums.sum;
-    weighted = sums.weighted;
-    since_exact = 0;
+  // The line of a full window, exactly flat through x after a run of
+  // equal inputs the window's length (which leaves the sums exact again).
+  template <class Number, class Count>
+  [[gnu::always_inline]] static Fit<Number> fitted(const LeastSquaresLine& shared, Number x,
+                                                   const Count& equal_run, Number& sum,
+                                                   Number& weighted, Number& reference,
+                                                   Count& since_exact) noexcept {
+    const double half = shared.middle_weight - 1.0;
+    if constexpr (std::is_same_v<Number, double>) {
+      if (equal_run >= shared.window.period) [[unlikely]] {
+        reference = x;
+        sum = 0.0;
+        weighted = 0.0;
+        since_exact = 0;
+        return {x, 0.0, 0.0, half};
+      }
+    }
+    return {reference, sum * shared.reciprocal,
+            (weighted - sum * shared.middle_weight) * shared.slope_scale, half};
   }
+  Line not_yet() const noexcept { return {kNotYet, kNotYet, kNotYet, middle_weight - 1.0}; }
 };
 
 // NaN never enters the sums (a non-finite input in the window stops the
 // slide), so no two NaNs meet and the input is taken as it comes.
 inline LeastSquaresLine::Line LeastSquaresLine::update(double x) noexcept {
+  if (steady()) [[likely]] {
+    return advance(*this, x, window, sum, weighted, reference, equal_run, nonfinite, last,
+                   since_exact);
+  }
   const std::uint32_t period = window.period;
-  const double half = middle_weight - 1.0;
-  const bool full = window.count == period;
   const double old = window.push(x);
   // Saturates: only a run of a whole window matters.
   equal_run = x == last ? equal_run + (equal_run < period) : 1;
   last = x;
-  // The difference is finite whenever both inputs are, so one test keeps
-  // the count of non-finite inputs off the common path; a difference that
-  // overflows from finite inputs takes that path too and recomputes.
-  const double change = x - old;
-  const bool rebuild = nonfinite_moved(x, old, change, nonfinite);
-  if (nonfinite != 0) [[unlikely]] return {kNotYet, kNotYet, kNotYet, half};
+  (void)nonfinite_moved(x, old, x - old, nonfinite);
+  if (nonfinite != 0) [[unlikely]] return not_yet();
+  if (window.count == 1) reference = x;
+  const double d = x - reference;
+  sum += d;
+  weighted += static_cast<double>(window.count) * d;
+  if (window.count < period) return not_yet();
+  return fitted(*this, x, equal_run, sum, weighted, reference, since_exact);
+}
 
-  if (!full) [[unlikely]] {
-    if (window.count == 1) reference = x;
-    const double d = x - reference;
-    sum += d;
-    weighted += static_cast<double>(window.count) * d;
-    if (window.count < period) return {kNotYet, kNotYet, kNotYet, half};
-  } else if (rebuild || ++since_exact == exact_every) [[unlikely]] {
-    recompute();
+// The difference is finite whenever both inputs are, so one test keeps the
+// count of non-finite inputs off the common path; a difference that
+// overflows from finite inputs takes that path too and recomputes.
+template <class Number, class Values, class Count>
+inline LeastSquaresLine::Fit<Number> LeastSquaresLine::advance(
+    const LeastSquaresLine& shared, Number x, Values& window, Number& sum, Number& weighted,
+    Number& reference, Count& equal_run, Count& nonfinite, Number& last,
+    Count& since_exact) noexcept {
+  const std::uint32_t period = shared.window.period;
+  const std::uint32_t written = window.write_slot();
+  const Number old = window.push(x);
+  const Number change = x - old;
+  bool rebuild = false;
+  if constexpr (std::is_same_v<Number, double>) {
+    equal_run = x == last ? equal_run + (equal_run < period) : 1;
+    last = x;
+    rebuild = nonfinite_moved(x, old, change, nonfinite);
+    if (nonfinite != 0) [[unlikely]] return shared.not_yet();
+  } else {
+    equal_run.assign(1);  // each lane's input differs from the one before
+    last = x;
+  }
+  if (rebuild || exact_due(since_exact, shared.exact_every)) [[unlikely]] {
+    const Sums<Number> sums = exact_sums<Number>(window.slots(), period, written);
+    reference = sums.reference;
+    sum = sums.sum;
+    weighted = sums.weighted;
+    restart(since_exact);
   } else {
     // One addition on each sum's path from step to step: the term added
     // does not wait for the sum it is added to.
-    weighted += newest_weight * (x - reference) - sum;
+    weighted += shared.newest_weight * (x - reference) - sum;
     sum += change;
   }
-  if (equal_run >= period) [[unlikely]] {
-    // A flat line through the value; the sums are exact again as well.
-    reference = x;
-    sum = 0.0;
-    weighted = 0.0;
-    since_exact = 0;
-    return {x, 0.0, 0.0, half};
-  }
-  return {reference, sum * reciprocal, (weighted - sum * middle_weight) * slope_scale, half};
+  return fitted(shared, x, equal_run, sum, weighted, reference, since_exact);
 }
+
+// What every record answering from the line shares, as a base without
+// members: a step of the record, lone or a pair of lanes side by side, is
+// the line's, answered by the record's static answer() over a number type.
+template <class Record>
+struct OnLine {
+  bool steady() const noexcept { return static_cast<const Record&>(*this).line.steady(); }
+  template <class Number, class... Fields>
+  [[gnu::always_inline]] static Number advance(const Record& shared, Number x,
+                                               Fields&... fields) noexcept {
+    return Record::answer(LeastSquaresLine::advance(shared.line, x, fields...));
+  }
+  template <class... Fields>
+  static bool pair_on_common_path(const Record& shared, DoublePair x,
+                                  const Fields&... fields) noexcept {
+    return LeastSquaresLine::pair_on_common_path(shared.line, x, fields...);
+  }
+};
 
 }  // namespace barworks::classic
 
 namespace barworks {
+
+// The fields a full window's step reads and writes, in the order advance()
+// takes them. A pair of lanes takes the rule side by side on its common
+// path, reading the slot its windows write next.
+template <>
+struct LaneFields<classic::LeastSquaresLine> {
+  using R = classic::LeastSquaresLine;
+  using List = FieldList<&R::window, &R::sum, &R::weighted, &R::reference, &R::equal_run,
+                         &R::nonfinite, &R::last, &R::since_exact>;
+  static constexpr bool kReadsWindowSlots = true;
+  static constexpr bool kPairsOnCommonPath = true;
+};
+// A record over the line lays out the line's fields.
+template <class Record>
+struct LineLanes : LaneFields<classic::LeastSquaresLine> {
+  using List = within_all<&Record::line, LaneFields<classic::LeastSquaresLine>::List>;
+};
 
 // The factors, the previous input and the count of non-finite inputs
 // follow from the window and are recomputed on load; the sliding sums are

@@ -122,6 +122,8 @@ class FieldLanes<CircularWindow> {
       return load_lanes<Number>(lanes_.slots_ + place * static_cast<std::size_t>(lanes_.lanes_) +
                                 i_);
     }
+    // The slots read in place, as CircularWindow::slots() gives them.
+    At slots() const noexcept { return *this; }
     // One lane's values in slot order, one after another (gathered into
     // the layout's room for one window).
     const double* in_slot_order() const noexcept
@@ -406,6 +408,10 @@ class FieldLanes<std::uint32_t> : public LaneArray<std::uint32_t> {
       barworks::count_up(pair.counts_[1]);
     }
     std::uint32_t operator[](int lane) const noexcept { return counts_[lane]; }
+    void assign(std::uint32_t count) noexcept {
+      counts_[0] = count;
+      counts_[1] = count;
+    }
     // A count of slides since an exact computation, equal in both lanes (a
     // record taking a pair checks that first): raised, and whether the next
     // exact computation is due.
