@@ -137,7 +137,8 @@ def test_every_lane_is_the_separate_object(case, count):
 # apart, then steps past several more.
 @pytest.mark.parametrize("name, arguments", [("WeightedMovingAverage", (3,)),
                                              ("LinearRegression", (3,)),
-                                             ("LinearRegression", (1,))])
+                                             ("LinearRegression", (1,)),
+                                             ("TriangularMovingAverage", (4,))])
 def test_sums_sliding_side_by_side_stay_the_objects(name, arguments):
     cls = getattr(barworks.classic, name)
     case = Case(name, cls, arguments, "float", "float")

@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "../checkpoint.h"
+#include "../lanes.h"
 #include "../window.h"
 
 namespace barworks::classic {
@@ -51,6 +52,20 @@ inline std::uint32_t count_nonfinite(const Window& values) noexcept {
   return ++since_exact == every;
 }
 inline void restart(std::uint32_t& since_exact) noexcept { since_exact = 0; }
+
+// Whether a pair of lanes of such a record, side by side, both take the
+// slide: neither has a non-finite input in its window or coming in, or a
+// change that overflows, and both are as far from their next exact
+// recomputation. Read before either lane is touched: `window` still holds
+// the inputs x replaces at its write slot.
+template <class Values, class Count>
+bool pair_slides(DoublePair x, const Values& window, const Count& nonfinite,
+                 const Count& since_exact) noexcept {
+  const DoublePair change = x - window.slot(window.write_slot());
+  const DoublePair largest = splat<DoublePair>(std::numeric_limits<double>::max());
+  return (nonfinite[0] | nonfinite[1]) == 0 && since_exact[0] == since_exact[1] &&
+         every_lane(absolute(change) <= largest);
+}
 
 // A batch of inputs from a column through a record whose sums slide over its
 // full `window`, as that many updates would take them. Where every input

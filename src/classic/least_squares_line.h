@@ -91,20 +91,15 @@ struct LeastSquaresLine {
                                                     Number& reference, Count& equal_run,
                                                     Count& nonfinite, Number& last,
                                                     Count& since_exact) noexcept;
-  // Neither lane has a non-finite input in its window or coming in, a
-  // change that overflows or an input equal to the one before, and both
-  // are as far from their next exact recomputation; the window is longer
-  // than one input, whose line is always flat.
+  // Both lanes slide (pair_slides), neither input equals the one before,
+  // and the window is longer than one input, whose line is always flat.
   template <class Values, class Count>
   static bool pair_on_common_path(const LeastSquaresLine& shared, DoublePair x,
                                   const Values& window, const DoublePair&, const DoublePair&,
                                   const DoublePair&, const Count&, const Count& nonfinite,
                                   const DoublePair& last, const Count& since_exact) noexcept {
-    const DoublePair change = x - window.slot(window.write_slot());
-    const DoublePair largest = splat<DoublePair>(std::numeric_limits<double>::max());
-    return shared.window.period > 1 && (nonfinite[0] | nonfinite[1]) == 0 &&
-           since_exact[0] == since_exact[1] &&
-           every_lane((x != last) & (absolute(change) <= largest));
+    return shared.window.period > 1 && every_lane(x != last) &&
+           pair_slides(x, window, nonfinite, since_exact);
   }
   void reset() noexcept {
     window.clear();

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 #include <utility>
 
 #include "../error.h"
@@ -78,65 +79,119 @@ struct TriangularMovingAverage {
   // one; the new input comes in at weight 1. `leaves_newer` is the input
   // now m steps old, `joins_older` the one n - m steps old (the same one for
   // an odd n; for n = 1 and 2 both are x, and the newer sum stays 0).
-  [[gnu::always_inline]] static double slide(double x, double old, double leaves_newer,
-                                             double joins_older, double& newer, double& weighted,
-                                             double& older, double scale) noexcept {
+  template <class Number>
+  [[gnu::always_inline]] static Number slide(Number x, Number old, Number leaves_newer,
+                                             Number joins_older, Number& newer, Number& weighted,
+                                             Number& older, double scale) noexcept {
     weighted += (x + newer) - older;
     newer += x - leaves_newer;
     older += joins_older - old;
     return weighted * scale;
   }
+  // Full: every step from here on is advance()'s.
+  bool steady() const noexcept { return window.count == window.period; }
+  // A full window's step, over a number type: a lone window's every step,
+  // or a pair of lanes' on the common path (pair_on_common_path).
+  template <class Number, class Values, class Count>
+  [[gnu::always_inline]] static Number advance(const TriangularMovingAverage& shared, Number x,
+                                               Values& window, Number& newer, Number& weighted,
+                                               Number& older, Count& nonfinite,
+                                               Count& since_exact) noexcept;
+  template <class Values, class Count>
+  static bool pair_on_common_path(const TriangularMovingAverage&, DoublePair x,
+                                  const Values& window, const DoublePair&, const DoublePair&,
+                                  const DoublePair&, const Count& nonfinite,
+                                  const Count& since_exact) noexcept {
+    return pair_slides(x, window, nonfinite, since_exact);
+  }
 
  private:
-  // From the oldest input (the next slot to be written) to the newest.
-  [[gnu::cold, gnu::noinline]] void recompute() noexcept {
-    const std::uint32_t period = window.period, m = peak_weight();
-    double young = 0.0, old = 0.0, times_weight = 0.0;
-    for (std::uint32_t step = 0, slot = window.index; step < period; ++step) {
+  template <class Number>
+  struct Sums {
+    Number newer;
+    Number weighted;
+    Number older;
+  };
+  // The three sums from the window, oldest input first (at `oldest`). Out
+  // of line, and given a handle on the slots rather than the record, so
+  // that the record's address never escapes the loops that call update.
+  template <class Number, class Slots>
+  [[gnu::cold, gnu::noinline]] static Sums<Number> exact_sums(Slots window, std::uint32_t period,
+                                                              std::uint32_t m,
+                                                              std::uint32_t oldest) noexcept {
+    Number young = splat<Number>(0.0), old = splat<Number>(0.0);
+    Number times_weight = splat<Number>(0.0);
+    for (std::uint32_t step = 0, slot = oldest; step < period; ++step) {
       const std::uint32_t age = period - 1 - step;  // 0 for the newest
       const std::uint32_t weight = std::min(std::min(age + 1, period - age), m);
-      const double value = window.values[slot];
+      const Number value = window.slot(slot);
       times_weight += static_cast<double>(weight) * value;
       if (age + 1 < m) young += value;
       if (age >= period - m) old += value;
       slot = next_slot(slot, period);
     }
-    newer = young;
-    older = old;
-    weighted = times_weight;
-    since_exact = 0;
+    return {young, times_weight, old};
   }
-  std::uint32_t slot_at(std::uint32_t offset) const noexcept {
-    const std::uint32_t slot = window.index + offset;
-    return slot >= window.period ? slot - window.period : slot;
+  template <class Number, class Values, class Count>
+  [[gnu::always_inline]] static Number recompute(const TriangularMovingAverage& shared,
+                                                 const Values& window, std::uint32_t oldest,
+                                                 Number& newer, Number& weighted, Number& older,
+                                                 Count& since_exact) noexcept {
+    const Sums<Number> sums =
+        exact_sums<Number>(window.slots(), shared.window.period, shared.peak_weight(), oldest);
+    newer = sums.newer;
+    weighted = sums.weighted;
+    older = sums.older;
+    restart(since_exact);
+    return weighted * shared.scale;
+  }
+  // The slot `offset` after `oldest`.
+  static std::uint32_t slot_after(std::uint32_t oldest, std::uint32_t offset,
+                                  std::uint32_t period) noexcept {
+    const std::uint32_t slot = oldest + offset;
+    return slot >= period ? slot - period : slot;
   }
 };
 
 // NaN never enters the sums (a non-finite input in the window stops the
 // slide), so no two NaNs meet and the input is taken as it comes.
 inline double TriangularMovingAverage::update(double x) noexcept {
+  if (steady()) [[likely]] {
+    return advance(*this, x, window, newer, weighted, older, nonfinite, since_exact);
+  }
   if (window.count == 0 && x != x) [[unlikely]] return kNotYet;
-  const std::uint32_t period = window.period;
-  const bool full = window.count == period;
   const double old = window.push(x);
-  // The difference is finite whenever both inputs are, so one test keeps
-  // the count of non-finite inputs off the common path; a difference that
-  // overflows from finite inputs takes that path too and recomputes.
-  const bool rebuild = nonfinite_moved(x, old, x - old, nonfinite);
-  if (nonfinite != 0) [[unlikely]] return kNotYet;
-  if (!full) [[unlikely]] {
-    if (window.count < period) return kNotYet;
-    recompute();
-    return weighted * scale;
+  (void)nonfinite_moved(x, old, x - old, nonfinite);
+  if (nonfinite != 0 || window.count < window.period) [[unlikely]] return kNotYet;
+  return recompute(*this, window, window.index, newer, weighted, older, since_exact);
+}
+
+// The difference is finite whenever both inputs are, so one test keeps the
+// count of non-finite inputs off the common path; a difference that
+// overflows from finite inputs takes that path too and recomputes.
+template <class Number, class Values, class Count>
+inline Number TriangularMovingAverage::advance(const TriangularMovingAverage& shared, Number x,
+                                               Values& window, Number& newer, Number& weighted,
+                                               Number& older, Count& nonfinite,
+                                               Count& since_exact) noexcept {
+  const std::uint32_t period = shared.window.period;
+  // After the push the oldest input is in the slot after the newest.
+  const std::uint32_t oldest = next_slot(window.write_slot(), period);
+  const Number old = window.push(x);
+  if constexpr (std::is_same_v<Number, double>) {
+    const bool rebuild = nonfinite_moved(x, old, x - old, nonfinite);
+    if (nonfinite != 0) [[unlikely]] return kNotYet;
+    if (rebuild) [[unlikely]] {
+      return recompute(shared, window, oldest, newer, weighted, older, since_exact);
+    }
   }
-  if (rebuild || ++since_exact == exact_every) [[unlikely]] {
-    recompute();
-    return weighted * scale;
+  if (exact_due(since_exact, shared.exact_every)) [[unlikely]] {
+    return recompute(shared, window, oldest, newer, weighted, older, since_exact);
   }
-  // After the push the newest input is one slot before the write slot.
-  const std::uint32_t m = peak_weight();
-  return slide(x, old, window.values[slot_at(period - m)], window.values[slot_at(m - 1)],
-               newer, weighted, older, scale);
+  const std::uint32_t m = shared.peak_weight();
+  const Number leaves_newer = window.slot(slot_after(oldest, period - m, period));
+  const Number joins_older = window.slot(slot_after(oldest, m - 1, period));
+  return slide(x, old, leaves_newer, joins_older, newer, weighted, older, shared.scale);
 }
 
 // A batch of inputs from a column, as that many updates would answer them,
@@ -206,5 +261,17 @@ static_assert(checkpoint_layout::lists_every_member<classic::TriangularMovingAve
 template <>
 struct Warmup<classic::TriangularMovingAverage>
     : WindowWarmup<classic::TriangularMovingAverage> {};
+
+// The fields a full window's step reads and writes, in the order advance()
+// takes them. A pair of lanes takes the rule side by side on its common
+// path, reading the slots its windows write next.
+template <>
+struct LaneFields<classic::TriangularMovingAverage> {
+  using R = classic::TriangularMovingAverage;
+  using List = FieldList<&R::window, &R::newer, &R::weighted, &R::older, &R::nonfinite,
+                         &R::since_exact>;
+  static constexpr bool kReadsWindowSlots = true;
+  static constexpr bool kPairsOnCommonPath = true;
+};
 
 }  // namespace barworks

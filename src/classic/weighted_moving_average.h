@@ -85,16 +85,11 @@ struct WeightedMovingAverage {
   [[gnu::always_inline]] static Number advance(const WeightedMovingAverage& shared, Number x,
                                                Values& window, Number& sum, Number& weighted,
                                                Count& nonfinite, Count& since_exact) noexcept;
-  // Neither lane has a non-finite input in its window or coming in, or a
-  // change that overflows, and both are as far from their next exact
-  // recomputation.
   template <class Values, class Count>
   static bool pair_on_common_path(const WeightedMovingAverage&, DoublePair x,
                                   const Values& window, const DoublePair&, const DoublePair&,
                                   const Count& nonfinite, const Count& since_exact) noexcept {
-    const DoublePair change = x - DoublePair(window.slot(window.write_slot()));
-    return (nonfinite[0] | nonfinite[1]) == 0 && since_exact[0] == since_exact[1] &&
-           every_lane(absolute(change) <= std::numeric_limits<double>::max());
+    return pair_slides(x, window, nonfinite, since_exact);
   }
 
  private:
