@@ -189,6 +189,8 @@ inline bool any_lane(LaneMask mask) noexcept {
 #endif
 }
 
+inline bool any_lane(bool mask) noexcept { return mask; }
+
 // Whether either lane is NaN.
 inline bool any_nan(DoublePair x) noexcept { return !every_lane(x == x); }
 

@@ -138,7 +138,8 @@ def test_every_lane_is_the_separate_object(case, count):
 @pytest.mark.parametrize("name, arguments", [("WeightedMovingAverage", (3,)),
                                              ("LinearRegression", (3,)),
                                              ("LinearRegression", (1,)),
-                                             ("TriangularMovingAverage", (4,))])
+                                             ("TriangularMovingAverage", (4,)),
+                                             ("KaufmanAdaptiveMovingAverage", (5,))])
 def test_sums_sliding_side_by_side_stay_the_objects(name, arguments):
     cls = getattr(barworks.classic, name)
     case = Case(name, cls, arguments, "float", "float")
@@ -146,7 +147,8 @@ def test_sums_sliding_side_by_side_stay_the_objects(name, arguments):
     universe = barworks.Universe(cls, 9, *arguments)
     objects = [cls(*arguments) for _ in range(9)]
     for t in range(300):
-        values = inputs(rng, 9, "values", specials=120 <= t < 140)
+        # Spread over several binary orders, so that the slides round.
+        values = inputs(rng, 9, "values", specials=120 <= t < 140) * np.exp(rng.normal(0, 2, 9))
         if 80 <= t < 90:
             values[:3] = 50.0
         where = rng.random(9) < 0.7 if 140 <= t < 160 else None

@@ -51,7 +51,9 @@ inline std::uint32_t count_nonfinite(const Window& values) noexcept {
                                              std::uint32_t every) noexcept {
   return ++since_exact == every;
 }
-inline void restart(std::uint32_t& since_exact) noexcept { since_exact = 0; }
+inline void restart(std::uint32_t& since_exact, bool where = true) noexcept {
+  if (where) since_exact = 0;
+}
 
 // Whether a pair of lanes of such a record, side by side, both take the
 // slide: neither has a non-finite input in its window or coming in, or a

@@ -5,9 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 #include <utility>
 
 #include "../error.h"
+#include "../lanes.h"
 #include "../nan.h"
 #include "../warmup.h"
 #include "../window.h"
@@ -82,94 +84,139 @@ struct KaufmanAdaptiveMovingAverage {
   // A full window's slide: the change `taken` comes in and `leaving` goes
   // out, one addition on the sum's path from step to step; `fell` when the
   // sum fell below 1/16 of its peak, which calls for a recomputation.
+  template <class Number>
   struct Slide {
-    double changes;
-    double peak;
-    bool fell;
+    Number changes;
+    Number peak;
+    decltype(Number{} < Number{}) fell;
   };
-  [[gnu::always_inline]] static Slide slide(double changes, double peak, double taken,
-                                            double leaving) noexcept {
-    const double slid = changes + (taken - leaving);
+  template <class Number>
+  [[gnu::always_inline]] static Slide<Number> slide(Number changes, Number peak, Number taken,
+                                                    Number leaving) noexcept {
+    const Number slid = changes + (taken - leaving);
     // A maximum, not a branch: a new peak comes at random in a random walk.
-    const double highest = slid > peak ? slid : peak;
+    const Number highest = select(slid > peak, slid, peak);
     return {slid, highest, slid * 16.0 < highest};
   }
   // The answer for x, `reference` being the input `period` steps back.
-  [[gnu::always_inline]] static double smooth(double x, double reference, double changes,
-                                              double& average) noexcept {
-    const double direction = std::fabs(x - reference);
+  template <class Number>
+  [[gnu::always_inline]] static Number smooth(Number x, Number reference, Number changes,
+                                              Number& average) noexcept {
+    const Number direction = absolute(x - reference);
     // Also 1 for a rounded sum a hair below the direction it bounds.
-    const double ratio = direction < changes ? direction / changes : 1.0;
-    const double factor = ratio * kSpread + kSlow;
+    const Number ratio = select(direction < changes, direction / changes, splat<Number>(1.0));
+    const Number factor = ratio * kSpread + kSlow;
     average = (x - average) * (factor * factor) + average;
     return average;
   }
-  // The sum of the window's absolute changes, from the oldest input (the
-  // next slot to be written) to the newest. Given the window rather than
-  // the record, so that the record's address does not escape the loops.
-  [[gnu::cold, gnu::noinline]] static double sum_of_changes(const CircularWindow& window) noexcept {
-    double sum = 0.0;
+  // The sum of the window's absolute changes, from the oldest input (at
+  // `oldest`) to the newest. Given a handle on the slots rather than the
+  // record, so that the record's address does not escape the loops.
+  template <class Number, class Slots>
+  [[gnu::cold, gnu::noinline]] static Number sum_of_changes(Slots window, std::uint32_t size,
+                                                            std::uint32_t oldest) noexcept {
+    Number sum = splat<Number>(0.0);
     // The oldest value's change against itself adds exactly 0: the sum is
     // only recomputed over finite values.
-    double before = window.values[window.index];
-    window.for_each_oldest_first([&](double value) {
-      sum += std::fabs(value - before);
+    Number before = window.slot(oldest);
+    for (std::uint32_t step = 0, slot = oldest; step < size; ++step) {
+      const Number value = window.slot(slot);
+      sum += absolute(value - before);
       before = value;
-    });
+      slot = next_slot(slot, size);
+    }
     return sum;
   }
-
- private:
-  void recompute() noexcept {
-    changes = sum_of_changes(window);
-    peak = changes;
-    since_exact = 0;
-  }
-  double smooth(double x, double reference) noexcept {
-    return smooth(x, reference, changes, average);
+  // Full, with a period over 1: every step from here on is advance()'s.
+  bool steady() const noexcept { return window.count == window.period && window.period > 2; }
+  // A full window's step, over a number type: a lone window's every step,
+  // or a pair of lanes' on the common path (pair_on_common_path).
+  template <class Number, class Values, class Count>
+  [[gnu::always_inline]] static Number advance(const KaufmanAdaptiveMovingAverage& shared,
+                                               Number x, Values& window, Number& average,
+                                               Number& changes, Number& last, Number& peak,
+                                               Count& nonfinite, Count& since_exact) noexcept;
+  template <class Values, class Count>
+  static bool pair_on_common_path(const KaufmanAdaptiveMovingAverage&, DoublePair x,
+                                  const Values& window, const DoublePair&, const DoublePair&,
+                                  const DoublePair&, const DoublePair&, const Count& nonfinite,
+                                  const Count& since_exact) noexcept {
+    return pair_slides(x, window, nonfinite, since_exact);
   }
 };
 
 inline double KaufmanAdaptiveMovingAverage::update(double x) noexcept {
+  if (steady()) [[likely]] {
+    return advance(*this, x, window, average, changes, last, peak, nonfinite, since_exact);
+  }
   // The average can meet two NaNs: each is made the one NaN first.
   x = canonical(x);
   if (window.period == 2) [[unlikely]] return x;
   if (window.count == 0 && x != x) [[unlikely]] return kNotYet;
   const std::uint32_t size = window.period;
-  const bool full = window.count == size;
   const double previous = last;
   last = x;
   const double old = window.push(x);
-  // The input `period` steps back, now the oldest in the window.
-  const double reference = window.values[window.index];
-  // The difference is finite whenever both inputs are, so one test keeps
-  // the count of non-finite inputs off the common path; a difference that
-  // overflows from finite inputs takes that path too and recomputes.
-  const bool rebuild = nonfinite_moved(x, old, x - old, nonfinite);
+  (void)nonfinite_moved(x, old, x - old, nonfinite);
   if (nonfinite != 0) [[unlikely]] {
     // The window holds every input until the first answer, so a non-finite
     // one is still in it then: the average is NaN from there until reset.
     if (window.count == size) average = kNaN;
     return kNotYet;
   }
-  const double taken = std::fabs(x - previous);
-  if (!full) [[unlikely]] {
-    if (window.count == 1) return kNotYet;
-    changes += taken;
-    if (window.count < size) return kNotYet;
-    average = previous;
-    peak = changes;
-    return smooth(x, reference);
+  if (window.count == 1) return kNotYet;
+  changes += std::fabs(x - previous);
+  if (window.count < size) return kNotYet;
+  average = previous;
+  peak = changes;
+  // The input `period` steps back, now the oldest in the window.
+  return smooth(x, window.values[window.index], changes, average);
+}
+
+// The difference is finite whenever both inputs are, so one test keeps the
+// count of non-finite inputs off the common path; a difference that
+// overflows from finite inputs takes that path too and recomputes.
+template <class Number, class Values, class Count>
+inline Number KaufmanAdaptiveMovingAverage::advance(const KaufmanAdaptiveMovingAverage& shared,
+                                                    Number x, Values& window, Number& average,
+                                                    Number& changes, Number& last, Number& peak,
+                                                    Count& nonfinite,
+                                                    Count& since_exact) noexcept {
+  // The average can meet two NaNs: each is made the one NaN first.
+  x = canonical(x);
+  const std::uint32_t size = shared.window.period;
+  const Number previous = last;
+  last = x;
+  // After the push, the input `period` steps back is the oldest.
+  const std::uint32_t oldest = next_slot(window.write_slot(), size);
+  const Number old = window.push(x);
+  const Number reference = window.slot(oldest);
+  bool rebuild = false;
+  if constexpr (std::is_same_v<Number, double>) {
+    rebuild = nonfinite_moved(x, old, x - old, nonfinite);
+    if (nonfinite != 0) [[unlikely]] {
+      average = kNaN;
+      return kNotYet;
+    }
   }
-  if (rebuild || ++since_exact == exact_every) [[unlikely]] {
-    recompute();
+  if (rebuild || exact_due(since_exact, shared.exact_every)) [[unlikely]] {
+    changes = sum_of_changes<Number>(window.slots(), size, oldest);
+    peak = changes;
+    restart(since_exact);
   } else {
-    const Slide slid = slide(changes, peak, taken, std::fabs(reference - old));
+    const Slide<Number> slid =
+        slide(changes, peak, absolute(x - previous), absolute(reference - old));
     changes = slid.changes;
     peak = slid.peak;
-    if (slid.fell) [[unlikely]] recompute();
+    if (any_lane(slid.fell)) [[unlikely]] {
+      // Recomputed in the lanes whose sum fell; their counts start again.
+      const Number exact = sum_of_changes<Number>(window.slots(), size, oldest);
+      changes = select(slid.fell, exact, changes);
+      peak = select(slid.fell, exact, peak);
+      restart(since_exact, slid.fell);
+    }
   }
-  return smooth(x, reference);
+  return smooth(x, reference, changes, average);
 }
 
 // A batch of inputs from a column, as that many updates would answer them,
@@ -188,7 +235,7 @@ void answer_values(KaufmanAdaptiveMovingAverage& record, std::size_t size, const
       // its oldest.
       const double x = values[j], old = values[j - span], reference = values[j + 1 - span];
       if (!(std::fabs(x - old) <= std::numeric_limits<double>::max())) [[unlikely]] break;
-      const KaufmanAdaptiveMovingAverage::Slide slid = KaufmanAdaptiveMovingAverage::slide(
+      const KaufmanAdaptiveMovingAverage::Slide<double> slid = KaufmanAdaptiveMovingAverage::slide(
           changes, peak, std::fabs(x - values[j - 1]), std::fabs(reference - old));
       if (slid.fell) [[unlikely]] break;
       changes = slid.changes;
@@ -253,6 +300,18 @@ struct Warmup<classic::KaufmanAdaptiveMovingAverage> {
     return record.length() == 1 ? 0 : record.length();
   }
   static std::uint64_t inputs_seen(const R& record) noexcept { return record.window.count; }
+};
+
+// The fields a full window's step reads and writes, in the order advance()
+// takes them. A pair of lanes takes the rule side by side on its common
+// path, reading the slot its windows write next.
+template <>
+struct LaneFields<classic::KaufmanAdaptiveMovingAverage> {
+  using R = classic::KaufmanAdaptiveMovingAverage;
+  using List = FieldList<&R::window, &R::average, &R::changes, &R::last, &R::peak,
+                         &R::nonfinite, &R::since_exact>;
+  static constexpr bool kReadsWindowSlots = true;
+  static constexpr bool kPairsOnCommonPath = true;
 };
 
 }  // namespace barworks

@@ -424,6 +424,11 @@ class FieldLanes<std::uint32_t> : public LaneArray<std::uint32_t> {
       pair.counts_[0] = 0;
       pair.counts_[1] = 0;
     }
+    // From 0 again in the lanes `where` marks.
+    friend void restart(Pair pair, LaneMask where) noexcept {
+      if (where[0] != 0) pair.counts_[0] = 0;
+      if (where[1] != 0) pair.counts_[1] = 0;
+    }
 
    private:
     std::uint32_t* counts_;
