@@ -7,9 +7,11 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 #include <utility>
 
 #include "../error.h"
+#include "../lanes.h"
 #include "../nan.h"
 #include "../window.h"
 #include "exact_window.h"
@@ -44,35 +46,37 @@ struct MeanPair {
     return MeanPair{std::move(*window), fast_period, 0.0, 0.0, 0, 0};
   }
   std::array<double, 2> update(double x) noexcept {
+    if (steady()) [[likely]] return advance(*this, x, window, fast_sum, slow_sum, nonfinite, since_exact);
     constexpr std::array<double, 2> kNone{kNotYet, kNotYet};
     x = canonical(x);
     if (window.count == 0 && x != x) [[unlikely]] return kNone;
     const std::uint32_t period = window.period;
-    const bool full = window.count == period;
-    // The input fast_period back leaves the fast window; its slot has not
-    // been written, and holds 0.0, while that window fills.
-    const std::uint32_t back = window.index >= fast_period ? window.index - fast_period
-                                                           : window.index + (period - fast_period);
-    const double fast_old = window.values[back];
+    const double fast_old = window.slot(fast_back(window.index));
     const double old = window.push(x);
-    const double fast_change = x - fast_old;
-    const double change = x - old;
-    // The fast window lies inside the slow one, so the slow window's count
-    // of non-finite inputs covers both; a fast change that overflows from
-    // finite inputs recomputes too.
-    const bool rebuild = nonfinite_moved(x, old, change, nonfinite) ||
-                         !(std::fabs(fast_change) <= std::numeric_limits<double>::max());
-    if (!full) [[unlikely]] {
-      fast_sum += fast_change;
-      slow_sum += x;
-    } else if (rebuild || ++since_exact == slides_between_exact()) [[unlikely]] {
-      recompute();
-    } else {
-      fast_sum += fast_change;
-      slow_sum += change;
-    }
+    (void)nonfinite_moved(x, old, x - old, nonfinite);
+    fast_sum += x - fast_old;
+    slow_sum += x;
     if (nonfinite != 0 || window.count < period) [[unlikely]] return kNone;
-    return {fast_sum / static_cast<double>(fast_period), slow_sum / static_cast<double>(period)};
+    return means(*this, fast_sum, slow_sum);
+  }
+  // Full: every step from here on is advance()'s.
+  bool steady() const noexcept { return window.count == window.period; }
+  // A full window's step, over a number type: a lone window's every step,
+  // or a pair of lanes' on the common path (pair_on_common_path).
+  template <class Number, class Values, class Count>
+  [[gnu::always_inline]] static std::array<Number, 2> advance(const MeanPair& shared, Number x,
+                                                              Values& window, Number& fast_sum,
+                                                              Number& slow_sum, Count& nonfinite,
+                                                              Count& since_exact) noexcept;
+  // Both lanes slide (pair_slides), their fast changes finite too.
+  template <class Values, class Count>
+  static bool pair_on_common_path(const MeanPair& shared, DoublePair x, const Values& window,
+                                  const DoublePair&, const DoublePair&, const Count& nonfinite,
+                                  const Count& since_exact) noexcept {
+    const DoublePair fast_change = x - window.slot(shared.fast_back(window.write_slot()));
+    const DoublePair largest = splat<DoublePair>(std::numeric_limits<double>::max());
+    return every_lane(absolute(fast_change) <= largest) &&
+           pair_slides(x, window, nonfinite, since_exact);
   }
   void reset() noexcept {
     window.clear();
@@ -88,18 +92,93 @@ struct MeanPair {
   std::uint32_t count_nonfinite() const noexcept { return classic::count_nonfinite(window.values); }
 
  private:
-  // From the oldest input (the next slot to be written) to the newest.
-  [[gnu::cold, gnu::noinline]] void recompute() noexcept {
-    const std::uint32_t period = window.period;
-    double fast = 0.0, slow = 0.0;
-    for (std::uint32_t step = 0, slot = window.index; step < period; ++step) {
-      slow += window.values[slot];
-      if (step >= period - fast_period) fast += window.values[slot];
+  // The slot of the input that leaves the fast window when the one at
+  // `written` comes in; while that window fills it has not been written,
+  // and holds 0.0.
+  std::uint32_t fast_back(std::uint32_t written) const noexcept {
+    return written >= fast_period ? written - fast_period
+                                  : written + (window.period - fast_period);
+  }
+  template <class Number>
+  static std::array<Number, 2> means(const MeanPair& shared, Number fast_sum,
+                                     Number slow_sum) noexcept {
+    return {fast_sum / static_cast<double>(shared.fast_period),
+            slow_sum / static_cast<double>(shared.window.period)};
+  }
+  template <class Number>
+  struct Sums {
+    Number fast;
+    Number slow;
+  };
+  // Both sums from the window, oldest input first (at `oldest`). Out of
+  // line, and given a handle on the slots rather than the record, so that
+  // the record's address never escapes the loops that call update.
+  template <class Number, class Slots>
+  [[gnu::cold, gnu::noinline]] static Sums<Number> exact_sums(Slots window, std::uint32_t period,
+                                                              std::uint32_t fast_period,
+                                                              std::uint32_t oldest) noexcept {
+    Number fast = splat<Number>(0.0), slow = splat<Number>(0.0);
+    for (std::uint32_t step = 0, slot = oldest; step < period; ++step) {
+      const Number value = window.slot(slot);
+      slow += value;
+      if (step >= period - fast_period) fast += value;
       slot = next_slot(slot, period);
     }
-    fast_sum = fast;
-    slow_sum = slow;
-    since_exact = 0;
+    return {fast, slow};
+  }
+};
+
+// The fast window lies inside the slow one, so the slow window's count of
+// non-finite inputs covers both; a fast change that overflows from finite
+// inputs recomputes too. A lone window recomputes with a non-finite input
+// in it as well, and answers NaN until the input has left.
+template <class Number, class Values, class Count>
+inline std::array<Number, 2> MeanPair::advance(const MeanPair& shared, Number x, Values& window,
+                                               Number& fast_sum, Number& slow_sum,
+                                               Count& nonfinite, Count& since_exact) noexcept {
+  x = canonical(x);
+  const std::uint32_t period = shared.window.period;
+  const std::uint32_t written = window.write_slot();
+  const Number fast_old = window.slot(shared.fast_back(written));
+  const Number old = window.push(x);
+  const Number fast_change = x - fast_old;
+  const Number change = x - old;
+  bool rebuild = false;
+  if constexpr (std::is_same_v<Number, double>) {
+    rebuild = nonfinite_moved(x, old, change, nonfinite) ||
+              !(std::fabs(fast_change) <= std::numeric_limits<double>::max());
+  }
+  if (rebuild || exact_due(since_exact, shared.slides_between_exact())) [[unlikely]] {
+    const Sums<Number> sums = exact_sums<Number>(window.slots(), period, shared.fast_period,
+                                                 next_slot(written, period));
+    fast_sum = sums.fast;
+    slow_sum = sums.slow;
+    restart(since_exact);
+  } else {
+    fast_sum += fast_change;
+    slow_sum += change;
+  }
+  if constexpr (std::is_same_v<Number, double>) {
+    if (nonfinite != 0) [[unlikely]] return {kNotYet, kNotYet};
+  }
+  return means(shared, fast_sum, slow_sum);
+}
+
+// What every record answering from the two means shares, as a base without
+// members: a step of the record, lone or a pair of lanes side by side, is
+// the means', answered by the record's static answer() over a number type.
+template <class Record>
+struct OnMeans {
+  bool steady() const noexcept { return static_cast<const Record&>(*this).means.steady(); }
+  template <class Number, class... Fields>
+  [[gnu::always_inline]] static Number advance(const Record& shared, Number x,
+                                               Fields&... fields) noexcept {
+    return Record::answer(MeanPair::advance(shared.means, x, fields...));
+  }
+  template <class... Fields>
+  static bool pair_on_common_path(const Record& shared, DoublePair x,
+                                  const Fields&... fields) noexcept {
+    return MeanPair::pair_on_common_path(shared.means, x, fields...);
   }
 };
 
@@ -130,6 +209,22 @@ struct Checkpoint<classic::MeanPair> {
       since_exact_rule<R>()};
 };
 static_assert(checkpoint_layout::lists_every_member<classic::MeanPair>());
+
+// The fields a full window's step reads and writes, in the order advance()
+// takes them; a record over the means lays out the means' fields. A pair of
+// lanes takes the rule side by side on its common path, reading the slots
+// its windows write next and the fast window leaves.
+template <>
+struct LaneFields<classic::MeanPair> {
+  using R = classic::MeanPair;
+  using List = FieldList<&R::window, &R::fast_sum, &R::slow_sum, &R::nonfinite, &R::since_exact>;
+  static constexpr bool kReadsWindowSlots = true;
+  static constexpr bool kPairsOnCommonPath = true;
+};
+template <class Record>
+struct MeanLanes : LaneFields<classic::MeanPair> {
+  using List = within_all<&Record::means, LaneFields<classic::MeanPair>::List>;
+};
 
 // The window counts up to the first means.
 template <class Record>

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "../error.h"
@@ -17,21 +18,23 @@ namespace barworks::classic {
 // Lookback slow_period - 1. A slow average of 0 answers 0.0, as TA-Lib
 // does. A NaN or infinite input makes the answers NaN while it is in the
 // slow window.
-struct PercentagePriceOscillator {
+struct PercentagePriceOscillator : OnMeans<PercentagePriceOscillator> {
   MeanPair means;
 
   static Expected<PercentagePriceOscillator> create(std::uint32_t fast_period,
                                                     std::uint32_t slow_period) noexcept {
     auto means = MeanPair::create(fast_period, slow_period);
     if (!means) return std::unexpected(means.error());
-    return PercentagePriceOscillator{std::move(*means)};
+    return PercentagePriceOscillator{{}, std::move(*means)};
   }
-  double update(double x) noexcept {
-    const auto [fast, slow] = means.update(x);
-    const double percentage = ((fast - slow) / slow) * 100.0;
+  double update(double x) noexcept { return answer(means.update(x)); }
+  template <class Number>
+  static Number answer(const std::array<Number, 2>& means) noexcept {
+    const Number fast = means[0], slow = means[1];
+    const Number percentage = ((fast - slow) / slow) * 100.0;
     // The fast mean may be a number while the slow one is NaN: the answer
     // is made the one NaN, as in AbsolutePriceOscillator.
-    return slow == 0.0 ? 0.0 : canonical(percentage);
+    return select(slow == 0.0, splat<Number>(0.0), canonical(percentage));
   }
   void reset() noexcept { means.reset(); }
 };
@@ -52,6 +55,9 @@ struct Checkpoint<classic::PercentagePriceOscillator> {
   static constexpr auto kFields = std::tuple{component<&R::means>("means")};
 };
 static_assert(checkpoint_layout::lists_every_member<classic::PercentagePriceOscillator>());
+
+template <>
+struct LaneFields<classic::PercentagePriceOscillator> : MeanLanes<classic::PercentagePriceOscillator> {};
 
 template <>
 struct Warmup<classic::PercentagePriceOscillator>

@@ -98,7 +98,7 @@ class FieldLanes<CircularWindow> {
   class At {
    public:
     At(FieldLanes& lanes, Py_ssize_t i) noexcept : lanes_(lanes), i_(i) {}
-    Number push(Number x) noexcept {
+    [[gnu::always_inline]] Number push(Number x) noexcept {
       if constexpr (std::is_same_v<Number, double>) {
         return lanes_.push(i_, x);
       } else {
