@@ -132,9 +132,9 @@ def test_every_lane_is_the_separate_object(case, count):
 
 
 # Classes whose pairs of lanes slide sums side by side and recompute them
-# every 64 slides: steps past a recomputation, a run of equal inputs in
-# some lanes, NaN and masks that take lanes off the pairs' common path and
-# apart, then steps past several more.
+# every 64 slides: steps past a recomputation, a run of equal inputs and
+# changes that overflow in some lanes, NaN and masks that take lanes off the
+# pairs' common path and apart, then steps past several more.
 @pytest.mark.parametrize("name, arguments", [("WeightedMovingAverage", (3,)),
                                              ("LinearRegression", (3,)),
                                              ("LinearRegression", (1,)),

@@ -51,7 +51,8 @@ struct Checkpoint<classic::AbsolutePriceOscillator> {
 static_assert(checkpoint_layout::lists_every_member<classic::AbsolutePriceOscillator>());
 
 template <>
-struct LaneFields<classic::AbsolutePriceOscillator> : MeanLanes<classic::AbsolutePriceOscillator> {};
+struct LaneFields<classic::AbsolutePriceOscillator>
+    : MeanLanes<classic::AbsolutePriceOscillator> {};
 
 template <>
 struct Warmup<classic::AbsolutePriceOscillator>

@@ -42,7 +42,8 @@ struct Checkpoint<classic::LinearRegressionIntercept> : LineCheckpoint<classic::
 static_assert(checkpoint_layout::lists_every_member_throughout<classic::LinearRegressionIntercept>());
 
 template <>
-struct LaneFields<classic::LinearRegressionIntercept> : LineLanes<classic::LinearRegressionIntercept> {};
+struct LaneFields<classic::LinearRegressionIntercept>
+    : LineLanes<classic::LinearRegressionIntercept> {};
 
 template <>
 struct Warmup<classic::LinearRegressionIntercept> : EmbeddedWindowWarmup<classic::LinearRegressionIntercept, &classic::LinearRegressionIntercept::line> {};

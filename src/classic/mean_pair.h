@@ -46,7 +46,9 @@ struct MeanPair {
     return MeanPair{std::move(*window), fast_period, 0.0, 0.0, 0, 0};
   }
   std::array<double, 2> update(double x) noexcept {
-    if (steady()) [[likely]] return advance(*this, x, window, fast_sum, slow_sum, nonfinite, since_exact);
+    if (steady()) [[likely]] {
+      return advance(*this, x, window, fast_sum, slow_sum, nonfinite, since_exact);
+    }
     constexpr std::array<double, 2> kNone{kNotYet, kNotYet};
     x = canonical(x);
     if (window.count == 0 && x != x) [[unlikely]] return kNone;

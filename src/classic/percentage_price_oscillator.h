@@ -57,7 +57,8 @@ struct Checkpoint<classic::PercentagePriceOscillator> {
 static_assert(checkpoint_layout::lists_every_member<classic::PercentagePriceOscillator>());
 
 template <>
-struct LaneFields<classic::PercentagePriceOscillator> : MeanLanes<classic::PercentagePriceOscillator> {};
+struct LaneFields<classic::PercentagePriceOscillator>
+    : MeanLanes<classic::PercentagePriceOscillator> {};
 
 template <>
 struct Warmup<classic::PercentagePriceOscillator>

@@ -99,13 +99,13 @@ struct WeightedMovingAverage {
     Number weighted;
   };
   // Both sums from the window, oldest input first (the one after
-  // `written`, the slot the newest input went to). Out of line and
-  // answering by value, so that the callers' fields stay in registers
-  // around it; not cold, since a batch takes it every 64 inputs.
-  template <class Number, class Values>
-  [[gnu::noinline]] static Sums<Number> exact_sums(const Values& window,
-                                                              std::uint32_t period,
-                                                              std::uint32_t written) noexcept {
+  // `written`, the slot the newest input went to). Out of line, given a
+  // handle on the slots rather than the record and answering by value, so
+  // that the callers' fields stay in registers around it; not cold, since
+  // a batch takes it every 64 inputs.
+  template <class Number, class Slots>
+  [[gnu::noinline]] static Sums<Number> exact_sums(Slots window, std::uint32_t period,
+                                                   std::uint32_t written) noexcept {
     Number plain = splat<Number>(0.0), times_weight = splat<Number>(0.0);
     double weight = 1.0;
     const auto take = [&](std::uint32_t from, std::uint32_t to) {
@@ -125,7 +125,7 @@ struct WeightedMovingAverage {
                                                  std::uint32_t written, Number& sum,
                                                  Number& weighted, Count& since_exact,
                                                  double scale) noexcept {
-    const Sums<Number> sums = exact_sums<Number>(window, period, written);
+    const Sums<Number> sums = exact_sums<Number>(window.slots(), period, written);
     sum = sums.sum;
     weighted = sums.weighted;
     restart(since_exact);
@@ -239,8 +239,7 @@ struct Warmup<classic::WeightedMovingAverage> : WindowWarmup<classic::WeightedMo
 template <>
 struct LaneFields<classic::WeightedMovingAverage> {
   using R = classic::WeightedMovingAverage;
-  using List =
-      FieldList<&R::window, &R::sum, &R::weighted, &R::nonfinite, &R::since_exact>;
+  using List = FieldList<&R::window, &R::sum, &R::weighted, &R::nonfinite, &R::since_exact>;
   static constexpr bool kReadsWindowSlots = true;
   static constexpr bool kPairsOnCommonPath = true;
 };
