@@ -45,7 +45,8 @@ struct MeanPair {
     if (fast_period >= slow_period) return std::unexpected(kFastNotBelowSlow);
     return MeanPair{std::move(*window), fast_period, 0.0, 0.0, 0, 0};
   }
-  std::array<double, 2> update(double x) noexcept {
+  // Always inlined: out of line, the two means come back through memory.
+  [[gnu::always_inline]] std::array<double, 2> update(double x) noexcept {
     if (steady()) [[likely]] {
       return advance(*this, x, window, fast_sum, slow_sum, nonfinite, since_exact);
     }
