@@ -119,13 +119,15 @@ struct KaufmanAdaptiveMovingAverage {
     // The oldest value's change against itself adds exactly 0: the sum is
     // only recomputed over finite values.
     Number before = window.slot(oldest);
-    for (std::uint32_t step = 0, slot = oldest; step < size; ++step) {
-      const Number value = window.slot(slot);
-      sum += absolute(value - before);
-      before = value;
-      slot = next_slot(slot, size);
+    // From the oldest to the window's end, then from its start.
+    for (std::uint32_t from = oldest, to = size;; to = from, from = 0) {
+      for (std::uint32_t slot = from; slot < to; ++slot) {
+        const Number value = window.slot(slot);
+        sum += absolute(value - before);
+        before = value;
+      }
+      if (from == 0) return sum;
     }
-    return sum;
   }
   // Full, with a period over 1: every step from here on is advance()'s.
   bool steady() const noexcept { return window.count == window.period && window.period > 2; }
