@@ -69,6 +69,26 @@ bool pair_slides(DoublePair x, const Values& window, const Count& nonfinite,
          every_lane(absolute(change) <= largest);
 }
 
+// What a record shares that answers from the one record it embeds (its
+// member that `Embedded::of` reads, of type `Inner`), as a base without
+// members: a step of the record, lone or a pair of lanes side by side, is
+// the embedded record's, answered by the record's static answer() over a
+// number type.
+template <class Record, class Inner, class Embedded>
+struct AnsweredFrom {
+  bool steady() const noexcept { return Embedded::of(static_cast<const Record&>(*this)).steady(); }
+  template <class Number, class... Fields>
+  [[gnu::always_inline]] static Number advance(const Record& shared, Number x,
+                                               Fields&... fields) noexcept {
+    return Record::answer(Inner::advance(Embedded::of(shared), x, fields...));
+  }
+  template <class... Fields>
+  static bool pair_on_common_path(const Record& shared, DoublePair x,
+                                  const Fields&... fields) noexcept {
+    return Inner::pair_on_common_path(Embedded::of(shared), x, fields...);
+  }
+};
+
 // A batch of inputs from a column through a record whose sums slide over its
 // full `window`, as that many updates would take them. Where every input
 // of the window lies in the column and the next exact recomputation is

@@ -253,23 +253,15 @@ inline LeastSquaresLine::Fit<Number> LeastSquaresLine::advance(
   return fitted(shared, x, equal_run, sum, weighted, reference, since_exact);
 }
 
-// What every record answering from the line shares, as a base without
-// members: a step of the record, lone or a pair of lanes side by side, is
-// the line's, answered by the record's static answer() over a number type.
-template <class Record>
-struct OnLine {
-  bool steady() const noexcept { return static_cast<const Record&>(*this).line.steady(); }
-  template <class Number, class... Fields>
-  [[gnu::always_inline]] static Number advance(const Record& shared, Number x,
-                                               Fields&... fields) noexcept {
-    return Record::answer(LeastSquaresLine::advance(shared.line, x, fields...));
-  }
-  template <class... Fields>
-  static bool pair_on_common_path(const Record& shared, DoublePair x,
-                                  const Fields&... fields) noexcept {
-    return LeastSquaresLine::pair_on_common_path(shared.line, x, fields...);
+// A record answering from the line (its member `line`).
+struct LineMember {
+  template <class Record>
+  static const LeastSquaresLine& of(const Record& record) noexcept {
+    return record.line;
   }
 };
+template <class Record>
+using OnLine = AnsweredFrom<Record, LeastSquaresLine, LineMember>;
 
 }  // namespace barworks::classic
 

@@ -167,23 +167,15 @@ inline std::array<Number, 2> MeanPair::advance(const MeanPair& shared, Number x,
   return means(shared, fast_sum, slow_sum);
 }
 
-// What every record answering from the two means shares, as a base without
-// members: a step of the record, lone or a pair of lanes side by side, is
-// the means', answered by the record's static answer() over a number type.
-template <class Record>
-struct OnMeans {
-  bool steady() const noexcept { return static_cast<const Record&>(*this).means.steady(); }
-  template <class Number, class... Fields>
-  [[gnu::always_inline]] static Number advance(const Record& shared, Number x,
-                                               Fields&... fields) noexcept {
-    return Record::answer(MeanPair::advance(shared.means, x, fields...));
-  }
-  template <class... Fields>
-  static bool pair_on_common_path(const Record& shared, DoublePair x,
-                                  const Fields&... fields) noexcept {
-    return MeanPair::pair_on_common_path(shared.means, x, fields...);
+// A record answering from the two means (its member `means`).
+struct MeansMember {
+  template <class Record>
+  static const MeanPair& of(const Record& record) noexcept {
+    return record.means;
   }
 };
+template <class Record>
+using OnMeans = AnsweredFrom<Record, MeanPair, MeansMember>;
 
 }  // namespace barworks::classic
 
