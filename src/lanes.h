@@ -52,6 +52,16 @@ inline DoublePair select(LaneMask mask, DoublePair when_set, DoublePair when_cle
 inline double select(bool when, double when_set, double when_clear) noexcept {
   return when ? when_set : when_clear;
 }
+// A number type's mask, set in every lane where `when`: for a lone double
+// the bool itself.
+template <class Number>
+auto lanes_where(bool when) noexcept {
+  if constexpr (std::is_same_v<Number, double>) {
+    return when;
+  } else {
+    return LaneMask{-std::int64_t{when}, -std::int64_t{when}};
+  }
+}
 template <class Number>
 constexpr Number splat(double x) noexcept {
   if constexpr (std::is_same_v<Number, double>) {

@@ -132,33 +132,43 @@ def test_every_lane_is_the_separate_object(case, count):
 
 
 # Classes whose pairs of lanes slide sums side by side and recompute them
-# every 64 slides: steps past a recomputation, a run of equal inputs and
-# changes that overflow in some lanes, NaN and masks that take lanes off the
-# pairs' common path and apart, then steps past several more.
+# every 64 slides, and classes of two series whose lanes slide theirs one at
+# a time: steps past a recomputation, a run of equal inputs (in one series
+# and then the other) and changes that overflow in some lanes, NaN and masks
+# that take lanes off the pairs' common path and apart, then steps past
+# several more.
 @pytest.mark.parametrize("name, arguments", [("WeightedMovingAverage", (3,)),
                                              ("LinearRegression", (3,)),
                                              ("LinearRegression", (1,)),
                                              ("TriangularMovingAverage", (4,)),
                                              ("KaufmanAdaptiveMovingAverage", (5,)),
-                                             ("PercentagePriceOscillator", (2, 5))])
+                                             ("PercentagePriceOscillator", (2, 5)),
+                                             ("Correlation", (3,)),
+                                             ("Beta", (3,))])
 def test_sums_sliding_side_by_side_stay_the_objects(name, arguments):
     cls = getattr(barworks.classic, name)
-    case = Case(name, cls, arguments, "float", "float")
+    kind = "pair" if name in ("Correlation", "Beta") else "float"
+    case = Case(name, cls, arguments, kind, "float")
     rng = np.random.default_rng(3)
     universe = barworks.Universe(cls, 9, *arguments)
     objects = [cls(*arguments) for _ in range(9)]
     for t in range(300):
         # Spread over several binary orders, so that the slides round.
-        values = inputs(rng, 9, "values", specials=120 <= t < 140) * np.exp(rng.normal(0, 2, 9))
+        columns = {field: inputs(rng, 9, "values", specials=120 <= t < 140) *
+                   np.exp(rng.normal(0, 2, 9)) for field in FIELDS[kind]}
+        first, last = FIELDS[kind][0], FIELDS[kind][-1]
         if 80 <= t < 90:
-            values[:3] = 50.0
+            columns[first][:3] = 50.0
+        if 85 <= t < 95:
+            columns[last][2:4] = 60.0
         if t in (100, 102):
-            values[4] = 1.7e308 if t == 100 else -1.7e308  # changes that overflow
+            columns[first][4] = 1.7e308 if t == 100 else -1.7e308  # changes that overflow
         where = rng.random(9) < 0.7 if 140 <= t < 160 else None
-        answers = universe.next(values, where=where)
+        answers = step(case, universe, columns, where)
         for j, obj in enumerate(objects):
             if where is None or where[j]:
-                want = cells(next_of(case, obj, {"values": values[j]}), case.result)
+                row = {field: column[j] for field, column in columns.items()}
+                want = cells(next_of(case, obj, row), case.result)
                 assert answers[j:j + 1].tobytes() == want.tobytes(), (t, j)
         if t in (100, 299):
             assert [barworks.state(universe[j]) for j in range(9)] == \

@@ -33,11 +33,7 @@ struct Beta {
     if (!moments) return std::unexpected(moments.error());
     return Beta{std::move(*moments), 0.0, 0.0, false};
   }
-  // A NaN price meets the previous one in a return: both are taken as the
-  // one NaN.
   double update(double x, double y) noexcept {
-    x = canonical(x);
-    y = canonical(y);
     if (!has_previous) [[unlikely]] {
       if (x != x || y != y) return kNotYet;
       previous_x = x;
@@ -45,13 +41,53 @@ struct Beta {
       has_previous = true;
       return kNotYet;
     }
-    const double return_x = previous_x != 0.0 ? (x - previous_x) / previous_x : 0.0;
-    const double return_y = previous_y != 0.0 ? (y - previous_y) / previous_y : 0.0;
+    const Returns<double> taken = returns(x, y, previous_x, previous_y);
+    return answer(moments.take(taken.x, taken.y));
+  }
+  // Once there is a previous pair and the windows are full, the rule over a
+  // number type: a lone record's, a universe's lane's, or a pair of lanes'
+  // on the common path.
+  bool steady() const noexcept { return has_previous && moments.steady(); }
+  template <class Number, class... Fields>
+  static Number advance(const Beta& shared, Number x, Number y, Number& previous_x,
+                        Number& previous_y, Fields&... fields) noexcept {
+    const Returns<Number> taken = returns(x, y, previous_x, previous_y);
+    return answer(CoMoments::advance(shared.moments, taken.x, taken.y, fields...));
+  }
+  // The pair's returns must keep to the common path; the prices need not.
+  template <class... Fields>
+  static bool pair_on_common_path(const Beta& shared, DoublePair x, DoublePair y,
+                                  DoublePair previous_x, DoublePair previous_y,
+                                  const Fields&... fields) noexcept {
+    const Returns<DoublePair> taken = returns(x, y, previous_x, previous_y);
+    return CoMoments::pair_on_common_path(shared.moments, taken.x, taken.y, fields...);
+  }
+  // The returns of a pair against the previous one, which it replaces. A
+  // NaN price meets the previous one in a return: both are taken as the
+  // one NaN.
+  template <class Number>
+  struct Returns {
+    Number x;
+    Number y;
+  };
+  template <class Number>
+  static Returns<Number> returns(Number x, Number y, Number& previous_x,
+                                 Number& previous_y) noexcept {
+    x = canonical(x);
+    y = canonical(y);
+    const Number zero = splat<Number>(0.0);
+    const Number return_x = select(previous_x != zero, (x - previous_x) / previous_x, zero);
+    const Number return_y = select(previous_y != zero, (y - previous_y) / previous_y, zero);
     previous_x = x;
     previous_y = y;
-    if (!moments.take(return_x, return_y)) [[unlikely]] return kNotYet;
-    if (moments.flat() || !(moments.squares_x > 0.0)) [[unlikely]] return 0.0;
-    return moments.products / moments.squares_x;
+    return {return_x, return_y};
+  }
+  template <class Number>
+  static Number answer(const CoMoments::Described<Number>& moments) noexcept {
+    if (!moments.known) [[unlikely]] return splat<Number>(kNotYet);
+    if (moments.flat) [[unlikely]] return splat<Number>(0.0);
+    return select(moments.squares_x > 0.0, moments.products / moments.squares_x,
+                  splat<Number>(0.0));
   }
   void reset() noexcept {
     moments.reset();
@@ -76,6 +112,15 @@ struct PythonClass<classic::Beta> {
       std::tuple{method<&R::length>("period", Access::kExclusive),
                  method<&R::update>("next", Access::kExclusive, "x", "y"),
                  method<&R::reset>("reset", Access::kExclusive)};
+};
+
+template <>
+struct LaneFields<classic::Beta> {
+  using R = classic::Beta;
+  using List = Joined<FieldList<&R::previous_x, &R::previous_y>,
+                      within_all<&R::moments, LaneFields<classic::CoMoments>::List>>;
+  static constexpr bool kReadsWindowSlots = true;
+  static constexpr bool kPairsOnCommonPath = true;
 };
 
 // Nothing is remembered or taken before the first pair.

@@ -56,9 +56,51 @@ struct CoMoments {
     made.exact_every = made.slides_between_exact();
     return made;
   }
-  // Takes one pair; true when both windows are full and finite, so that the
-  // sums describe them.
-  bool take(double x, double y) noexcept;
+  // What a step leaves for the answer, of one record or a pair of lanes:
+  // whether both windows are full and finite, so that the sums describe
+  // them; whether a side has had no spread over the whole window; and the
+  // sums.
+  template <class Number>
+  struct Described {
+    bool known;
+    bool flat;
+    Number squares_x;
+    Number squares_y;
+    Number products;
+  };
+  [[gnu::always_inline]] Described<double> take(double x, double y) noexcept;
+  // Once the windows are full, take's rule over a number type: a lone
+  // record's every step, a universe's lane's, or a pair of lanes' on the
+  // common path (pair_on_common_path). `xs` and `ys` push and give their
+  // slots.
+  bool steady() const noexcept { return xs.count == xs.period; }
+  template <class Number, class Values, class Count>
+  [[gnu::always_inline]] static Described<Number> advance(
+      const CoMoments& shared, Number x, Number y, Values& xs, Values& ys, Number& mean_x,
+      Number& mean_y, Number& squares_x, Number& squares_y, Number& products,
+      Number& reference_x, Number& reference_y, Number& peak_x, Number& peak_y, Number& last_x,
+      Number& last_y, Count& run_x, Count& run_y, Count& nonfinite, Count& since_exact) noexcept;
+  // A pair of lanes whose windows take the pair without a non-finite input
+  // or an overflowing change, and whose runs of equal inputs cannot fill a
+  // window this step. Each lane keeps its own count of slides.
+  template <class Values, class Count>
+  static bool pair_on_common_path(const CoMoments& shared, DoublePair x, DoublePair y,
+                                  const Values& xs, const Values& ys, const DoublePair&,
+                                  const DoublePair&, const DoublePair&, const DoublePair&,
+                                  const DoublePair&, const DoublePair&, const DoublePair&,
+                                  const DoublePair&, const DoublePair&, const DoublePair&,
+                                  const DoublePair&, const Count& run_x, const Count& run_y,
+                                  const Count& nonfinite, const Count&) noexcept {
+    const std::uint32_t period = shared.xs.period;
+    const auto short_run = [period](const Count& run) noexcept {
+      return run[0] + 1 < period && run[1] + 1 < period;
+    };
+    const DoublePair dx = x - xs.slot(xs.write_slot());
+    const DoublePair dy = y - ys.slot(ys.write_slot());
+    const DoublePair largest = splat<DoublePair>(std::numeric_limits<double>::max());
+    return (nonfinite[0] | nonfinite[1]) == 0 && every_lane(absolute(dx) + absolute(dy) <= largest) && short_run(run_x) &&
+           short_run(run_y);
+  }
   void reset() noexcept {
     xs.clear();
     ys.clear();
@@ -68,7 +110,6 @@ struct CoMoments {
   }
   // Whether a side has had no spread over the whole window.
   bool flat() const noexcept { return run_x >= xs.period || run_y >= xs.period; }
-  bool flat_x() const noexcept { return run_x >= xs.period; }
 
   double period_reciprocal() const noexcept { return 1.0 / static_cast<double>(xs.period); }
   std::uint32_t slides_between_exact() const noexcept {
@@ -82,30 +123,59 @@ struct CoMoments {
     return classic::count_nonfinite(xs.values) + classic::count_nonfinite(ys.values);
   }
 
+  template <class Number>
   struct Sums {
-    double reference_x, reference_y, mean_x, mean_y, squares_x, squares_y, products;
+    Number reference_x, reference_y, mean_x, mean_y, squares_x, squares_y, products;
   };
-  // Out of line and given the windows, not the record, so that the record's
-  // fields can stay in registers in the loops that inline `take`.
-  [[gnu::cold, gnu::noinline]] static Sums exact_sums(const double* xs, const double* ys,
-                                                      std::uint32_t size, double n) noexcept;
+  // The sums of the windows' `size` slots, computed exactly in two passes.
+  // Out of line and given handles on the slots, not the record, so that the
+  // record's fields can stay in registers in the loops that inline `take`.
+  template <class Number, class Slots>
+  [[gnu::cold, gnu::noinline]] static Sums<Number> exact_sums(Slots xs, Slots ys,
+                                                              std::uint32_t size,
+                                                              double n) noexcept;
 
  private:
   static double newest(const CircularWindow& window) noexcept {
     if (window.count == 0 || window.values.size() == 0) return 0.0;
     return window.values[window.index == 0 ? window.period - 1 : window.index - 1];
   }
-  void recompute() noexcept {
-    const Sums sums = exact_sums(xs.values.begin(), ys.values.begin(), xs.values.size(),
-                                 static_cast<double>(xs.period));
-    reference_x = sums.reference_x;
-    reference_y = sums.reference_y;
-    mean_x = sums.mean_x;
-    mean_y = sums.mean_y;
-    squares_x = peak_x = sums.squares_x;
-    squares_y = peak_y = sums.squares_y;
-    products = sums.products;
-    since_exact = 0;
+  // What every step does first: the pair into the windows, the runs of
+  // equal inputs, the changes against the inputs the pair replaced, and
+  // whether the count of non-finite inputs moved (a lone record's: a pair
+  // of lanes takes none).
+  template <class Number>
+  struct Taken {
+    Number old_x;
+    Number old_y;
+    Number dx;
+    Number dy;
+    bool rebuild;
+  };
+  template <class Number, class Values, class Count>
+  [[gnu::always_inline]] static Taken<Number> take_inputs(std::uint32_t period, Number x,
+                                                          Number y, Values& xs, Values& ys,
+                                                          Number& last_x, Number& last_y,
+                                                          Count& run_x, Count& run_y,
+                                                          Count& nonfinite) noexcept {
+    const Number old_x = xs.push(x);
+    const Number old_y = ys.push(y);
+    extend_run(run_x, x == last_x, period);
+    extend_run(run_y, y == last_y, period);
+    last_x = x;
+    last_y = y;
+    const Number dx = x - old_x, dy = y - old_y;
+    bool rebuild = false;
+    if constexpr (std::is_same_v<Number, double>) {
+      // Both differences are finite whenever all four inputs are, so one
+      // test keeps the count of non-finite inputs off the common path.
+      if (!(std::fabs(dx) + std::fabs(dy) <= std::numeric_limits<double>::max())) [[unlikely]] {
+        nonfinite += !std::isfinite(x) + !std::isfinite(y);
+        nonfinite -= !std::isfinite(old_x) + !std::isfinite(old_y);
+        rebuild = true;
+      }
+    }
+    return {old_x, old_y, dx, dy, rebuild};
   }
   void take_while_filling(double x, double y) noexcept {
     if (xs.count == 1) {
@@ -123,66 +193,131 @@ struct CoMoments {
     peak_x = squares_x;  // only grow while the windows fill
     peak_y = squares_y;
   }
-  void zero_spread_x(double x) noexcept {
-    reference_x = x;
-    mean_x = squares_x = peak_x = products = 0.0;
-  }
-  void zero_spread_y(double y) noexcept {
-    reference_y = y;
-    mean_y = squares_y = peak_y = products = 0.0;
+  // A side with exactly no spread, once its run of equal inputs fills the
+  // window.
+  static void flatten(double value, double& reference, double& mean, double& squares,
+                      double& peak, double& products) noexcept {
+    reference = value;
+    mean = squares = peak = products = 0.0;
   }
 };
 
 // Defined here so that the loops that call it inline it. No NaN enters the
 // sums (a non-finite input stops the slide), so inputs are taken as they come.
-inline bool CoMoments::take(double x, double y) noexcept {
-  const std::uint32_t period = xs.period;
-  const bool full = xs.count == period;
-  const double old_x = xs.push(x);
-  const double old_y = ys.push(y);
-  run_x = x == last_x ? run_x + (run_x < period) : 1;
-  run_y = y == last_y ? run_y + (run_y < period) : 1;
-  last_x = x;
-  last_y = y;
-  // Both differences are finite whenever all four inputs are, so one test
-  // keeps the count of non-finite inputs off the common path.
-  const double dx = x - old_x, dy = y - old_y;
-  bool rebuild = false;
-  if (!(std::fabs(dx) + std::fabs(dy) <= std::numeric_limits<double>::max())) [[unlikely]] {
-    nonfinite += !std::isfinite(x) + !std::isfinite(y);
-    nonfinite -= !std::isfinite(old_x) + !std::isfinite(old_y);
-    rebuild = true;
+inline CoMoments::Described<double> CoMoments::take(double x, double y) noexcept {
+  if (steady()) [[likely]] {
+    return advance(*this, x, y, xs, ys, mean_x, mean_y, squares_x, squares_y, products,
+                   reference_x, reference_y, peak_x, peak_y, last_x, last_y, run_x, run_y,
+                   nonfinite, since_exact);
   }
-  if (nonfinite != 0) [[unlikely]] return false;
-  if (!full) [[unlikely]] {
-    take_while_filling(x, y);
-    if (xs.count < period) return false;
-  } else if (rebuild || ++since_exact == exact_every) [[unlikely]] {
-    recompute();
-  } else {
+  const std::uint32_t period = xs.period;
+  (void)take_inputs(period, x, y, xs, ys, last_x, last_y, run_x, run_y, nonfinite);
+  if (nonfinite != 0) [[unlikely]] return {};
+  take_while_filling(x, y);
+  if (xs.count < period) return {};
+  if (run_x >= period) [[unlikely]] flatten(x, reference_x, mean_x, squares_x, peak_x, products);
+  if (run_y >= period) [[unlikely]] flatten(y, reference_y, mean_y, squares_y, peak_y, products);
+  return {true, flat(), squares_x, squares_y, products};
+}
+
+template <class Number, class Values, class Count>
+[[gnu::always_inline]] inline CoMoments::Described<Number> CoMoments::advance(
+    const CoMoments& shared, Number x, Number y, Values& xs, Values& ys, Number& mean_x,
+    Number& mean_y, Number& squares_x, Number& squares_y, Number& products, Number& reference_x,
+    Number& reference_y, Number& peak_x, Number& peak_y, Number& last_x, Number& last_y,
+    Count& run_x, Count& run_y, Count& nonfinite, Count& since_exact) noexcept {
+  const std::uint32_t period = shared.xs.period;
+  const Taken<Number> taken =
+      take_inputs(period, x, y, xs, ys, last_x, last_y, run_x, run_y, nonfinite);
+  if constexpr (std::is_same_v<Number, double>) {
+    if (nonfinite != 0) [[unlikely]] return {};
+  }
+  // Recomputed where a recomputation is due or a slide's sums fell, lane by
+  // lane, the count then starting again.
+  decltype(x < x) where =
+      lanes_where<Number>(taken.rebuild) | exact_due_each(since_exact, shared.exact_every);
+  if (!every_lane(where)) [[likely]] {
     // One addition on each sum's path from step to step: the term added
     // does not wait for the sum it is added to.
-    const double moved_x = mean_x + dx * reciprocal;
-    const double moved_y = mean_y + dy * reciprocal;
-    const double new_x = x - reference_x, gone_x = (old_x - reference_x) - mean_x;
-    const double new_y = y - reference_y, gone_y = (old_y - reference_y) - mean_y;
+    const Number dx = taken.dx, dy = taken.dy;
+    const Number moved_x = mean_x + dx * shared.reciprocal;
+    const Number moved_y = mean_y + dy * shared.reciprocal;
+    const Number new_x = x - reference_x, gone_x = (taken.old_x - reference_x) - mean_x;
+    const Number new_y = y - reference_y, gone_y = (taken.old_y - reference_y) - mean_y;
     squares_x += dx * ((new_x - moved_x) + gone_x);
     squares_y += dy * ((new_y - moved_y) + gone_y);
     products += dx * (new_y - moved_y) + dy * gone_x;
     mean_x = moved_x;
     mean_y = moved_y;
-    peak_x = squares_x > peak_x ? squares_x : peak_x;
-    peak_y = squares_y > peak_y ? squares_y : peak_y;
-    if (squares_x * 16.0 < peak_x || squares_y * 16.0 < peak_y) [[unlikely]] recompute();
+    peak_x = select(squares_x > peak_x, squares_x, peak_x);
+    peak_y = select(squares_y > peak_y, squares_y, peak_y);
+    where = where | (squares_x * 16.0 < peak_x) | (squares_y * 16.0 < peak_y);
   }
-  if (run_x >= period) [[unlikely]] zero_spread_x(x);
-  if (run_y >= period) [[unlikely]] zero_spread_y(y);
-  return true;
+  // In place, not through a function given the fields' addresses: those
+  // would live in memory throughout the step.
+  if (any_lane(where)) [[unlikely]] {
+    const Sums<Number> sums =
+        exact_sums<Number>(xs.slots(), ys.slots(), period, static_cast<double>(period));
+    reference_x = select(where, sums.reference_x, reference_x);
+    reference_y = select(where, sums.reference_y, reference_y);
+    mean_x = select(where, sums.mean_x, mean_x);
+    mean_y = select(where, sums.mean_y, mean_y);
+    squares_x = select(where, sums.squares_x, squares_x);
+    squares_y = select(where, sums.squares_y, squares_y);
+    peak_x = select(where, sums.squares_x, peak_x);
+    peak_y = select(where, sums.squares_y, peak_y);
+    products = select(where, sums.products, products);
+    restart(since_exact, where);
+  }
+  if constexpr (std::is_same_v<Number, double>) {
+    if (run_x >= period) [[unlikely]] flatten(x, reference_x, mean_x, squares_x, peak_x, products);
+    if (run_y >= period) [[unlikely]] flatten(y, reference_y, mean_y, squares_y, peak_y, products);
+    return {true, run_x >= period || run_y >= period, squares_x, squares_y, products};
+  } else {
+    return {true, false, squares_x, squares_y, products};
+  }
+}
+
+template <class Number, class Slots>
+CoMoments::Sums<Number> CoMoments::exact_sums(Slots xs, Slots ys, std::uint32_t size,
+                                              double n) noexcept {
+  Number sum_x = splat<Number>(0.0), sum_y = splat<Number>(0.0);
+  for (std::uint32_t i = 0; i < size; ++i) {
+    sum_x += xs.slot(i);
+    sum_y += ys.slot(i);
+  }
+  // The rounded means serve as references; the deviations from them sum to
+  // n times their rounding errors, which is taken back out.
+  const Number kx = sum_x / n, ky = sum_y / n;
+  Number dx = splat<Number>(0.0), dy = dx, qx = dx, qy = dx, qxy = dx;
+  for (std::uint32_t i = 0; i < size; ++i) {
+    const Number ex = xs.slot(i) - kx, ey = ys.slot(i) - ky;
+    dx += ex;
+    dy += ey;
+    qx += ex * ex;
+    qy += ey * ey;
+    qxy += ex * ey;
+  }
+  return {kx, ky, dx / n, dy / n, qx - dx * dx / n, qy - dy * dy / n, qxy - dx * dy / n};
 }
 
 }  // namespace barworks::classic
 
 namespace barworks {
+
+// The fields a full window's step reads and writes, in the order advance()
+// takes them. A pair of lanes takes the rule side by side on its common
+// path, reading the slots its windows write next.
+template <>
+struct LaneFields<classic::CoMoments> {
+  using R = classic::CoMoments;
+  using List = FieldList<&R::xs, &R::ys, &R::mean_x, &R::mean_y, &R::squares_x, &R::squares_y,
+                         &R::products, &R::reference_x, &R::reference_y, &R::peak_x, &R::peak_y,
+                         &R::last_x, &R::last_y, &R::run_x, &R::run_y, &R::nonfinite,
+                         &R::since_exact>;
+  static constexpr bool kReadsWindowSlots = true;
+  static constexpr bool kPairsOnCommonPath = true;
+};
 
 // The previous inputs, the count of non-finite inputs and the pace of the
 // recomputations follow from the windows; the sliding sums are stored as

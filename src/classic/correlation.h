@@ -29,11 +29,27 @@ struct Correlation {
   }
   double update(double x, double y) noexcept {
     if (moments.xs.count == 0 && (x != x || y != y)) [[unlikely]] return kNotYet;
-    if (!moments.take(x, y)) [[unlikely]] return kNotYet;
-    const double spread = moments.squares_x * moments.squares_y;
+    return answer(moments.take(x, y));
+  }
+  // Once the windows are full, the rule over a number type: a lone
+  // record's, a universe's lane's, or a pair of lanes' on the common path.
+  bool steady() const noexcept { return moments.steady(); }
+  template <class Number, class... Fields>
+  static Number advance(const Correlation& shared, Number x, Number y,
+                        Fields&... fields) noexcept {
+    return answer(CoMoments::advance(shared.moments, x, y, fields...));
+  }
+  template <class... Fields>
+  static bool pair_on_common_path(const Correlation& shared, const Fields&... fields) noexcept {
+    return CoMoments::pair_on_common_path(shared.moments, fields...);
+  }
+  template <class Number>
+  static Number answer(const CoMoments::Described<Number>& moments) noexcept {
+    if (!moments.known) [[unlikely]] return splat<Number>(kNotYet);
+    if (moments.flat) [[unlikely]] return splat<Number>(0.0);
+    const Number spread = moments.squares_x * moments.squares_y;
     // Also a window whose spread rounds to nothing.
-    if (moments.flat() || !(spread > 0.0)) [[unlikely]] return 0.0;
-    return moments.products / std::sqrt(spread);
+    return select(spread > 0.0, moments.products / square_root(spread), splat<Number>(0.0));
   }
   void reset() noexcept { moments.reset(); }
   std::uint32_t length() const noexcept { return moments.xs.period; }
@@ -53,6 +69,13 @@ struct PythonClass<classic::Correlation> {
       std::tuple{method<&R::length>("period", Access::kExclusive),
                  method<&R::update>("next", Access::kExclusive, "x", "y"),
                  method<&R::reset>("reset", Access::kExclusive)};
+};
+
+template <>
+struct LaneFields<classic::Correlation> {
+  using List = within_all<&classic::Correlation::moments, LaneFields<classic::CoMoments>::List>;
+  static constexpr bool kReadsWindowSlots = true;
+  static constexpr bool kPairsOnCommonPath = true;
 };
 
 template <>

@@ -51,8 +51,21 @@ inline std::uint32_t count_nonfinite(const Window& values) noexcept {
                                              std::uint32_t every) noexcept {
   return ++since_exact == every;
 }
+// The same where each lane of a pair counts on its own: a mask of the lanes
+// due, for a lone count whether it is.
+[[gnu::always_inline]] inline bool exact_due_each(std::uint32_t& since_exact,
+                                                  std::uint32_t every) noexcept {
+  return exact_due(since_exact, every);
+}
 inline void restart(std::uint32_t& since_exact, bool where = true) noexcept {
   if (where) since_exact = 0;
+}
+
+// A run of equal inputs, once an input equal to the one before it or not
+// (`equal`) comes: one more, up to `limit`, or a run of one. Two lanes'
+// runs side by side have a form of their own.
+inline void extend_run(std::uint32_t& run, bool equal, std::uint32_t limit) noexcept {
+  run = equal ? run + (run < limit) : 1;
 }
 
 // Whether a pair of lanes of such a record, side by side, both take the

@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "../candle.h"
+#include "../classic/exact_window.h"
 #include "../classic/sliding_extremes.h"
 #include "../lanes.h"
 #include "../nan.h"
@@ -420,9 +421,20 @@ class FieldLanes<std::uint32_t> : public LaneArray<std::uint32_t> {
       ++pair.counts_[1];
       return pair.counts_[0] == every;
     }
+    // Each lane's count raised, and a mask of the lanes whose next exact
+    // computation is due.
+    friend LaneMask exact_due_each(Pair pair, std::uint32_t every) noexcept {
+      return LaneMask{-std::int64_t{++pair.counts_[0] == every},
+                      -std::int64_t{++pair.counts_[1] == every}};
+    }
     friend void restart(Pair pair) noexcept {
       pair.counts_[0] = 0;
       pair.counts_[1] = 0;
+    }
+    // Runs of equal inputs, each as the lone form extends it.
+    friend void extend_run(Pair pair, LaneMask equal, std::uint32_t limit) noexcept {
+      classic::extend_run(pair.counts_[0], equal[0] != 0, limit);
+      classic::extend_run(pair.counts_[1], equal[1] != 0, limit);
     }
     // From 0 again in the lanes `where` marks.
     friend void restart(Pair pair, LaneMask where) noexcept {
