@@ -8,7 +8,9 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <tuple>
 #include <type_traits>
+#include <utility>
 
 #include "nan.h"
 
@@ -130,6 +132,37 @@ template <class... Lists>
 using Joined = typename Joining<Lists...>::List;
 template <class Record>
 struct LaneFields;
+// A lane's field: a member, or a member of an embedded record.
+template <auto Member, class Record>
+auto& field_of(Record& record) noexcept {
+  if constexpr (requires { Member.outer; }) {
+    return field_of<Member.inner>(record.*(Member.outer));
+  } else {
+    return record.*Member;
+  }
+}
+// visit(fields...) over a lone record's fields that LaneFields names, in
+// its order: the record's own step through its advance().
+template <class Record, class Visit>
+[[gnu::always_inline]] inline decltype(auto) with_lane_fields(Record& record,
+                                                             Visit&& visit) noexcept {
+  return [&]<auto... Members>(FieldList<Members...>) __attribute__((always_inline))
+             -> decltype(auto) {
+    return visit(field_of<Members>(record)...);
+  }(typename LaneFields<Record>::List{});
+}
+// first(...) over the first half of a tuple of references, then second(...)
+// over the second: the fields of two records of one type, one after the
+// other.
+template <class Tuple, class First, class Second>
+[[gnu::always_inline]] inline void each_half(const Tuple& fields, First&& first,
+                                             Second&& second) noexcept {
+  constexpr std::size_t kHalf = std::tuple_size_v<Tuple> / 2;
+  [&]<std::size_t... I>(std::index_sequence<I...>) __attribute__((always_inline)) {
+    first(std::get<I>(fields)...);
+    second(std::get<kHalf + I>(fields)...);
+  }(std::make_index_sequence<kHalf>{});
+}
 template <class Record>
 concept SideBySide = requires { typename LaneFields<Record>::List; };
 // Whether a record takes only its rule over a number type from here on

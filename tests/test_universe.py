@@ -144,11 +144,12 @@ def test_every_lane_is_the_separate_object(case, count):
                                              ("KaufmanAdaptiveMovingAverage", (5,)),
                                              ("PercentagePriceOscillator", (2, 5)),
                                              ("Correlation", (3,)),
-                                             ("Beta", (3,))])
+                                             ("Beta", (3,)),
+                                             ("UltimateOscillator", (2, 3, 5))])
 def test_sums_sliding_side_by_side_stay_the_objects(name, arguments):
     cls = getattr(barworks.classic, name)
-    kind = "pair" if name in ("Correlation", "Beta") else "float"
-    case = Case(name, cls, arguments, kind, "float")
+    kind = {"Correlation": "pair", "Beta": "pair", "UltimateOscillator": "bar"}.get(name, "float")
+    case = Case(f"classic.{name}", cls, arguments, kind, "float")
     rng = np.random.default_rng(3)
     universe = barworks.Universe(cls, 9, *arguments)
     objects = [cls(*arguments) for _ in range(9)]
@@ -156,7 +157,7 @@ def test_sums_sliding_side_by_side_stay_the_objects(name, arguments):
         # Spread over several binary orders, so that the slides round.
         columns = {field: inputs(rng, 9, "values", specials=120 <= t < 140) *
                    np.exp(rng.normal(0, 2, 9)) for field in FIELDS[kind]}
-        first, last = FIELDS[kind][0], FIELDS[kind][-1]
+        first, last = ("close", "high") if kind == "bar" else (FIELDS[kind][0], FIELDS[kind][-1])
         if 80 <= t < 90:
             columns[first][:3] = 50.0
         if 85 <= t < 95:

@@ -98,7 +98,8 @@ struct CoMoments {
     const DoublePair dx = x - xs.slot(xs.write_slot());
     const DoublePair dy = y - ys.slot(ys.write_slot());
     const DoublePair largest = splat<DoublePair>(std::numeric_limits<double>::max());
-    return (nonfinite[0] | nonfinite[1]) == 0 && every_lane(absolute(dx) + absolute(dy) <= largest) && short_run(run_x) &&
+    return (nonfinite[0] | nonfinite[1]) == 0 &&
+           every_lane(absolute(dx) + absolute(dy) <= largest) && short_run(run_x) &&
            short_run(run_y);
   }
   void reset() noexcept {

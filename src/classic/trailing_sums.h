@@ -66,6 +66,27 @@ struct TrailingSums {
                             std::uint32_t steps, double* shortest_after, double* middle_after,
                             double* longest_after) noexcept;
   bool full() const noexcept { return window.count == window.period; }
+  // Once the window is full, push's rule over a number type: a lone
+  // record's every input, a universe's lane's, or a pair of lanes' on the
+  // common path (pair_on_common_path); `window` pushes and gives its slots.
+  // A pair's lanes each keep their own count of slides.
+  template <class Number, class Values, class Count>
+  [[gnu::always_inline]] static bool advance(const TrailingSums& shared, Number x, Values& window,
+                                             Number& shortest_sum, Number& middle_sum,
+                                             Number& longest_sum, Number& shortest_peak,
+                                             Number& middle_peak, Number& longest_peak,
+                                             Count& nonfinite, Count& since_exact) noexcept;
+  // A pair of lanes without a non-finite input in their windows or coming
+  // in, nor a change that overflows. Read before either lane is touched.
+  template <class Values, class Count>
+  static bool pair_on_common_path(const TrailingSums&, DoublePair x, const Values& window,
+                                  const DoublePair&, const DoublePair&, const DoublePair&,
+                                  const DoublePair&, const DoublePair&, const DoublePair&,
+                                  const Count& nonfinite, const Count&) noexcept {
+    const DoublePair change = x - window.slot(window.write_slot());
+    const DoublePair largest = splat<DoublePair>(std::numeric_limits<double>::max());
+    return (nonfinite[0] | nonfinite[1]) == 0 && every_lane(absolute(change) <= largest);
+  }
   void reset() noexcept {
     window.clear();
     shortest_sum = middle_sum = longest_sum = 0.0;
@@ -116,20 +137,53 @@ struct TrailingSums {
   // The sums computed afresh from the window, newest to oldest, so that
   // each shorter sum is a stage of the longer; back(t) is the input t steps
   // back, 1 the newest.
-  template <class Back>
-  void recompute_from(Back back) noexcept {
-    double sum = 0.0;
+  template <class Number>
+  struct Sums {
+    Number shortest;
+    Number middle;
+    Number longest;
+  };
+  template <class Number, class Back>
+  [[gnu::always_inline]] static Sums<Number> sums_from(Back back, std::uint32_t shortest_period,
+                                                       std::uint32_t middle_period,
+                                                       std::uint32_t longest) noexcept {
+    Number sum = splat<Number>(0.0);
+    Sums<Number> sums;
     std::uint32_t taken = 1;
     for (; taken <= shortest_period; ++taken) sum += back(taken);
-    shortest_sum = sum;
+    sums.shortest = sum;
     for (; taken <= middle_period; ++taken) sum += back(taken);
-    middle_sum = sum;
-    for (; taken <= window.period; ++taken) sum += back(taken);
-    longest_sum = sum;
+    sums.middle = sum;
+    for (; taken <= longest; ++taken) sum += back(taken);
+    sums.longest = sum;
+    return sums;
+  }
+  template <class Back>
+  void recompute_from(Back back) noexcept {
+    const Sums<double> sums = sums_from<double>(back, shortest_period, middle_period,
+                                                window.period);
+    shortest_sum = sums.shortest;
+    middle_sum = sums.middle;
+    longest_sum = sums.longest;
     shortest_peak = std::fabs(shortest_sum);
     middle_peak = std::fabs(middle_sum);
     longest_peak = std::fabs(longest_sum);
     since_exact = 0;
+  }
+  // The sums of a window, one lane's or a pair's, whose newest input is in
+  // slot `newest`. Given a handle on the slots rather than the record, so
+  // that the record's address does not escape the loops.
+  template <class Number, class Slots>
+  [[gnu::cold, gnu::noinline]] static Sums<Number> exact_sums(Slots window,
+                                                              std::uint32_t shortest_period,
+                                                              std::uint32_t middle_period,
+                                                              std::uint32_t longest,
+                                                              std::uint32_t newest) noexcept {
+    const auto back = [&](std::uint32_t taken) {
+      const std::uint32_t age = taken - 1;
+      return window.slot(newest >= age ? newest - age : newest + longest - age);
+    };
+    return sums_from<Number>(back, shortest_period, middle_period, longest);
   }
   [[gnu::cold, gnu::noinline]] void recompute() noexcept {
     recompute_from([this](std::uint32_t taken) { return input_back(taken); });
@@ -143,20 +197,61 @@ struct TrailingSums {
 };
 
 inline bool TrailingSums::push(double x) noexcept {
-  const bool was_full = full();
+  if (full()) [[likely]] {
+    return advance(*this, x, window, shortest_sum, middle_sum, longest_sum, shortest_peak,
+                   middle_peak, longest_peak, nonfinite, since_exact);
+  }
   const double left_shortest = input_back(shortest_period);
   const double left_middle = input_back(middle_period);
   const double old = window.push(x);
-  const double change = x - old;
-  const bool rebuild = nonfinite_moved(x, old, change, nonfinite);
+  (void)nonfinite_moved(x, old, x - old, nonfinite);
   if (nonfinite != 0) [[unlikely]] return false;
-  if (was_full && (rebuild || ++since_exact == exact_every)) [[unlikely]] {
-    recompute();
-    return true;
-  }
   const bool fell = slide(x, left_shortest, left_middle, old, shortest_sum, middle_sum, longest_sum,
                           shortest_peak, middle_peak, longest_peak);
   if (fell) [[unlikely]] recompute();
+  return true;
+}
+
+template <class Number, class Values, class Count>
+inline bool TrailingSums::advance(const TrailingSums& shared, Number x, Values& window,
+                                  Number& shortest_sum, Number& middle_sum, Number& longest_sum,
+                                  Number& shortest_peak, Number& middle_peak,
+                                  Number& longest_peak, Count& nonfinite,
+                                  Count& since_exact) noexcept {
+  const std::uint32_t period = shared.window.period;
+  // The slot x goes to; the inputs that leave the shorter horizons lie
+  // their lengths behind it.
+  const std::uint32_t slot = window.write_slot();
+  const auto back = [&](std::uint32_t length) {
+    return window.slot(slot >= length ? slot - length : slot + period - length);
+  };
+  const Number left_shortest = back(shared.shortest_period);
+  const Number left_middle = back(shared.middle_period);
+  const Number old = window.push(x);
+  bool rebuild = false;
+  if constexpr (std::is_same_v<Number, double>) {
+    rebuild = nonfinite_moved(x, old, x - old, nonfinite);
+    if (nonfinite != 0) [[unlikely]] return false;
+  }
+  // Recomputed where a recomputation is due or a sum fell, lane by lane,
+  // the slide set aside and the count starting again.
+  decltype(x < x) where =
+      lanes_where<Number>(rebuild) | exact_due_each(since_exact, shared.exact_every);
+  if (!every_lane(where)) [[likely]] {
+    where = where | slide(x, left_shortest, left_middle, old, shortest_sum, middle_sum,
+                          longest_sum, shortest_peak, middle_peak, longest_peak);
+  }
+  if (any_lane(where)) [[unlikely]] {
+    const Sums<Number> sums = exact_sums<Number>(window.slots(), shared.shortest_period,
+                                                 shared.middle_period, period, slot);
+    shortest_sum = select(where, sums.shortest, shortest_sum);
+    middle_sum = select(where, sums.middle, middle_sum);
+    longest_sum = select(where, sums.longest, longest_sum);
+    shortest_peak = select(where, absolute(sums.shortest), shortest_peak);
+    middle_peak = select(where, absolute(sums.middle), middle_peak);
+    longest_peak = select(where, absolute(sums.longest), longest_peak);
+    restart(since_exact, where);
+  }
   return true;
 }
 
@@ -276,6 +371,16 @@ inline void TrailingSums::slide_in_step(TrailingSums& a, TrailingSums& b,
 }  // namespace barworks::classic
 
 namespace barworks {
+
+// The fields a full window's step reads and writes, in the order advance()
+// takes them; a pair of lanes reads the slots its windows write next.
+template <>
+struct LaneFields<classic::TrailingSums> {
+  using R = classic::TrailingSums;
+  using List = FieldList<&R::window, &R::shortest_sum, &R::middle_sum, &R::longest_sum,
+                         &R::shortest_peak, &R::middle_peak, &R::longest_peak, &R::nonfinite,
+                         &R::since_exact>;
+};
 
 // The count of non-finite inputs follows from the window; the sums and
 // their peaks are stored as they are, since an exact recomputation would

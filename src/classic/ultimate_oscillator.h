@@ -49,6 +49,30 @@ struct UltimateOscillator {
     return UltimateOscillator{std::move(*buying), std::move(*ranges), 0.0, false};
   }
   double update(const Candle& bar) noexcept;
+  // Once the first close is known and the windows are full, the rule over a
+  // number type: a lone record's, a universe's lane's, or a pair of lanes'
+  // on the common path. `fields` are the buying sums' and then the true
+  // range sums', as TrailingSums::advance() takes them.
+  bool steady() const noexcept { return started && ranges.full(); }
+  template <class Number, class... Fields>
+  [[gnu::always_inline]] static Number advance(const UltimateOscillator& shared, Number,
+                                               Number high, Number low, Number close, Number,
+                                               Number& previous_close, Fields&... fields) noexcept;
+  template <class... Fields>
+  [[gnu::always_inline]] static bool pair_on_common_path(
+      const UltimateOscillator& shared, DoublePair, DoublePair high, DoublePair low,
+      DoublePair close, DoublePair, DoublePair previous_close, const Fields&... fields) noexcept {
+    const Terms<DoublePair> taken = terms(high, low, close, previous_close);
+    bool common = true;
+    const auto check = [&](const TrailingSums& record, DoublePair term) {
+      return [&, term](const auto&... sums) __attribute__((always_inline)) {
+        common = common && TrailingSums::pair_on_common_path(record, term, sums...);
+      };
+    };
+    each_half(std::tie(fields...), check(shared.buying, taken.pressure),
+              check(shared.ranges, taken.range));
+    return common;
+  }
   // A bar's buying pressure and true range against the previous close, for
   // one bar or two side by side.
   template <class Number>
@@ -88,7 +112,35 @@ struct UltimateOscillator {
   std::uint32_t length() const noexcept { return ranges.window.period; }
 };
 
+}  // namespace barworks::classic
+
+namespace barworks {
+
+// The fields of the record's step, in the order advance() takes them. A
+// pair of lanes takes the rule side by side on its common path, reading the
+// slots its windows write next.
+template <>
+struct LaneFields<classic::UltimateOscillator> {
+  using R = classic::UltimateOscillator;
+  using List = Joined<FieldList<&R::previous_close>,
+                      within_all<&R::buying, LaneFields<classic::TrailingSums>::List>,
+                      within_all<&R::ranges, LaneFields<classic::TrailingSums>::List>>;
+  static constexpr bool kReadsWindowSlots = true;
+  static constexpr bool kPairsOnCommonPath = true;
+};
+
+}  // namespace barworks
+
+namespace barworks::classic {
+
 inline double UltimateOscillator::update(const Candle& bar) noexcept {
+  if (steady()) [[likely]] {
+    return with_lane_fields(*this, [&](auto& previous, auto&... fields)
+                                       __attribute__((always_inline)) {
+      return advance(*this, bar.open, bar.high, bar.low, bar.close, bar.volume, previous,
+                     fields...);
+    });
+  }
   if (!started) [[unlikely]] {
     if (any_nan(bar.high, bar.low, bar.close)) return kNotYet;
     started = true;
@@ -103,6 +155,30 @@ inline double UltimateOscillator::update(const Candle& bar) noexcept {
   if (!buying_known || !ranges_known || !ranges.full()) [[unlikely]] return kNotYet;
   return of_sums(buying.shortest_sum, buying.middle_sum, buying.longest_sum, ranges.shortest_sum,
                  ranges.middle_sum, ranges.longest_sum);
+}
+
+template <class Number, class... Fields>
+inline Number UltimateOscillator::advance(const UltimateOscillator& shared, Number, Number high,
+                                          Number low, Number close, Number,
+                                          Number& previous_close, Fields&... fields) noexcept {
+  const Terms<Number> taken = terms(high, low, close, previous_close);
+  previous_close = close;
+  // Both sums take their term, whatever the other answers.
+  bool known = true;
+  Number buying[3], ranges[3];
+  const auto take = [&](const TrailingSums& record, Number term, Number* sums) {
+    return [&, term, sums](auto& window, auto& shortest, auto& middle, auto& longest,
+                           auto&... rest) __attribute__((always_inline)) {
+      known &= TrailingSums::advance(record, term, window, shortest, middle, longest, rest...);
+      sums[0] = shortest;
+      sums[1] = middle;
+      sums[2] = longest;
+    };
+  };
+  each_half(std::tie(fields...), take(shared.buying, taken.pressure, buying),
+            take(shared.ranges, taken.range, ranges));
+  if (!known) [[unlikely]] return splat<Number>(kNotYet);
+  return of_sums(buying[0], buying[1], buying[2], ranges[0], ranges[1], ranges[2]);
 }
 
 // A batch of bars from columns, as that many updates would answer them.

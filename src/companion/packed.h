@@ -459,16 +459,6 @@ class FieldLanes<std::uint32_t> : public LaneArray<std::uint32_t> {
   void put(Py_ssize_t, const Pair&) noexcept {}
 };
 
-// A lane's field: a member, or a member of an embedded record.
-template <auto Member, class Record>
-auto& field_of(Record& record) noexcept {
-  if constexpr (requires { Member.outer; }) {
-    return field_of<Member.inner>(record.*(Member.outer));
-  } else {
-    return record.*Member;
-  }
-}
-
 // The inputs of lane i, or of lanes i and i + 1, as advance() takes them
 // after the parameters: a value, a pair (x, y), or a bar's five prices
 // (NaN for a column the class does not read).
@@ -757,8 +747,8 @@ class PackedLanes<Record, FieldList<Members...>> {
   [[gnu::always_inline]] static bool takes_pair(Fields& fields, const Record& shared, Py_ssize_t i,
                                                 const Inputs& inputs) noexcept {
     return std::apply(
-        [&](const auto&... input) noexcept {
-          return [&]<std::size_t... I>(std::index_sequence<I...>) noexcept {
+        [&](const auto&... input) __attribute__((always_inline)) {
+          return [&]<std::size_t... I>(std::index_sequence<I...>) __attribute__((always_inline)) {
             return Record::pair_on_common_path(
                 shared, input..., std::get<I>(fields).template get<DoublePair>(i)...);
           }(kIndices);
