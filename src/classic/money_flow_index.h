@@ -1,11 +1,15 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
+#include <type_traits>
 #include <utility>
 
 #include "../branch_free.h"
 #include "../candle.h"
 #include "../error.h"
+#include "../lanes.h"
+#include "../nan.h"
 #include "../warmup.h"
 #include "../window.h"
 #include "exact_window.h"
@@ -46,7 +50,63 @@ struct MoneyFlowIndex {
     made.exact_every = made.slides_between_exact();
     return made;
   }
-  double update(const Candle& bar) noexcept;
+  [[gnu::always_inline]] double update(const Candle& bar) noexcept;
+  // A bar's rising and falling flow against the previous typical price,
+  // which it replaces, for one bar or two side by side. A NaN typical price
+  // (or one after it) compares neither way; its flow is NaN on both sides
+  // so that the answers are NaN while it is in the window.
+  template <class Number>
+  struct Flows {
+    Number up;
+    Number down;
+  };
+  template <class Number>
+  [[gnu::always_inline]] static Flows<Number> flows(Number high, Number low, Number close,
+                                                    Number volume,
+                                                    Number& previous_typical) noexcept {
+    const Number typical = (high + low + close) / 3.0;
+    const Number flow = canonical(typical * volume);
+    const auto unknown = (typical != typical) | (previous_typical != previous_typical);
+    const Number none = splat<Number>(kNaN);
+    // Without a branch on the data: which way the price moved.
+    const Flows<Number> taken{select(unknown, none, where_above(typical, previous_typical, flow)),
+                              select(unknown, none, where_above(previous_typical, typical, flow))};
+    previous_typical = typical;
+    return taken;
+  }
+  // Once the first bar is known and the windows are full, the rule over a
+  // number type: a lone record's, a universe's lane's, or a pair of lanes'
+  // on the common path, each lane recomputing on its own count.
+  bool steady() const noexcept { return started && rising.count == rising.period; }
+  template <class Number, class Values, class Count>
+  [[gnu::always_inline]] static Number advance(const MoneyFlowIndex& shared, Number, Number high,
+                                               Number low, Number close, Number volume,
+                                               Values& rising, Values& falling,
+                                               Number& rising_sum, Number& falling_sum,
+                                               Number& previous_typical, Count& nonfinite,
+                                               Count& since_exact) noexcept;
+  // A pair of lanes without a non-finite flow in their windows or coming
+  // in, nor a change of a sum that overflows. Read before either lane is
+  // touched.
+  template <class Values, class Count>
+  static bool pair_on_common_path(const MoneyFlowIndex&, DoublePair, DoublePair high,
+                                  DoublePair low, DoublePair close, DoublePair volume,
+                                  const Values& rising, const Values& falling, const DoublePair&,
+                                  const DoublePair&, DoublePair previous_typical,
+                                  const Count& nonfinite, const Count&) noexcept {
+    const Flows<DoublePair> taken = flows(high, low, close, volume, previous_typical);
+    const DoublePair up_change = taken.up - rising.slot(rising.write_slot());
+    const DoublePair down_change = taken.down - falling.slot(falling.write_slot());
+    const DoublePair largest = splat<DoublePair>(std::numeric_limits<double>::max());
+    return (nonfinite[0] | nonfinite[1]) == 0 &&
+           every_lane((absolute(up_change) <= largest) & (absolute(down_change) <= largest));
+  }
+  // The answer from full windows' sums.
+  template <class Number>
+  static Number of_sums(Number rising_sum, Number falling_sum) noexcept {
+    const Number total = rising_sum + falling_sum;
+    return select(total == 0.0, splat<Number>(0.0), 100.0 * rising_sum / total);
+  }
   void reset() noexcept {
     rising.clear();
     falling.clear();
@@ -62,59 +122,78 @@ struct MoneyFlowIndex {
     return classic::count_nonfinite(rising.values) + classic::count_nonfinite(falling.values);
   }
 
- private:
-  [[gnu::cold, gnu::noinline]] void recompute() noexcept {
-    double up = 0.0, down = 0.0;
-    for (std::uint32_t step = 0, slot = rising.index; step < rising.period; ++step) {
-      up += rising.values[slot];
-      down += falling.values[slot];
-      slot = next_slot(slot, rising.period);
+  // The windows' sums, oldest flow first. Given handles on the slots rather
+  // than the record, so that the record's address does not escape the loops.
+  template <class Number, class Slots>
+  [[gnu::cold, gnu::noinline]] static Flows<Number> exact_sums(Slots rising, Slots falling,
+                                                               std::uint32_t period,
+                                                               std::uint32_t oldest) noexcept {
+    Number up = splat<Number>(0.0), down = splat<Number>(0.0);
+    for (std::uint32_t step = 0, slot = oldest; step < period; ++step) {
+      up += rising.slot(slot);
+      down += falling.slot(slot);
+      slot = next_slot(slot, period);
     }
-    rising_sum = up;
-    falling_sum = down;
-    since_exact = 0;
+    return {up, down};
   }
 };
 
 inline double MoneyFlowIndex::update(const Candle& bar) noexcept {
-  const double typical = (bar.high + bar.low + bar.close) / 3.0;
+  if (steady()) [[likely]] {
+    return advance(*this, bar.open, bar.high, bar.low, bar.close, bar.volume, rising, falling,
+                   rising_sum, falling_sum, previous_typical, nonfinite, since_exact);
+  }
   if (!started) [[unlikely]] {
     if (any_nan(bar.high, bar.low, bar.close, bar.volume)) return kNotYet;
     started = true;
-    previous_typical = typical;
+    previous_typical = (bar.high + bar.low + bar.close) / 3.0;
     return kNotYet;
   }
-  // A NaN typical price (or one after it) compares neither way; its flow is
-  // NaN on both sides so that the answers are NaN while it is in the window.
-  const double flow = canonical(typical * bar.volume);
-  const bool unknown = any_nan(typical, previous_typical);
-  // Without a branch on the data: which way the price moved.
-  const double up = unknown ? kNaN : where_above(typical, previous_typical, flow);
-  const double down = unknown ? kNaN : where_above(previous_typical, typical, flow);
-  previous_typical = typical;
-  const bool full = rising.count == rising.period;
-  const double old_up = rising.push(up);
-  const double old_down = falling.push(down);
-  const double up_change = up - old_up;
-  const double down_change = down - old_down;
-  bool rebuild = nonfinite_moved(up, old_up, up_change, nonfinite);
-  rebuild |= nonfinite_moved(down, old_down, down_change, nonfinite);
+  const Flows<double> taken = flows(bar.high, bar.low, bar.close, bar.volume, previous_typical);
+  const double old_up = rising.push(taken.up);
+  const double old_down = falling.push(taken.down);
+  (void)nonfinite_moved(taken.up, old_up, taken.up - old_up, nonfinite);
+  (void)nonfinite_moved(taken.down, old_down, taken.down - old_down, nonfinite);
   if (nonfinite != 0) [[unlikely]] return kNaN;
-  if (full) [[likely]] {
-    if (rebuild || ++since_exact == exact_every) [[unlikely]] {
-      recompute();
-    } else {
-      rising_sum += up_change;
-      falling_sum += down_change;
-    }
-  } else {
-    rising_sum += up;
-    falling_sum += down;
-    if (rising.count < rising.period) return kNotYet;
+  rising_sum += taken.up;
+  falling_sum += taken.down;
+  if (rising.count < rising.period) return kNotYet;
+  return of_sums(rising_sum, falling_sum);
+}
+
+template <class Number, class Values, class Count>
+inline Number MoneyFlowIndex::advance(const MoneyFlowIndex& shared, Number, Number high,
+                                      Number low, Number close, Number volume, Values& rising,
+                                      Values& falling, Number& rising_sum, Number& falling_sum,
+                                      Number& previous_typical, Count& nonfinite,
+                                      Count& since_exact) noexcept {
+  const std::uint32_t period = shared.rising.period;
+  const std::uint32_t slot = rising.write_slot();
+  const Flows<Number> taken = flows(high, low, close, volume, previous_typical);
+  const Number old_up = rising.push(taken.up);
+  const Number old_down = falling.push(taken.down);
+  const Number up_change = taken.up - old_up;
+  const Number down_change = taken.down - old_down;
+  bool rebuild = false;
+  if constexpr (std::is_same_v<Number, double>) {
+    rebuild = nonfinite_moved(taken.up, old_up, up_change, nonfinite);
+    rebuild |= nonfinite_moved(taken.down, old_down, down_change, nonfinite);
+    if (nonfinite != 0) [[unlikely]] return kNaN;
   }
-  const double total = rising_sum + falling_sum;
-  if (total == 0.0) [[unlikely]] return 0.0;
-  return 100.0 * rising_sum / total;
+  rising_sum += up_change;
+  falling_sum += down_change;
+  // Recomputed where a recomputation is due, lane by lane, the slide set
+  // aside and the count starting again.
+  const decltype(high < high) where =
+      lanes_where<Number>(rebuild) | exact_due_each(since_exact, shared.exact_every);
+  if (any_lane(where)) [[unlikely]] {
+    const Flows<Number> sums =
+        exact_sums<Number>(rising.slots(), falling.slots(), period, next_slot(slot, period));
+    rising_sum = select(where, sums.up, rising_sum);
+    falling_sum = select(where, sums.down, falling_sum);
+    restart(since_exact, where);
+  }
+  return of_sums(rising_sum, falling_sum);
 }
 
 }  // namespace barworks::classic
@@ -151,6 +230,18 @@ struct Checkpoint<classic::MoneyFlowIndex> {
               },
               "the sums must be 0 before the first flow"),
       since_exact_rule<R, &R::rising>()};
+};
+
+// The fields of the record's step, in the order advance() takes them. A
+// pair of lanes takes the rule side by side on its common path, reading the
+// slots its windows write next.
+template <>
+struct LaneFields<classic::MoneyFlowIndex> {
+  using R = classic::MoneyFlowIndex;
+  using List = FieldList<&R::rising, &R::falling, &R::rising_sum, &R::falling_sum,
+                         &R::previous_typical, &R::nonfinite, &R::since_exact>;
+  static constexpr bool kReadsWindowSlots = true;
+  static constexpr bool kPairsOnCommonPath = true;
 };
 
 template <>
