@@ -146,11 +146,12 @@ def test_every_lane_is_the_separate_object(case, count):
                                              ("Correlation", (3,)),
                                              ("Beta", (3,)),
                                              ("UltimateOscillator", (2, 3, 5)),
-                                             ("MoneyFlowIndex", (3,))])
+                                             ("MoneyFlowIndex", (3,)),
+                                             ("CommodityChannelIndex", (3,))])
 def test_sums_sliding_side_by_side_stay_the_objects(name, arguments):
     cls = getattr(barworks.classic, name)
     kind = {"Correlation": "pair", "Beta": "pair", "UltimateOscillator": "bar",
-            "MoneyFlowIndex": "bar"}.get(name, "float")
+            "MoneyFlowIndex": "bar", "CommodityChannelIndex": "bar"}.get(name, "float")
     case = Case(f"classic.{name}", cls, arguments, kind, "float")
     rng = np.random.default_rng(3)
     universe = barworks.Universe(cls, 9, *arguments)

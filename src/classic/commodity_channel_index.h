@@ -6,6 +6,7 @@
 
 #include "../candle.h"
 #include "../error.h"
+#include "../lanes.h"
 #include "../nan.h"
 #include "../warmup.h"
 #include "../window.h"
@@ -30,6 +31,9 @@ struct CommodityChannelIndex {
     return CommodityChannelIndex{std::move(*window)};
   }
   double update(const Candle& bar) noexcept {
+    if (steady()) [[likely]] {
+      return advance(*this, bar.open, bar.high, bar.low, bar.close, bar.volume, typical);
+    }
     if (typical.count == 0 &&
         (bar.high != bar.high || bar.low != bar.low || bar.close != bar.close)) [[unlikely]] {
       return kNotYet;
@@ -37,27 +41,45 @@ struct CommodityChannelIndex {
     const double price = canonical((bar.high + bar.low + bar.close) / 3.0);
     typical.push(price);
     if (typical.count < typical.period) return kNotYet;
-    const double period = static_cast<double>(typical.period);
-    const double mean = oldest_first([](double total, double x) { return total + x; }) / period;
-    const double deviation =
-        oldest_first([mean](double total, double x) { return total + std::fabs(x - mean); });
-    if (deviation == 0.0) return 0.0;
-    return canonical((price - mean) / (0.015 * (deviation / period)));
+    // The window is full: the oldest price is in the slot written next.
+    return answer(typical.slots(), typical.period, typical.index, price);
+  }
+  // Once the window is full, the rule over a number type: a lone record's,
+  // a universe's lane's, or a pair of lanes' (whose windows write the same
+  // slot), which takes the same steps on any input.
+  bool steady() const noexcept { return typical.count == typical.period; }
+  template <class Number, class Values>
+  [[gnu::always_inline]] static Number advance(const CommodityChannelIndex& shared, Number,
+                                               Number high, Number low, Number close, Number,
+                                               Values& typical) noexcept {
+    const std::uint32_t period = shared.typical.period;
+    // After the push the oldest price is the one after it.
+    const std::uint32_t oldest = next_slot(typical.write_slot(), period);
+    const Number price = canonical((high + low + close) / 3.0);
+    typical.push(price);
+    return answer(typical.slots(), period, oldest, price);
   }
   void reset() noexcept { typical.clear(); }
   std::uint32_t length() const noexcept { return typical.period; }
 
  private:
-  template <class Add>
-  double oldest_first(Add add) const noexcept {
-    double total = 0.0;
-    for (std::uint32_t slot = typical.index; slot < typical.period; ++slot) {
-      total = add(total, typical.values[slot]);
-    }
-    for (std::uint32_t slot = 0; slot < typical.index; ++slot) {
-      total = add(total, typical.values[slot]);
-    }
-    return total;
+  // The answer for `price`, the newest of a full window's, whose oldest
+  // is in slot `oldest`.
+  template <class Number, class Slots>
+  [[gnu::always_inline]] static Number answer(Slots slots, std::uint32_t period,
+                                              std::uint32_t oldest, Number price) noexcept {
+    const double n = static_cast<double>(period);
+    const auto oldest_first = [&](auto add) {
+      Number total = splat<Number>(0.0);
+      for (std::uint32_t slot = oldest; slot < period; ++slot) total = add(total, slots.slot(slot));
+      for (std::uint32_t slot = 0; slot < oldest; ++slot) total = add(total, slots.slot(slot));
+      return total;
+    };
+    const Number mean = oldest_first([](Number total, Number x) { return total + x; }) / n;
+    const Number deviation = oldest_first(
+        [mean](Number total, Number x) { return total + absolute(x - mean); });
+    return select(deviation == 0.0, splat<Number>(0.0),
+                  canonical((price - mean) / (0.015 * (deviation / n))));
   }
 };
 
@@ -71,6 +93,14 @@ struct PythonClass<classic::CommodityChannelIndex>
   static constexpr const char* kName = "CommodityChannelIndex";
   static constexpr auto kConstructor =
       constructor<&classic::CommodityChannelIndex::create>(with_default("period", 14));
+};
+
+// The window, read in full every step; a pair of lanes reads it side by
+// side where both write the same slot.
+template <>
+struct LaneFields<classic::CommodityChannelIndex> {
+  using List = FieldList<&classic::CommodityChannelIndex::typical>;
+  static constexpr bool kReadsWindowSlots = true;
 };
 
 template <>
