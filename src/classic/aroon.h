@@ -6,6 +6,7 @@
 
 #include "../candle.h"
 #include "../error.h"
+#include "../lanes.h"
 #include "../nan.h"
 #include "../warmup.h"
 #include "family.h"
@@ -30,28 +31,54 @@ struct Aroon {
     return Aroon{std::move(*range)};
   }
   std::array<double, 2> update(const Candle& bar) noexcept {
-    if (range.highs.count == 0 && (bar.high != bar.high || bar.low != bar.low)) [[unlikely]] {
-      return {kNotYet, kNotYet};
-    }
-    range.push(canonical(bar.high), canonical(bar.low));
+    if (skipped(bar)) [[unlikely]] return {kNotYet, kNotYet};
+    const auto aged = range.push_aged(bar.high, bar.low);
     if (!range.full()) return {kNotYet, kNotYet};
-    const double factor = 100.0 / static_cast<double>(length());
-    const double highest = range.highest_high(), lowest = range.lowest_low();
-    if (highest != highest || lowest != lowest) return {kNaN, kNaN};
-    return {factor * static_cast<double>(length() - range.since_lowest()),
-            factor * static_cast<double>(length() - range.since_highest())};
+    return lines(length(), aged);
   }
   // up - down, as (100 / period) * (bars since the lowest low - bars since
   // the highest high).
   double oscillator(const Candle& bar) noexcept {
-    const std::array<double, 2> answers = update(bar);
-    if (answers[0] != answers[0]) return answers[0];
-    const double factor = 100.0 / static_cast<double>(length());
-    return factor * (static_cast<double>(range.since_lowest()) -
-                     static_cast<double>(range.since_highest()));
+    if (skipped(bar)) [[unlikely]] return kNotYet;
+    const auto aged = range.push_aged(bar.high, bar.low);
+    if (!range.full()) return kNotYet;
+    return oscillation(length(), aged);
+  }
+  // Once the window is full, the rule over a number type: a lone record's,
+  // a universe's lane's, or a pair of lanes' (whose windows write the same
+  // slot), which takes the same steps on any input.
+  bool steady() const noexcept { return range.full(); }
+  template <class Number, class... Fields>
+  [[gnu::always_inline]] static std::array<Number, 2> advance(const Aroon& shared, Number,
+                                                              Number high, Number low, Number,
+                                                              Number, Fields&... fields) noexcept {
+    return lines(shared.length(), AgedBarRange::advance(shared.range, high, low, fields...));
+  }
+  // The answers from the bars since the extremes, for one bar or two side
+  // by side: NaN while a NaN is in the window.
+  template <class Number, class Blank>
+  static std::array<Number, 2> lines(std::uint32_t period,
+                                     const AgedExtremes<Number, Blank>& aged) noexcept {
+    const double bars = static_cast<double>(period), factor = 100.0 / bars;
+    const Number none = splat<Number>(kNaN);
+    return {select(aged.blank, none, factor * (bars - aged.since_lowest)),
+            select(aged.blank, none, factor * (bars - aged.since_highest))};
+  }
+  template <class Number, class Blank>
+  static Number oscillation(std::uint32_t period,
+                            const AgedExtremes<Number, Blank>& aged) noexcept {
+    const double factor = 100.0 / static_cast<double>(period);
+    return select(aged.blank, splat<Number>(kNaN),
+                  factor * (aged.since_lowest - aged.since_highest));
   }
   void reset() noexcept { range.clear(); }
   std::uint32_t length() const noexcept { return range.length() - 1; }
+
+ private:
+  // A bar before the first whose high and low are both numbers.
+  bool skipped(const Candle& bar) const noexcept {
+    return range.highs.count == 0 && (bar.high != bar.high || bar.low != bar.low);
+  }
 };
 
 // The Aroon oscillator, up - down of Aroon over the same bars. Lookback
@@ -65,6 +92,14 @@ struct AroonOscillator {
     return AroonOscillator{std::move(*aroon)};
   }
   double update(const Candle& bar) noexcept { return aroon.oscillator(bar); }
+  bool steady() const noexcept { return aroon.steady(); }
+  template <class Number, class... Fields>
+  [[gnu::always_inline]] static Number advance(const AroonOscillator& shared, Number,
+                                               Number high, Number low, Number, Number,
+                                               Fields&... fields) noexcept {
+    return Aroon::oscillation(shared.length(),
+                              AgedBarRange::advance(shared.aroon.range, high, low, fields...));
+  }
   void reset() noexcept { aroon.reset(); }
   std::uint32_t length() const noexcept { return aroon.length(); }
 };
@@ -79,6 +114,11 @@ struct PythonClass<classic::Aroon> : ClassicPeriodIndicator<classic::Aroon> {
   static constexpr std::array kAnswers{"down", "up"};
   static constexpr auto kConstructor =
       constructor<&classic::Aroon::create>(with_default("period", 14));
+};
+
+template <>
+struct LaneFields<classic::Aroon> {
+  using List = within_all<&classic::Aroon::range, LaneFields<classic::AgedBarRange>::List>;
 };
 
 template <>
@@ -104,6 +144,11 @@ struct PythonClass<classic::AroonOscillator> : ClassicPeriodIndicator<classic::A
   static constexpr const char* kName = "AroonOscillator";
   static constexpr auto kConstructor =
       constructor<&classic::AroonOscillator::create>(with_default("period", 14));
+};
+
+template <>
+struct LaneFields<classic::AroonOscillator> {
+  using List = within_all<&classic::AroonOscillator::aroon, LaneFields<classic::Aroon>::List>;
 };
 
 template <>

@@ -27,7 +27,10 @@ namespace barworks::classic {
 // tells whether a window holds one, and its extreme is then NaN.
 struct Highest {
   static constexpr double kNone = -std::numeric_limits<double>::infinity();
-  static bool keeps(double older, double newer) noexcept { return older > newer; }
+  template <class Number>
+  static auto keeps(Number older, Number newer) noexcept {
+    return older > newer;
+  }
   template <class Number>
   static Number pick(Number older, Number newer) noexcept {
     return greater_or_second(older, newer);
@@ -35,7 +38,10 @@ struct Highest {
 };
 struct Lowest {
   static constexpr double kNone = std::numeric_limits<double>::infinity();
-  static bool keeps(double older, double newer) noexcept { return older < newer; }
+  template <class Number>
+  static auto keeps(Number older, Number newer) noexcept {
+    return older < newer;
+  }
   template <class Number>
   static Number pick(Number older, Number newer) noexcept {
     return less_or_second(older, newer);
@@ -54,7 +60,8 @@ struct NoSlots {};
 // extreme is the current block's or suffixes[the oldest slot], whichever
 // wins. suffixes[0] stays kNone: a full block is its own window. Of a
 // window holding a NaN the extreme means nothing (see NanWatch).
-// With kFindsSlot the slots of the extremes ride along (Aroon's ages).
+// With kFindsSlot the slots of the extremes ride along (Aroon's ages), as
+// doubles, exact below 2^53, so that two lanes' pick theirs side by side.
 //
 // The suffixes follow from the window alone: `rebuild` finds them again,
 // which is how a checkpoint restores them. A peek keeps only the prefix: a
@@ -64,10 +71,10 @@ struct NoSlots {};
 template <class Order, bool kFindsSlot = false>
 struct SlidingExtreme {
   using Slots = std::conditional_t<kFindsSlot, Window, NoSlots>;
-  using Slot = std::conditional_t<kFindsSlot, std::uint32_t, NoSlots>;
+  using Slot = std::conditional_t<kFindsSlot, double, NoSlots>;
 
   Window suffixes;
-  [[no_unique_address]] Slots suffix_slots;  // as doubles (exact below 2^53)
+  [[no_unique_address]] Slots suffix_slots;
   double prefix;
   [[no_unique_address]] Slot prefix_slot;
 
@@ -77,21 +84,35 @@ struct SlidingExtreme {
     if constexpr (kFindsSlot) {
       auto slots = Window::allocate(period, 0.0);
       if (!slots) return std::unexpected(slots.error());
-      return SlidingExtreme{std::move(*suffixes), std::move(*slots), Order::kNone, 0};
+      return SlidingExtreme{std::move(*suffixes), std::move(*slots), Order::kNone, 0.0};
     } else {
       return SlidingExtreme{std::move(*suffixes), {}, Order::kNone, {}};
     }
   }
 
-  // Takes the input that was just written to window slot `slot`.
-  [[gnu::always_inline]] void admit(const Window& values, std::uint32_t slot) noexcept
+  // The same with the slots of the extremes, the prefix's in `prefix_slot`
+  // and the suffixes' in `suffix_slots`.
+  template <class Number, class Values, class Suffixes>
+  [[gnu::always_inline]] static void admit(const Values& values, std::uint32_t period,
+                                           std::uint32_t slot, Number x, Suffixes& suffixes,
+                                           Suffixes& suffix_slots, Number& prefix,
+                                           Number& prefix_slot) noexcept
     requires kFindsSlot
   {
     if (slot == 0) [[unlikely]] {
-      fold_suffixes(values);
-      clear();
+      fold_with_slots(values, period, suffixes, suffix_slots);
+      prefix = splat<Number>(Order::kNone);
     }
-    take(values[slot], slot);
+    take(x, slot, prefix, prefix_slot);
+  }
+  // The slot of the window's extreme, the newest of equal extremes.
+  template <class Number, class Suffixes>
+  [[gnu::always_inline]] static Number extreme_slot_of(const Suffixes& suffixes,
+                                                       const Suffixes& suffix_slots,
+                                                       Number prefix, Number prefix_slot,
+                                                       std::uint32_t oldest) noexcept {
+    return select(Order::keeps(Number(suffixes[oldest]), prefix), Number(suffix_slots[oldest]),
+                  prefix_slot);
   }
 
   // The rule over a number type, for a lone window or lanes side by side:
@@ -122,13 +143,6 @@ struct SlidingExtreme {
   double extreme(std::uint32_t oldest) const noexcept {
     return extreme_of(suffixes, prefix, oldest);
   }
-  std::uint32_t extreme_slot(std::uint32_t oldest) const noexcept
-    requires kFindsSlot
-  {
-    const bool older = Order::keeps(suffixes[oldest], prefix);
-    const auto suffix_slot = static_cast<std::uint32_t>(suffix_slots[oldest]);
-    return older ? suffix_slot : prefix_slot;
-  }
 
   void clear() noexcept { prefix = Order::kNone; }
 
@@ -142,7 +156,7 @@ struct SlidingExtreme {
       std::construct_at(this, std::move(*made));
     }
     if constexpr (kFindsSlot) {
-      fold_suffixes(window.values);
+      fold_with_slots(window, window.period, suffixes, suffix_slots);
     } else {
       fold_into(window, window.period, suffixes);
     }
@@ -151,7 +165,9 @@ struct SlidingExtreme {
     // window when it is full and the next input starts a block.
     const bool full = window.count >= window.period;
     const std::uint32_t written = window.index == 0 && full ? window.period : window.index;
-    for (std::uint32_t slot = 0; slot < written; ++slot) take(window.values[slot], slot);
+    for (std::uint32_t slot = 0; slot < written; ++slot) {
+      take(window.values[slot], slot, prefix, prefix_slot);
+    }
     return true;
   }
 
@@ -168,26 +184,33 @@ struct SlidingExtreme {
   }
 
  private:
-  [[gnu::always_inline]] void take(double x, std::uint32_t slot) noexcept {
+  // x, written to `slot`, into the prefix (and its slot).
+  template <class Number, class PrefixSlot>
+  [[gnu::always_inline]] static void take(Number x, std::uint32_t slot, Number& prefix,
+                                          PrefixSlot& prefix_slot) noexcept {
     if constexpr (kFindsSlot) {
-      prefix_slot = Order::keeps(prefix, x) ? prefix_slot : slot;
+      prefix_slot = select(Order::keeps(prefix, x), prefix_slot, splat<Number>(slot));
     }
     prefix = Order::pick(prefix, x);
   }
-  // Folds the window from its end down to slot 1; an older value takes over
-  // only by beating the newer ones strictly.
-  void fold_suffixes(const Window& values) noexcept
+  // Folds the window from its end down to slot 1, over a lone window or
+  // lanes side by side; an older value takes over only by beating the newer
+  // ones strictly.
+  template <class Values, class Suffixes>
+  static void fold_with_slots(const Values& values, std::uint32_t period, Suffixes& suffixes,
+                              Suffixes& suffix_slots) noexcept
     requires kFindsSlot
   {
-    const std::uint32_t last = values.size() - 1;
-    double running = values[last];
-    std::uint32_t running_slot = last;
+    const std::uint32_t last = period - 1;
+    auto running = values.slot(last);
+    using Number = decltype(running);
+    Number running_slot = splat<Number>(last);
     for (std::uint32_t slot = last; slot != 0; --slot) {
-      const double x = values[slot];
-      running_slot = Order::keeps(x, running) ? slot : running_slot;
+      const Number x = values.slot(slot);
+      running_slot = select(Order::keeps(x, running), splat<Number>(slot), running_slot);
       running = Order::pick(x, running);
       suffixes[slot] = running;
-      suffix_slots[slot] = static_cast<double>(running_slot);
+      suffix_slots[slot] = running_slot;
     }
   }
   // The same without the slots, over a lone window or lanes side by side.
@@ -239,6 +262,15 @@ struct TakenExtremes {
   Blank blank;
 };
 
+// The bars since a window's highest high and lowest low after a step (0 for
+// the latest), and whether a NaN in the window blanks them.
+template <class Number, class Blank>
+struct AgedExtremes {
+  Number since_highest;
+  Number since_lowest;
+  Blank blank;
+};
+
 // The rule over a number type, for a lone record or lanes side by side: the
 // input just written to slot `slot` of `highs` and of `lows` (one window
 // passed twice where both extremes are of one series), `nan` telling
@@ -285,18 +317,20 @@ struct BarWindowRange {
     return BarWindowRange{std::move(*highs), std::move(*lows), std::move(*highest),
                           std::move(*lowest), NanWatch{0}};
   }
-  void push(double high, double low) noexcept {
-    if constexpr (kFindsSlots) {
-      const std::uint32_t slot = highs.index;
-      highs.push(high);
-      lows.push(low);
-      nans.admit(std::isunordered(high, low));
-      highest.admit(highs.values, slot);
-      lowest.admit(lows.values, slot);
-    } else {
-      (void)advance(*this, high, low, highs, lows, highest.suffixes, lowest.suffixes,
-                    highest.prefix, lowest.prefix, nans);
-    }
+  void push(double high, double low) noexcept
+    requires(!kFindsSlots)
+  {
+    (void)advance(*this, high, low, highs, lows, highest.suffixes, lowest.suffixes,
+                  highest.prefix, lowest.prefix, nans);
+  }
+  // One bar's high and low, with the bars since the extremes: the rule
+  // below on the range's own fields.
+  [[gnu::always_inline]] AgedExtremes<double, bool> push_aged(double high, double low) noexcept
+    requires kFindsSlots
+  {
+    return with_lane_fields(*this, [&](auto&... fields) __attribute__((always_inline)) {
+      return advance(*this, high, low, fields...);
+    });
   }
   // The rule over a number type, for a lone range or lanes side by side:
   // one bar's high and low into the windows and their extremes.
@@ -316,6 +350,45 @@ struct BarWindowRange {
     lows.push(low);
     return take_extremes(shared.length(), slot, high, low, nan, highs, lows, high_suffixes,
                          low_suffixes, high_prefix, low_prefix, nans);
+  }
+  // The same with the slots of the extremes, answering the bars since each.
+  template <class Number, class Values, class Suffixes, class Nans>
+  [[gnu::always_inline]] static auto advance(const BarWindowRange& shared, Number high,
+                                             Number low, Values& highs, Values& lows,
+                                             Suffixes& high_suffixes, Suffixes& low_suffixes,
+                                             Suffixes& high_suffix_slots,
+                                             Suffixes& low_suffix_slots, Number& high_prefix,
+                                             Number& low_prefix, Number& high_prefix_slot,
+                                             Number& low_prefix_slot, Nans& nans) noexcept
+    requires kFindsSlots
+  {
+    using Highs = SlidingExtreme<Highest, true>;
+    using Lows = SlidingExtreme<Lowest, true>;
+    const std::uint32_t period = shared.length();
+    const std::uint32_t slot = highs.write_slot();
+    const auto nan = (high != high) | (low != low);
+    high = canonical(high);
+    low = canonical(low);
+    highs.push(high);
+    lows.push(low);
+    nans.admit(nan);
+    Highs::admit(highs, period, slot, high, high_suffixes, high_suffix_slots, high_prefix,
+                 high_prefix_slot);
+    Lows::admit(lows, period, slot, low, low_suffixes, low_suffix_slots, low_prefix,
+                low_prefix_slot);
+    // The latest bar went to `slot`; an extreme in a later slot came a
+    // window before.
+    const std::uint32_t oldest = next_slot(slot, period);
+    const auto age = [&](Number extreme_slot) {
+      const Number back = splat<Number>(slot) - extreme_slot;
+      return select(back < 0.0, back + static_cast<double>(period), back);
+    };
+    return AgedExtremes{
+        age(Highs::extreme_slot_of(high_suffixes, high_suffix_slots, high_prefix,
+                                   high_prefix_slot, oldest)),
+        age(Lows::extreme_slot_of(low_suffixes, low_suffix_slots, low_prefix, low_prefix_slot,
+                                  oldest)),
+        nans.within(period)};
   }
   // advance(), then what `answer(highest, lowest)` makes of the window's
   // extremes, or NaN while a NaN is in the window.
@@ -356,17 +429,6 @@ struct BarWindowRange {
     const Number relative = spread / (highest + lowest);
     return select((relative > -1e-14) & (relative < 1e-14), splat<Number>(0.0), spread);
   }
-  // Bars since the highest high and the lowest low: 0 for the latest.
-  std::uint32_t since_highest() const noexcept
-    requires kFindsSlots
-  {
-    return age(highest.extreme_slot(highs.index));
-  }
-  std::uint32_t since_lowest() const noexcept
-    requires kFindsSlots
-  {
-    return age(lowest.extreme_slot(highs.index));
-  }
   void clear() noexcept {
     highs.clear();
     lows.clear();
@@ -381,16 +443,33 @@ struct BarWindowRange {
     nans.rebuild(highs, lows);
     return true;
   }
-
- private:
-  std::uint32_t age(std::uint32_t slot) const noexcept {
-    // The latest bar went to the slot before the write slot.
-    const std::uint32_t latest = highs.index == 0 ? highs.period - 1 : highs.index - 1;
-    return latest >= slot ? latest - slot : latest + highs.period - slot;
-  }
 };
 using BarRange = BarWindowRange<false>;
 using AgedBarRange = BarWindowRange<true>;
+
+}  // namespace barworks::classic
+
+namespace barworks {
+
+// The fields an aged range's step reads and writes, in the order its
+// advance() takes them.
+template <>
+struct LaneFields<classic::AgedBarRange> {
+  using R = classic::AgedBarRange;
+  using Highs = classic::SlidingExtreme<classic::Highest, true>;
+  using Lows = classic::SlidingExtreme<classic::Lowest, true>;
+  using List = FieldList<&R::highs, &R::lows, within<&R::highest, &Highs::suffixes>,
+                         within<&R::lowest, &Lows::suffixes>,
+                         within<&R::highest, &Highs::suffix_slots>,
+                         within<&R::lowest, &Lows::suffix_slots>,
+                         within<&R::highest, &Highs::prefix>, within<&R::lowest, &Lows::prefix>,
+                         within<&R::highest, &Highs::prefix_slot>,
+                         within<&R::lowest, &Lows::prefix_slot>, &R::nans>;
+};
+
+}  // namespace barworks
+
+namespace barworks::classic {
 
 // The fields a range lays out side by side in a universe, reached through
 // the member `Outer` that holds it, in the order BarRange::advance takes
