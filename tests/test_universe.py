@@ -148,7 +148,9 @@ def test_every_lane_is_the_separate_object(case, count):
                                              ("UltimateOscillator", (2, 3, 5)),
                                              ("MoneyFlowIndex", (3,)),
                                              ("CommodityChannelIndex", (3,)),
-                                             ("Aroon", (3,))])
+                                             ("Aroon", (3,)),
+                                             ("StandardDeviation", (3,)),
+                                             ("BollingerBands", (4,))])
 def test_sums_sliding_side_by_side_stay_the_objects(name, arguments):
     cls = getattr(barworks.classic, name)
     kind = {"Correlation": "pair", "Beta": "pair", "UltimateOscillator": "bar",

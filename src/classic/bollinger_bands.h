@@ -39,27 +39,32 @@ struct BollingerBands {
     const double spread = variance.update(x);
     return bands(spread, variance.average(), deviations_up, deviations_down);
   }
-  // The bands from the window's variance and mean.
-  static std::array<double, 3> bands(double spread, double mean, double up,
+  // The bands from the window's variance and mean, for one input or two
+  // side by side.
+  template <class Number>
+  static std::array<Number, 3> bands(Number spread, Number mean, double up,
                                      double down) noexcept {
-    const double deviation = std::sqrt(spread);
+    const Number deviation = square_root(spread);
     // NaN while the variance is: the mean means nothing then.
-    const double middle = deviation == deviation ? mean : kNotYet;
+    const Number middle = select(deviation == deviation, mean, splat<Number>(kNotYet));
     return {middle + up * deviation, middle, middle - down * deviation};
   }
-  // Once the window is full, the rule for a lone record or a universe's
-  // lane.
+  // Once the window is full, the rule over a number type: a lone record's,
+  // a universe's lane's, or a pair of lanes' on the common path.
   bool steady() const noexcept { return variance.steady(); }
-  template <class Values>
-  static std::array<double, 3> advance(const BollingerBands& shared, double x, Values& window,
-                                       double& mean, double& squares, double& reference,
-                                       double& accrued, std::uint32_t& equal_run,
-                                       std::uint32_t& nonfinite, double& last,
-                                       std::uint32_t& since_exact) noexcept {
-    const double spread =
+  template <class Number, class Values, class Count>
+  static std::array<Number, 3> advance(const BollingerBands& shared, Number x, Values& window,
+                                       Number& mean, Number& squares, Number& reference,
+                                       Number& accrued, Count& equal_run, Count& nonfinite,
+                                       Number& last, Count& since_exact) noexcept {
+    const Number spread =
         SlidingVariance::advance(shared.variance, x, window, mean, squares, reference, accrued,
                                  equal_run, nonfinite, last, since_exact);
     return bands(spread, reference + mean, shared.deviations_up, shared.deviations_down);
+  }
+  template <class... Fields>
+  static bool pair_on_common_path(const BollingerBands& shared, const Fields&... fields) noexcept {
+    return SlidingVariance::pair_on_common_path(shared.variance, fields...);
   }
   void reset() noexcept { variance.reset(); }
   std::uint32_t length() const noexcept { return variance.length(); }
@@ -101,7 +106,8 @@ template <>
 struct LaneFields<classic::BollingerBands> {
   using List =
       within_all<&classic::BollingerBands::variance, LaneFields<classic::SlidingVariance>::List>;
-  static constexpr bool kOneLaneAtATime = true;
+  static constexpr bool kReadsWindowSlots = true;
+  static constexpr bool kPairsOnCommonPath = true;
 };
 
 // The factors are stored as given: any double, NaN included, as the

@@ -63,16 +63,32 @@ struct SlidingVariance {
   // inlined: with three records calling it, the compiler would otherwise
   // keep one call out of line, its fields in memory.
   [[gnu::always_inline]] double update(double x) noexcept;
-  // Once the window is full, update's rule for a lone record or a
-  // universe's lane, one at a time: `window` pushes and gives its values in
-  // slot order.
+  // Once the window is full, update's rule over a number type: a lone
+  // record's, a universe's lane's, or a pair of lanes' on the common path
+  // (pair_on_common_path), each lane recomputing on its own count. `window`
+  // pushes and gives its slots.
   bool steady() const noexcept { return window.count == window.period; }
-  template <class Values>
-  [[gnu::always_inline]] static double advance(const SlidingVariance& shared, double x,
-                                               Values& window, double& mean, double& squares,
-                                               double& reference, double& accrued,
-                                               std::uint32_t& equal_run, std::uint32_t& nonfinite,
-                                               double& last, std::uint32_t& since_exact) noexcept;
+  template <class Number, class Values, class Count>
+  [[gnu::always_inline]] static Number advance(const SlidingVariance& shared, Number x,
+                                               Values& window, Number& mean, Number& squares,
+                                               Number& reference, Number& accrued,
+                                               Count& equal_run, Count& nonfinite, Number& last,
+                                               Count& since_exact) noexcept;
+  // A pair of lanes without a non-finite input in their windows or coming
+  // in, nor a change that overflows, whose runs of equal inputs cannot fill
+  // a window this step. Read before either lane is touched.
+  template <class Values, class Count>
+  static bool pair_on_common_path(const SlidingVariance& shared, DoublePair x,
+                                  const Values& window, const DoublePair&, const DoublePair&,
+                                  const DoublePair&, const DoublePair&, const Count& equal_run,
+                                  const Count& nonfinite, const DoublePair&,
+                                  const Count&) noexcept {
+    const std::uint32_t period = shared.window.period;
+    const DoublePair change = x - window.slot(window.write_slot());
+    const DoublePair largest = splat<DoublePair>(std::numeric_limits<double>::max());
+    return (nonfinite[0] | nonfinite[1]) == 0 && equal_run[0] + 1 < period &&
+           equal_run[1] + 1 < period && every_lane(absolute(change) <= largest);
+  }
   // The window's mean after an update that answered a number.
   double average() const noexcept { return reference + mean; }
   void reset() noexcept;
@@ -87,19 +103,22 @@ struct SlidingVariance {
   }
   double fall_scale() const noexcept { return 16.0 * static_cast<double>(exact_every); }
 
-  // The reference, the mean and the squares of `size` values, computed
-  // exactly in two passes.
+  // The reference, the mean and the squares of `size` values (slots
+  // 0 .. size - 1 of `values`, read by slot()), computed exactly in two
+  // passes.
+  template <class Number>
   struct Sums {
-    double reference;
-    double mean;
-    double squares;
+    Number reference;
+    Number mean;
+    Number squares;
   };
   // Out of line, so that the sliding update stays small enough to be
-  // inlined into the loops that call it; and given the window rather than
-  // the record, so that the record's address never escapes those loops and
-  // its fields can stay in registers.
-  [[gnu::cold, gnu::noinline]] static Sums exact_sums(const double* values, std::uint32_t size,
-                                                      double n) noexcept;
+  // inlined into the loops that call it; and given a handle on the slots
+  // rather than the record, so that the record's address never escapes
+  // those loops and its fields can stay in registers.
+  template <class Number, class Slots>
+  [[gnu::cold, gnu::noinline]] static Sums<Number> exact_sums(Slots values, std::uint32_t size,
+                                                              double n) noexcept;
 
   // The run of equal inputs once x follows `last`. Saturates: only a run of
   // a whole window matters, and a wrapped count would read as a run of none.
@@ -116,19 +135,21 @@ struct SlidingVariance {
   // difference is an ulp per slide, which the exact recomputation every
   // `period` slides takes back out, and a division would sit on the path
   // of every step.
+  template <class Number>
   struct Slide {
-    double mean;
-    double squares;
-    double accrued;
-    bool fell;
+    Number mean;
+    Number squares;
+    Number accrued;
+    decltype(Number{} < Number{}) fell;
   };
-  [[gnu::always_inline]] static Slide slide(double x, double old, double delta,
-                                            double reciprocal, double reference, double mean,
-                                            double squares, double accrued,
-                                            double fall_scale) noexcept {
-    const double moved = mean + delta * reciprocal;
-    const double slid = squares + delta * (((x - reference) - moved) + ((old - reference) - mean));
-    const double total = accrued + slid;
+  template <class Number>
+  [[gnu::always_inline]] static Slide<Number> slide(Number x, Number old, Number delta,
+                                                    double reciprocal, Number reference,
+                                                    Number mean, Number squares, Number accrued,
+                                                    double fall_scale) noexcept {
+    const Number moved = mean + delta * reciprocal;
+    const Number slid = squares + delta * (((x - reference) - moved) + ((old - reference) - mean));
+    const Number total = accrued + slid;
     return {moved, slid, total, slid * fall_scale < total};
   }
 
@@ -136,36 +157,38 @@ struct SlidingVariance {
   // What every step does first: x into the window and the run of equal
   // inputs; the change against the input x replaced, and whether it moved
   // the count of non-finite inputs (nonfinite_moved).
+  // (A pair of lanes counts no non-finite inputs: it takes none.)
+  template <class Number>
   struct Taken {
-    double old;
-    double delta;
+    Number old;
+    Number delta;
     bool rebuild;
   };
-  template <class Values>
-  [[gnu::always_inline]] static Taken take(std::uint32_t period, double x, Values& window,
-                                           std::uint32_t& equal_run, std::uint32_t& nonfinite,
-                                           double& last) noexcept {
-    const double old = window.push(x);
-    equal_run = run_after(x, last, equal_run, period);
+  template <class Number, class Values, class Count>
+  [[gnu::always_inline]] static Taken<Number> take(std::uint32_t period, Number x,
+                                                   Values& window, Count& equal_run,
+                                                   Count& nonfinite, Number& last) noexcept {
+    const Number old = window.push(x);
+    extend_run(equal_run, x == last, period);
     last = x;
     // The difference is finite whenever both inputs are, so one test keeps
     // the count of non-finite inputs off the common path. A difference that
     // overflows from finite inputs takes that path too and recomputes.
-    const double delta = x - old;
-    return {old, delta, nonfinite_moved(x, old, delta, nonfinite)};
+    const Number delta = x - old;
+    if constexpr (std::is_same_v<Number, double>) {
+      return {old, delta, nonfinite_moved(x, old, delta, nonfinite)};
+    } else {
+      return {old, delta, false};
+    }
   }
-  [[gnu::cold]] static void recompute(const double* values, std::uint32_t period,
-                                      double& reference, double& mean, double& squares,
-                                      double& accrued, std::uint32_t& since_exact) noexcept {
-    const Sums sums = exact_sums(values, period, static_cast<double>(period));
+  [[gnu::cold]] void recompute() noexcept {
+    const Sums<double> sums =
+        exact_sums<double>(window.slots(), window.period, static_cast<double>(window.period));
     reference = sums.reference;
     mean = sums.mean;
     squares = sums.squares;
     accrued = squares;
     since_exact = 0;
-  }
-  void recompute() noexcept {
-    recompute(window.values.begin(), window.period, reference, mean, squares, accrued, since_exact);
   }
   void take_while_filling(double x) noexcept {
     if (window.count == 1) reference = x;
@@ -214,30 +237,93 @@ inline double SlidingVariance::update(double x) noexcept {
   return squares * reciprocal;
 }
 
-template <class Values>
-[[gnu::always_inline]] inline double SlidingVariance::advance(
-    const SlidingVariance& shared, double x, Values& window, double& mean, double& squares,
-    double& reference, double& accrued, std::uint32_t& equal_run, std::uint32_t& nonfinite,
-    double& last, std::uint32_t& since_exact) noexcept {
+template <class Number, class Values, class Count>
+[[gnu::always_inline]] inline Number SlidingVariance::advance(
+    const SlidingVariance& shared, Number x, Values& window, Number& mean, Number& squares,
+    Number& reference, Number& accrued, Count& equal_run, Count& nonfinite, Number& last,
+    Count& since_exact) noexcept {
   const std::uint32_t period = shared.window.period;
-  const Taken taken = take(period, x, window, equal_run, nonfinite, last);
-  if (nonfinite != 0) [[unlikely]] return kNotYet;
-  if (taken.rebuild || ++since_exact == shared.exact_every) [[unlikely]] {
-    recompute(window.in_slot_order(), period, reference, mean, squares, accrued, since_exact);
-  } else {
-    const Slide slid = slide(x, taken.old, taken.delta, shared.reciprocal, reference, mean,
-                             squares, accrued, shared.fall_scale());
+  const Taken<Number> taken = take(period, x, window, equal_run, nonfinite, last);
+  if constexpr (std::is_same_v<Number, double>) {
+    if (nonfinite != 0) [[unlikely]] return kNotYet;
+  }
+  // Recomputed where a recomputation is due or the slide fell, lane by
+  // lane, the count then starting again. In place, not through a function
+  // given the fields' addresses: those would live in memory throughout the
+  // step.
+  decltype(x < x) where =
+      lanes_where<Number>(taken.rebuild) | exact_due_each(since_exact, shared.exact_every);
+  if (!every_lane(where)) [[likely]] {
+    const Slide<Number> slid = slide(x, taken.old, taken.delta, shared.reciprocal, reference,
+                                     mean, squares, accrued, shared.fall_scale());
     mean = slid.mean;
     squares = slid.squares;
     accrued = slid.accrued;
-    if (slid.fell) [[unlikely]] {
-      recompute(window.in_slot_order(), period, reference, mean, squares, accrued, since_exact);
+    where = where | slid.fell;
+  }
+  if (any_lane(where)) [[unlikely]] {
+    const Sums<Number> sums =
+        exact_sums<Number>(window.slots(), period, static_cast<double>(period));
+    reference = select(where, sums.reference, reference);
+    mean = select(where, sums.mean, mean);
+    squares = select(where, sums.squares, squares);
+    accrued = select(where, sums.squares, accrued);
+    restart(since_exact, where);
+  }
+  if constexpr (std::is_same_v<Number, double>) {
+    if (equal_run >= period) [[unlikely]] {
+      return zero_spread(x, reference, mean, squares, accrued, since_exact);
     }
   }
-  if (equal_run >= period) [[unlikely]] {
-    return zero_spread(x, reference, mean, squares, accrued, since_exact);
-  }
   return squares * shared.reciprocal;
+}
+
+template <class Number, class Slots>
+SlidingVariance::Sums<Number> SlidingVariance::exact_sums(Slots values, std::uint32_t size,
+                                                          double n) noexcept {
+  // Each pass keeps four partial sums side by side, in locals the compiler
+  // keeps in registers: one sum is a chain of additions, each waiting for
+  // the last, and four chains take a quarter of the time. The order of the
+  // additions does not matter to the accuracy wanted here, only that each
+  // pass sums every value once.
+  const std::uint32_t whole = size - size % 4;
+
+  const Number zero = splat<Number>(0.0);
+  Number s0 = zero, s1 = zero, s2 = zero, s3 = zero;
+  for (std::uint32_t i = 0; i < whole; i += 4) {
+    s0 += values.slot(i);
+    s1 += values.slot(i + 1);
+    s2 += values.slot(i + 2);
+    s3 += values.slot(i + 3);
+  }
+  for (std::uint32_t i = whole; i < size; ++i) s0 += values.slot(i);
+  // Any value near the window serves as the reference; the rounded mean
+  // leaves the smallest deviations.
+  const Number k = ((s0 + s1) + (s2 + s3)) / n;
+
+  // The deviations from the rounded mean sum to n times its rounding error;
+  // taking that back out keeps a small spread around a large level exact.
+  Number d0 = zero, d1 = zero, d2 = zero, d3 = zero;
+  Number q0 = zero, q1 = zero, q2 = zero, q3 = zero;
+  for (std::uint32_t i = 0; i < whole; i += 4) {
+    const Number e0 = values.slot(i) - k, e1 = values.slot(i + 1) - k;
+    const Number e2 = values.slot(i + 2) - k, e3 = values.slot(i + 3) - k;
+    d0 += e0;
+    d1 += e1;
+    d2 += e2;
+    d3 += e3;
+    q0 += e0 * e0;
+    q1 += e1 * e1;
+    q2 += e2 * e2;
+    q3 += e3 * e3;
+  }
+  for (std::uint32_t i = whole; i < size; ++i) {
+    const Number e = values.slot(i) - k;
+    d0 += e;
+    q0 += e * e;
+  }
+  const Number deviations = (d0 + d1) + (d2 + d3);
+  return {k, deviations / n, ((q0 + q1) + (q2 + q3)) - deviations * deviations / n};
 }
 
 // Whether every input from `first` up to `end` differs from the one before
@@ -306,8 +392,8 @@ template <class Column, class Answer>
       for (std::uint32_t s = oldest; s < period; ++s) {
         slots[s] = column[j + 1 - period + (s - oldest)];
       }
-      const SlidingVariance::Sums sums =
-          SlidingVariance::exact_sums(slots, period, static_cast<double>(period));
+      const SlidingVariance::Sums<double> sums = SlidingVariance::exact_sums<double>(
+          CircularWindow::Slots{slots}, period, static_cast<double>(period));
       reference = sums.reference;
       mean = sums.mean;
       squares = sums.squares;
@@ -328,7 +414,7 @@ template <class Column, class Answer>
         recompute(j);
         return true;
       }
-      const SlidingVariance::Slide slid = slid_by(j);
+      const SlidingVariance::Slide<double> slid = slid_by(j);
       if (slid.fell) [[unlikely]] {
         if (!in_place) return false;
         recompute(j);
@@ -364,7 +450,7 @@ template <class Column, class Answer>
         const std::size_t bound =
             std::min<std::size_t>(stop, j + (exact_every - 1 - since_exact));
         for (; j < bound; ++j) {
-          const SlidingVariance::Slide slid = slid_by(j);
+          const SlidingVariance::Slide<double> slid = slid_by(j);
           if (slid.fell) [[unlikely]] break;
           mean = slid.mean;
           squares = slid.squares;
@@ -443,13 +529,15 @@ struct Checkpoint<classic::SlidingVariance> {
 static_assert(checkpoint_layout::lists_every_member<classic::SlidingVariance>());
 
 // The fields a full window's step reads and writes, in the order advance()
-// takes them; its rule branches lane by lane.
+// takes them. A pair of lanes takes the rule side by side on its common
+// path, reading the slot its windows write next.
 template <>
 struct LaneFields<classic::SlidingVariance> {
   using R = classic::SlidingVariance;
   using List = FieldList<&R::window, &R::mean, &R::squares, &R::reference, &R::accrued,
                          &R::equal_run, &R::nonfinite, &R::last, &R::since_exact>;
-  static constexpr bool kOneLaneAtATime = true;
+  static constexpr bool kReadsWindowSlots = true;
+  static constexpr bool kPairsOnCommonPath = true;
 };
 
 }  // namespace barworks

@@ -28,12 +28,16 @@ struct StandardDeviation {
     return StandardDeviation{std::move(*made)};
   }
   double update(double x) noexcept { return std::sqrt(variance.update(x)); }
-  // Once the window is full, the rule for a lone record or a universe's
-  // lane.
+  // Once the window is full, the rule over a number type: a lone record's,
+  // a universe's lane's, or a pair of lanes' on the common path.
   bool steady() const noexcept { return variance.steady(); }
+  template <class Number, class... Fields>
+  static Number advance(const StandardDeviation& shared, Number x, Fields&... fields) noexcept {
+    return square_root(SlidingVariance::advance(shared.variance, x, fields...));
+  }
   template <class... Fields>
-  static double advance(const StandardDeviation& shared, double x, Fields&... fields) noexcept {
-    return std::sqrt(SlidingVariance::advance(shared.variance, x, fields...));
+  static bool pair_on_common_path(const StandardDeviation& shared, const Fields&... fields) noexcept {
+    return SlidingVariance::pair_on_common_path(shared.variance, fields...);
   }
   void reset() noexcept { variance.reset(); }
   std::uint32_t length() const noexcept { return variance.length(); }
@@ -73,7 +77,8 @@ template <>
 struct LaneFields<classic::StandardDeviation> {
   using List = within_all<&classic::StandardDeviation::variance,
                           LaneFields<classic::SlidingVariance>::List>;
-  static constexpr bool kOneLaneAtATime = true;
+  static constexpr bool kReadsWindowSlots = true;
+  static constexpr bool kPairsOnCommonPath = true;
 };
 
 // Stored as the variance it embeds, whose fields are inline: the same bytes

@@ -25,12 +25,16 @@ struct Variance {
     return Variance{std::move(*made)};
   }
   double update(double x) noexcept { return variance.update(x); }
-  // Once the window is full, the rule for a lone record or a universe's
-  // lane.
+  // Once the window is full, the rule over a number type: a lone record's,
+  // a universe's lane's, or a pair of lanes' on the common path.
   bool steady() const noexcept { return variance.steady(); }
-  template <class... Fields>
-  static double advance(const Variance& shared, double x, Fields&... fields) noexcept {
+  template <class Number, class... Fields>
+  static Number advance(const Variance& shared, Number x, Fields&... fields) noexcept {
     return SlidingVariance::advance(shared.variance, x, fields...);
+  }
+  template <class... Fields>
+  static bool pair_on_common_path(const Variance& shared, const Fields&... fields) noexcept {
+    return SlidingVariance::pair_on_common_path(shared.variance, fields...);
   }
   void reset() noexcept { variance.reset(); }
   std::uint32_t length() const noexcept { return variance.length(); }
@@ -60,7 +64,8 @@ struct PythonClass<classic::Variance> : ClassicPeriodIndicator<classic::Variance
 template <>
 struct LaneFields<classic::Variance> {
   using List = within_all<&classic::Variance::variance, LaneFields<classic::SlidingVariance>::List>;
-  static constexpr bool kOneLaneAtATime = true;
+  static constexpr bool kReadsWindowSlots = true;
+  static constexpr bool kPairsOnCommonPath = true;
 };
 
 template <>
