@@ -86,8 +86,6 @@ struct CircularWindow {
 
   // The slot the next input goes to.
   std::uint32_t write_slot() const noexcept { return index; }
-  // The values in slot order, one after another.
-  const double* in_slot_order() const noexcept { return values.begin(); }
   // The count as a divisor.
   double filled() const noexcept { return static_cast<double>(count); }
   // The value in `slot`, which is not an age: slot 0 is the window's first

@@ -62,8 +62,9 @@ inline void restart(std::uint32_t& since_exact, bool where = true) noexcept {
 }
 
 // A run of equal inputs, once an input equal to the one before it or not
-// (`equal`) comes: one more, up to `limit`, or a run of one. Two lanes'
-// runs side by side have a form of their own.
+// (`equal`) comes: one more, up to `limit`, or a run of one. It saturates:
+// only a run of a whole window matters, and a wrapped count would read as a
+// run of none. Two lanes' runs side by side have a form of their own.
 inline void extend_run(std::uint32_t& run, bool equal, std::uint32_t limit) noexcept {
   run = equal ? run + (run < limit) : 1;
 }

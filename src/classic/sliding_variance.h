@@ -120,12 +120,6 @@ struct SlidingVariance {
   [[gnu::cold, gnu::noinline]] static Sums<Number> exact_sums(Slots values, std::uint32_t size,
                                                               double n) noexcept;
 
-  // The run of equal inputs once x follows `last`. Saturates: only a run of
-  // a whole window matters, and a wrapped count would read as a run of none.
-  static std::uint32_t run_after(double x, double last, std::uint32_t equal_run,
-                                 std::uint32_t period) noexcept {
-    return x == last ? equal_run + (equal_run < period) : 1;
-  }
   // A full window's slide by x, which replaced `old` (delta = x - old), from
   // the mean, squares and accrued squares before it; `fell` when the
   // squares fell below 1 / `fall_scale` (16 times the slides between exact
@@ -432,7 +426,8 @@ template <class Column, class Answer>
     const auto step = [&](std::size_t j) {
       const double x = column[j], old = column[j - period];
       if (!(std::fabs(x - old) <= std::numeric_limits<double>::max())) [[unlikely]] return false;
-      const std::uint32_t run = SlidingVariance::run_after(x, last, equal_run, period);
+      std::uint32_t run = equal_run;
+      extend_run(run, x == last, period);
       if (run >= period || !take_sums(j)) [[unlikely]] return false;
       equal_run = run;
       last = x;

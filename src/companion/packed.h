@@ -125,16 +125,6 @@ class FieldLanes<CircularWindow> {
     }
     // The slots read in place, as CircularWindow::slots() gives them.
     At slots() const noexcept { return *this; }
-    // One lane's values in slot order, one after another (gathered into
-    // the layout's room for one window).
-    const double* in_slot_order() const noexcept
-      requires std::is_same_v<Number, double>
-    {
-      for (std::uint32_t s = 0; s < lanes_.period_; ++s) {
-        lanes_.gathered_[s] = lanes_.slots_[s * static_cast<std::size_t>(lanes_.lanes_) + i_];
-      }
-      return lanes_.gathered_;
-    }
     // The slot the next push writes: one lane's, or while aligned every
     // lane's (two lanes apart may have two; PackedLanes steps such a pair
     // one lane at a time for a record that reads it).
@@ -160,11 +150,9 @@ class FieldLanes<CircularWindow> {
     slots_ = allocate_lanes<double>(count * period_);
     index_ = allocate_lanes<std::uint32_t>(count);
     count_ = allocate_lanes<std::uint32_t>(count);
-    gathered_ = allocate_lanes<double>(period_);
-    return slots_ != nullptr && index_ != nullptr && count_ != nullptr && gathered_ != nullptr;
+    return slots_ != nullptr && index_ != nullptr && count_ != nullptr;
   }
   void release() noexcept {
-    PyMem_RawFree(gathered_);
     PyMem_RawFree(slots_);
     PyMem_RawFree(index_);
     PyMem_RawFree(count_);
@@ -252,7 +240,6 @@ class FieldLanes<CircularWindow> {
   double* slots_ = nullptr;
   std::uint32_t* index_ = nullptr;
   std::uint32_t* count_ = nullptr;
-  double* gathered_ = nullptr;
   Py_ssize_t lanes_ = 0;
   std::uint32_t period_ = 0;
   bool aligned_ = false;
