@@ -342,12 +342,7 @@ struct BarWindowRange {
                                              Nans& nans) noexcept
     requires(!kFindsSlots)
   {
-    const std::uint32_t slot = highs.write_slot();
-    const auto nan = (high != high) | (low != low);
-    high = canonical(high);
-    low = canonical(low);
-    highs.push(high);
-    lows.push(low);
+    const auto [slot, nan] = push_bar(high, low, highs, lows);
     return take_extremes(shared.length(), slot, high, low, nan, highs, lows, high_suffixes,
                          low_suffixes, high_prefix, low_prefix, nans);
   }
@@ -365,12 +360,7 @@ struct BarWindowRange {
     using Highs = SlidingExtreme<Highest, true>;
     using Lows = SlidingExtreme<Lowest, true>;
     const std::uint32_t period = shared.length();
-    const std::uint32_t slot = highs.write_slot();
-    const auto nan = (high != high) | (low != low);
-    high = canonical(high);
-    low = canonical(low);
-    highs.push(high);
-    lows.push(low);
+    const auto [slot, nan] = push_bar(high, low, highs, lows);
     nans.admit(nan);
     Highs::admit(highs, period, slot, high, high_suffixes, high_suffix_slots, high_prefix,
                  high_prefix_slot);
@@ -389,6 +379,20 @@ struct BarWindowRange {
         age(Lows::extreme_slot_of(low_suffixes, low_suffix_slots, low_prefix, low_prefix_slot,
                                   oldest)),
         nans.within(period)};
+  }
+  // What both rules take first: the bar's high and low, each NaN made the
+  // one NaN, into the windows; the slot they went to, and whether either was
+  // NaN.
+  template <class Number, class Values>
+  [[gnu::always_inline]] static auto push_bar(Number& high, Number& low, Values& highs,
+                                              Values& lows) noexcept {
+    const std::uint32_t slot = highs.write_slot();
+    const auto nan = (high != high) | (low != low);
+    high = canonical(high);
+    low = canonical(low);
+    highs.push(high);
+    lows.push(low);
+    return std::pair{slot, nan};
   }
   // advance(), then what `answer(highest, lowest)` makes of the window's
   // extremes, or NaN while a NaN is in the window.
