@@ -19,30 +19,21 @@ namespace barworks::classic {
 // first whose x and y are both numbers are skipped without counting; a
 // later NaN or infinite input makes the answers NaN while it is in the
 // window.
-struct Correlation {
+struct Correlation : AnsweredFrom<Correlation, CoMoments> {
   CoMoments moments;
 
   static Expected<Correlation> create(std::uint32_t period) noexcept {
     auto moments = CoMoments::create(period);
     if (!moments) return std::unexpected(moments.error());
-    return Correlation{std::move(*moments)};
+    return Correlation{{}, std::move(*moments)};
   }
   double update(double x, double y) noexcept {
     if (moments.xs.count == 0 && (x != x || y != y)) [[unlikely]] return kNotYet;
     return answer(moments.take(x, y));
   }
-  // Once the windows are full, the rule over a number type: a lone
-  // record's, a universe's lane's, or a pair of lanes' on the common path.
-  bool steady() const noexcept { return moments.steady(); }
-  template <class Number, class... Fields>
-  static Number advance(const Correlation& shared, Number x, Number y,
-                        Fields&... fields) noexcept {
-    return answer(CoMoments::advance(shared.moments, x, y, fields...));
-  }
-  template <class... Fields>
-  static bool pair_on_common_path(const Correlation& shared, const Fields&... fields) noexcept {
-    return CoMoments::pair_on_common_path(shared.moments, fields...);
-  }
+  // Once the windows are full, the co-moments' rule over a number type (y
+  // coming with the fields), as the coefficient answers it; also the
+  // answer of a lone record's every step.
   template <class Number>
   static Number answer(const CoMoments::Described<Number>& moments) noexcept {
     if (!moments.known) [[unlikely]] return splat<Number>(kNotYet);

@@ -83,23 +83,30 @@ bool pair_slides(DoublePair x, const Values& window, const Count& nonfinite,
          every_lane(absolute(change) <= largest);
 }
 
-// What a record shares that answers from the one record it embeds (its
-// member that `Embedded::of` reads, of type `Inner`), as a base without
-// members: a step of the record, lone or a pair of lanes side by side, is
-// the embedded record's, answered by the record's static answer() over a
-// number type.
-template <class Record, class Inner, class Embedded>
+// What a record shares that answers from the one record it embeds, of type
+// `Inner`, as a base without members: a step of the record, lone or a pair
+// of lanes side by side, is the embedded record's, answered by the record's
+// static answer() over a number type. The embedded record is the member
+// that the record's lane fields all lie within.
+template <class Record, class Inner>
 struct AnsweredFrom {
-  bool steady() const noexcept { return Embedded::of(static_cast<const Record&>(*this)).steady(); }
+  bool steady() const noexcept { return inner(static_cast<const Record&>(*this)).steady(); }
   template <class Number, class... Fields>
   [[gnu::always_inline]] static Number advance(const Record& shared, Number x,
                                                Fields&... fields) noexcept {
-    return Record::answer(Inner::advance(Embedded::of(shared), x, fields...));
+    return Record::answer(Inner::advance(inner(shared), x, fields...));
   }
   template <class... Fields>
   static bool pair_on_common_path(const Record& shared, DoublePair x,
                                   const Fields&... fields) noexcept {
-    return Inner::pair_on_common_path(Embedded::of(shared), x, fields...);
+    return Inner::pair_on_common_path(inner(shared), x, fields...);
+  }
+
+ private:
+  static const Inner& inner(const Record& record) noexcept {
+    return []<auto First, auto... Rest>(const Record& of, FieldList<First, Rest...>)
+               -> const Inner& { return of.*(First.outer); }(
+        record, typename LaneFields<Record>::List{});
   }
 };
 

@@ -253,15 +253,9 @@ inline LeastSquaresLine::Fit<Number> LeastSquaresLine::advance(
   return fitted(shared, x, equal_run, sum, weighted, reference, since_exact);
 }
 
-// A record answering from the line (its member `line`).
-struct LineMember {
-  template <class Record>
-  static const LeastSquaresLine& of(const Record& record) noexcept {
-    return record.line;
-  }
-};
+// A record answering from the line it embeds.
 template <class Record>
-using OnLine = AnsweredFrom<Record, LeastSquaresLine, LineMember>;
+using OnLine = AnsweredFrom<Record, LeastSquaresLine>;
 
 }  // namespace barworks::classic
 

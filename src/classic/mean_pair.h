@@ -167,15 +167,9 @@ inline std::array<Number, 2> MeanPair::advance(const MeanPair& shared, Number x,
   return means(shared, fast_sum, slow_sum);
 }
 
-// A record answering from the two means (its member `means`).
-struct MeansMember {
-  template <class Record>
-  static const MeanPair& of(const Record& record) noexcept {
-    return record.means;
-  }
-};
+// A record answering from the two means it embeds.
 template <class Record>
-using OnMeans = AnsweredFrom<Record, MeanPair, MeansMember>;
+using OnMeans = AnsweredFrom<Record, MeanPair>;
 
 }  // namespace barworks::classic
 

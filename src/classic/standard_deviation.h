@@ -19,25 +19,20 @@ namespace barworks::classic {
 // NaN or infinite input makes the answers NaN while it is in the window;
 // when it leaves, the deviation is recomputed from the window and is exact
 // again.
-struct StandardDeviation {
+struct StandardDeviation : AnsweredFrom<StandardDeviation, SlidingVariance> {
   SlidingVariance variance;
 
   static Expected<StandardDeviation> create(std::uint32_t period) noexcept {
     auto made = SlidingVariance::create(period);
     if (!made) return std::unexpected(made.error());
-    return StandardDeviation{std::move(*made)};
+    return StandardDeviation{{}, std::move(*made)};
   }
   double update(double x) noexcept { return std::sqrt(variance.update(x)); }
-  // Once the window is full, the rule over a number type: a lone record's,
-  // a universe's lane's, or a pair of lanes' on the common path.
-  bool steady() const noexcept { return variance.steady(); }
-  template <class Number, class... Fields>
-  static Number advance(const StandardDeviation& shared, Number x, Fields&... fields) noexcept {
-    return square_root(SlidingVariance::advance(shared.variance, x, fields...));
-  }
-  template <class... Fields>
-  static bool pair_on_common_path(const StandardDeviation& shared, const Fields&... fields) noexcept {
-    return SlidingVariance::pair_on_common_path(shared.variance, fields...);
+  // Once the window is full, the variance's rule over a number type,
+  // answered by its root.
+  template <class Number>
+  static Number answer(Number variance) noexcept {
+    return square_root(variance);
   }
   void reset() noexcept { variance.reset(); }
   std::uint32_t length() const noexcept { return variance.length(); }
@@ -92,7 +87,7 @@ struct Checkpoint<classic::StandardDeviation> {
   static constexpr std::uint16_t kSince = 2;
   using Former = classic::StandardDeviationVersion1;
   static R upgrade(Former&& former) noexcept {
-    return R{classic::SlidingVariance::rebuilt(std::move(former.window), former.equal_run)};
+    return R{{}, classic::SlidingVariance::rebuilt(std::move(former.window), former.equal_run)};
   }
 };
 static_assert(checkpoint_layout::lists_every_member_throughout<classic::StandardDeviation>());

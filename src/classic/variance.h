@@ -16,25 +16,20 @@ namespace barworks::classic {
 // Lookback period - 1: NaN until the window is full. A NaN or infinite
 // input makes the answers NaN while it is in the window; when it leaves,
 // the variance is recomputed from the window and is exact again.
-struct Variance {
+struct Variance : AnsweredFrom<Variance, SlidingVariance> {
   SlidingVariance variance;
 
   static Expected<Variance> create(std::uint32_t period) noexcept {
     auto made = SlidingVariance::create(period);
     if (!made) return std::unexpected(made.error());
-    return Variance{std::move(*made)};
+    return Variance{{}, std::move(*made)};
   }
   double update(double x) noexcept { return variance.update(x); }
-  // Once the window is full, the rule over a number type: a lone record's,
-  // a universe's lane's, or a pair of lanes' on the common path.
-  bool steady() const noexcept { return variance.steady(); }
-  template <class Number, class... Fields>
-  static Number advance(const Variance& shared, Number x, Fields&... fields) noexcept {
-    return SlidingVariance::advance(shared.variance, x, fields...);
-  }
-  template <class... Fields>
-  static bool pair_on_common_path(const Variance& shared, const Fields&... fields) noexcept {
-    return SlidingVariance::pair_on_common_path(shared.variance, fields...);
+  // Once the window is full, the variance's rule over a number type, as it
+  // answers.
+  template <class Number>
+  static Number answer(Number variance) noexcept {
+    return variance;
   }
   void reset() noexcept { variance.reset(); }
   std::uint32_t length() const noexcept { return variance.length(); }
