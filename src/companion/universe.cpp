@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 #include "../warmup.h"
@@ -170,6 +171,96 @@ inline constexpr Py_ssize_t kLineBytes = 64;
 // the same set of the cache.
 inline constexpr Py_ssize_t kLaneRoomPadding = 8;
 
+// Two rows' values of two lanes, row-major (x holds row t's, y row t + 1's),
+// as two lanes' values of two rows, lane-major: the first lane's rows, then
+// the second's. Its own inverse.
+inline std::pair<DoublePair, DoublePair> transposed(DoublePair x, DoublePair y) noexcept {
+  return {__builtin_shufflevector(x, y, 0, 2), __builtin_shufflevector(x, y, 1, 3)};
+}
+inline DoublePair pair_at(const char* bytes) noexcept {
+  DoublePair pair;
+  std::memcpy(&pair, bytes, sizeof pair);
+  return pair;
+}
+
+// Rows from .. from + span of a tile's lanes, each lane's one after another
+// at room + k * lane_room. Where the lanes lie side by side, two rows of two
+// lanes take two loads, two shuffles and two stores.
+void gather_tile(const Matrix& matrix, Py_ssize_t from, Py_ssize_t span, Py_ssize_t first,
+                 Py_ssize_t tile, Py_ssize_t lane_room, double* room) noexcept {
+  const auto row = [&](Py_ssize_t t) {
+    return Column{matrix.data + (from + t) * matrix.step_stride + first * matrix.lane_stride,
+                  matrix.lane_stride};
+  };
+  const auto read_ahead = [&](Py_ssize_t t) {
+    if (t + kRowsAhead >= span) return;
+    const char* ahead = row(t).data + kRowsAhead * matrix.step_stride;
+    for (Py_ssize_t b = 0; b < tile * matrix.lane_stride; b += kLineBytes) {
+      __builtin_prefetch(ahead + b);
+    }
+  };
+  Py_ssize_t t = 0;
+  if (row(0).dense()) {
+    for (; t + 2 <= span; t += 2) {
+      const Column upper = row(t), lower = row(t + 1);
+      read_ahead(t);
+      read_ahead(t + 1);
+      Py_ssize_t k = 0;
+      for (; k + 2 <= tile; k += 2) {
+        const auto [left, right] = transposed(pair_at(upper.data + k * sizeof(double)),
+                                              pair_at(lower.data + k * sizeof(double)));
+        store_lanes(room + k * lane_room + t, left);
+        store_lanes(room + (k + 1) * lane_room + t, right);
+      }
+      if (k < tile) {
+        room[k * lane_room + t] = upper[k];
+        room[k * lane_room + t + 1] = lower[k];
+      }
+    }
+  }
+  for (; t < span; ++t) {
+    const Column values = row(t);
+    for (Py_ssize_t k = 0; k < tile; ++k) room[k * lane_room + t] = values[k];
+    read_ahead(t);
+  }
+}
+
+// The tile's answers, each lane's one after another, laid into their rows
+// of `rows` (row_cells cells apart) row by row, so that each row's cells of
+// the tile are written together; single numbers two rows of two lanes at a
+// time, as gather_tile reads them.
+template <class Cell, Py_ssize_t kColumns>
+void scatter_tile(const Cell* own, Py_ssize_t span, Py_ssize_t lane_room, Py_ssize_t tile,
+                  Cell* rows, Py_ssize_t row_cells) noexcept {
+  Py_ssize_t t = 0;
+  if constexpr (std::is_same_v<Cell, double> && kColumns == 1) {
+    for (; t + 2 <= span; t += 2) {
+      double* const upper = rows + t * row_cells;
+      double* const lower = upper + row_cells;
+      Py_ssize_t k = 0;
+      for (; k + 2 <= tile; k += 2) {
+        const auto [first_row, second_row] =
+            transposed(load_lanes<DoublePair>(own + k * lane_room + t),
+                       load_lanes<DoublePair>(own + (k + 1) * lane_room + t));
+        store_lanes(upper + k, first_row);
+        store_lanes(lower + k, second_row);
+      }
+      if (k < tile) {
+        upper[k] = own[k * lane_room + t];
+        lower[k] = own[k * lane_room + t + 1];
+      }
+    }
+  }
+  for (; t < span; ++t) {
+    Cell* const row = rows + t * row_cells;
+    for (Py_ssize_t k = 0; k < tile; ++k) {
+      for (Py_ssize_t c = 0; c < kColumns; ++c) {
+        row[k * kColumns + c] = own[(k * lane_room + t) * kColumns + c];
+      }
+    }
+  }
+}
+
 // Each lane runs its column through the batch loop on a local record (as
 // feed runs one object), a stretch of steps at a time, into `scratch`,
 // then its answers are laid into its column of the answers. The inputs of
@@ -199,18 +290,7 @@ void run_lanes(void* lanes, Py_ssize_t count, Py_ssize_t steps, const RunMatrice
         if (matrix.data == nullptr || matrix.dense_lanes()) continue;
         rooms[c] = room;
         room += std::min(kLaneTile, count) * lane_room;
-        for (Py_ssize_t t = 0; t < span; ++t) {
-          const Column row{matrix.data + (from + t) * matrix.step_stride +
-                               first * matrix.lane_stride,
-                           matrix.lane_stride};
-          for (Py_ssize_t k = 0; k < tile; ++k) rooms[c][k * lane_room + t] = row[k];
-          if (t + kRowsAhead < span) {
-            const char* ahead = row.data + kRowsAhead * matrix.step_stride;
-            for (Py_ssize_t b = 0; b < tile * matrix.lane_stride; b += kLineBytes) {
-              __builtin_prefetch(ahead + b);
-            }
-          }
-        }
+        gather_tile(matrix, from, span, first, tile, lane_room, rooms[c]);
       }
       for (Py_ssize_t k = 0; k < tile; ++k) {
         const Py_ssize_t j = first + k;
@@ -233,15 +313,8 @@ void run_lanes(void* lanes, Py_ssize_t count, Py_ssize_t steps, const RunMatrice
                      kColumns);
         }
       }
-      // Row by row, so that each row's cells of the tile are written together.
-      for (Py_ssize_t t = 0; t < span; ++t) {
-        Cell* const row = cells + ((from + t) * count + first) * kColumns;
-        for (Py_ssize_t k = 0; k < tile; ++k) {
-          for (Py_ssize_t c = 0; c < kColumns; ++c) {
-            row[k * kColumns + c] = own[(k * lane_room + t) * kColumns + c];
-          }
-        }
-      }
+      scatter_tile<Cell, kColumns>(own, span, lane_room, tile, cells + (from * count + first) * kColumns,
+                   count * kColumns);
     }
   }
 }
