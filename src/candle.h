@@ -25,11 +25,15 @@ struct Candle {
 
 // The columns beyond high, low and close that a bar class reads, declared
 // by its record (`static constexpr bool kReadsOpen = true;`, `kReadsVolume`);
-// a batch run refuses to go without them.
+// a batch run refuses to go without them. A class that never reads the
+// close says so (`kReadsClose = false`): a universe's run then leaves that
+// column where it lies.
 template <class Record>
 inline constexpr bool kReadsOpen = requires { requires Record::kReadsOpen; };
 template <class Record>
 inline constexpr bool kReadsVolume = requires { requires Record::kReadsVolume; };
+template <class Record>
+inline constexpr bool kReadsClose = !requires { requires !Record::kReadsClose; };
 
 // Whether any of the fields a record reads is NaN: the batch libraries
 // start at the first bar whose fields are all numbers, and the classic

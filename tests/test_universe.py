@@ -124,7 +124,9 @@ def test_every_lane_is_the_separate_object(case, count):
         if t == 16:
             assert [barworks.state(universe[j]) for j in range(count)] == \
                 [barworks.state(obj) for obj in objects]
-    matrices = {name: inputs(rng, (12, count), name) for name in FIELDS[case.input]}
+    # Then a feed of column-major matrices, which runs lane by lane.
+    matrices = {name: np.asfortranarray(inputs(rng, (12, count), name))
+                for name in FIELDS[case.input]}
     answers = run(case, universe, matrices)
     for j, obj in enumerate(objects):
         assert answers[:, j].tobytes() == run_of(case, obj, matrices, j).tobytes(), j

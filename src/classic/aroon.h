@@ -21,6 +21,8 @@ namespace barworks::classic {
 // high and low are both numbers are skipped; a later NaN high or low makes
 // the answers NaN while it is in the window.
 struct Aroon {
+  static constexpr bool kReadsClose = false;
+
   AgedBarRange range;
 
   static Expected<Aroon> create(std::uint32_t period) noexcept {
@@ -84,6 +86,8 @@ struct Aroon {
 // The Aroon oscillator, up - down of Aroon over the same bars. Lookback
 // period.
 struct AroonOscillator {
+  static constexpr bool kReadsClose = false;
+
   Aroon aroon;
 
   static Expected<AroonOscillator> create(std::uint32_t period) noexcept {

@@ -243,6 +243,8 @@ enum class Direction { kPlus, kMinus };
 // movement.
 template <Direction Side>
 struct SideMovement {
+  static constexpr bool kReadsClose = false;
+
   DirectionalMovement movement;
 
   static Expected<SideMovement> create(std::uint32_t period) noexcept {

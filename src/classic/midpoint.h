@@ -80,6 +80,8 @@ struct Midpoint {
 // are both numbers are skipped without counting; a later NaN high or low
 // makes the answers NaN while it is in the window.
 struct Midprice {
+  static constexpr bool kReadsClose = false;
+
   BarRange range;
 
   static Expected<Midprice> create(std::uint32_t period) noexcept {

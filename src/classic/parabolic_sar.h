@@ -40,6 +40,8 @@ inline constexpr Error kAccelerationAboveMaximum{
 // nothing (every comparison with it fails), as in the batch libraries; NaN
 // in the second bar leaves every answer NaN until reset.
 struct ParabolicSar {
+  static constexpr bool kReadsClose = false;
+
   double acceleration;
   double maximum;
   double sar;

@@ -87,14 +87,15 @@ void run_folded(Record& outside, std::size_t size, const Read& read, double* ans
     };
     for (; i + 2 <= size; i += 2) {
       const DoublePair values = Record::of_bar(two(opens, kReadsOpen<Record>), two(highs, true),
-                                               two(lows, true), two(closes, true),
+                                               two(lows, true), two(closes, kReadsClose<Record>),
                                                two(volumes, kReadsVolume<Record>));
       answers[i] = record.fold(values[0]);
       answers[i + 1] = record.fold(values[1]);
     }
   };
   if ((!kReadsOpen<Record> || read.opens.dense()) && read.highs.dense() && read.lows.dense() &&
-      read.closes.dense() && (!kReadsVolume<Record> || read.volumes.dense())) {
+      (!kReadsClose<Record> || read.closes.dense()) &&
+      (!kReadsVolume<Record> || read.volumes.dense())) {
     fold_pairs(DenseColumn{read.opens.data}, DenseColumn{read.highs.data},
                DenseColumn{read.lows.data}, DenseColumn{read.closes.data},
                DenseColumn{read.volumes.data});
@@ -136,7 +137,7 @@ void run(Record& record, Py_ssize_t size, Read read, typename RowOf<Record>::Cel
   } else if constexpr (requires { answer_bars(record, std::size_t{}, read.highs, read.lows,
                                               read.closes, rows); }) {
     const auto count = static_cast<std::size_t>(size);
-    if (read.highs.dense() && read.lows.dense() && read.closes.dense()) {
+    if (read.highs.dense() && read.lows.dense() && (!kReadsClose<Record> || read.closes.dense())) {
       answer_bars(record, count, DenseColumn{read.highs.data}, DenseColumn{read.lows.data},
                   DenseColumn{read.closes.data}, rows);
     } else {
@@ -157,7 +158,8 @@ struct BarReader {
 
   auto operator()(Py_ssize_t i) const noexcept {
     if constexpr (TakesCandles<Record>) {
-      return Candle{kReadsOpen<Record> ? opens[i] : kNaN, highs[i], lows[i], closes[i],
+      return Candle{kReadsOpen<Record> ? opens[i] : kNaN, highs[i], lows[i],
+                    kReadsClose<Record> ? closes[i] : kNaN,
                     kReadsVolume<Record> ? volumes[i] : kNaN};
     } else {
       return Bar{0.0, highs[i], lows[i], closes[i], 0};

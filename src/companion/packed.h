@@ -461,7 +461,8 @@ auto inputs_at(const Columns& columns, Py_ssize_t i) noexcept {
   if constexpr (TakesBars<Record>) {
     const Number none = splat<Number>(kNaN);
     return std::tuple{kReadsOpen<Record> ? at(columns[0]) : none, at(columns[1]), at(columns[2]),
-                      at(columns[3]), kReadsVolume<Record> ? at(columns[4]) : none};
+                      kReadsClose<Record> ? at(columns[3]) : none,
+                      kReadsVolume<Record> ? at(columns[4]) : none};
   } else if constexpr (TakesPairs<Record>) {
     return std::tuple{at(columns[0]), at(columns[1])};
   } else {

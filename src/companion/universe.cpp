@@ -25,6 +25,7 @@ namespace {
 // never touched).
 using StepColumns = std::array<Column, 5>;
 inline constexpr std::size_t kOpenColumn = 0;
+inline constexpr std::size_t kCloseColumn = 3;
 inline constexpr std::size_t kVolumeColumn = 4;
 
 // The inputs of a run of steps: (steps, lanes) matrices, lane j's inputs
@@ -68,6 +69,7 @@ struct LaneKind {
   Py_ssize_t columns;
   bool codes;
   bool reads_open;
+  bool reads_close;
   bool reads_volume;
   bool wants_dense_inputs;
   void (*destroy)(void* lane) noexcept;
@@ -367,6 +369,7 @@ constexpr LaneKind make_kind() noexcept {
                 RowOf<Record>::kColumns,
                 kGivesCodes<Record>,
                 kReadsOpen<Record>,
+                kReadsClose<Record>,
                 kReadsVolume<Record>,
                 kWantsDenseInputs<Record>,
                 &destroy_lane<Record>,
@@ -789,6 +792,7 @@ PyObject* run_columns(Lanes& lanes, InputKind input, PyObject* const* given, std
     // A column the class never reads is checked, but not gathered.
     const bool unread = input == InputKind::kBar &&
                         ((c == kOpenColumn && !lanes.kind->reads_open) ||
+                         (c == kCloseColumn && !lanes.kind->reads_close) ||
                          (c == kVolumeColumn && !lanes.kind->reads_volume));
     if (!unread) matrices[c] = tables[c].matrix();
   }
