@@ -189,12 +189,14 @@ def test_sums_sliding_side_by_side_stay_the_objects(name, arguments):
             objects = [universe[j] for j in range(9)]
 
 
+@pytest.mark.parametrize("order", ["C", "F"])
 @pytest.mark.parametrize("cls", [_barworks.Minimum, _barworks.SimpleMovingAverage])
-def test_a_long_feed_is_the_separate_objects_fed(cls):
+def test_a_long_feed_is_the_separate_objects_fed(cls, order):
     """Runs longer than a stretch of steps, over a row-major matrix whose
     lanes a class reading dense inputs gathers a tile at a time (more lanes
-    than a tile of 64)."""
-    matrix = inputs(np.random.default_rng(5), (2 * 1024 + 7, 70), "values")
+    than a tile of 64), or a column-major one whose rows a class stepping
+    every lane at once gathers a block at a time."""
+    matrix = inputs(np.random.default_rng(5), (2 * 1024 + 7, 70), "values").copy(order=order)
     universe = barworks.Universe(cls, 70, 20)
     answers = universe.feed(matrix)
     for j in range(70):

@@ -718,27 +718,39 @@ PyObject* step_columns(Lanes& lanes, InputKind input, PyObject* const* given, st
   return step_with(lanes, columns, mask);
 }
 
-// A run of a class whose lanes lie side by side, over matrices whose rows
-// hold one step's values of every lane one after another (C order): each
-// row is a step of every lane at once, and its answers fill a row of the
-// answers. False, with nothing run, for any other class or layout, or when
-// memory for the layout is short; and for a class whose own batch path
+// A run of a class whose lanes lie side by side: each row of the matrices
+// is a step of every lane at once, and its answers fill a row of the
+// answers. False, with nothing run, for any other class, or when memory
+// for the layout is short; and for a class whose own batch path
 // reads each lane's inputs one after another (a window's extremes block by
 // block), which runs lane by lane faster than in steps of every lane.
 bool run_side_by_side(Lanes& lanes, Py_ssize_t steps, const RunMatrices& matrices,
                       bool blank_warmup, unsigned char* answers) noexcept {
   const LaneKind& kind = *lanes.kind;
   if (kind.pack == nullptr || kind.wants_dense_inputs || lanes.count == 0) return false;
+  // A matrix whose rows are not dense (a column-major one, as a polars
+  // frame gives) is copied a block of rows at a time into dense rows: the
+  // transpose of a tile, each of its lanes read as a row.
+  constexpr Py_ssize_t kRowBlock = 16;
+  const Py_ssize_t block_cells = kRowBlock * lanes.count;
+  std::size_t strided = 0;
   for (const Matrix& matrix : matrices) {
-    if (matrix.data != nullptr && matrix.lane_stride != static_cast<Py_ssize_t>(sizeof(double))) {
-      return false;
-    }
+    strided += matrix.data != nullptr && matrix.lane_stride != static_cast<Py_ssize_t>(sizeof(double));
+  }
+  double* blocks = nullptr;
+  if (strided != 0) {
+    blocks = static_cast<double*>(
+        PyMem_RawMalloc(strided * static_cast<std::size_t>(block_cells) * sizeof(double)));
+    if (blocks == nullptr) return false;
   }
   std::uint64_t* left = nullptr;
   if (blank_warmup) {
     left = static_cast<std::uint64_t*>(
         PyMem_RawMalloc(static_cast<std::size_t>(lanes.count) * sizeof(std::uint64_t)));
-    if (left == nullptr) return false;
+    if (left == nullptr) {
+      PyMem_RawFree(blocks);
+      return false;
+    }
     for (Py_ssize_t j = 0; j < lanes.count; ++j) left[j] = kind.warmup_left(lane_at(lanes, j));
   }
   PyThreadState* saved = steps * lanes.count >= kReleaseLockFrom ? PyEval_SaveThread() : nullptr;
@@ -746,14 +758,35 @@ bool run_side_by_side(Lanes& lanes, Py_ssize_t steps, const RunMatrices& matrice
   const bool packed = lanes.packed != nullptr;
   const std::size_t row_bytes =
       static_cast<std::size_t>(lanes.count * kind.columns) * (kind.codes ? 1 : sizeof(double));
-  for (Py_ssize_t t = 0; packed && t < steps; ++t) {
-    StepColumns columns;
-    for (std::size_t c = 0; c < columns.size(); ++c) {
-      const Matrix& matrix = matrices[c];
-      columns[c] = Column{matrix.data == nullptr ? nullptr : matrix.data + t * matrix.step_stride,
-                          matrix.lane_stride};
+  std::array<double*, 5> block_of{};
+  for (std::size_t c = 0, b = 0; c < matrices.size(); ++c) {
+    const Matrix& matrix = matrices[c];
+    if (matrix.data != nullptr && matrix.lane_stride != static_cast<Py_ssize_t>(sizeof(double))) {
+      block_of[c] = blocks + block_cells * static_cast<Py_ssize_t>(b++);
     }
-    kind.step_packed(lanes.packed, lanes.records, columns, nullptr, answers + t * row_bytes);
+  }
+  for (Py_ssize_t from = 0; packed && from < steps; from += kRowBlock) {
+    const Py_ssize_t rows = std::min(kRowBlock, steps - from);
+    for (std::size_t c = 0; c < matrices.size(); ++c) {
+      if (block_of[c] == nullptr) continue;
+      const Matrix& matrix = matrices[c];
+      const Matrix lanes_as_rows{matrix.data, matrix.lane_stride, matrix.step_stride};
+      gather_tile(lanes_as_rows, 0, lanes.count, from, rows, lanes.count, block_of[c]);
+    }
+    for (Py_ssize_t t = from; t < from + rows; ++t) {
+      StepColumns columns;
+      for (std::size_t c = 0; c < columns.size(); ++c) {
+        const Matrix& matrix = matrices[c];
+        columns[c] = block_of[c] != nullptr
+                         ? Column{reinterpret_cast<const char*>(block_of[c] +
+                                                                (t - from) * lanes.count),
+                                  sizeof(double)}
+                         : Column{matrix.data == nullptr ? nullptr
+                                                         : matrix.data + t * matrix.step_stride,
+                                  matrix.lane_stride};
+      }
+      kind.step_packed(lanes.packed, lanes.records, columns, nullptr, answers + t * row_bytes);
+    }
   }
   if (packed && left != nullptr) {
     auto* cells = reinterpret_cast<double*>(answers);
@@ -766,6 +799,7 @@ bool run_side_by_side(Lanes& lanes, Py_ssize_t steps, const RunMatrices& matrice
   }
   if (saved != nullptr) PyEval_RestoreThread(saved);
   PyMem_RawFree(left);
+  PyMem_RawFree(blocks);
   return packed;
 }
 
