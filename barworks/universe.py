@@ -52,6 +52,18 @@ def _plain(*columns):
     return True
 
 
+class _ArrowColumns:
+    """A (steps, symbols) matrix of answers as Arrow data, one column a
+    symbol, which a polars frame takes in place: the matrix is copied once,
+    column by column, rather than a column at a time through numpy."""
+
+    def __init__(self, answers, names):
+        self._answers, self._names = answers, names
+
+    def __arrow_c_stream__(self, requested_schema=None):
+        return _native.columns_as_arrow(self._answers, self._names)
+
+
 def _listed(names, limit=5):
     shown = ", ".join(repr(name) for name in names[:limit])
     return shown + (f" and {len(names) - limit} more" if len(names) > limit else "")
@@ -275,7 +287,7 @@ class Universe:
             return pandas(answers, index=frame.index, columns=self._index())
         if answers.ndim == 3:
             return answers
-        return sys.modules["polars"].DataFrame(answers, schema=list(frame.columns), orient="row")
+        return sys.modules["polars"].DataFrame(_ArrowColumns(answers, list(frame.columns)))
 
     # ---------------------------------------------------------------- steps
 

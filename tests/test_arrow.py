@@ -278,3 +278,11 @@ def test_a_universe_steps_and_runs_on_arrow_columns():
     answers = u.feed(frame)
     assert isinstance(answers, pl.DataFrame) and answers.columns == ["a", "b", "c"]
     assert array_bits(answers.to_numpy()) == array_bits(twin.feed(matrix[4:]))
+    # Wider than a tile of columns, an odd count of rows, names beyond ASCII.
+    names = [f"é {j}" for j in range(67)]
+    wide = np.random.default_rng(6).normal(100.0, 1.0, (5, 67))
+    answers = barworks.Universe(classic.WeightedMovingAverage, names, 3).feed(
+        pl.DataFrame(wide, schema=names, orient="row"))
+    assert answers.columns == names
+    assert array_bits(answers.to_numpy()) == \
+        array_bits(barworks.Universe(classic.WeightedMovingAverage, names, 3).feed(wide))

@@ -14,6 +14,7 @@
 #include "loop.h"
 #include "packed.h"
 #include "state.h"
+#include "tiles.h"
 
 namespace barworks::companion {
 
@@ -28,22 +29,6 @@ inline constexpr std::size_t kOpenColumn = 0;
 inline constexpr std::size_t kCloseColumn = 3;
 inline constexpr std::size_t kVolumeColumn = 4;
 
-// The inputs of a run of steps: (steps, lanes) matrices, lane j's inputs
-// being column j.
-struct Matrix {
-  const char* data = nullptr;
-  Py_ssize_t step_stride = 0;
-  Py_ssize_t lane_stride = 0;
-
-  // Lane j's inputs from step `from` on.
-  Column lane(Py_ssize_t j, Py_ssize_t from) const noexcept {
-    return Column{data == nullptr ? nullptr : data + from * step_stride + j * lane_stride,
-                  step_stride};
-  }
-  bool dense_lanes() const noexcept {
-    return step_stride == static_cast<Py_ssize_t>(sizeof(double));
-  }
-};
 using RunMatrices = std::array<Matrix, 5>;
 
 template <class Record>
@@ -163,69 +148,10 @@ void step_lanes(void* lanes, Py_ssize_t count, const StepColumns& inputs,
 // of single-number answers is written as eight whole lines.
 inline constexpr Py_ssize_t kLaneTile = 64;
 inline constexpr Py_ssize_t kStretch = Py_ssize_t{1} << 10;
-// Each row of a matrix lies in a page of its own, where the processor does
-// not read ahead by itself: the gathering asks for the tile's row this many
-// rows ahead.
-inline constexpr Py_ssize_t kRowsAhead = 8;
-inline constexpr Py_ssize_t kLineBytes = 64;
 // Each lane's room in the scratch is a stretch and this many cells long: a
 // whole stretch, a power of two, would put every lane's cell of a step in
 // the same set of the cache.
 inline constexpr Py_ssize_t kLaneRoomPadding = 8;
-
-// Two rows' values of two lanes, row-major (x holds row t's, y row t + 1's),
-// as two lanes' values of two rows, lane-major: the first lane's rows, then
-// the second's. Its own inverse.
-inline std::pair<DoublePair, DoublePair> transposed(DoublePair x, DoublePair y) noexcept {
-  return {__builtin_shufflevector(x, y, 0, 2), __builtin_shufflevector(x, y, 1, 3)};
-}
-inline DoublePair pair_at(const char* bytes) noexcept {
-  DoublePair pair;
-  std::memcpy(&pair, bytes, sizeof pair);
-  return pair;
-}
-
-// Rows from .. from + span of a tile's lanes, each lane's one after another
-// at room + k * lane_room. Where the lanes lie side by side, two rows of two
-// lanes take two loads, two shuffles and two stores.
-void gather_tile(const Matrix& matrix, Py_ssize_t from, Py_ssize_t span, Py_ssize_t first,
-                 Py_ssize_t tile, Py_ssize_t lane_room, double* room) noexcept {
-  const auto row = [&](Py_ssize_t t) {
-    return Column{matrix.data + (from + t) * matrix.step_stride + first * matrix.lane_stride,
-                  matrix.lane_stride};
-  };
-  const auto read_ahead = [&](Py_ssize_t t) {
-    if (t + kRowsAhead >= span) return;
-    const char* ahead = row(t).data + kRowsAhead * matrix.step_stride;
-    for (Py_ssize_t b = 0; b < tile * matrix.lane_stride; b += kLineBytes) {
-      __builtin_prefetch(ahead + b);
-    }
-  };
-  Py_ssize_t t = 0;
-  if (row(0).dense()) {
-    for (; t + 2 <= span; t += 2) {
-      const Column upper = row(t), lower = row(t + 1);
-      read_ahead(t);
-      read_ahead(t + 1);
-      Py_ssize_t k = 0;
-      for (; k + 2 <= tile; k += 2) {
-        const auto [left, right] = transposed(pair_at(upper.data + k * sizeof(double)),
-                                              pair_at(lower.data + k * sizeof(double)));
-        store_lanes(room + k * lane_room + t, left);
-        store_lanes(room + (k + 1) * lane_room + t, right);
-      }
-      if (k < tile) {
-        room[k * lane_room + t] = upper[k];
-        room[k * lane_room + t + 1] = lower[k];
-      }
-    }
-  }
-  for (; t < span; ++t) {
-    const Column values = row(t);
-    for (Py_ssize_t k = 0; k < tile; ++k) room[k * lane_room + t] = values[k];
-    read_ahead(t);
-  }
-}
 
 // The tile's answers, each lane's one after another, laid into their rows
 // of `rows` (row_cells cells apart) row by row, so that each row's cells of
