@@ -34,6 +34,17 @@ inline double where_above(double x, double y, double value) noexcept {
 #endif
 }
 
+// `value` where x > y, else `otherwise` (also where either is NaN).
+inline double above_or(double x, double y, double value, double otherwise) noexcept {
+#if defined(__SSE2__)
+  const __m128d above = _mm_cmpgt_sd(_mm_set_sd(x), _mm_set_sd(y));
+  return _mm_cvtsd_f64(
+      _mm_or_pd(_mm_and_pd(above, _mm_set_sd(value)), _mm_andnot_pd(above, _mm_set_sd(otherwise))));
+#else
+  return x > y ? value : otherwise;
+#endif
+}
+
 // positive_part(x) where x > y, else 0.0: the directional movement's rule
 // for one side.
 inline double positive_part_above(double x, double y) noexcept {

@@ -121,15 +121,12 @@ inline double ParabolicSar::update(const Candle& bar) noexcept {
       if (sar < high) sar = high;
       return answer;
     }
+    // A new extreme comes at random within a trend: no branches.
     answer = sar;
-    if (high > extreme) {
-      extreme = high;
-      factor += acceleration;
-      if (factor > maximum) factor = maximum;
-    }
+    factor = above_or(high, extreme, less_or_second(maximum, factor + acceleration), factor);
+    extreme = greater_or_second(high, extreme);
     sar += factor * (extreme - sar);
-    if (sar > before_low) sar = before_low;
-    if (sar > low) sar = low;
+    sar = less_or_second(low, less_or_second(before_low, sar));
     return answer;
   }
   if (high >= sar) [[unlikely]] {
@@ -146,14 +143,10 @@ inline double ParabolicSar::update(const Candle& bar) noexcept {
     return answer;
   }
   answer = sar;
-  if (low < extreme) {
-    extreme = low;
-    factor += acceleration;
-    if (factor > maximum) factor = maximum;
-  }
+  factor = above_or(extreme, low, less_or_second(maximum, factor + acceleration), factor);
+  extreme = less_or_second(low, extreme);
   sar += factor * (extreme - sar);
-  if (sar < before_high) sar = before_high;
-  if (sar < high) sar = high;
+  sar = greater_or_second(high, greater_or_second(before_high, sar));
   return answer;
 }
 
