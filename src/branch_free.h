@@ -45,6 +45,16 @@ inline double above_or(double x, double y, double value, double otherwise) noexc
 #endif
 }
 
+// x > y ? chosen : otherwise, for a lone double without a branch (the
+// slots of window extremes, which move at random) or lanes side by side.
+inline double chosen_above(double x, double y, double chosen, double otherwise) noexcept {
+  return above_or(x, y, chosen, otherwise);
+}
+inline DoublePair chosen_above(DoublePair x, DoublePair y, DoublePair chosen,
+                               DoublePair otherwise) noexcept {
+  return select(x > y, chosen, otherwise);
+}
+
 // positive_part(x) where x > y, else 0.0: the directional movement's rule
 // for one side.
 inline double positive_part_above(double x, double y) noexcept {

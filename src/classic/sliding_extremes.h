@@ -32,6 +32,10 @@ struct Highest {
     return older > newer;
   }
   template <class Number>
+  static Number keeps_or(Number older, Number newer, Number kept, Number otherwise) noexcept {
+    return chosen_above(older, newer, kept, otherwise);
+  }
+  template <class Number>
   static Number pick(Number older, Number newer) noexcept {
     return greater_or_second(older, newer);
   }
@@ -41,6 +45,10 @@ struct Lowest {
   template <class Number>
   static auto keeps(Number older, Number newer) noexcept {
     return older < newer;
+  }
+  template <class Number>
+  static Number keeps_or(Number older, Number newer, Number kept, Number otherwise) noexcept {
+    return chosen_above(newer, older, kept, otherwise);
   }
   template <class Number>
   static Number pick(Number older, Number newer) noexcept {
@@ -111,7 +119,7 @@ struct SlidingExtreme {
                                                        const Suffixes& suffix_slots,
                                                        Number prefix, Number prefix_slot,
                                                        std::uint32_t oldest) noexcept {
-    return select(Order::keeps(Number(suffixes[oldest]), prefix), Number(suffix_slots[oldest]),
+    return Order::keeps_or(Number(suffixes[oldest]), prefix, Number(suffix_slots[oldest]),
                   prefix_slot);
   }
 
@@ -189,7 +197,7 @@ struct SlidingExtreme {
   [[gnu::always_inline]] static void take(Number x, std::uint32_t slot, Number& prefix,
                                           PrefixSlot& prefix_slot) noexcept {
     if constexpr (kFindsSlot) {
-      prefix_slot = select(Order::keeps(prefix, x), prefix_slot, splat<Number>(slot));
+      prefix_slot = Order::keeps_or(prefix, x, prefix_slot, splat<Number>(slot));
     }
     prefix = Order::pick(prefix, x);
   }
@@ -207,7 +215,7 @@ struct SlidingExtreme {
     Number running_slot = splat<Number>(last);
     for (std::uint32_t slot = last; slot != 0; --slot) {
       const Number x = values.slot(slot);
-      running_slot = select(Order::keeps(x, running), splat<Number>(slot), running_slot);
+      running_slot = Order::keeps_or(x, running, splat<Number>(slot), running_slot);
       running = Order::pick(x, running);
       suffixes[slot] = running;
       suffix_slots[slot] = running_slot;
