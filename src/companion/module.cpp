@@ -67,7 +67,8 @@ PyMethodDef functions[] = {
      "builder_state($module, builder, /)\n--\n\nA BarBuilder's stored form."},
     {"restore_builder", &restore_builder, METH_O,
      "restore_builder($module, data, /)\n--\n\nA new BarBuilder from its stored form."},
-    {"columns_as_arrow", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&columns_as_arrow)),
+    {"columns_as_arrow",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&columns_as_arrow)),
      METH_FASTCALL,
      "columns_as_arrow($module, matrix, names, /)\n--\n\n"
      "A (rows, columns) float64 matrix as an Arrow stream capsule of one struct array whose "

@@ -29,6 +29,10 @@ struct Matrix {
   bool dense_lanes() const noexcept {
     return step_stride == static_cast<Py_ssize_t>(sizeof(double));
   }
+  // Whether a step's values of the lanes lie one after another.
+  bool dense_rows() const noexcept {
+    return lane_stride == static_cast<Py_ssize_t>(sizeof(double));
+  }
 };
 
 // Each row of a matrix lies in a page of its own, where the processor does

@@ -241,8 +241,8 @@ void run_lanes(void* lanes, Py_ssize_t count, Py_ssize_t steps, const RunMatrice
                      kColumns);
         }
       }
-      scatter_tile<Cell, kColumns>(own, span, lane_room, tile, cells + (from * count + first) * kColumns,
-                   count * kColumns);
+      scatter_tile<Cell, kColumns>(own, span, lane_room, tile,
+                                   cells + (from * count + first) * kColumns, count * kColumns);
     }
   }
 }
@@ -661,7 +661,7 @@ bool run_side_by_side(Lanes& lanes, Py_ssize_t steps, const RunMatrices& matrice
   const Py_ssize_t block_cells = kRowBlock * lanes.count;
   std::size_t strided = 0;
   for (const Matrix& matrix : matrices) {
-    strided += matrix.data != nullptr && matrix.lane_stride != static_cast<Py_ssize_t>(sizeof(double));
+    strided += matrix.data != nullptr && !matrix.dense_rows();
   }
   double* blocks = nullptr;
   if (strided != 0) {
@@ -687,7 +687,7 @@ bool run_side_by_side(Lanes& lanes, Py_ssize_t steps, const RunMatrices& matrice
   std::array<double*, 5> block_of{};
   for (std::size_t c = 0, b = 0; c < matrices.size(); ++c) {
     const Matrix& matrix = matrices[c];
-    if (matrix.data != nullptr && matrix.lane_stride != static_cast<Py_ssize_t>(sizeof(double))) {
+    if (matrix.data != nullptr && !matrix.dense_rows()) {
       block_of[c] = blocks + block_cells * static_cast<Py_ssize_t>(b++);
     }
   }
