@@ -173,10 +173,9 @@ void drop_capsule(PyObject* capsule) noexcept {
   std::free(stream);
 }
 
-// The export of `matrix`'s columns named by `names`, or null with MemoryError
-// set.
-Export* make_export(const double* matrix, std::int64_t rows, std::int64_t columns,
-                    const char* const* names) noexcept {
+// An export of `columns` columns of `rows` values named by `names`, its
+// values not yet written; null when memory is short.
+Export* make_export(std::int64_t rows, std::int64_t columns, const char* const* names) noexcept {
   auto* shared = static_cast<Export*>(std::malloc(sizeof(Export)));
   if (shared == nullptr) return nullptr;
   new (shared) Export{{1}, rows, columns, nullptr, nullptr, false};
@@ -196,16 +195,21 @@ Export* make_export(const double* matrix, std::int64_t rows, std::int64_t column
     let_go(shared);
     return nullptr;
   }
-  // A tile of columns at a time, so that each row's cells of the tile are
-  // read together.
+  return shared;
+}
+
+// The (rows, columns) row-major `matrix` into the export's columns, a tile
+// of columns at a time, so that each row's cells of the tile are read
+// together.
+void copy_columns(const double* matrix, Export& shared) noexcept {
   constexpr std::int64_t kTile = 64;
+  const std::int64_t rows = shared.rows, columns = shared.columns;
   const Matrix answers{reinterpret_cast<const char*>(matrix),
                        static_cast<Py_ssize_t>(columns * sizeof(double)), sizeof(double)};
   for (std::int64_t first = 0; first < columns; first += kTile) {
     const std::int64_t tile = first + kTile < columns ? kTile : columns - first;
-    gather_tile(answers, 0, rows, first, tile, rows, shared->values + first * rows);
+    gather_tile(answers, 0, rows, first, tile, rows, shared.values + first * rows);
   }
-  return shared;
 }
 
 }  // namespace
@@ -242,12 +246,14 @@ PyObject* columns_as_arrow(PyObject*, PyObject* const* args, Py_ssize_t nargs) n
     texts[j] = PyUnicode_AsUTF8(PySequence_Fast_GET_ITEM(names, j));
     read = texts[j] != nullptr;
   }
-  Export* shared = nullptr;
-  if (read) {
+  // The names are copied with the lock held, since the sequence's strings
+  // could go with it released; the values are copied without it.
+  Export* shared = read ? make_export(rows, columns, texts) : nullptr;
+  if (read && shared == nullptr) PyErr_NoMemory();
+  if (shared != nullptr) {
     Py_BEGIN_ALLOW_THREADS
-    shared = make_export(static_cast<const double*>(view.buf), rows, columns, texts);
+    copy_columns(static_cast<const double*>(view.buf), *shared);
     Py_END_ALLOW_THREADS
-    if (shared == nullptr) PyErr_NoMemory();
   }
   PyMem_Free(texts);
   Py_DECREF(names);
