@@ -34,21 +34,17 @@ inline double where_above(double x, double y, double value) noexcept {
 #endif
 }
 
-// `value` where x > y, else `otherwise` (also where either is NaN).
-inline double above_or(double x, double y, double value, double otherwise) noexcept {
+// x > y ? chosen : otherwise (`otherwise` also where either is NaN), for a
+// lone double without a branch (a window extreme's slot, a new extreme of a
+// trend: both come at random) or lanes side by side.
+inline double chosen_above(double x, double y, double chosen, double otherwise) noexcept {
 #if defined(__SSE2__)
   const __m128d above = _mm_cmpgt_sd(_mm_set_sd(x), _mm_set_sd(y));
-  return _mm_cvtsd_f64(
-      _mm_or_pd(_mm_and_pd(above, _mm_set_sd(value)), _mm_andnot_pd(above, _mm_set_sd(otherwise))));
+  return _mm_cvtsd_f64(_mm_or_pd(_mm_and_pd(above, _mm_set_sd(chosen)),
+                                 _mm_andnot_pd(above, _mm_set_sd(otherwise))));
 #else
-  return x > y ? value : otherwise;
+  return x > y ? chosen : otherwise;
 #endif
-}
-
-// x > y ? chosen : otherwise, for a lone double without a branch (the
-// slots of window extremes, which move at random) or lanes side by side.
-inline double chosen_above(double x, double y, double chosen, double otherwise) noexcept {
-  return above_or(x, y, chosen, otherwise);
 }
 inline DoublePair chosen_above(DoublePair x, DoublePair y, DoublePair chosen,
                                DoublePair otherwise) noexcept {

@@ -123,7 +123,7 @@ inline double ParabolicSar::update(const Candle& bar) noexcept {
     }
     // A new extreme comes at random within a trend: no branches.
     answer = sar;
-    factor = above_or(high, extreme, less_or_second(maximum, factor + acceleration), factor);
+    factor = chosen_above(high, extreme, less_or_second(maximum, factor + acceleration), factor);
     extreme = greater_or_second(high, extreme);
     sar += factor * (extreme - sar);
     sar = less_or_second(low, less_or_second(before_low, sar));
@@ -143,7 +143,7 @@ inline double ParabolicSar::update(const Candle& bar) noexcept {
     return answer;
   }
   answer = sar;
-  factor = above_or(extreme, low, less_or_second(maximum, factor + acceleration), factor);
+  factor = chosen_above(extreme, low, less_or_second(maximum, factor + acceleration), factor);
   extreme = less_or_second(low, extreme);
   sar += factor * (extreme - sar);
   sar = greater_or_second(high, greater_or_second(before_high, sar));
