@@ -286,3 +286,22 @@ def test_a_universe_steps_and_runs_on_arrow_columns():
     assert answers.columns == names
     assert array_bits(answers.to_numpy()) == \
         array_bits(barworks.Universe(classic.WeightedMovingAverage, names, 3).feed(wide))
+
+
+def test_answers_go_out_as_an_arrow_stream_any_consumer_reads():
+    """The universe's export, read by pyarrow as polars reads it, and the
+    matrices and names it refuses (the native half is reachable)."""
+    from barworks import _native
+    from barworks.universe import _ArrowColumns
+    matrix = np.random.default_rng(7).normal(size=(5, 3))
+    table = pa.table(_ArrowColumns(matrix, ["a", "é", "c"]))
+    assert table.column_names == ["a", "é", "c"]
+    assert array_bits(np.column_stack([c.to_numpy() for c in table.columns])) == array_bits(matrix)
+    for bad, names, error in ((matrix[:, ::-1], ["a", "b", "c"], ValueError),
+                              (matrix.astype(np.float32), ["a", "b", "c"], ValueError),
+                              (matrix[0], ["a", "b", "c"], ValueError),
+                              (matrix, ["a", "b"], ValueError),
+                              (matrix, ["a", "b", 3], TypeError),
+                              (matrix, 3, TypeError)):
+        with pytest.raises(error):
+            _native.columns_as_arrow(bad, names)
