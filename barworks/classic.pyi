@@ -795,7 +795,7 @@ class Midprice:
 @final
 class NormalizedAverageTrueRange:
     """Wilder's average true range as a percentage of the close:
-    ``(atr / close) * 100``, with ``atr`` exactly as ``AverageTrueRange``
+    ``atr * (100 / close)``, with ``atr`` exactly as ``AverageTrueRange``
     computes it.
 
     The period defaults to 14. Lookback ``period``: NaN for the first

@@ -14,10 +14,13 @@
 namespace barworks::classic {
 
 // Wilder's average true range as a percentage of the close:
-//   (average true range / close) * 100
+//   average true range * (100 / close)
 // with the classic AverageTrueRange embedded, so its seed, lookback
 // (`period` bars) and NaN rules are that class's. A zero close answers 0.0,
-// as the batch libraries do, once the average is seeded.
+// as the batch libraries do, once the average is seeded. The quotient is
+// taken of the close alone, so that it runs beside the average's step
+// rather than after it; the answer is within an ulp or two of dividing
+// the average by the close.
 struct NormalizedAverageTrueRange {
   AverageTrueRange average;
 
@@ -49,11 +52,11 @@ struct NormalizedAverageTrueRange {
   // the same sign. A branch for a lone bar, a selection for a pair.
   static double normalized(double range, double close) noexcept {
     if (close == 0.0 && range == range) [[unlikely]] return 0.0;
-    return canonical(range / close * 100.0);
+    return canonical(range * (100.0 / close));
   }
   static DoublePair normalized(DoublePair range, DoublePair close) noexcept {
     return select((close == 0.0) & (range == range), splat<DoublePair>(0.0),
-                  canonical(range / close * 100.0));
+                  canonical(range * (100.0 / close)));
   }
   void reset() noexcept { average.reset(); }
   std::uint32_t length() const noexcept { return average.length(); }
