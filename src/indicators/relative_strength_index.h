@@ -52,7 +52,10 @@ struct RelativeStrengthIndex {
   // included. The parts are chosen on the bits, so random data meets no
   // branch to mispredict. A lone window takes two slots at a time, its two
   // sums side by side in one pair; lanes side by side take one slot of
-  // each lane at a time, a pair of gains and a pair of losses.
+  // each lane at a time, a pair of gains and a pair of losses, and add a
+  // rise itself to the gains, one operation fewer: gain + c and gain + +0.0
+  // are gain - -c and gain - +0.0, as gain starts at +0.0 and never holds
+  // -0.0.
   template <class Window>
   static std::array<double, 2> averages(const Window& changes, std::uint32_t period) noexcept {
     DoublePair sums{0.0, 0.0};
@@ -76,9 +79,10 @@ struct RelativeStrengthIndex {
     DoublePair gains{0.0, 0.0};
     DoublePair losses{0.0, 0.0};
     for (std::uint32_t slot = 0; slot < period; ++slot) {
-      const auto [gain_parts, loss_parts] = parts(changes.slot(slot));
-      gains -= gain_parts;
-      losses -= loss_parts;
+      const DoublePair change = changes.slot(slot);
+      const LaneMask rose = change > DoublePair{0.0, 0.0};
+      gains += std::bit_cast<DoublePair>(std::bit_cast<LaneMask>(change) & rose);
+      losses -= std::bit_cast<DoublePair>(std::bit_cast<LaneMask>(change) & ~rose);
     }
     const DoublePair count = changes.filled();
     return {gains / count, losses / count};
