@@ -498,7 +498,7 @@ def test_normalized_average_true_range_is_a_percentage_of_the_close_at_any_perio
     bars = bars_from(walk(15, 100))
     bars[50] = Bar(0.0, 1.0, 0.0, 0.0, 1)
     ranges = stream(classic.AverageTrueRange(period), bars)
-    expected = [0.0 if bar.close() == 0.0 and not math.isnan(r) else r / bar.close() * 100.0
+    expected = [0.0 if bar.close() == 0.0 and not math.isnan(r) else r * (100.0 / bar.close())
                 for r, bar in zip(ranges, bars)]
     assert repr(stream(classic.NormalizedAverageTrueRange(period), bars)) == repr(expected)
 
