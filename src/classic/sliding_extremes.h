@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -567,6 +568,39 @@ template <class Highs, class Lows, class Take, class Then>
   watch.rebuild(high_window, low_window);
   for (i = block + period; i < size; ++i) take(i);
 }
+
+// A window's extremes held until the next bar's come, so that an answer
+// made of them is taken two bars at a time, side by side:
+// answer(highest, lowest, i) with doubles for bar i alone, or with pairs
+// for bars i and i + 1. flush() answers a bar still held.
+class PairedExtremes {
+ public:
+  template <class Answer>
+  [[gnu::always_inline]] void take(double highest, double lowest, std::size_t i,
+                                   Answer& answer) noexcept {
+    if (held_ && i == at_ + 1) {
+      answer(DoublePair{highest_, highest}, DoublePair{lowest_, lowest}, at_);
+      held_ = false;
+      return;
+    }
+    flush(answer);
+    highest_ = highest;
+    lowest_ = lowest;
+    at_ = i;
+    held_ = true;
+  }
+  template <class Answer>
+  [[gnu::always_inline]] void flush(Answer& answer) noexcept {
+    if (held_) answer(highest_, lowest_, at_);
+    held_ = false;
+  }
+
+ private:
+  double highest_ = 0.0;
+  double lowest_ = 0.0;
+  std::size_t at_ = 0;
+  bool held_ = false;
+};
 
 // The same over a bar range's windows.
 template <class Highs, class Lows, class Take, class Then>

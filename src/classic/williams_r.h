@@ -58,17 +58,26 @@ struct WilliamsR {
 };
 
 // A batch of bars from columns, as that many updates would answer them.
+// The window's extremes come a bar at a time; the answers, whose two
+// divisions bound the loop, are taken two bars at a time.
 template <class Column>
 void answer_bars(WilliamsR& record, std::size_t size, const Column& highs, const Column& lows,
                  const Column& closes, double* answers) noexcept {
+  PairedExtremes held;
+  const auto answer = [&]<class Number>(Number highest, Number lowest, std::size_t i) {
+    if constexpr (std::is_same_v<Number, double>) {
+      answers[i] = WilliamsR::of_range(highest, lowest, closes[i]);
+    } else {
+      store_lanes(answers + i, WilliamsR::of_range(highest, lowest, closes.pair(i)));
+    }
+  };
   run_bar_range(
       record.range, size, highs, lows,
       [&](std::size_t i) {
         answers[i] = record.update(Candle{kNaN, highs[i], lows[i], closes[i], kNaN});
       },
-      [&](double highest, double lowest, std::size_t i) {
-        answers[i] = WilliamsR::of_range(highest, lowest, closes[i]);
-      });
+      [&](double highest, double lowest, std::size_t i) { held.take(highest, lowest, i, answer); });
+  held.flush(answer);
 }
 
 }  // namespace barworks::classic
