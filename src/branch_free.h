@@ -14,11 +14,23 @@
 
 namespace barworks {
 
+#if defined(__SSE2__)
+// x in the low lane of a register, its upper lane whatever it held: the
+// scalar forms below read and answer the low lane only, and the bitwise
+// ones raise nothing on the other, so the upper lane need not be cleared
+// (_mm_set_sd would clear it, an instruction for each operand).
+inline __m128d in_low_lane(double x) noexcept {
+  __m128d lanes;
+  asm("" : "=x"(lanes) : "0"(x));
+  return lanes;
+}
+#endif
+
 // max(x, 0), and NaN for a NaN x.
 inline double positive_part(double x) noexcept {
 #if defined(__SSE2__)
   // maxsd answers its second operand when either is NaN.
-  return _mm_cvtsd_f64(_mm_max_sd(_mm_setzero_pd(), _mm_set_sd(x)));
+  return _mm_cvtsd_f64(_mm_max_sd(_mm_setzero_pd(), in_low_lane(x)));
 #else
   return 0.0 > x ? 0.0 : x;
 #endif
@@ -27,8 +39,8 @@ inline double positive_part(double x) noexcept {
 // `value` where x > y, else 0.0 (also where either is NaN).
 inline double where_above(double x, double y, double value) noexcept {
 #if defined(__SSE2__)
-  const __m128d above = _mm_cmpgt_sd(_mm_set_sd(x), _mm_set_sd(y));
-  return _mm_cvtsd_f64(_mm_and_pd(above, _mm_set_sd(value)));
+  const __m128d above = _mm_cmpgt_sd(in_low_lane(x), in_low_lane(y));
+  return _mm_cvtsd_f64(_mm_and_pd(above, in_low_lane(value)));
 #else
   return x > y ? value : 0.0;
 #endif
@@ -39,9 +51,9 @@ inline double where_above(double x, double y, double value) noexcept {
 // trend: both come at random) or lanes side by side.
 inline double chosen_above(double x, double y, double chosen, double otherwise) noexcept {
 #if defined(__SSE2__)
-  const __m128d above = _mm_cmpgt_sd(_mm_set_sd(x), _mm_set_sd(y));
-  return _mm_cvtsd_f64(_mm_or_pd(_mm_and_pd(above, _mm_set_sd(chosen)),
-                                 _mm_andnot_pd(above, _mm_set_sd(otherwise))));
+  const __m128d above = _mm_cmpgt_sd(in_low_lane(x), in_low_lane(y));
+  return _mm_cvtsd_f64(_mm_or_pd(_mm_and_pd(above, in_low_lane(chosen)),
+                                 _mm_andnot_pd(above, in_low_lane(otherwise))));
 #else
   return x > y ? chosen : otherwise;
 #endif
@@ -63,7 +75,7 @@ inline double positive_part_above(double x, double y) noexcept {
 // added, it gives the total that subtracting it would.
 inline double signed_by_move(double x, double y, double amount) noexcept {
 #if defined(__SSE2__)
-  const __m128d to = _mm_set_sd(x), from = _mm_set_sd(y), value = _mm_set_sd(amount);
+  const __m128d to = in_low_lane(x), from = in_low_lane(y), value = in_low_lane(amount);
   const __m128d rose = _mm_cmpgt_sd(to, from), fell = _mm_cmplt_sd(to, from);
   const __m128d sign = _mm_set_sd(-0.0);
   // -amount by its sign bit, except that a NaN amount keeps its own.
@@ -77,16 +89,29 @@ inline double signed_by_move(double x, double y, double amount) noexcept {
 
 // x > y ? x : y and x < y ? x : y, each one maxsd or minsd (y when either
 // is NaN or on a tie).
+// Written as the one instruction: through the intrinsics, each operand's
+// upper lane is cleared first, an instruction more each, and a ternary
+// the compiler may turn into a branch.
 inline double greater_or_second(double x, double y) noexcept {
-#if defined(__SSE2__)
-  return _mm_cvtsd_f64(_mm_max_sd(_mm_set_sd(x), _mm_set_sd(y)));
+#if defined(__AVX__)
+  double larger;
+  asm("vmaxsd %2, %1, %0" : "=x"(larger) : "x"(x), "xm"(y));
+  return larger;
+#elif defined(__SSE2__)
+  asm("maxsd %1, %0" : "+x"(x) : "xm"(y));
+  return x;
 #else
   return x > y ? x : y;
 #endif
 }
 inline double less_or_second(double x, double y) noexcept {
-#if defined(__SSE2__)
-  return _mm_cvtsd_f64(_mm_min_sd(_mm_set_sd(x), _mm_set_sd(y)));
+#if defined(__AVX__)
+  double smaller;
+  asm("vminsd %2, %1, %0" : "=x"(smaller) : "x"(x), "xm"(y));
+  return smaller;
+#elif defined(__SSE2__)
+  asm("minsd %1, %0" : "+x"(x) : "xm"(y));
+  return x;
 #else
   return x < y ? x : y;
 #endif
@@ -96,8 +121,8 @@ inline double less_or_second(double x, double y) noexcept {
 // x wins, which decides only the sign of a zero result.
 inline double max_ignoring_nan(double x, double y) noexcept {
 #if defined(__SSE2__)
-  const __m128d left = _mm_set_sd(x);
-  const __m128d right = _mm_set_sd(y);
+  const __m128d left = in_low_lane(x);
+  const __m128d right = in_low_lane(y);
   // y > x ? y : x, which is x when either is NaN.
   const __m128d larger = _mm_max_sd(right, left);
   const __m128d left_is_nan = _mm_cmpunord_sd(left, left);
