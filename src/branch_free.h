@@ -20,8 +20,15 @@ namespace barworks {
 // ones raise nothing on the other, so the upper lane need not be cleared
 // (_mm_set_sd would clear it, an instruction for each operand).
 inline __m128d in_low_lane(double x) noexcept {
+#if defined(__clang__)
+  // Clang refuses operands of two sizes in one register, and tracks an
+  // undefined lane itself.
+  __m128d lanes = _mm_undefined_pd();
+  lanes[0] = x;
+#else
   __m128d lanes;
   asm("" : "=x"(lanes) : "0"(x));
+#endif
   return lanes;
 }
 #endif
@@ -39,7 +46,9 @@ inline double positive_part(double x) noexcept {
 // `value` where x > y, else 0.0 (also where either is NaN).
 inline double where_above(double x, double y, double value) noexcept {
 #if defined(__SSE2__)
-  const __m128d above = _mm_cmpgt_sd(in_low_lane(x), in_low_lane(y));
+  // x > y as y < x: the greater-than form swaps its operands and then
+  // mends the upper lane, an instruction more.
+  const __m128d above = _mm_cmplt_sd(in_low_lane(y), in_low_lane(x));
   return _mm_cvtsd_f64(_mm_and_pd(above, in_low_lane(value)));
 #else
   return x > y ? value : 0.0;
@@ -51,7 +60,7 @@ inline double where_above(double x, double y, double value) noexcept {
 // trend: both come at random) or lanes side by side.
 inline double chosen_above(double x, double y, double chosen, double otherwise) noexcept {
 #if defined(__SSE2__)
-  const __m128d above = _mm_cmpgt_sd(in_low_lane(x), in_low_lane(y));
+  const __m128d above = _mm_cmplt_sd(in_low_lane(y), in_low_lane(x));
   return _mm_cvtsd_f64(_mm_or_pd(_mm_and_pd(above, in_low_lane(chosen)),
                                  _mm_andnot_pd(above, in_low_lane(otherwise))));
 #else
@@ -76,7 +85,7 @@ inline double positive_part_above(double x, double y) noexcept {
 inline double signed_by_move(double x, double y, double amount) noexcept {
 #if defined(__SSE2__)
   const __m128d to = in_low_lane(x), from = in_low_lane(y), value = in_low_lane(amount);
-  const __m128d rose = _mm_cmpgt_sd(to, from), fell = _mm_cmplt_sd(to, from);
+  const __m128d rose = _mm_cmplt_sd(from, to), fell = _mm_cmplt_sd(to, from);
   const __m128d sign = _mm_set_sd(-0.0);
   // -amount by its sign bit, except that a NaN amount keeps its own.
   const __m128d flipped = _mm_xor_pd(value, _mm_andnot_pd(_mm_cmpunord_sd(value, value), sign));
