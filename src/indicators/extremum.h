@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "../branch_free.h"
 #include "../checkpoint.h"
 #include "../describe.h"
 #include "../error.h"
@@ -180,7 +181,11 @@ struct ExtremumTrail {
 // a if it beats b, else b: one minsd or maxsd, a NaN a never taken.
 template <class Order>
 inline double more_extreme(double a, double b) noexcept {
-  return Order::beats(a, b) ? a : b;
+  if constexpr (Order::beats(0.0, 1.0)) {
+    return less_or_second(a, b);
+  } else {
+    return greater_or_second(a, b);
+  }
 }
 
 // The suffixes of the block starting at `block` that a window can hold,
@@ -215,7 +220,7 @@ bool extremes_of_block(const char* cells, std::size_t period, std::size_t block,
   double least_magnitude = std::numeric_limits<double>::infinity();
   const auto note = [&](double answer) {
     const double magnitude = std::fabs(answer);
-    least_magnitude = magnitude < least_magnitude ? magnitude : least_magnitude;
+    least_magnitude = less_or_second(magnitude, least_magnitude);
   };
   double prefix = Order::kFill, suffix = Order::kFill;
   const std::size_t last = block + period - 1;
