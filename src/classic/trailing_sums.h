@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <utility>
@@ -149,7 +150,7 @@ struct TrailingSums {
                                                        std::uint32_t longest) noexcept {
     Number sum = splat<Number>(0.0);
     Sums<Number> sums;
-    std::uint32_t taken = 1;
+    std::size_t taken = 1;  // wide, so that a stride through memory reduces to a step
     for (; taken <= shortest_period; ++taken) sum += back(taken);
     sums.shortest = sum;
     for (; taken <= middle_period; ++taken) sum += back(taken);
@@ -192,7 +193,7 @@ struct TrailingSums {
   // `stride` doubles after the one before.
   [[gnu::cold, gnu::noinline]] void recompute_ending(const double* newest,
                                                      std::uint32_t stride) noexcept {
-    recompute_from([=](std::uint32_t taken) { return *(newest - (taken - 1) * stride); });
+    recompute_from([=](std::size_t taken) { return *(newest - (taken - 1) * stride); });
   }
 };
 
