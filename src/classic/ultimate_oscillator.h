@@ -26,6 +26,9 @@ namespace barworks::classic {
 //   a(n) = (sum of buying pressure) / (sum of true range), 0 where the
 //          true ranges sum to 0, as TA-Lib answers
 //   answer = 100 * ((4 * a(shortest) + 2 * a(middle) + a(longest)) / 7)
+// (the division by 7 taken as a product by 1/7, rounded once: it ended
+// the chain of each answer, and a feed's pairs spent a quarter of their
+// divisions on it)
 // The three periods are taken in order whatever order they are given in,
 // and may be equal, as TA-Lib takes them. Lookback the longest period: the
 // first bar only gives a close; bars before the first whose high, low and
@@ -101,7 +104,7 @@ struct UltimateOscillator {
     const Number shortest = average(buying_shortest, ranges_shortest);
     const Number middle = average(buying_middle, ranges_middle);
     const Number longest = average(buying_longest, ranges_longest);
-    return canonical(100.0 * ((4.0 * shortest + 2.0 * middle + longest) / 7.0));
+    return canonical(100.0 * ((4.0 * shortest + 2.0 * middle + longest) * (1.0 / 7.0)));
   }
   void reset() noexcept {
     buying.reset();
