@@ -97,34 +97,32 @@ inline double signed_by_move(double x, double y, double amount) noexcept {
 }
 
 // x > y ? x : y and x < y ? x : y, each one maxsd or minsd (y when either
-// is NaN or on a tie).
-// Written as the one instruction: through the intrinsics, each operand's
-// upper lane is cleared first, an instruction more each, and a ternary
-// the compiler may turn into a branch.
-inline double greater_or_second(double x, double y) noexcept {
+// is NaN or on a tie). Written as the one instruction: through the
+// intrinsics, each operand's upper lane is cleared first, an instruction
+// more each, and a ternary the compiler may turn into a branch.
+template <bool kLarger>
+inline double lone_pick(double x, double y) noexcept {
 #if defined(__AVX__)
-  double larger;
-  asm("vmaxsd %2, %1, %0" : "=x"(larger) : "x"(x), "xm"(y));
-  return larger;
+  double picked;
+  if constexpr (kLarger) {
+    asm("vmaxsd %2, %1, %0" : "=x"(picked) : "x"(x), "xm"(y));
+  } else {
+    asm("vminsd %2, %1, %0" : "=x"(picked) : "x"(x), "xm"(y));
+  }
+  return picked;
 #elif defined(__SSE2__)
-  asm("maxsd %1, %0" : "+x"(x) : "xm"(y));
+  if constexpr (kLarger) {
+    asm("maxsd %1, %0" : "+x"(x) : "xm"(y));
+  } else {
+    asm("minsd %1, %0" : "+x"(x) : "xm"(y));
+  }
   return x;
 #else
-  return x > y ? x : y;
+  return (kLarger ? x > y : x < y) ? x : y;
 #endif
 }
-inline double less_or_second(double x, double y) noexcept {
-#if defined(__AVX__)
-  double smaller;
-  asm("vminsd %2, %1, %0" : "=x"(smaller) : "x"(x), "xm"(y));
-  return smaller;
-#elif defined(__SSE2__)
-  asm("minsd %1, %0" : "+x"(x) : "xm"(y));
-  return x;
-#else
-  return x < y ? x : y;
-#endif
-}
+inline double greater_or_second(double x, double y) noexcept { return lone_pick<true>(x, y); }
+inline double less_or_second(double x, double y) noexcept { return lone_pick<false>(x, y); }
 
 // The larger of x and y, taking the other operand when one is NaN; on a tie
 // x wins, which decides only the sign of a zero result.
