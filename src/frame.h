@@ -97,8 +97,13 @@ class Borrow {
  private:
   [[gnu::always_inline]] void release() noexcept {
     if (flag_ == nullptr) return;
-    const std::uintptr_t holders = flag_->load(std::memory_order_relaxed);
-    flag_->store(access_ == Access::kExclusive ? kFree : holders - 1, std::memory_order_relaxed);
+    // An exclusive holder knows the count it leaves; an atomic load, even a
+    // relaxed one, is never dropped by the compiler.
+    if (access_ == Access::kExclusive) {
+      flag_->store(kFree, std::memory_order_relaxed);
+    } else {
+      flag_->store(flag_->load(std::memory_order_relaxed) - 1, std::memory_order_relaxed);
+    }
   }
 
   AccessFlag* flag_ = nullptr;
