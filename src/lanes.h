@@ -200,11 +200,10 @@ inline DoublePair with_sign_of(DoublePair magnitude, DoublePair y) noexcept {
 // number type so that two lanes take it side by side, where a library call
 // a lane would spill every register. |x| is first brought within 0.66 (as
 // 0, pi / 4 or pi / 2 plus the arc tangent of x, of (x - 1) / (x + 1) or of
-// -1 / x, one division whichever), then a rational
-// function of the square of what is left, the classic minimax one of
-// degree 4 over 5, gives its arc tangent; the low bits of pi / 4 and
-// pi / 2 are added to it before the angle is. Odd: atan(-x) = -atan(x),
-// and NaN stays NaN.
+// -1 / x, one division whichever), then a rational function of the square
+// of what is left, the classic minimax one of degree 4 over 5, gives its
+// arc tangent; the low bits of pi / 4 and pi / 2 are added to it before
+// the angle is. Odd: atan(-x) = -atan(x), and NaN stays NaN.
 template <class Number>
 Number arc_tangent(Number x) noexcept {
   constexpr double kTanThreeEighthsPi = 2.41421356237309504880;

@@ -24,14 +24,11 @@ namespace barworks::classic {
 // Which of two numbers is more extreme, the newer on a tie, so that the
 // extreme's slot is the newest of equal extremes (Aroon counts its periods
 // from it) and of 0.0 and -0.0 the newer is kept. `pick` is one maxsd or
-// minsd. kNone loses to every number. NaN is not ordered here: NanWatch
+// minsd; `keeps_or` gives `kept` where the older is strictly more extreme,
+// else `otherwise`, without a branch. kNone loses to every number. NaN is not ordered here: NanWatch
 // tells whether a window holds one, and its extreme is then NaN.
 struct Highest {
   static constexpr double kNone = -std::numeric_limits<double>::infinity();
-  template <class Number>
-  static auto keeps(Number older, Number newer) noexcept {
-    return older > newer;
-  }
   template <class Number>
   static Number keeps_or(Number older, Number newer, Number kept, Number otherwise) noexcept {
     return chosen_above(older, newer, kept, otherwise);
@@ -43,10 +40,6 @@ struct Highest {
 };
 struct Lowest {
   static constexpr double kNone = std::numeric_limits<double>::infinity();
-  template <class Number>
-  static auto keeps(Number older, Number newer) noexcept {
-    return older < newer;
-  }
   template <class Number>
   static Number keeps_or(Number older, Number newer, Number kept, Number otherwise) noexcept {
     return chosen_above(newer, older, kept, otherwise);
