@@ -190,18 +190,34 @@ def test_sums_sliding_side_by_side_stay_the_objects(name, arguments):
 
 
 @pytest.mark.parametrize("order", ["C", "F"])
-@pytest.mark.parametrize("cls", [_barworks.Minimum, _barworks.SimpleMovingAverage])
+@pytest.mark.parametrize("cls", [_barworks.Minimum, _barworks.Maximum,
+                                 _barworks.SimpleMovingAverage])
 def test_a_long_feed_is_the_separate_objects_fed(cls, order):
-    """Runs longer than a stretch of steps, over a row-major matrix whose
+    """Runs longer than a stretch of steps, over a column-major matrix whose
     lanes a class reading dense inputs gathers a tile at a time (more lanes
-    than a tile of 64), or a column-major one whose rows a class stepping
-    every lane at once gathers a block at a time."""
-    matrix = inputs(np.random.default_rng(5), (2 * 1024 + 7, 70), "values").copy(order=order)
+    than a tile of 64), or a row-major one, whose rows a window extreme
+    folds side by side and a class stepping every lane at once gathers a
+    block at a time. Signed zeros, whose sign a window extreme's remembered
+    slot decides, are extremes in the lanes of either sign, as are windows
+    without a number; the second feed starts its lanes inside a window."""
+    rng = np.random.default_rng(5)
+    matrix = inputs(rng, (2 * 1024 + 7, 70), "values") * np.where(np.arange(70) % 2, 1.0, -1.0)
+    zeros = rng.random(matrix.shape)
+    matrix[zeros < 0.03] = 0.0
+    matrix[zeros > 0.97] = -0.0
+    # Windows of NaN alone, and of one infinity, which a remembered slot
+    # answers.
+    matrix[300:340, ::5] = np.nan
+    matrix[600:640, 1::5] = np.inf
+    matrix[900:940, 2::5] = -np.inf
+    matrix = matrix.copy(order=order)
     universe = barworks.Universe(cls, 70, 20)
-    answers = universe.feed(matrix)
+    answers = np.concatenate([universe.feed(matrix[:13]), universe.feed(matrix[13:])])
     for j in range(70):
         obj = cls(20)
-        assert answers[:, j].tobytes() == barworks.feed(obj, np.ascontiguousarray(matrix[:, j])).tobytes()
+        column = np.ascontiguousarray(matrix[:, j])
+        want = np.concatenate([barworks.feed(obj, column[:13]), barworks.feed(obj, column[13:])])
+        assert answers[:, j].tobytes() == want.tobytes(), j
         assert barworks.state(universe[j]) == barworks.state(obj), j
 
 

@@ -106,8 +106,9 @@ void run_folded(Record& outside, std::size_t size, const Read& read, double* ans
   outside = record;
 }
 
-// A record whose batch path reads its inputs in place only where they lie
-// one after another: a universe's feed runs its lanes one at a time, over
+// A record whose batch path reads blocks of inputs in place, only where they
+// lie at a fixed stride: a universe's feed runs its lanes through that path,
+// side by side over a row-major matrix's rows, or else one at a time over
 // their gathered inputs, rather than in steps of every lane.
 template <class Record>
 inline constexpr bool kWantsDenseInputs = kIsExtremum<Record>;

@@ -189,6 +189,57 @@ void scatter_tile(const Cell* own, Py_ssize_t span, Py_ssize_t lane_room, Py_ssi
   }
 }
 
+// The warm-up answers each lane has still to give, read before a run steps
+// the lanes (`left_of(j)` for lane j); null when memory is short.
+template <class LeftOf>
+std::uint64_t* warmups_left(Py_ssize_t count, LeftOf left_of) noexcept {
+  auto* left = static_cast<std::uint64_t*>(
+      PyMem_RawMalloc(static_cast<std::size_t>(count) * sizeof(std::uint64_t)));
+  if (left == nullptr) return nullptr;
+  for (Py_ssize_t j = 0; j < count; ++j) left[j] = left_of(j);
+  return left;
+}
+
+// Blanks those answers of a run of `steps` rows of `count` lanes, each
+// `columns` cells, and frees `left`.
+void blank_warmups(std::uint64_t* left, Py_ssize_t count, Py_ssize_t steps, Py_ssize_t columns,
+                   double* cells) noexcept {
+  for (Py_ssize_t j = 0; j < count; ++j) {
+    const auto blank = static_cast<Py_ssize_t>(std::min<std::uint64_t>(left[j], steps));
+    for (Py_ssize_t t = 0; t < blank; ++t) {
+      store_unstepped(cells + (t * count + j) * columns, columns);
+    }
+  }
+  PyMem_RawFree(left);
+}
+
+// A window extreme's lanes over a matrix whose rows hold them side by side
+// run row by row (ExtremumRows), each lane's warm-up answers blanked after;
+// false, with nothing run, where that cannot take them.
+template <class Order>
+bool run_extremum_rows(Extremum<Order>* records, Py_ssize_t count, Py_ssize_t steps,
+                       const Matrix& inputs, bool blank_warmup, double* answers) noexcept {
+  if (!inputs.dense_rows()) return false;
+  ExtremumRows<Order> rows{records, static_cast<std::size_t>(count),
+                           static_cast<std::size_t>(steps), inputs.data, inputs.step_stride,
+                           answers};
+  if (!rows.runs()) return false;
+  void* scratch = PyMem_RawMalloc(rows.scratch_cells() * sizeof(double));
+  if (scratch == nullptr) return false;
+  std::uint64_t* left = nullptr;
+  if (blank_warmup) {
+    left = warmups_left(count, [&](Py_ssize_t j) { return warmup_left(records[j]); });
+    if (left == nullptr) {
+      PyMem_RawFree(scratch);
+      return false;
+    }
+  }
+  rows.run(static_cast<double*>(scratch));
+  PyMem_RawFree(scratch);
+  if (left != nullptr) blank_warmups(left, count, steps, 1, answers);
+  return true;
+}
+
 // Each lane runs its column through the batch loop on a local record (as
 // feed runs one object), a stretch of steps at a time, into `scratch`,
 // then its answers are laid into its column of the answers. The inputs of
@@ -205,6 +256,9 @@ void run_lanes(void* lanes, Py_ssize_t count, Py_ssize_t steps, const RunMatrice
   constexpr Py_ssize_t kColumns = Rows::kColumns;
   Record* records = static_cast<Record*>(lanes);
   auto* cells = static_cast<Cell*>(answers);
+  if constexpr (kIsExtremum<Record>) {
+    if (run_extremum_rows(records, count, steps, inputs[0], blank_warmup, cells)) return;
+  }
   auto* own = static_cast<Cell*>(scratch);
   for (Py_ssize_t from = 0; from < steps; from += kStretch) {
     const Py_ssize_t span = std::min(kStretch, steps - from);
@@ -647,9 +701,8 @@ PyObject* step_columns(Lanes& lanes, InputKind input, PyObject* const* given, st
 // A run of a class whose lanes lie side by side: each row of the matrices
 // is a step of every lane at once, and its answers fill a row of the
 // answers. False, with nothing run, for any other class, or when memory
-// for the layout is short; and for a class whose own batch path
-// reads each lane's inputs one after another (a window's extremes block by
-// block), which runs lane by lane faster than in steps of every lane.
+// for the layout is short; and for a class whose own batch path reads
+// blocks of inputs (a window's extremes), which runs its own way.
 bool run_side_by_side(Lanes& lanes, Py_ssize_t steps, const RunMatrices& matrices,
                       bool blank_warmup, unsigned char* answers) noexcept {
   const LaneKind& kind = *lanes.kind;
@@ -671,13 +724,12 @@ bool run_side_by_side(Lanes& lanes, Py_ssize_t steps, const RunMatrices& matrice
   }
   std::uint64_t* left = nullptr;
   if (blank_warmup) {
-    left = static_cast<std::uint64_t*>(
-        PyMem_RawMalloc(static_cast<std::size_t>(lanes.count) * sizeof(std::uint64_t)));
+    left = warmups_left(lanes.count,
+                        [&](Py_ssize_t j) { return kind.warmup_left(lane_at(lanes, j)); });
     if (left == nullptr) {
       PyMem_RawFree(blocks);
       return false;
     }
-    for (Py_ssize_t j = 0; j < lanes.count; ++j) left[j] = kind.warmup_left(lane_at(lanes, j));
   }
   PyThreadState* saved = steps * lanes.count >= kReleaseLockFrom ? PyEval_SaveThread() : nullptr;
   if (lanes.packed == nullptr) lanes.packed = kind.pack(lanes.records, lanes.count);
@@ -714,17 +766,14 @@ bool run_side_by_side(Lanes& lanes, Py_ssize_t steps, const RunMatrices& matrice
       kind.step_packed(lanes.packed, lanes.records, columns, nullptr, answers + t * row_bytes);
     }
   }
-  if (packed && left != nullptr) {
-    auto* cells = reinterpret_cast<double*>(answers);
-    for (Py_ssize_t j = 0; j < lanes.count; ++j) {
-      const auto blank = static_cast<Py_ssize_t>(std::min<std::uint64_t>(left[j], steps));
-      for (Py_ssize_t t = 0; t < blank; ++t) {
-        store_unstepped(cells + (t * lanes.count + j) * kind.columns, kind.columns);
-      }
+  if (left != nullptr) {
+    if (packed) {
+      blank_warmups(left, lanes.count, steps, kind.columns, reinterpret_cast<double*>(answers));
+    } else {
+      PyMem_RawFree(left);
     }
   }
   if (saved != nullptr) PyEval_RestoreThread(saved);
-  PyMem_RawFree(left);
   PyMem_RawFree(blocks);
   return packed;
 }

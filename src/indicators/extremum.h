@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 #include "../branch_free.h"
@@ -178,9 +179,10 @@ struct ExtremumTrail {
   }
 };
 
-// a if it beats b, else b: one minsd or maxsd, a NaN a never taken.
-template <class Order>
-inline double more_extreme(double a, double b) noexcept {
+// a if it beats b, else b, lane by lane: one minsd or maxsd (minpd or maxpd
+// for a pair), a NaN a never taken.
+template <class Order, class Number>
+inline Number more_extreme(Number a, Number b) noexcept {
   if constexpr (Order::beats(0.0, 1.0)) {
     return less_or_second(a, b);
   } else {
@@ -188,116 +190,230 @@ inline double more_extreme(double a, double b) noexcept {
   }
 }
 
-// The suffixes of the block starting at `block` that a window can hold,
-// left where extremes_of_block reads them.
-template <class Order>
-void fold_block(const char* cells, std::size_t period, std::size_t block,
-                double* answers) noexcept {
-  double suffix = Order::kFill;
-  for (std::size_t t = block + period - 1; t > block; --t) {
-    suffix = more_extreme<Order>(cell_at(cells, t), suffix);
-    answers[t + period - 1] = suffix;
-  }
-}
-
-// The window's extreme over the blocks of `period` times that start where
-// slot 0 is written, for the block starting at `block`: each time's extreme
-// is the better of the block's inputs so far and the previous block's
-// inputs from the window's oldest on. Those suffixes were left in
-// answers[block .. block + period - 2] (the suffix from the previous block's
-// time t at answers[t + period - 1], the answer read just before it is
-// written); this block's are left the same way for the next, folded from its
-// end as the block is stepped. The values only: false when an answer is one
-// whose bits the remembered slot decides, a zero (of which sign the slot
-// holds) or the fill.
-template <class Order>
-bool extremes_of_block(const char* cells, std::size_t period, std::size_t block,
-                       double* answers) noexcept {
-  const auto pick = more_extreme<Order>;
-  // The answers are never NaN. One is the fill only while the block's
-  // inputs so far are all the fill or NaN, so only if its first is; one is a
-  // zero only if the least magnitude is.
-  double least_magnitude = std::numeric_limits<double>::infinity();
-  const auto note = [&](double answer) {
-    const double magnitude = std::fabs(answer);
-    least_magnitude = less_or_second(magnitude, least_magnitude);
-  };
-  double prefix = Order::kFill, suffix = Order::kFill;
-  const std::size_t last = block + period - 1;
-  for (std::size_t j = 0; j + 1 < period; ++j) {
-    suffix = pick(cell_at(cells, last - j), suffix);
-    answers[last - j + period - 1] = suffix;
-    prefix = pick(cell_at(cells, block + j), prefix);
-    const double answer = pick(answers[block + j], prefix);
-    answers[block + j] = answer;
-    note(answer);
-  }
-  // The last step's window is the block.
-  prefix = pick(cell_at(cells, last), prefix);
-  answers[last] = prefix;
-  note(prefix);
-  return least_magnitude != 0.0 && Order::beats(cell_at(cells, block), Order::kFill);
-}
-
-// Answers read(0) .. read(size - 1) into answers[0 .. size), as that many
-// calls of update would, and leaves the record as they would.
+// Extremum's batch path: the answers of `steps` steps of lanes of one
+// extremum (one record, or a universe's lanes, which write the same slot),
+// as that many calls of update would give, leaving each record as they
+// would. Lane j's input of step t lies at rows + t * row_stride + j *
+// sizeof(double), its answer at answers[t * count + j]: a lone record's
+// dense column is one lane whose rows are its cells.
 //
-// Over dense inputs, once the first full block of slots is reached, the
-// answers are the window's extremes (extremes_of_block) without following
-// the remembered slot: once every slot has been written, a remembered value
-// that is a number other than the fill is the window's extreme. Only a
-// zero (which sign) or a window without such a number (the fill or a NaN in
-// slot 0, kept until slot 0 is written again, which starts a block) needs
-// the slot. A block with such an answer, and the batch's end (where the
-// record's slot must come out right), are stepped by the rules themselves
-// from the latest input that beat the answer before it: that input beat its
-// whole window, so the slot is its own however it was reached.
-template <class Order, class Read>
-void run_extremum(Extremum<Order>& record, std::size_t size, Read read, double* answers) noexcept {
-  const std::size_t period = record.period;
-  const std::size_t start = record.index;  // the slot of input 0
-  const char* cells = nullptr;
-  if constexpr (requires { read.dense(); }) {
-    if (const auto dense = read.dense()) cells = dense->data;
+// Once the first full block of slots is reached (a block is `period` steps
+// from one that writes slot 0), the answers are the window's extremes
+// without following the remembered slot: once every slot has been written,
+// a remembered value that is a number other than the fill is the window's
+// extreme. Each step's extreme is the better of the block's inputs so far
+// (a prefix) and the previous block's from the window's oldest on (a
+// suffix, folded from its end while that block was answered and left in
+// this block's answers until they are written). Only a zero (which sign)
+// or a window without such a number (the fill or a NaN in slot 0, kept
+// until slot 0 is written again, which starts a block) needs the slot. A
+// lane's block with such an answer, and its last blocks (where its slot
+// must come out right), are stepped by the rules themselves (the trail)
+// from the latest input that beat the answer before it: that input beat
+// its whole window, so the slot is its own however it was reached.
+template <class Order, bool kOneColumn = false>
+struct ExtremumRows {
+  Extremum<Order>* lanes;
+  std::size_t count;
+  std::size_t steps;
+  const char* rows;
+  std::ptrdiff_t row_stride;
+  double* answers;
+
+  // Whether run() can take the lanes: one write slot, and enough steps for
+  // two blocks after the first full window.
+  bool runs() const noexcept;
+  // The doubles of scratch run() needs: each lane's trail, and unless the
+  // lane is one dense column, room to copy a lane's inputs and answers.
+  std::size_t scratch_cells() const noexcept {
+    return 3 * lane_count() + (in_place() ? 0 : 2 * steps);
   }
-  // The first time after a full window that writes slot 0.
-  const std::size_t first_block = period + (period - start) % period;
-  if (cells == nullptr || period < 2 || size < first_block + 2 * period) {
-    for (std::size_t i = 0; i < size; ++i) answers[i] = record.update(read(i));
-    return;
+  void run(double* scratch) noexcept;
+
+ private:
+  // A lone record's column is one lane whose rows are its cells; the
+  // counts and strides of it are constants to the compiler.
+  std::size_t lane_count() const noexcept { return kOneColumn ? 1 : count; }
+  std::ptrdiff_t stride() const noexcept {
+    return kOneColumn ? static_cast<std::ptrdiff_t>(sizeof(double)) : row_stride;
   }
-  for (std::size_t i = 0; i < first_block; ++i) answers[i] = record.update(read(i));
-  ExtremumTrail<Order> trail{cells, period, first_block,
-                             first_block - period + record.extreme_index,
-                             record.values[static_cast<std::uint32_t>(record.extreme_index)]};
-  std::size_t settled = first_block;  // answers before it are final, the trail's state at it
-  fold_block<Order>(cells, period, first_block - period, answers);
-  // Steps the trail to `end` from the latest input after `settled` and
-  // before `before` that beat the answer before it, or else from `settled`.
-  const auto settle = [&](std::size_t before, std::size_t end) {
-    std::size_t from = settled;
-    for (std::size_t t = before; t-- > settled + 1;) {
-      if (Order::beats(cell_at(cells, t), answers[t - 1])) {
-        trail.settle_on(t);
+  bool in_place() const noexcept {
+    return lane_count() == 1 && stride() == static_cast<std::ptrdiff_t>(sizeof(double));
+  }
+  std::size_t period() const noexcept { return lanes[0].period; }
+  std::size_t first_block() const noexcept {
+    const std::size_t n = period();
+    return n + (n - lanes[0].index) % n;
+  }
+  const char* cell(std::size_t t, std::size_t lane) const noexcept {
+    return rows + static_cast<std::ptrdiff_t>(t) * stride() +
+           static_cast<std::ptrdiff_t>(lane * sizeof(double));
+  }
+  template <class Number>
+  static Number load_cells(const char* at) noexcept {
+    Number value;
+    std::memcpy(&value, at, sizeof value);
+    return value;
+  }
+  double input(std::size_t t, std::size_t lane) const noexcept {
+    return load_cells<double>(cell(t, lane));
+  }
+  double& answer(std::size_t t, std::size_t lane) const noexcept {
+    return answers[t * lane_count() + lane];
+  }
+  // visit.template operator()<Number>(lane) for each pair of lanes and
+  // the odd lane.
+  template <class Visit>
+  void each_lane(Visit visit) const noexcept {
+    std::size_t lane = 0;
+    if constexpr (!kOneColumn) {
+      for (; lane + 2 <= count; lane += 2) visit.template operator()<DoublePair>(lane);
+    }
+    if (lane < lane_count()) visit.template operator()<double>(lane);
+  }
+};
+
+template <class Order, bool kOneColumn>
+bool ExtremumRows<Order, kOneColumn>::runs() const noexcept {
+  if (lane_count() == 0 || lanes[0].period < 2) return false;
+  for (std::size_t j = 1; j < lane_count(); ++j) {
+    if (lanes[j].index != lanes[0].index) return false;
+  }
+  return steps >= first_block() + 2 * period();
+}
+
+template <class Order, bool kOneColumn>
+void ExtremumRows<Order, kOneColumn>::run(double* scratch) noexcept {
+  const std::size_t n = period();
+  const std::size_t start = lanes[0].index;
+  const std::size_t first = first_block();
+  // Each lane's trail: the time its steps by the rules have reached, and
+  // the time and value of its remembered slot there.
+  auto* settled = reinterpret_cast<std::size_t*>(scratch);
+  auto* extreme = settled + lane_count();
+  double* best = scratch + 2 * lane_count();
+  double* own_inputs = best + lane_count();
+  double* own_answers = own_inputs + steps;
+  const auto pick = [](auto a, auto b) { return more_extreme<Order>(a, b); };
+
+  for (std::size_t t = 0; t < first; ++t) {
+    for (std::size_t j = 0; j < lane_count(); ++j) answer(t, j) = lanes[j].update(input(t, j));
+  }
+  for (std::size_t j = 0; j < lane_count(); ++j) {
+    settled[j] = first;
+    extreme[j] = first - n + lanes[j].extreme_index;
+    best[j] = lanes[j].values[static_cast<std::uint32_t>(lanes[j].extreme_index)];
+  }
+  // Lane j's steps by the rules up to `end`, from the latest input after
+  // its settled time and before `before` that beat the answer before it,
+  // or else from its settled time; over its own inputs from the block
+  // before the first step's window, copied unless they lie in place.
+  const auto settle = [&](std::size_t j, std::size_t before, std::size_t end) {
+    std::size_t from = settled[j];
+    for (std::size_t t = before; t-- > settled[j] + 1;) {
+      if (Order::beats(input(t, j), answer(t - 1, j))) {
+        extreme[j] = t;
+        best[j] = canonical(input(t, j));
         from = t + 1;
         break;
       }
     }
-    trail.run(from, end, answers);
-    settled = end;
+    const std::size_t origin = first - n + (from - first) / n * n;
+    const char* inputs = cell(origin, j);
+    double* trail_answers = &answer(origin, j);
+    if (!in_place()) {
+      for (std::size_t t = origin; t < end; ++t) own_inputs[t - origin] = input(t, j);
+      inputs = reinterpret_cast<const char*>(own_inputs);
+      trail_answers = own_answers;
+    }
+    ExtremumTrail<Order> trail{inputs, n, 0, extreme[j] - origin, best[j]};
+    trail.run(from - origin, end - origin, trail_answers);
+    if (!in_place()) {
+      for (std::size_t t = from; t < end; ++t) answer(t, j) = own_answers[t - origin];
+    }
+    extreme[j] = trail.extreme + origin;
+    best[j] = trail.best;
+    settled[j] = end;
   };
-  std::size_t block = first_block;
-  for (; block + 2 * period <= size; block += period) {
-    if (!extremes_of_block<Order>(cells, period, block, answers)) settle(block, block + period);
+
+  // The suffixes of the block before the first.
+  each_lane([&]<class Number>(std::size_t j) {
+    Number suffix = splat<Number>(Order::kFill);
+    for (std::size_t t = first - 1; t > first - n; --t) {
+      suffix = pick(load_cells<Number>(cell(t, j)), suffix);
+      store_lanes(&answer(t + n - 1, j), suffix);
+    }
+  });
+  // Each block two lanes at a time: a pair's folds stay in registers down
+  // the block's rows, whose lines the next pairs read while at hand.
+  std::size_t block = first;
+  for (; block + 2 * n <= steps; block += n) {
+    const std::size_t last = block + n - 1;
+    each_lane([&]<class Number>(std::size_t j) {
+      Number prefix = splat<Number>(Order::kFill), suffix = prefix;
+      Number least = splat<Number>(std::numeric_limits<double>::infinity());
+      // Row by row: down from the block's last input, up from its first.
+      const char* older = cell(last, j);
+      const char* newer = cell(block, j);
+      double* folded = &answer(last + n - 1, j);
+      double* answered = &answer(block, j);
+      for (std::size_t k = 0; k + 1 < n; ++k) {
+        suffix = pick(load_cells<Number>(older), suffix);
+        store_lanes(folded, suffix);
+        prefix = pick(load_cells<Number>(newer), prefix);
+        const Number extreme_now = pick(load_lanes<Number>(answered), prefix);
+        store_lanes(answered, extreme_now);
+        least = less_or_second(absolute(extreme_now), least);
+        older -= stride();
+        newer += stride();
+        folded -= lane_count();
+        answered += lane_count();
+      }
+      // The last step's window is the block.
+      prefix = pick(load_cells<Number>(newer), prefix);
+      store_lanes(answered, prefix);
+      least = less_or_second(absolute(prefix), least);
+      // The answers are never NaN. One is the fill only while the block's
+      // inputs so far are all the fill or NaN, so only if its first is;
+      // one is a zero only if the least magnitude is.
+      double leasts[sizeof(Number) / sizeof(double)];
+      std::memcpy(leasts, &least, sizeof least);
+      for (std::size_t i = 0; i < std::size(leasts); ++i) {
+        if (leasts[i] == 0.0 || !Order::beats(input(block, j + i), Order::kFill)) {
+          settle(j + i, block, block + n);
+        }
+      }
+    });
   }
-  settle(block, size);
-  // The window as the steps would leave it: the last `period` inputs in
-  // their slots, those before `period` already there.
-  for (std::size_t k = std::max(period, size - period); k < size; ++k) {
-    record.values[static_cast<std::uint32_t>((start + k) % period)] = canonical(cell_at(cells, k));
+  for (std::size_t j = 0; j < lane_count(); ++j) {
+    settle(j, block, steps);
+    // The window as the steps would leave it: the last `period` inputs in
+    // their slots.
+    Extremum<Order>& lane = lanes[j];
+    for (std::size_t t = steps - n; t < steps; ++t) {
+      lane.values[static_cast<std::uint32_t>((start + t) % n)] = canonical(input(t, j));
+    }
+    lane.index = (start + steps) % n;
+    lane.extreme_index = (start + extreme[j]) % n;
   }
-  record.index = (start + size) % period;
-  record.extreme_index = (start + trail.extreme) % period;
+}
+
+// Answers read(0) .. read(size - 1) into answers[0 .. size), as that many
+// calls of update would, and leaves the record as they would: over dense
+// inputs by the block path, one lane in place.
+template <class Order, class Read>
+void run_extremum(Extremum<Order>& record, std::size_t size, Read read, double* answers) noexcept {
+  if constexpr (requires { read.dense(); }) {
+    if (const auto dense = read.dense()) {
+      ExtremumRows<Order, true> lane{&record, 1, size, dense->data, sizeof(double), answers};
+      if (lane.runs()) {
+        double trail[3];
+        lane.run(trail);
+        return;
+      }
+    }
+  }
+  for (std::size_t i = 0; i < size; ++i) answers[i] = record.update(read(i));
 }
 
 // next, period and reset hold the instance exclusively; the index method
