@@ -55,7 +55,9 @@ struct RelativeStrengthIndex {
   // each lane at a time, a pair of gains and a pair of losses, and add a
   // rise itself to the gains, one operation fewer: gain + c and gain + +0.0
   // are gain - -c and gain - +0.0, as gain starts at +0.0 and never holds
-  // -0.0.
+  // -0.0. Their parts are one maxpd and one minpd: max(c, +0.0) is c where
+  // it rose and +0.0 elsewhere, NaN included; min(+0.0, c) is +0.0 where it
+  // rose and c itself elsewhere, a NaN or a -0.0 too.
   template <class Window>
   static std::array<double, 2> averages(const Window& changes, std::uint32_t period) noexcept {
     DoublePair sums{0.0, 0.0};
@@ -76,13 +78,14 @@ struct RelativeStrengthIndex {
   template <class Window>
     requires std::is_same_v<decltype(std::declval<const Window&>().filled()), DoublePair>
   static std::array<DoublePair, 2> averages(const Window& changes, std::uint32_t period) noexcept {
-    DoublePair gains{0.0, 0.0};
-    DoublePair losses{0.0, 0.0};
+    constexpr DoublePair kZero{0.0, 0.0};
+    DoublePair gains = kZero;
+    DoublePair losses = kZero;
+#pragma GCC unroll 2
     for (std::uint32_t slot = 0; slot < period; ++slot) {
       const DoublePair change = changes.slot(slot);
-      const LaneMask rose = change > DoublePair{0.0, 0.0};
-      gains += std::bit_cast<DoublePair>(std::bit_cast<LaneMask>(change) & rose);
-      losses -= std::bit_cast<DoublePair>(std::bit_cast<LaneMask>(change) & ~rose);
+      gains += greater_or_second(change, kZero);
+      losses -= less_or_second(kZero, change);
     }
     const DoublePair count = changes.filled();
     return {gains / count, losses / count};
