@@ -70,10 +70,11 @@ struct LaneKind {
   // One step of `count` lanes (only those `where` marks, when given).
   void (*step)(void* lanes, Py_ssize_t count, const StepColumns& inputs,
                const unsigned char* where, void* answers) noexcept;
-  // `steps` steps of every lane, lane by lane, into (steps, count[, k])
-  // answers; `scratch` holds one lane's answers over a stretch of steps,
-  // `gathered` a tile of lanes' inputs over it from each matrix whose lanes
-  // are strided (run_lanes).
+  // `steps` steps of every lane, lane by lane (a window extreme's over
+  // dense rows side by side), into (steps, count[, k]) answers; `scratch`
+  // holds one lane's answers over a stretch of steps, `gathered` a tile of
+  // lanes' inputs over it from each matrix whose lanes are strided
+  // (run_lanes).
   void (*run)(void* lanes, Py_ssize_t count, Py_ssize_t steps, const RunMatrices& inputs,
               bool blank_warmup, void* answers, void* scratch, double* gathered) noexcept;
   // For a class whose lanes can lay their fields side by side (null for
