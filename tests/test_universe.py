@@ -97,13 +97,19 @@ def test_every_lane_is_the_separate_object(case, count):
     universe = barworks.Universe(case.cls, count, *case.arguments)
     objects = [case.cls(*case.arguments) for _ in range(count)]
     if case.result != "signal":
-        # A feed from the start, its warm-up blanked.
+        # A feed from the start, its warm-up blanked, of numbers alone past
+        # the longest sample's warm-up (where the lanes are laid out side by
+        # side), then NaN and infinities.
         twin = barworks.Universe(case.cls, count, *case.arguments)
-        matrices = {name: inputs(rng, (12, count), name) for name in FIELDS[case.input]}
+        matrices = {name: np.concatenate([inputs(rng, (100, count), name, specials=False),
+                                          inputs(rng, (20, count), name)])
+                    for name in FIELDS[case.input]}
         blanked = run(case, twin, matrices, warmup="nan")
         for j in range(count):
-            want = run_of(case, case.cls(*case.arguments), matrices, j, warmup="nan")
+            obj = case.cls(*case.arguments)
+            want = run_of(case, obj, matrices, j, warmup="nan")
             assert blanked[:, j].tobytes() == want.tobytes(), j
+            assert barworks.state(twin[j]) == barworks.state(obj), j
     # Steps of every lane first (one through a mask of all), of numbers
     # alone past the longest sample's warm-up so that NaN does not stop
     # every sum before it, then NaN and infinities, then masks; the lanes

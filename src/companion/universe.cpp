@@ -84,6 +84,8 @@ struct LaneKind {
   // (which give the parameters).
   void* (*pack)(const void* lanes, Py_ssize_t count) noexcept;
   std::uint64_t (*warmup_left)(const void* lane) noexcept;
+  // How many of the lanes take only their rule side by side from here on.
+  Py_ssize_t (*count_steady)(const void* lanes, Py_ssize_t count) noexcept;
   void (*unpack)(void* packed, void* lanes) noexcept;
   void (*step_packed)(void* packed, void* lanes, const StepColumns& inputs,
                       const unsigned char* where, void* answers) noexcept;
@@ -319,6 +321,12 @@ std::uint64_t lane_warmup_left(const void* lane) noexcept {
 }
 
 template <class Record>
+Py_ssize_t count_steady_lanes(const void* lanes, Py_ssize_t count) noexcept {
+  const Record* records = static_cast<const Record*>(lanes);
+  return std::count_if(records, records + count, [](const Record& r) { return is_steady(r); });
+}
+
+template <class Record>
 void unpack_lanes(void* packed, void* lanes) noexcept {
   auto* fields = static_cast<PackedLanes<Record>*>(packed);
   fields->unpack(static_cast<Record*>(lanes));
@@ -362,6 +370,7 @@ constexpr LaneKind make_kind() noexcept {
                 &run_lanes<Record>,
                 nullptr,
                 &lane_warmup_left<Record>,
+                &count_steady_lanes<Record>,
                 nullptr,
                 nullptr};
   if constexpr (kPacks<Record>) {
@@ -702,8 +711,9 @@ PyObject* step_columns(Lanes& lanes, InputKind input, PyObject* const* given, st
 // A run of a class whose lanes lie side by side: each row of the matrices
 // is a step of every lane at once, and its answers fill a row of the
 // answers. False, with nothing run, for any other class, or when memory
-// for the layout is short; and for a class whose own batch path reads
-// blocks of inputs (a window's extremes), which runs its own way.
+// for the layout of lanes already steady is short; and for a class whose
+// own batch path reads blocks of inputs (a window's extremes), which runs
+// its own way.
 bool run_side_by_side(Lanes& lanes, Py_ssize_t steps, const RunMatrices& matrices,
                       bool blank_warmup, unsigned char* answers) noexcept {
   const LaneKind& kind = *lanes.kind;
@@ -733,8 +743,20 @@ bool run_side_by_side(Lanes& lanes, Py_ssize_t steps, const RunMatrices& matrice
     }
   }
   PyThreadState* saved = steps * lanes.count >= kReleaseLockFrom ? PyEval_SaveThread() : nullptr;
-  if (lanes.packed == nullptr) lanes.packed = kind.pack(lanes.records, lanes.count);
-  const bool packed = lanes.packed != nullptr;
+  // Lanes still warming up (all of a new universe's) step as records, each
+  // a lane at a time, which they would do laid out too, and with their
+  // fields copied out and back: the fields are laid out once at least half
+  // the lanes are steady. A layout that then finds memory short leaves the
+  // records to step as they are.
+  const auto steady_enough = [&] {
+    return 2 * kind.count_steady(lanes.records, lanes.count) >= lanes.count;
+  };
+  bool may_pack = lanes.packed == nullptr;
+  if (may_pack && steady_enough()) {
+    lanes.packed = kind.pack(lanes.records, lanes.count);
+    may_pack = false;
+  }
+  const bool packed = lanes.packed != nullptr || may_pack;
   const std::size_t row_bytes =
       static_cast<std::size_t>(lanes.count * kind.columns) * (kind.codes ? 1 : sizeof(double));
   std::array<double*, 5> block_of{};
@@ -764,7 +786,16 @@ bool run_side_by_side(Lanes& lanes, Py_ssize_t steps, const RunMatrices& matrice
                                                          : matrix.data + t * matrix.step_stride,
                                   matrix.lane_stride};
       }
-      kind.step_packed(lanes.packed, lanes.records, columns, nullptr, answers + t * row_bytes);
+      unsigned char* const row = answers + t * row_bytes;
+      if (lanes.packed != nullptr) {
+        kind.step_packed(lanes.packed, lanes.records, columns, nullptr, row);
+        continue;
+      }
+      kind.step(lanes.records, lanes.count, columns, nullptr, row);
+      if (may_pack && steady_enough()) {
+        lanes.packed = kind.pack(lanes.records, lanes.count);
+        may_pack = false;
+      }
     }
   }
   if (left != nullptr) {
