@@ -227,7 +227,9 @@ bool run_extremum_rows(Extremum<Order>* records, Py_ssize_t count, Py_ssize_t st
                            static_cast<std::size_t>(steps), inputs.data, inputs.step_stride,
                            answers};
   if (!rows.runs()) return false;
-  void* scratch = PyMem_RawMalloc(rows.scratch_cells() * sizeof(double));
+  using Trail = typename ExtremumRows<Order>::Trail;
+  static_assert(alignof(Trail) == alignof(double) && sizeof(Trail) % sizeof(double) == 0);
+  void* scratch = PyMem_RawMalloc(rows.count * sizeof(Trail) + rows.copy_cells() * sizeof(double));
   if (scratch == nullptr) return false;
   std::uint64_t* left = nullptr;
   if (blank_warmup) {
@@ -237,7 +239,8 @@ bool run_extremum_rows(Extremum<Order>* records, Py_ssize_t count, Py_ssize_t st
       return false;
     }
   }
-  rows.run(static_cast<double*>(scratch));
+  auto* trails = static_cast<Trail*>(scratch);
+  rows.run(trails, reinterpret_cast<double*>(trails + rows.count));
   PyMem_RawFree(scratch);
   if (left != nullptr) blank_warmups(left, count, steps, 1, answers);
   return true;

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <limits>
 
 #include "../branch_free.h"
@@ -220,15 +221,21 @@ struct ExtremumRows {
   std::ptrdiff_t row_stride;
   double* answers;
 
+  // A lane's steps by the rules: the time they have reached, and the time
+  // and value of its remembered slot there.
+  struct Trail {
+    std::size_t settled;
+    std::size_t extreme;
+    double best;
+  };
   // Whether run() can take the lanes: one write slot, and enough steps for
   // two blocks after the first full window.
   bool runs() const noexcept;
-  // The doubles of scratch run() needs: each lane's trail, and unless the
-  // lane is one dense column, room to copy a lane's inputs and answers.
-  std::size_t scratch_cells() const noexcept {
-    return 3 * lane_count() + (in_place() ? 0 : 2 * steps);
-  }
-  void run(double* scratch) noexcept;
+  // The doubles run() needs to copy a lane's inputs and answers into,
+  // unless the lane is one dense column.
+  std::size_t copy_cells() const noexcept { return in_place() ? 0 : 2 * steps; }
+  // `trails` holds one per lane, `copies` copy_cells() doubles.
+  void run(Trail* trails, double* copies) noexcept;
 
  private:
   // A lone record's column is one lane whose rows are its cells; the
@@ -283,37 +290,32 @@ bool ExtremumRows<Order, kOneColumn>::runs() const noexcept {
 }
 
 template <class Order, bool kOneColumn>
-void ExtremumRows<Order, kOneColumn>::run(double* scratch) noexcept {
+void ExtremumRows<Order, kOneColumn>::run(Trail* trails, double* copies) noexcept {
   const std::size_t n = period();
   const std::size_t start = lanes[0].index;
   const std::size_t first = first_block();
-  // Each lane's trail: the time its steps by the rules have reached, and
-  // the time and value of its remembered slot there.
-  auto* settled = reinterpret_cast<std::size_t*>(scratch);
-  auto* extreme = settled + lane_count();
-  double* best = scratch + 2 * lane_count();
-  double* own_inputs = best + lane_count();
-  double* own_answers = own_inputs + steps;
+  double* own_inputs = copies;
+  double* own_answers = copies + steps;
   const auto pick = [](auto a, auto b) { return more_extreme<Order>(a, b); };
 
   for (std::size_t t = 0; t < first; ++t) {
     for (std::size_t j = 0; j < lane_count(); ++j) answer(t, j) = lanes[j].update(input(t, j));
   }
   for (std::size_t j = 0; j < lane_count(); ++j) {
-    settled[j] = first;
-    extreme[j] = first - n + lanes[j].extreme_index;
-    best[j] = lanes[j].values[static_cast<std::uint32_t>(lanes[j].extreme_index)];
+    const auto slot = static_cast<std::uint32_t>(lanes[j].extreme_index);
+    trails[j] = Trail{first, first - n + slot, lanes[j].values[slot]};
   }
   // Lane j's steps by the rules up to `end`, from the latest input after
   // its settled time and before `before` that beat the answer before it,
   // or else from its settled time; over its own inputs from the block
   // before the first step's window, copied unless they lie in place.
   const auto settle = [&](std::size_t j, std::size_t before, std::size_t end) {
-    std::size_t from = settled[j];
-    for (std::size_t t = before; t-- > settled[j] + 1;) {
+    Trail& lane = trails[j];
+    std::size_t from = lane.settled;
+    for (std::size_t t = before; t-- > lane.settled + 1;) {
       if (Order::beats(input(t, j), answer(t - 1, j))) {
-        extreme[j] = t;
-        best[j] = canonical(input(t, j));
+        lane.extreme = t;
+        lane.best = canonical(input(t, j));
         from = t + 1;
         break;
       }
@@ -326,14 +328,12 @@ void ExtremumRows<Order, kOneColumn>::run(double* scratch) noexcept {
       inputs = reinterpret_cast<const char*>(own_inputs);
       trail_answers = own_answers;
     }
-    ExtremumTrail<Order> trail{inputs, n, 0, extreme[j] - origin, best[j]};
+    ExtremumTrail<Order> trail{inputs, n, 0, lane.extreme - origin, lane.best};
     trail.run(from - origin, end - origin, trail_answers);
     if (!in_place()) {
       for (std::size_t t = from; t < end; ++t) answer(t, j) = own_answers[t - origin];
     }
-    extreme[j] = trail.extreme + origin;
-    best[j] = trail.best;
-    settled[j] = end;
+    lane = Trail{end, trail.extreme + origin, trail.best};
   };
 
   // The suffixes of the block before the first.
@@ -394,7 +394,7 @@ void ExtremumRows<Order, kOneColumn>::run(double* scratch) noexcept {
       lane.values[static_cast<std::uint32_t>((start + t) % n)] = canonical(input(t, j));
     }
     lane.index = (start + steps) % n;
-    lane.extreme_index = (start + extreme[j]) % n;
+    lane.extreme_index = (start + trails[j].extreme) % n;
   }
 }
 
@@ -407,8 +407,8 @@ void run_extremum(Extremum<Order>& record, std::size_t size, Read read, double* 
     if (const auto dense = read.dense()) {
       ExtremumRows<Order, true> lane{&record, 1, size, dense->data, sizeof(double), answers};
       if (lane.runs()) {
-        double trail[3];
-        lane.run(trail);
+        typename ExtremumRows<Order, true>::Trail trail;
+        lane.run(&trail, nullptr);
         return;
       }
     }

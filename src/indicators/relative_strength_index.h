@@ -81,6 +81,7 @@ struct RelativeStrengthIndex {
     constexpr DoublePair kZero{0.0, 0.0};
     DoublePair gains = kZero;
     DoublePair losses = kZero;
+    // Two slots a pass, in order: half the loop's counting and branches.
 #pragma GCC unroll 2
     for (std::uint32_t slot = 0; slot < period; ++slot) {
       const DoublePair change = changes.slot(slot);
