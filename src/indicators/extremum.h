@@ -294,8 +294,9 @@ void ExtremumRows<Order, kOneColumn>::run(Trail* trails, double* copies) noexcep
   const std::size_t n = period();
   const std::size_t start = lanes[0].index;
   const std::size_t first = first_block();
+  // A lone dense column is read and answered in place, with no copies.
   double* own_inputs = copies;
-  double* own_answers = copies + steps;
+  double* own_answers = in_place() ? nullptr : copies + steps;
   const auto pick = [](auto a, auto b) { return more_extreme<Order>(a, b); };
 
   for (std::size_t t = 0; t < first; ++t) {
