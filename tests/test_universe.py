@@ -195,17 +195,20 @@ def test_sums_sliding_side_by_side_stay_the_objects(name, arguments):
             objects = [universe[j] for j in range(9)]
 
 
+@pytest.mark.parametrize("apart", [False, True])
 @pytest.mark.parametrize("order", ["C", "F"])
 @pytest.mark.parametrize("cls", [_barworks.Minimum, _barworks.Maximum,
                                  _barworks.SimpleMovingAverage])
-def test_a_long_feed_is_the_separate_objects_fed(cls, order):
-    """Runs longer than a stretch of steps, over a column-major matrix whose
-    lanes a class reading dense inputs gathers a tile at a time (more lanes
-    than a tile of 64), or a row-major one, whose rows a window extreme
-    folds side by side and a class stepping every lane at once gathers a
-    block at a time. Signed zeros, whose sign a window extreme's remembered
-    slot decides, are extremes in the lanes of either sign, as are windows
-    without a number; the second feed starts its lanes inside a window."""
+def test_a_long_feed_is_the_separate_objects_fed(cls, order, apart):
+    """Runs longer than a stretch of steps, of more lanes than a tile of 64.
+    A row-major matrix's rows a window extreme folds side by side while its
+    lanes write one slot; a column-major one's, or lanes a masked step set
+    apart, it runs one lane at a time (a row-major one's lanes gathered a
+    tile at a time), and a class stepping every lane at once gathers a
+    column-major one's rows a block at a time. Signed zeros, whose sign a
+    window extreme's remembered slot decides, are extremes in the lanes of
+    either sign, as are windows without a number; the second feed starts
+    its lanes inside a window."""
     rng = np.random.default_rng(5)
     matrix = inputs(rng, (2 * 1024 + 7, 70), "values") * np.where(np.arange(70) % 2, 1.0, -1.0)
     zeros = rng.random(matrix.shape)
@@ -218,9 +221,14 @@ def test_a_long_feed_is_the_separate_objects_fed(cls, order):
     matrix[900:940, 2::5] = -np.inf
     matrix = matrix.copy(order=order)
     universe = barworks.Universe(cls, 70, 20)
+    stepped = (np.arange(70) % 3 != 0) & apart
+    if apart:
+        universe.next(matrix[0], where=stepped)
     answers = np.concatenate([universe.feed(matrix[:13]), universe.feed(matrix[13:])])
     for j in range(70):
         obj = cls(20)
+        if stepped[j]:
+            obj.next(float(matrix[0, j]))
         column = np.ascontiguousarray(matrix[:, j])
         want = np.concatenate([barworks.feed(obj, column[:13]), barworks.feed(obj, column[13:])])
         assert answers[:, j].tobytes() == want.tobytes(), j
