@@ -25,8 +25,9 @@ namespace barworks::classic {
 // extreme's slot is the newest of equal extremes (Aroon counts its periods
 // from it) and of 0.0 and -0.0 the newer is kept. `pick` is one maxsd or
 // minsd; `keeps_or` gives `kept` where the older is strictly more extreme,
-// else `otherwise`, without a branch. kNone loses to every number. NaN is not ordered here: NanWatch
-// tells whether a window holds one, and its extreme is then NaN.
+// else `otherwise`, without a branch. kNone loses to every number. NaN is
+// not ordered here: NanWatch tells whether a window holds one, and its
+// extreme is then NaN.
 struct Highest {
   static constexpr double kNone = -std::numeric_limits<double>::infinity();
   template <class Number>

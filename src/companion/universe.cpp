@@ -751,15 +751,16 @@ bool run_side_by_side(Lanes& lanes, Py_ssize_t steps, const RunMatrices& matrice
   // fields copied out and back: the fields are laid out once at least half
   // the lanes are steady. A layout that then finds memory short leaves the
   // records to step as they are.
-  const auto steady_enough = [&] {
-    return 2 * kind.count_steady(lanes.records, lanes.count) >= lanes.count;
-  };
   bool may_pack = lanes.packed == nullptr;
-  if (may_pack && steady_enough()) {
+  const auto pack_once_steady = [&] {
+    if (!may_pack || 2 * kind.count_steady(lanes.records, lanes.count) < lanes.count) return;
     lanes.packed = kind.pack(lanes.records, lanes.count);
     may_pack = false;
-  }
-  const bool packed = lanes.packed != nullptr || may_pack;
+  };
+  pack_once_steady();
+  // Lanes already steady that find memory short for their layout run
+  // nothing here.
+  const bool runs = lanes.packed != nullptr || may_pack;
   const std::size_t row_bytes =
       static_cast<std::size_t>(lanes.count * kind.columns) * (kind.codes ? 1 : sizeof(double));
   std::array<double*, 5> block_of{};
@@ -769,7 +770,7 @@ bool run_side_by_side(Lanes& lanes, Py_ssize_t steps, const RunMatrices& matrice
       block_of[c] = blocks + block_cells * static_cast<Py_ssize_t>(b++);
     }
   }
-  for (Py_ssize_t from = 0; packed && from < steps; from += kRowBlock) {
+  for (Py_ssize_t from = 0; runs && from < steps; from += kRowBlock) {
     const Py_ssize_t rows = std::min(kRowBlock, steps - from);
     for (std::size_t c = 0; c < matrices.size(); ++c) {
       if (block_of[c] == nullptr) continue;
@@ -795,14 +796,11 @@ bool run_side_by_side(Lanes& lanes, Py_ssize_t steps, const RunMatrices& matrice
         continue;
       }
       kind.step(lanes.records, lanes.count, columns, nullptr, row);
-      if (may_pack && steady_enough()) {
-        lanes.packed = kind.pack(lanes.records, lanes.count);
-        may_pack = false;
-      }
+      pack_once_steady();
     }
   }
   if (left != nullptr) {
-    if (packed) {
+    if (runs) {
       blank_warmups(left, lanes.count, steps, kind.columns, reinterpret_cast<double*>(answers));
     } else {
       PyMem_RawFree(left);
@@ -810,7 +808,7 @@ bool run_side_by_side(Lanes& lanes, Py_ssize_t steps, const RunMatrices& matrice
   }
   if (saved != nullptr) PyEval_RestoreThread(saved);
   PyMem_RawFree(blocks);
-  return packed;
+  return runs;
 }
 
 PyObject* run_columns(Lanes& lanes, InputKind input, PyObject* const* given, std::size_t count,
