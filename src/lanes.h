@@ -49,9 +49,17 @@ inline DoublePair select(LaneMask mask, DoublePair when_set, DoublePair when_cle
   return std::bit_cast<DoublePair>((set & mask) | (clear & ~mask));
 }
 
+// The same for masks.
+inline LaneMask select(LaneMask mask, LaneMask when_set, LaneMask when_clear) noexcept {
+  return (when_set & mask) | (when_clear & ~mask);
+}
+
 // The lone forms, so that a rule written once over a number type reads the
 // same for a double as for a pair.
 inline double select(bool when, double when_set, double when_clear) noexcept {
+  return when ? when_set : when_clear;
+}
+inline bool select(bool when, bool when_set, bool when_clear) noexcept {
   return when ? when_set : when_clear;
 }
 // A number type's mask, set in every lane where `when`: for a lone double

@@ -3,8 +3,10 @@
 #include <cmath>
 #include <cstdint>
 
+#include "../branch_free.h"
 #include "../candle.h"
 #include "../error.h"
+#include "../lanes.h"
 #include "../nan.h"
 #include "../warmup.h"
 #include "family.h"
@@ -61,6 +63,16 @@ struct ParabolicSar {
     return ParabolicSar{acceleration, maximum, 0.0, 0.0, 0.0, 0.0, 0.0, 0, false};
   }
   double update(const Candle& bar) noexcept;
+  // Once the second bar is taken, the rule over a number type: a lone
+  // record's, a universe's lane's, or a pair of lanes' side by side, whose
+  // `rising` is then a mask.
+  bool steady() const noexcept { return bars == 2; }
+  template <class Number, class Direction>
+  [[gnu::always_inline]] static Number advance(const ParabolicSar& shared, Number, Number high,
+                                               Number low, Number, Number, Number& sar,
+                                               Number& extreme, Number& factor,
+                                               Number& previous_high, Number& previous_low,
+                                               Direction& rising) noexcept;
   void reset() noexcept {
     sar = 0.0;
     extreme = 0.0;
@@ -89,65 +101,85 @@ struct ParabolicSar {
   }
 };
 
+}  // namespace barworks::classic
+
+namespace barworks {
+
+// The fields of the record's step, in the order advance() takes them.
+template <>
+struct LaneFields<classic::ParabolicSar> {
+  using R = classic::ParabolicSar;
+  using List = FieldList<&R::sar, &R::extreme, &R::factor, &R::previous_high, &R::previous_low,
+                         &R::rising>;
+};
+
+}  // namespace barworks
+
+namespace barworks::classic {
+
 // Two NaN may meet in the arithmetic (a NaN second bar), so each price is
 // taken as the one NaN.
 inline double ParabolicSar::update(const Candle& bar) noexcept {
-  const double high = canonical(bar.high), low = canonical(bar.low);
-  if (bars < 2) [[unlikely]] {
-    if (bars == 0) {
-      if (high != high || low != low) return kNotYet;
-      previous_high = high;
-      previous_low = low;
-      bars = 1;
-      return kNotYet;
-    }
-    start(high, low);
+  if (steady()) [[likely]] {
+    return with_lane_fields(*this, [&](auto&... fields) __attribute__((always_inline)) {
+      return advance(*this, bar.open, bar.high, bar.low, bar.close, bar.volume, fields...);
+    });
   }
-  const double before_high = previous_high, before_low = previous_low;
+  const double high = canonical(bar.high), low = canonical(bar.low);
+  if (bars == 0) {
+    if (high != high || low != low) return kNotYet;
+    previous_high = high;
+    previous_low = low;
+    bars = 1;
+    return kNotYet;
+  }
+  start(high, low);
+  // The second bar takes itself as the previous one.
+  return with_lane_fields(*this, [&](auto&... fields) __attribute__((always_inline)) {
+    return advance(*this, bar.open, high, low, bar.close, bar.volume, fields...);
+  });
+}
+
+// Both directions in one form, so that lanes going opposite ways step side
+// by side without a branch. A bar that reverses the trend (its low at or
+// below the SAR when long, its high at or above when short) starts the new
+// one from the old extreme point, held beyond this and the previous bar's
+// prices on the new side; the answer is that start, the new extreme point
+// the bar's price on the new side and the factor restarts. Any other bar
+// answers the SAR, and a new extreme raises the factor.
+template <class Number, class Direction>
+inline Number ParabolicSar::advance(const ParabolicSar& shared, Number, Number high, Number low,
+                                    Number, Number, Number& sar, Number& extreme, Number& factor,
+                                    Number& previous_high, Number& previous_low,
+                                    Direction& rising) noexcept {
+  high = canonical(high);
+  low = canonical(low);
+  const Number before_high = previous_high, before_low = previous_low;
   previous_high = high;
   previous_low = low;
-  double answer;
-  if (rising) {
-    if (low <= sar) [[unlikely]] {
-      rising = false;
-      sar = extreme;
-      if (sar < before_high) sar = before_high;
-      if (sar < high) sar = high;
-      answer = sar;
-      factor = acceleration;
-      extreme = low;
-      sar += factor * (extreme - sar);
-      if (sar < before_high) sar = before_high;
-      if (sar < high) sar = high;
-      return answer;
-    }
-    // A new extreme comes at random within a trend: no branches.
-    answer = sar;
-    factor = chosen_above(high, extreme, less_or_second(maximum, factor + acceleration), factor);
-    extreme = greater_or_second(high, extreme);
-    sar += factor * (extreme - sar);
-    sar = less_or_second(low, less_or_second(before_low, sar));
-    return answer;
-  }
-  if (high >= sar) [[unlikely]] {
-    rising = true;
-    sar = extreme;
-    if (sar > before_low) sar = before_low;
-    if (sar > low) sar = low;
-    answer = sar;
-    factor = acceleration;
-    extreme = high;
-    sar += factor * (extreme - sar);
-    if (sar > before_low) sar = before_low;
-    if (sar > low) sar = low;
-    return answer;
-  }
-  answer = sar;
-  factor = chosen_above(extreme, low, less_or_second(maximum, factor + acceleration), factor);
-  extreme = less_or_second(low, extreme);
-  sar += factor * (extreme - sar);
-  sar = greater_or_second(high, greater_or_second(before_high, sar));
-  return answer;
+  const auto reverses = select(rising, low <= sar, high >= sar);
+  const auto long_after = rising != reverses;
+  // The SAR kept at or below this and the previous bar's lows when long,
+  // at or above their highs when short.
+  const auto held = [&](Number x) __attribute__((always_inline)) {
+    return select(long_after, less_or_second(low, less_or_second(before_low, x)),
+                  greater_or_second(high, greater_or_second(before_high, x)));
+  };
+  // A new extreme (a high above it when long, a low below it when short)
+  // comes at random within a trend: chosen without a branch.
+  const Number above = select(rising, high, extreme);
+  const Number below = select(rising, extreme, low);
+  const Number raised = less_or_second(splat<Number>(shared.maximum),
+                                       factor + splat<Number>(shared.acceleration));
+  const Number trend_extreme =
+      select(rising, greater_or_second(high, extreme), less_or_second(low, extreme));
+  const Number start = select(reverses, held(extreme), sar);
+  factor = select(reverses, splat<Number>(shared.acceleration),
+                  chosen_above(above, below, raised, factor));
+  extreme = select(reverses, select(long_after, high, low), trend_extreme);
+  sar = held(start + factor * (extreme - start));
+  rising = long_after;
+  return start;
 }
 
 }  // namespace barworks::classic

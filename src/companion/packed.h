@@ -383,6 +383,25 @@ class FieldLanes<classic::NanWatch> : public LaneArray<classic::NanWatch> {
   }
 };
 
+// A flag per lane (a trend's direction), for a pair of lanes a mask.
+template <>
+class FieldLanes<bool> : public LaneArray<bool> {
+ public:
+  template <class Number>
+  auto get(Py_ssize_t i) const noexcept {
+    if constexpr (std::is_same_v<Number, double>) {
+      return values_[i];
+    } else {
+      return LaneMask{-std::int64_t{values_[i]}, -std::int64_t{values_[i + 1]}};
+    }
+  }
+  void put(Py_ssize_t i, bool flag) noexcept { values_[i] = flag; }
+  void put(Py_ssize_t i, LaneMask flags) noexcept {
+    values_[i] = flags[0] != 0;
+    values_[i + 1] = flags[1] != 0;
+  }
+};
+
 // A count per lane that every step raises by one (lanes.h's count_up()).
 template <>
 class FieldLanes<std::uint32_t> : public LaneArray<std::uint32_t> {
