@@ -49,8 +49,9 @@ inline DoublePair select(LaneMask mask, DoublePair when_set, DoublePair when_cle
   return std::bit_cast<DoublePair>((set & mask) | (clear & ~mask));
 }
 
-// The same for masks.
-inline LaneMask select(LaneMask mask, LaneMask when_set, LaneMask when_clear) noexcept {
+// The same for masks (a name of its own: a comparison's mask converts to a
+// pair of doubles too, for some compilers).
+inline LaneMask select_mask(LaneMask mask, LaneMask when_set, LaneMask when_clear) noexcept {
   return (when_set & mask) | (when_clear & ~mask);
 }
 
@@ -59,7 +60,7 @@ inline LaneMask select(LaneMask mask, LaneMask when_set, LaneMask when_clear) no
 inline double select(bool when, double when_set, double when_clear) noexcept {
   return when ? when_set : when_clear;
 }
-inline bool select(bool when, bool when_set, bool when_clear) noexcept {
+inline bool select_mask(bool when, bool when_set, bool when_clear) noexcept {
   return when ? when_set : when_clear;
 }
 // A number type's mask, set in every lane where `when`: for a lone double

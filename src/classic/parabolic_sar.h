@@ -157,7 +157,7 @@ inline Number ParabolicSar::advance(const ParabolicSar& shared, Number, Number h
   const Number before_high = previous_high, before_low = previous_low;
   previous_high = high;
   previous_low = low;
-  const auto reverses = select(rising, low <= sar, high >= sar);
+  const auto reverses = select_mask(rising, low <= sar, high >= sar);
   const auto long_after = rising != reverses;
   // The SAR kept at or below this and the previous bar's lows when long,
   // at or above their highs when short.
