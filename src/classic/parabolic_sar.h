@@ -117,8 +117,6 @@ struct LaneFields<classic::ParabolicSar> {
 
 namespace barworks::classic {
 
-// Two NaN may meet in the arithmetic (a NaN second bar), so each price is
-// taken as the one NaN.
 inline double ParabolicSar::update(const Candle& bar) noexcept {
   if (steady()) [[likely]] {
     return with_lane_fields(*this, [&](auto&... fields) __attribute__((always_inline)) {
@@ -152,6 +150,8 @@ inline Number ParabolicSar::advance(const ParabolicSar& shared, Number, Number h
                                     Number, Number, Number& sar, Number& extreme, Number& factor,
                                     Number& previous_high, Number& previous_low,
                                     Direction& rising) noexcept {
+  // Two NaN may meet in the arithmetic (a NaN second bar), so each price is
+  // taken as the one NaN.
   high = canonical(high);
   low = canonical(low);
   const Number before_high = previous_high, before_low = previous_low;
