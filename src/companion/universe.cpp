@@ -71,12 +71,10 @@ struct LaneKind {
   void (*step)(void* lanes, Py_ssize_t count, const StepColumns& inputs,
                const unsigned char* where, void* answers) noexcept;
   // `steps` steps of every lane, lane by lane (a window extreme's over
-  // dense rows side by side), into (steps, count[, k]) answers; `scratch`
-  // holds one lane's answers over a stretch of steps, `gathered` a tile of
-  // lanes' inputs over it from each matrix whose lanes are strided
-  // (run_lanes).
-  void (*run)(void* lanes, Py_ssize_t count, Py_ssize_t steps, const RunMatrices& inputs,
-              bool blank_warmup, void* answers, void* scratch, double* gathered) noexcept;
+  // dense rows side by side), into (steps, count[, k]) answers (run_lanes);
+  // false, with nothing run, when memory is short.
+  bool (*run)(void* lanes, Py_ssize_t count, Py_ssize_t steps, const RunMatrices& inputs,
+              bool blank_warmup, void* answers) noexcept;
   // For a class whose lanes can lay their fields side by side (null for
   // the others): lays out the records' fields, null when memory is short
   // (the records then step as they are); writes them back into the
@@ -247,25 +245,34 @@ bool run_extremum_rows(Extremum<Order>* records, Py_ssize_t count, Py_ssize_t st
 }
 
 // Each lane runs its column through the batch loop on a local record (as
-// feed runs one object), a stretch of steps at a time, into `scratch`,
-// then its answers are laid into its column of the answers. The inputs of
-// a row-major matrix, whose lanes are strided, are first gathered a tile of
-// lanes at a time into `gathered`, each lane's one after another: a row
+// feed runs one object), a stretch of steps at a time, into a scratch of a
+// tile of lanes' answers, then its answers are laid into its column of the
+// answers. The inputs of a row-major matrix, whose lanes are strided, are
+// first gathered a tile of lanes at a time, each lane's one after another: a row
 // holds the tile's values side by side, so each row is read once for the
 // tile, where a lane read in place takes a line of its own for each input
 // (and several for a batch path reading its column some steps back).
 template <class Record>
-void run_lanes(void* lanes, Py_ssize_t count, Py_ssize_t steps, const RunMatrices& inputs,
-               bool blank_warmup, void* answers, void* scratch, double* gathered) noexcept {
+bool run_lanes(void* lanes, Py_ssize_t count, Py_ssize_t steps, const RunMatrices& inputs,
+               bool blank_warmup, void* answers) noexcept {
   using Rows = RowOf<Record>;
   using Cell = typename Rows::Cell;
   constexpr Py_ssize_t kColumns = Rows::kColumns;
   Record* records = static_cast<Record*>(lanes);
   auto* cells = static_cast<Cell*>(answers);
   if constexpr (kIsExtremum<Record>) {
-    if (run_extremum_rows(records, count, steps, inputs[0], blank_warmup, cells)) return;
+    if (run_extremum_rows(records, count, steps, inputs[0], blank_warmup, cells)) return true;
   }
-  auto* own = static_cast<Cell*>(scratch);
+  // The scratch: the tile's gathered inputs, then its answers.
+  std::size_t strided = 0;
+  for (const Matrix& matrix : inputs) strided += matrix.data != nullptr && !matrix.dense_lanes();
+  const auto tile_cells = static_cast<std::size_t>((std::min(steps, kStretch) + kLaneRoomPadding) *
+                                                   std::min(kLaneTile, count));
+  void* scratch = PyMem_RawMalloc(
+      std::max<std::size_t>(1, tile_cells * (strided * sizeof(double) + kColumns * sizeof(Cell))));
+  if (scratch == nullptr) return false;
+  auto* gathered = static_cast<double*>(scratch);
+  auto* own = reinterpret_cast<Cell*>(gathered + tile_cells * strided);
   for (Py_ssize_t from = 0; from < steps; from += kStretch) {
     const Py_ssize_t span = std::min(kStretch, steps - from);
     const Py_ssize_t lane_room = span + kLaneRoomPadding;
@@ -305,6 +312,8 @@ void run_lanes(void* lanes, Py_ssize_t count, Py_ssize_t steps, const RunMatrice
                                    cells + (from * count + first) * kColumns, count * kColumns);
     }
   }
+  PyMem_RawFree(scratch);
+  return true;
 }
 
 template <class Record>
@@ -839,29 +848,17 @@ PyObject* run_columns(Lanes& lanes, InputKind input, PyObject* const* given, std
     if (!unread) matrices[c] = tables[c].matrix();
   }
   const LaneKind& kind = *lanes.kind;
-  const std::size_t cell = kind.codes ? 1 : sizeof(double);
   Answers answers;
   if (!answers.create_shaped({steps, lanes.count, kind.columns}, kind.codes)) return nullptr;
   if (run_side_by_side(lanes, steps, matrices, blank_warmup != 0, answers.cells<unsigned char>())) {
     return answers.release();
   }
-  std::size_t strided = 0;
-  for (const Matrix& matrix : matrices) strided += matrix.data != nullptr && !matrix.dense_lanes();
-  const auto span = static_cast<std::size_t>(std::min(steps, kStretch));
-  const auto tile = static_cast<std::size_t>(std::min(kLaneTile, lanes.count));
-  const std::size_t lane_room = span + kLaneRoomPadding;
-  const std::size_t answer_bytes = lane_room * tile * kind.columns * cell;
-  const std::size_t input_bytes = lane_room * tile * strided * sizeof(double);
-  // The gathered inputs first, aligned for doubles.
-  auto* scratch = static_cast<unsigned char*>(
-      PyMem_RawMalloc(std::max<std::size_t>(1, input_bytes + answer_bytes)));
-  if (scratch == nullptr) return PyErr_NoMemory();
   PyThreadState* saved =
       steps * lanes.count >= kReleaseLockFrom ? PyEval_SaveThread() : nullptr;
-  kind.run(lanes.records, lanes.count, steps, matrices, blank_warmup != 0, answers.cells<void>(),
-           scratch + input_bytes, reinterpret_cast<double*>(scratch));
+  const bool ran = kind.run(lanes.records, lanes.count, steps, matrices, blank_warmup != 0,
+                            answers.cells<void>());
   if (saved != nullptr) PyEval_RestoreThread(saved);
-  PyMem_RawFree(scratch);
+  if (!ran) return PyErr_NoMemory();
   return answers.release();
 }
 
