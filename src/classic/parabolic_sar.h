@@ -118,23 +118,20 @@ struct LaneFields<classic::ParabolicSar> {
 namespace barworks::classic {
 
 inline double ParabolicSar::update(const Candle& bar) noexcept {
-  if (steady()) [[likely]] {
-    return with_lane_fields(*this, [&](auto&... fields) __attribute__((always_inline)) {
-      return advance(*this, bar.open, bar.high, bar.low, bar.close, bar.volume, fields...);
-    });
+  if (!steady()) [[unlikely]] {
+    const double high = canonical(bar.high), low = canonical(bar.low);
+    if (bars == 0) {
+      if (high != high || low != low) return kNotYet;
+      previous_high = high;
+      previous_low = low;
+      bars = 1;
+      return kNotYet;
+    }
+    // The second bar then steps as its own previous bar.
+    start(high, low);
   }
-  const double high = canonical(bar.high), low = canonical(bar.low);
-  if (bars == 0) {
-    if (high != high || low != low) return kNotYet;
-    previous_high = high;
-    previous_low = low;
-    bars = 1;
-    return kNotYet;
-  }
-  start(high, low);
-  // The second bar takes itself as the previous one.
   return with_lane_fields(*this, [&](auto&... fields) __attribute__((always_inline)) {
-    return advance(*this, bar.open, high, low, bar.close, bar.volume, fields...);
+    return advance(*this, bar.open, bar.high, bar.low, bar.close, bar.volume, fields...);
   });
 }
 
